@@ -1,0 +1,11 @@
+// zarn_gcd: where the control system keeps its configuration, system and
+// temporary directories. The newer layout comes from KV_ROOT/KV_SYSTEM; the
+// older one from "c:\zarn_config.ini", falling back to the Windows directory
+// (which is then written back so that the file completes itself).
+#pragma once
+#include <windows.h>
+
+void GetZARNConfigDirectory(char *acPath, int iLen);
+void GetZARNSystemDirectory(char *acPath, int iLen);
+void GetZARNTempDirectory(char *acPath, int iLen);
+int  GetV4Directory(char *acPath, int iMaxLen);

@@ -1,0 +1,72 @@
+// COMMS: the serial port layer. A table of up to 256 ports addressed by
+// index (port number - 1, -1 for none); one receive thread per open port
+// fills a 16 KB ring buffer and posts WM_COMMNOTIFY to a registered window;
+// writes run on the caller's thread.
+#pragma once
+#include <windows.h>
+
+#ifndef WM_COMMNOTIFY
+#define WM_COMMNOTIFY 0x0044
+#endif
+
+#define COMMS_BUFSIZE 16384
+#define COMMS_MAXPORTS 256
+
+// ---- receive ring buffer
+typedef struct tagBUFFER {
+    BYTE data[COMMS_BUFSIZE];
+    HANDLE hSema;               // named "%XBUFSEM" semaphore guarding the indices
+    UINT iBufWritePtr;          // written by the receive thread, under hSema
+    UINT iBufReadPtr;           // written by the main thread, under hSema
+} BUFFER, *LPBUFFER;
+
+HGLOBAL bInitBuf(UINT iTok);
+int  bAddData(HGLOBAL hGBuf, const BYTE *data, UINT iLen);
+UINT bGetData(HGLOBAL hGBuf, BYTE *data, UINT iLen);
+int  iRemainByteEx(HGLOBAL hGBuf);
+void bKillBuf(HGLOBAL hGBuf);
+void bKillBufEx(HGLOBAL *phGBuf);
+int  bAddByte(LPBUFFER lpBuf, BYTE databyte);
+int  bGetByte(LPBUFFER lpBuf, BYTE *data);
+UINT iRemainByte(LPBUFFER lpBuf);
+
+// ---- port table
+typedef struct tagPORTINFO {
+    HANDLE hComPort;            // non-zero: entry in use
+    LONG lBaudRate;
+    HANDLE hThread;
+    HGLOBAL hInBuf;
+    OVERLAPPED os;
+    HWND hWndNotify;            // written by the main thread, read by the receive thread
+    int fNotifyInProgress;      // both threads; see comms.cpp for the guard
+    DWORD dwTimeOfNotify;       // receive thread
+    COMMTIMEOUTS to;
+    COMMPROP cp;
+    UINT iComPort;              // 1..256
+    DWORD id;
+    int iToRead;                // both threads; see comms.cpp for the guard
+    HANDLE hStarted;
+} PORTINFO, *LPPORTINFO;
+
+extern HGLOBAL hGPortInfo;                  // main thread; 0 while no table exists
+extern volatile int bReading[COMMS_MAXPORTS]; // main thread writes, receive thread reads
+extern volatile int iBTR[COMMS_MAXPORTS];     // main thread writes, receive thread reads
+
+INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int iParity);
+void CloseComm32(INT_PTR hCom);
+int  ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopBits, int iParity);
+int  GetCommState32(INT_PTR hCom, DCB *pdcb);
+int  SetCommState32(INT_PTR hCom, DCB *pdcb);
+int  ConfigCommDialog(INT_PTR hCom, HWND hWnd);
+int  FlushComm(INT_PTR hCom, ULONG ulFlags);
+ULONG GetCommError(INT_PTR hCom, COMSTAT *lpcs);
+void CommBreak32(INT_PTR hCom, int b);
+
+// ---- receive thread, notification and write
+int  EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot);
+int  ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes);
+int  WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes);
+DWORD WINAPI ComRxThread(LPVOID lpdwParam);
+void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes);
+int  ProcessCommError(DWORD dwError, HANDLE hCom);
+void commsODS(LPCSTR lpOutputString);

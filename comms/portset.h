@@ -1,0 +1,10 @@
+// Port settings from the device file: open the driver's port with the keys of
+// one INI section (missing keys written back with their defaults), and send a
+// timed line break once the output has drained.
+#pragma once
+#include <windows.h>
+
+INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                   ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
+                   int fDefHardware, int fDefXOnXOff);
+void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength);
