@@ -1,0 +1,51 @@
+// panel: right-button popup menu, time/date display, millisecond delay.
+#include <windows.h>
+#include <time.h>
+#include <string.h>
+#include "common/panel.h"
+
+void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam)
+{
+    // Mouse messages pack x and y as signed 16-bit values: a click left of
+    // the client origin arrives as a negative x.
+    POINT pt;
+    pt.x = (short)LOWORD(lParam);
+    pt.y = (short)HIWORD(lParam);
+    ClientToScreen(hPopWnd, &pt);
+
+    HMENU hMenu = CreatePopupMenu();
+    if (!hMenu)
+        return;
+    AppendMenuA(hMenu, MF_STRING, 95, "&About");
+    AppendMenuA(hMenu, MF_STRING, 96, "&Exit");
+    TrackPopupMenu(hMenu, 0, pt.x, pt.y, 0, hMainWnd, NULL);
+    DestroyMenu(hMenu);
+}
+
+void fnPutTime(HWND hWnd, int iIDTime, int iIDDate)
+{
+    time_t now = time(NULL);
+    const char *lpszCal = ctime(&now);   // "Www Mmm dd hh:mm:ss yyyy\n"
+    if (!lpszCal || strlen(lpszCal) < 24)
+        return;
+
+    char szTime[9];
+    memcpy(szTime, lpszCal + 11, 8);
+    szTime[8] = 0;
+    SetDlgItemTextA(hWnd, iIDTime, szTime);
+
+    char szDate[12];
+    memcpy(szDate, lpszCal + 8, 2);
+    szDate[2] = '-';
+    memcpy(szDate + 3, lpszCal + 4, 3);
+    szDate[6] = '-';
+    memcpy(szDate + 7, lpszCal + 20, 4);
+    szDate[11] = 0;
+    SetDlgItemTextA(hWnd, iIDDate, szDate);
+}
+
+void fnMSDelay(HWND hWnd, UINT uDelay)
+{
+    (void)hWnd;
+    Sleep(uDelay);
+}
