@@ -132,4 +132,17 @@ if ! "$WINESERVER" -p 2>/dev/null; then
   : # already running for this prefix
 fi
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
+# The virtual desktop's explorer would otherwise be started by the first test
+# that opens a window, and inherit (and hold open) that test's pipes.
+desktop_running() {
+  local p
+  for p in $(pgrep -f 'explorer.exe /desktop' 2>/dev/null); do
+    tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && return 0
+  done
+  return 1
+}
+if ! desktop_running; then
+  (setsid "$WINE" explorer.exe /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
+  for _ in $(seq 1 100); do desktop_running && break; sleep 0.1; done
+fi
 log "ready: source $WINE_DIR/env.sh"
