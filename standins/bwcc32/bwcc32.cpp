@@ -1,0 +1,184 @@
+// bwcc32: STAND-IN for the platform's BWCC32.DLL custom-control library,
+// which this machine does not have. It is not the Borland library: it
+// provides just what this program's dialog templates use -- the dialog
+// class "BORDLG" (light grey dialogs) and the shaded frame "BorShade" --
+// drawn with plain GDI calls.
+//
+// Design: the program imports BWCCRegister from this DLL through its import
+// library, exactly as it would link to the real BWCC32 on the target
+// platform, so the loader and the class registration are exercised the same
+// way.
+#include <windows.h>
+#include "standins/bwcc32/bwcc.h"
+
+static HINSTANCE hBwccInst;       // this DLL; written once in DllMain
+static HBRUSH hbrDlgFace;         // dialog background; created by BWCCRegister, main thread
+static ATOM atomDlg;              // registered "BORDLG"; main thread
+static ATOM atomShade;            // registered "BorShade"; main thread
+
+static const COLORREF crDlgFace  = RGB(192, 192, 192);   // Borland's steel grey
+static const COLORREF crHilight  = RGB(255, 255, 255);
+static const COLORREF crShadow   = RGB(128, 128, 128);
+
+// ---------------------------------------------------------------- dialog class
+
+// A dialog class's window procedure must end in DefDlgProcA, which calls the
+// program's dialog procedure. The only thing added is the grey background for
+// the dialog and its statics/buttons, unless the program's dialog procedure
+// chooses its own colours first.
+static LRESULT CALLBACK BorDlgWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_CTLCOLORDLG:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        DLGPROC lpfnDlg = (DLGPROC)GetWindowLongPtrA(hWnd, DWLP_DLGPROC);
+        if (lpfnDlg) {
+            INT_PTR iRes = lpfnDlg(hWnd, uMsg, wParam, lParam);
+            if (iRes)
+                return iRes;
+        }
+        HDC hDC = (HDC)wParam;
+        SetBkColor(hDC, crDlgFace);
+        SetTextColor(hDC, RGB(0, 0, 0));
+        return (LRESULT)hbrDlgFace;
+    }
+    default:
+        return DefDlgProcA(hWnd, uMsg, wParam, lParam);
+    }
+}
+
+// ---------------------------------------------------------------- shaded frame
+
+static void fnLine(HDC hDC, int x0, int y0, int x1, int y1, COLORREF cr)
+{
+    HPEN hPen = CreatePen(PS_SOLID, 1, cr);
+    HGDIOBJ hOld = SelectObject(hDC, hPen);
+    MoveToEx(hDC, x0, y0, NULL);
+    LineTo(hDC, x1, y1);
+    SelectObject(hDC, hOld);
+    DeleteObject(hPen);
+}
+
+// A double-line frame: an outer and an inner rectangle whose top/left and
+// bottom/right edges get opposite shades, which reads as a chiselled groove
+// (sunken) or a ridge (raised).
+static void fnFrame(HDC hDC, RECT rc, int fRaised)
+{
+    COLORREF crTL = fRaised ? crHilight : crShadow;
+    COLORREF crBR = fRaised ? crShadow : crHilight;
+    for (int i = 0; i < 2; i++) {
+        if (rc.right - rc.left < 2 || rc.bottom - rc.top < 2)
+            return;
+        fnLine(hDC, rc.left, rc.bottom - 1, rc.left, rc.top, crTL);
+        fnLine(hDC, rc.left, rc.top, rc.right - 1, rc.top, crTL);
+        fnLine(hDC, rc.right - 1, rc.top, rc.right - 1, rc.bottom - 1, crBR);
+        fnLine(hDC, rc.right - 1, rc.bottom - 1, rc.left - 1, rc.bottom - 1, crBR);
+        InflateRect(&rc, -1, -1);
+        COLORREF crSwap = crTL; crTL = crBR; crBR = crSwap;
+    }
+}
+
+static void fnPaintShade(HWND hWnd, HDC hDC)
+{
+    RECT rc;
+    GetClientRect(hWnd, &rc);
+    int iStyle = (int)(GetWindowLongPtrA(hWnd, GWL_STYLE) & 0x0F);
+    int xMid = (rc.left + rc.right) / 2, yMid = (rc.top + rc.bottom) / 2;
+    switch (iStyle) {
+    case BSS_HDIP:
+    case BSS_HBUMP:
+        fnLine(hDC, rc.left, yMid - 1, rc.right, yMid - 1, iStyle == BSS_HDIP ? crShadow : crHilight);
+        fnLine(hDC, rc.left, yMid, rc.right, yMid, iStyle == BSS_HDIP ? crHilight : crShadow);
+        break;
+    case BSS_VDIP:
+    case BSS_VBUMP:
+        fnLine(hDC, xMid - 1, rc.top, xMid - 1, rc.bottom, iStyle == BSS_VDIP ? crShadow : crHilight);
+        fnLine(hDC, xMid, rc.top, xMid, rc.bottom, iStyle == BSS_VDIP ? crHilight : crShadow);
+        break;
+    default:
+        fnFrame(hDC, rc, iStyle == BSS_RGROUP);
+        break;
+    }
+}
+
+// The frame lies over other controls of its dialog (it encloses them), so it
+// draws only its lines, never its interior, and lets the mouse fall through.
+static LRESULT CALLBACK BorShadeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC hDC = BeginPaint(hWnd, &ps);
+        fnPaintShade(hWnd, hDC);
+        EndPaint(hWnd, &ps);
+        return 0;
+    }
+    case WM_PRINTCLIENT:
+        fnPaintShade(hWnd, (HDC)wParam);
+        return 0;
+    case WM_NCHITTEST:
+        return HTTRANSPARENT;
+    case WM_GETDLGCODE:
+        return DLGC_STATIC;
+    default:
+        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    }
+}
+
+// ---------------------------------------------------------------- registration
+
+extern "C" BWCC32_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
+{
+    (void)hInstance;   // the classes are global: they belong to this DLL
+    if (!hbrDlgFace)
+        hbrDlgFace = CreateSolidBrush(crDlgFace);
+
+    if (!atomDlg) {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof wc);
+        wc.style = CS_GLOBALCLASS | CS_DBLCLKS | CS_SAVEBITS;
+        wc.lpfnWndProc = BorDlgWndProc;
+        wc.cbWndExtra = DLGWINDOWEXTRA;
+        wc.hInstance = hBwccInst;
+        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        wc.hbrBackground = hbrDlgFace;
+        // Class names are case-insensitive: registering "BORDLG" makes
+        // "bordlg" resolve too (a second RegisterClass would fail).
+        wc.lpszClassName = "BORDLG";
+        atomDlg = RegisterClassA(&wc);
+    }
+    if (!atomShade) {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof wc);
+        wc.style = CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW;
+        wc.lpfnWndProc = BorShadeWndProc;
+        wc.hInstance = hBwccInst;
+        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        wc.lpszClassName = "BorShade";
+        atomShade = RegisterClassA(&wc);
+    }
+    return atomDlg != 0 && atomShade != 0;
+}
+
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
+{
+    (void)lpReserved;
+    switch (dwReason) {
+    case DLL_PROCESS_ATTACH:
+        hBwccInst = hInst;
+        DisableThreadLibraryCalls(hInst);
+        break;
+    case DLL_PROCESS_DETACH:
+        if (atomShade)
+            UnregisterClassA("BorShade", hInst);
+        if (atomDlg)
+            UnregisterClassA("BORDLG", hInst);
+        if (hbrDlgFace)
+            DeleteObject(hbrDlgFace);
+        break;
+    }
+    return TRUE;
+}
