@@ -22,6 +22,10 @@ typedef struct tagBUFFER {
 
 HGLOBAL bInitBuf(UINT iTok);
 int  bAddData(HGLOBAL hGBuf, const BYTE *data, UINT iLen);
+// As bAddData, but returns how many of the bytes were stored: a full buffer
+// refuses the rest (unread bytes are never overwritten); 0 also when hGBuf is
+// 0 or the semaphore was not obtained.
+UINT bAddDataCount(HGLOBAL hGBuf, const BYTE *data, UINT iLen);
 UINT bGetData(HGLOBAL hGBuf, BYTE *data, UINT iLen);
 int  iRemainByteEx(HGLOBAL hGBuf);
 void bKillBuf(HGLOBAL hGBuf);
@@ -70,3 +74,7 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam);
 void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes);
 int  ProcessCommError(DWORD dwError, HANDLE hCom);
 void commsODS(LPCSTR lpOutputString);
+// Bytes the receive thread of port index hCom read from the device but could
+// not keep (ring buffer full or its semaphore not obtained), since the port
+// was opened; 0 for a bad index or no table.
+DWORD GetCommDropped32(INT_PTR hCom);

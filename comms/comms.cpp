@@ -1,0 +1,632 @@
+// COMMS: the port table (up to 256 ports by index), port control, the
+// per-port receive thread with its window notification, and writing.
+//
+// Threads. Everything here runs on the caller's (main) thread except
+// ComRxThread, ProcessBytes and ProcessCommError, which run on a port's
+// receive thread. What they share:
+//  - the ring buffer: guarded by its own semaphore (ringbuf.cpp);
+//  - bReading[i], iBTR[i], hWndNotify: single words, main thread writes;
+//  - iToRead, fNotifyInProgress: both threads; every change is an Interlocked
+//    operation, so no count is lost and no notification is stranded;
+//  - dwTimeOfNotify: receive thread only;
+//  - lRxState[i]: who may touch entry i, its buffer and the table from the
+//    receive thread (see below); Interlocked on both sides.
+//
+// A receive thread that has not ended 500 ms after CloseComm32 asked it to
+// stop is detached: the close takes the entry and (maybe) the table away at
+// once, but leaves the device handle and the ring buffer to the thread, which
+// frees them itself when its last read request ends. While a thread is inside
+// ProcessBytes (RX_BUSY) the close waits for it, so a detached thread never
+// sees the entry, the table or a freed buffer. A port whose old thread is
+// still ending cannot be opened again until that thread is gone.
+#include "comms/comms.h"
+
+#define RX_NONE     0   // no receive thread for this index
+#define RX_ATTACHED 1   // thread running, owned by the entry
+#define RX_BUSY     2   // thread inside ProcessBytes, using entry and buffer
+#define RX_DETACHED 3   // close gave up waiting; thread owns device and buffer
+
+#define RX_MAXREAD      256     // size of the receive thread's inbuff
+#define RX_BACKOFF_MAX  50      // ms between requests on a failing device
+#define CLOSE_WAIT      500
+#define NOTIFY_REARM_MS 100
+#define NOTIFY_BACKLOG  8192
+
+HGLOBAL hGPortInfo = 0;
+volatile int bReading[COMMS_MAXPORTS];
+volatile int iBTR[COMMS_MAXPORTS];
+
+static char szODS[256];                         // main thread only
+static PORTINFO pCopyPI;                        // main thread; read once by a starting thread
+static volatile LONG lRxState[COMMS_MAXPORTS];  // RX_*; both threads, Interlocked
+static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thread reads/clears
+
+void commsODS(LPCSTR lpOutputString)
+{
+    (void)lpOutputString;   // trace hook: the layer's trace stays silent
+}
+
+static BOOL fnBadIndex(INT_PTR hCom)
+{
+    return hCom < 0 || hCom >= COMMS_MAXPORTS;
+}
+
+// Frees the table when no entry is in use. Table must be unlocked by us.
+static void fnReleaseTableIfIdle(void)
+{
+    LPPORTINFO pTable;
+    int i;
+    BOOL fInUse = FALSE;
+
+    if (hGPortInfo == 0)
+        return;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable == NULL)
+        return;
+    for (i = 0; i < COMMS_MAXPORTS && !fInUse; i++) {
+        if (pTable[i].hComPort != 0)
+            fInUse = TRUE;
+    }
+    GlobalUnlock(hGPortInfo);
+    if (!fInUse) {
+        commsODS("Last port closed, deleting PORTINFO\r\n");
+        GlobalFree(hGPortInfo);
+        hGPortInfo = 0;
+    }
+}
+
+INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int iParity)
+{
+    char szPort[32];
+    LPPORTINFO pTable, p;
+    HANDLE hDev;
+    DWORD dwErr;
+    int idx;
+
+    if (iPort < 1 || iPort > COMMS_MAXPORTS)
+        return -1;
+    idx = (int)iPort - 1;
+    wsprintfA(szODS, "Opening port %d\r\n", iPort);
+    commsODS(szODS);
+
+    // The receive thread of an earlier open of this port outlived its close
+    // and still holds the device: the port is still in use.
+    if (lRxState[idx] != RX_NONE) {
+        wsprintfA(szODS, "Serial Port %d is already open", iPort);
+        commsODS(szODS);
+        return -1;
+    }
+
+    if (hGPortInfo == 0) {
+        commsODS("First time alloc for PORTINFO\r\n");
+        hGPortInfo = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(PORTINFO) * COMMS_MAXPORTS);
+        if (hGPortInfo == 0)
+            return -1;
+    }
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable == NULL)
+        return -1;
+    p = &pTable[idx];
+
+    // Two opens of one port in this process: the second must not clobber the
+    // first's entry (Wine grants a second exclusive open of some devices).
+    if (p->hComPort != 0) {
+        wsprintfA(szODS, "Serial Port %d is already open", iPort);
+        commsODS(szODS);
+        GlobalUnlock(hGPortInfo);
+        return -1;
+    }
+
+    wsprintfA(szPort, "\\\\.\\COM%d", iPort);
+    SetLastError(0);
+    hDev = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                       FILE_FLAG_OVERLAPPED, NULL);
+    dwErr = GetLastError();
+    wsprintfA(szODS, "CreateFile() returns %#x", (unsigned)(UINT_PTR)hDev);
+    commsODS(szODS);
+
+    if (dwErr == ERROR_ACCESS_DENIED) {
+        wsprintfA(szODS, "Serial Port %d is already open", iPort);
+        commsODS(szODS);
+        if (hDev != INVALID_HANDLE_VALUE)
+            CloseHandle(hDev);
+        GlobalUnlock(hGPortInfo);
+        fnReleaseTableIfIdle();
+        return -1;
+    }
+    if (hDev == INVALID_HANDLE_VALUE || hDev == NULL) {
+        ZeroMemory(p, sizeof(*p));
+        GlobalUnlock(hGPortInfo);
+        fnReleaseTableIfIdle();
+        return -1;
+    }
+
+    p->iComPort = iPort;
+    p->hComPort = hDev;
+    p->lBaudRate = lBaudRate;
+    iBTR[idx] = 16;
+    InterlockedExchange(&lDropped[idx], 0);
+
+    if (ConfigComm32(p, lBaudRate, iDataBits, iStopBits, iParity)) {
+        GlobalUnlock(hGPortInfo);
+        return idx;
+    }
+    ZeroMemory(p, sizeof(*p));
+    GlobalUnlock(hGPortInfo);
+    fnReleaseTableIfIdle();
+    return -1;
+}
+
+int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopBits, int iParity)
+{
+    DCB dcb;
+    HANDLE hDev = pPortInfo->hComPort;
+    int idx = (int)pPortInfo->iComPort - 1;
+
+    ZeroMemory(&pCopyPI, sizeof(pCopyPI));
+
+    // The read interval time-out is 100000 / baud: a rate of 0 or less is
+    // no line at all, refuse it rather than divide by it.
+    if (lBaudRate <= 0) {
+        CloseHandle(hDev);
+        return 0;
+    }
+    ZeroMemory(&dcb, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    if (!GetCommState(hDev, &dcb)) {
+        CloseHandle(hDev);
+        return 0;
+    }
+    dcb.BaudRate = (DWORD)lBaudRate;
+    dcb.ByteSize = (BYTE)iDataBits;
+    dcb.Parity = (BYTE)iParity;
+    dcb.StopBits = (BYTE)iStopBits;
+    if (!SetCommState(hDev, &dcb)) {
+        CloseHandle(hDev);
+        return 0;
+    }
+
+    pPortInfo->hInBuf = bInitBuf((UINT)(UINT_PTR)hDev);
+    if (pPortInfo->hInBuf == 0) {
+        // Unlike a refused line setting, this left the device open: close it,
+        // or the port would stay busy for the life of the process.
+        CloseHandle(hDev);
+        return 0;
+    }
+
+    pPortInfo->to.ReadIntervalTimeout = (DWORD)(100000L / lBaudRate);
+    pPortInfo->to.ReadTotalTimeoutMultiplier = (DWORD)iBTR[idx];
+    pPortInfo->to.ReadTotalTimeoutConstant = 0;
+    pPortInfo->to.WriteTotalTimeoutMultiplier = 0;
+    pPortInfo->to.WriteTotalTimeoutConstant = 1000;
+    SetCommTimeouts(hDev, &pPortInfo->to);
+
+    // Start handshake: the thread copies pCopyPI, then releases hStarted.
+    pPortInfo->hStarted = 0;
+    wsprintfA(szODS, "Creating Thread for hCom %#x.\r\n", (unsigned)(UINT_PTR)hDev);
+    pPortInfo->hStarted = CreateSemaphoreA(NULL, 1, 1, szODS);
+    if (pPortInfo->hStarted != NULL)
+        WaitForSingleObject(pPortInfo->hStarted, 1000);
+    commsODS(szODS);
+
+    bReading[idx] = 1;
+    pCopyPI = *pPortInfo;
+    InterlockedExchange(&lRxState[idx], RX_ATTACHED);
+    pPortInfo->hThread = CreateThread(NULL, 0, ComRxThread, &pCopyPI, 0, &pPortInfo->id);
+    if (pPortInfo->hThread == NULL) {
+        InterlockedExchange(&lRxState[idx], RX_NONE);
+        bReading[idx] = 0;
+        bKillBufEx(&pPortInfo->hInBuf);
+        if (pPortInfo->hStarted != NULL)
+            CloseHandle(pPortInfo->hStarted);
+        pPortInfo->hStarted = 0;
+        CloseHandle(hDev);
+        return 0;
+    }
+
+    pPortInfo->cp.wPacketLength = sizeof(COMMPROP);
+    GetCommProperties(hDev, &pPortInfo->cp);
+
+    if (pPortInfo->hStarted != NULL)
+        WaitForSingleObject(pPortInfo->hStarted, INFINITE);
+    return 1;
+}
+
+void CloseComm32(INT_PTR hCom)
+{
+    LPPORTINFO pTable, p;
+    int idx;
+    LONG lWas = RX_NONE;
+
+    if (hGPortInfo == 0)
+        return;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable == NULL)
+        return;
+    if (hCom == -1) {
+        GlobalUnlock(hGPortInfo);
+        fnReleaseTableIfIdle();
+        return;
+    }
+    if ((UINT_PTR)hCom > COMMS_MAXPORTS - 1) {
+        GlobalUnlock(hGPortInfo);
+        return;
+    }
+    idx = (int)hCom;
+    p = &pTable[idx];
+    wsprintfA(szODS, "Closing port %d\r\n", idx + 1);
+    commsODS(szODS);
+
+    if (p->hComPort != 0) {
+        bReading[idx] = 0;
+        PurgeComm(p->hComPort, PURGE_RXCLEAR);
+        if (WaitForSingleObject(p->hThread, CLOSE_WAIT) != WAIT_OBJECT_0) {
+            commsODS("Thread Exit Timeout!!!");
+            // Hand the device and the buffer over, but not while the thread is
+            // using them (ProcessBytes lasts at most one 200 ms lock wait).
+            for (;;) {
+                lWas = InterlockedCompareExchange(&lRxState[idx], RX_DETACHED, RX_ATTACHED);
+                if (lWas != RX_BUSY)
+                    break;
+                Sleep(1);
+            }
+        }
+        if (lWas != RX_ATTACHED) {
+            // The thread has ended: the device and the buffer are ours.
+            CloseHandle(p->hComPort);
+            commsODS("Deleting Buffer\r\n");
+            bKillBufEx(&p->hInBuf);
+        }
+        if (p->hThread != NULL)
+            CloseHandle(p->hThread);
+        if (p->hStarted != NULL)
+            CloseHandle(p->hStarted);
+        ZeroMemory(p, sizeof(*p));
+    }
+    GlobalUnlock(hGPortInfo);
+    fnReleaseTableIfIdle();
+}
+
+// Locks the table and returns entry hCom, or NULL for a bad index or no
+// table. Pair with GlobalUnlock(hGPortInfo) when non-NULL.
+static LPPORTINFO fnLockEntry(INT_PTR hCom)
+{
+    LPPORTINFO pTable;
+
+    if (fnBadIndex(hCom) || hGPortInfo == 0)
+        return NULL;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable == NULL)
+        return NULL;
+    return &pTable[hCom];
+}
+
+int GetCommState32(INT_PTR hCom, DCB *pdcb)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    int iRet;
+
+    if (p == NULL)
+        return 0;
+    iRet = GetCommState(p->hComPort, pdcb);
+    GlobalUnlock(hGPortInfo);
+    return iRet;
+}
+
+int SetCommState32(INT_PTR hCom, DCB *pdcb)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    int iRet;
+
+    if (p == NULL)
+        return 0;
+    iRet = SetCommState(p->hComPort, pdcb);
+    GlobalUnlock(hGPortInfo);
+    return iRet;
+}
+
+int FlushComm(INT_PTR hCom, ULONG ulFlags)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    int iRet;
+
+    if (p == NULL)
+        return 0;
+    iRet = PurgeComm(p->hComPort, ulFlags);
+    GlobalUnlock(hGPortInfo);
+    return iRet;
+}
+
+void CommBreak32(INT_PTR hCom, int b)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+
+    if (p == NULL)
+        return;
+    if (b)
+        SetCommBreak(p->hComPort);
+    else
+        ClearCommBreak(p->hComPort);
+    GlobalUnlock(hGPortInfo);
+}
+
+ULONG GetCommError(INT_PTR hCom, COMSTAT *lpcs)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    COMSTAT cs;
+    DWORD dwErrors = 0;
+    int iInQue;
+
+    if (p == NULL)
+        return (ULONG)-1;
+    iInQue = iRemainByteEx(p->hInBuf);
+    ZeroMemory(&cs, sizeof(cs));
+    ClearCommError(p->hComPort, &dwErrors, &cs);
+    GlobalUnlock(hGPortInfo);
+    // For this layer the input count is what waits in the ring buffer.
+    cs.cbInQue = (DWORD)iInQue;
+    if (lpcs != NULL)
+        *lpcs = cs;
+    return dwErrors;
+}
+
+int ConfigCommDialog(INT_PTR hCom, HWND hWnd)
+{
+    char szName[16];
+    LPPORTINFO p;
+    COMMCONFIG cc;
+    int iRet;
+
+    p = fnLockEntry(hCom);
+    if (p == NULL)
+        return 0;
+    wsprintfA(szName, "COM%d", (int)hCom + 1);
+    ZeroMemory(&cc, sizeof(cc));
+    cc.dwSize = sizeof(cc);
+    cc.wVersion = 1;
+    cc.dcb.DCBlength = sizeof(DCB);
+    if (!GetCommState(p->hComPort, &cc.dcb)) {
+        GlobalUnlock(hGPortInfo);
+        return 0;
+    }
+    iRet = CommConfigDialogA(szName, hWnd, &cc);
+    if (iRet)
+        SetCommState(p->hComPort, &cc.dcb);
+    GlobalUnlock(hGPortInfo);
+    return iRet;
+}
+
+DWORD GetCommDropped32(INT_PTR hCom)
+{
+    if (fnBadIndex(hCom) || hGPortInfo == 0)
+        return 0;
+    return (DWORD)lDropped[hCom];
+}
+
+// ---------------------------------------------------------------- notification, read, write
+
+int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    LONG lInterval;
+
+    if (p == NULL)
+        return 0;
+    if (iBNot < 0) {
+        p->hWndNotify = 0;
+        GlobalUnlock(hGPortInfo);
+        return 1;
+    }
+    // Each request reads iBNot bytes into the thread's 256-byte inbuff: keep
+    // the count within 1..256 (0 would ask for nothing, over 256 would not fit).
+    if (iBNot < 1)
+        iBNot = 1;
+    if (iBNot > RX_MAXREAD)
+        iBNot = RX_MAXREAD;
+    p->hWndNotify = hWndMain;
+    lInterval = p->lBaudRate > 0 ? 100000L / p->lBaudRate : 1;
+    if (lInterval < 1)
+        lInterval = 1;
+    p->to.ReadIntervalTimeout = (DWORD)lInterval;
+    p->to.ReadTotalTimeoutMultiplier = (DWORD)iBNot;
+    p->to.ReadTotalTimeoutConstant = 0;
+    p->to.WriteTotalTimeoutMultiplier = 0;
+    p->to.WriteTotalTimeoutConstant = 1000;
+    SetCommTimeouts(p->hComPort, &p->to);
+    iBTR[hCom] = iBNot;
+    GlobalUnlock(hGPortInfo);
+    return 1;
+}
+
+int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
+{
+    LPPORTINFO p;
+    UINT n;
+
+    if (bDest == NULL && wBytes != 0)
+        return 0;
+    p = fnLockEntry(hCom);
+    if (p == NULL)
+        return 0;
+    // Re-arm before taking the bytes: a batch the receive thread stores after
+    // this point is either taken below or gets a notification of its own;
+    // re-arming after the read could strand it with no notification.
+    InterlockedExchange((LONG volatile *)&p->fNotifyInProgress, 0);
+    n = bGetData(p->hInBuf, bDest, wBytes);
+    InterlockedExchangeAdd((LONG volatile *)&p->iToRead, -(LONG)n);
+    GlobalUnlock(hGPortInfo);
+    return (int)n;
+}
+
+int WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes)
+{
+    OVERLAPPED os;
+    LPPORTINFO pTable;
+    HANDLE hDev;
+    DWORD dwWritten = 0;
+    BOOL fOk;
+    int iRet;
+
+    if (fnBadIndex(hCom))
+        return -2;
+    if (hGPortInfo == 0)
+        return -3;
+    if (bData == NULL && wBytes != 0)
+        return 65535;
+    ZeroMemory(&os, sizeof(os));
+    os.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (os.hEvent == NULL)
+        return 65535;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    hDev = pTable[hCom].hComPort;
+    commsODS("Writing %d bytes to hCom %#x [port %d]");
+
+    fOk = WriteFile(hDev, bData, wBytes, &dwWritten, &os);
+    if (!fOk && GetLastError() == ERROR_IO_PENDING)
+        fOk = GetOverlappedResult(hDev, &os, &dwWritten, TRUE);
+    if (fOk) {
+        commsODS("Wrote %d bytes code %ld");
+        iRet = wBytes;
+    } else {
+        iRet = 65535;
+    }
+    CloseHandle(os.hEvent);
+    GlobalUnlock(hGPortInfo);
+    return iRet;
+}
+
+int ProcessCommError(DWORD dwError, HANDLE hCom)
+{
+    DWORD dwErrors;
+    COMSTAT cs;
+
+    (void)dwError;
+    ClearCommError(hCom, &dwErrors, &cs);
+    PurgeComm(hCom, PURGE_RXCLEAR);
+    return 1;
+}
+
+void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes)
+{
+    LPPORTINFO pTable, p;
+    DWORD dwNow;
+    UINT uKept;
+    LONG lUnread;
+    HWND hWnd;
+
+    if (fnBadIndex(hCom))
+        return;
+    // Closed under our feet (detached): the entry is not ours any more.
+    if (InterlockedCompareExchange(&lRxState[hCom], RX_BUSY, RX_ATTACHED) != RX_ATTACHED)
+        return;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable != NULL) {
+        p = &pTable[hCom];
+        dwNow = GetTickCount();
+
+        uKept = bAddDataCount(p->hInBuf, buf, dwBytes);
+        if (uKept < dwBytes) {
+            // Full buffer or no lock in 200 ms: the rest is lost. Count it,
+            // and count as waiting only what was stored.
+            InterlockedExchangeAdd(&lDropped[hCom], (LONG)(dwBytes - uKept));
+            commsODS("Receive buffer full, bytes lost\r\n");
+        }
+        lUnread = InterlockedExchangeAdd((LONG volatile *)&p->iToRead, (LONG)uKept) + (LONG)uKept;
+
+        // Re-arm 100 ms after the last notification (elapsed time, so that the
+        // tick count's wrap does no harm), or while the window lags far behind.
+        if (dwNow - p->dwTimeOfNotify >= NOTIFY_REARM_MS || lUnread > NOTIFY_BACKLOG)
+            InterlockedExchange((LONG volatile *)&p->fNotifyInProgress, 0);
+
+        hWnd = p->hWndNotify;
+        if (hWnd != 0) {
+            commsODS("Processing and Notifying\r\n");
+            if (InterlockedCompareExchange((LONG volatile *)&p->fNotifyInProgress, 1, 0) == 0) {
+                p->dwTimeOfNotify = dwNow;
+                PostMessageA(hWnd, WM_COMMNOTIFY, (WPARAM)hCom,
+                             MAKELPARAM(0, (WORD)(lUnread & 0xFFFF)));
+            }
+        }
+        GlobalUnlock(hGPortInfo);
+    }
+    InterlockedExchange(&lRxState[hCom], RX_ATTACHED);
+}
+
+DWORD WINAPI ComRxThread(LPVOID lpdwParam)
+{
+    PORTINFO pinf;
+    OVERLAPPED os;
+    BYTE inbuff[RX_MAXREAD];
+    DWORD nBytesRead, dwErr, dwBackoff = 0;
+    HANDLE hDev;
+    int idx, iAsk;
+    BOOL fHealthy;
+    char szLine[64];
+
+    pinf = *(LPPORTINFO)lpdwParam;
+    hDev = pinf.hComPort;
+    idx = (int)pinf.iComPort - 1;
+    wsprintfA(szLine, "Thread Up for hComPort %#x.\r\n", (unsigned)(UINT_PTR)hDev);
+    commsODS(szLine);
+
+    ZeroMemory(&os, sizeof(os));
+    os.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (pinf.hStarted != NULL)
+        ReleaseSemaphore(pinf.hStarted, 1, NULL);
+
+    while (bReading[idx]) {
+        // A device that fails at once (pty closed at the far end: reads give
+        // ERROR_BROKEN_PIPE; a dangling COM path: error 1) must not spin a
+        // core: wait 1 ms, doubling up to 50 ms, between failing requests.
+        if (dwBackoff != 0) {
+            Sleep(dwBackoff);
+            if (!bReading[idx])
+                break;
+        }
+        iAsk = iBTR[idx];
+        if (iAsk < 1)
+            iAsk = 1;
+        if (iAsk > RX_MAXREAD)
+            iAsk = RX_MAXREAD;
+
+        nBytesRead = 0;
+        fHealthy = FALSE;
+        if (ReadFile(hDev, inbuff, (DWORD)iAsk, &nBytesRead, &os)) {
+            fHealthy = nBytesRead > 0;
+        } else {
+            nBytesRead = 0;
+            dwErr = GetLastError();
+            if (dwErr == ERROR_IO_PENDING) {
+                if (GetOverlappedResult(hDev, &os, &nBytesRead, TRUE)) {
+                    fHealthy = TRUE;
+                } else {
+                    // A time-out on a silent line is the normal end of a request.
+                    fHealthy = GetLastError() == ERROR_TIMEOUT;
+                    nBytesRead = 0;
+                }
+            } else {
+                ProcessCommError(dwErr, hDev);
+            }
+        }
+        if (nBytesRead > 0)
+            ProcessBytes(idx, inbuff, nBytesRead);
+        if (fHealthy)
+            dwBackoff = 0;
+        else if (dwBackoff == 0)
+            dwBackoff = 1;
+        else if ((dwBackoff *= 2) > RX_BACKOFF_MAX)
+            dwBackoff = RX_BACKOFF_MAX;
+        ResetEvent(os.hEvent);
+    }
+    if (os.hEvent != NULL)
+        CloseHandle(os.hEvent);
+
+    // Detached by a close that stopped waiting: the device and the ring
+    // buffer were left to us.
+    if (InterlockedCompareExchange(&lRxState[idx], RX_NONE, RX_ATTACHED) == RX_DETACHED) {
+        CloseHandle(hDev);
+        bKillBuf(pinf.hInBuf);
+        InterlockedExchange(&lRxState[idx], RX_NONE);
+    }
+    return (DWORD)(idx + 100);
+}

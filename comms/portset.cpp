@@ -1,0 +1,182 @@
+// Port settings from the device file (fnOpenPort) and the timed line break
+// after the output has drained (fnCommBreak).
+#include "comms/portset.h"
+#include "comms/comms.h"
+#include "common/panel.h"
+#include <ctype.h>
+#include <stdlib.h>
+
+#define MSG_CAPTION "!! Error !!"
+#define MSG_FLAGS   (MB_OK | MB_ICONWARNING)
+
+static const ULONG aulRates[] = {
+    110, 150, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400,
+    56000, 57600, 76800, 115200, 128000, 256000
+};
+
+static BOOL fnRateSupported(long lSpeed)
+{
+    size_t i;
+
+    for (i = 0; i < sizeof(aulRates) / sizeof(aulRates[0]); i++) {
+        if ((long)aulRates[i] == lSpeed)
+            return TRUE;
+    }
+    return FALSE;
+}
+
+// Reads integer key lpszKey; writes the default back when the value equals it.
+static int fnProfileInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int iDef)
+{
+    char szText[16];
+    int iVal = (int)GetPrivateProfileIntA(lpszSection, lpszKey, iDef, lpszFile);
+
+    if (iVal == iDef) {
+        wsprintfA(szText, "%d", iDef);
+        WritePrivateProfileStringA(lpszSection, lpszKey, szText, lpszFile);
+    }
+    return iVal;
+}
+
+// Parity letter to the DCB code; -1 for a letter that names no parity.
+static int fnParityCode(char c)
+{
+    switch (c) {
+    case 'E': return EVENPARITY;
+    case 'M': return MARKPARITY;
+    case 'N': return NOPARITY;
+    case 'O': return ODDPARITY;
+    case 'S': return SPACEPARITY;
+    default:  return -1;
+    }
+}
+
+INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                   ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
+                   int fDefHardware, int fDefXOnXOff)
+{
+    DCB dcb;
+    char szDefSpeed[32], szSpeed[200], szParity[2], szMsg[128];
+    char *pEnd;
+    int iPort, iDataBits, iStopBits, iParity, fXOnXOff, fHardware;
+    long lSpeed;
+    BOOL fSpeedRead;
+    char cParity;
+    INT_PTR hCom;
+
+    if (lpszDefParity == NULL)
+        lpszDefParity = "O";
+    ZeroMemory(&dcb, sizeof(dcb));
+
+    iPort = fnProfileInt(lpszFilename, lpszSection, "Com", iDefPort);
+
+    wsprintfA(szDefSpeed, "%lu", lDefSpeed);
+    GetPrivateProfileStringA(lpszSection, "Speed", szDefSpeed, szSpeed, sizeof(szSpeed), lpszFilename);
+    lSpeed = strtol(szSpeed, &pEnd, 10);
+    fSpeedRead = pEnd != szSpeed;
+    if (fSpeedRead && (ULONG)lSpeed == lDefSpeed)
+        WritePrivateProfileStringA(lpszSection, "Speed", szDefSpeed, lpszFilename);
+
+    iDataBits = fnProfileInt(lpszFilename, lpszSection, "DataBits", iDefDataBits);
+    iStopBits = fnProfileInt(lpszFilename, lpszSection, "StopBits", iDefStopBits);
+
+    GetPrivateProfileStringA(lpszSection, "Parity", lpszDefParity, szParity, sizeof(szParity), lpszFilename);
+    cParity = (char)toupper((unsigned char)szParity[0]);
+    if (lpszDefParity[0] == cParity)
+        WritePrivateProfileStringA(lpszSection, "Parity", lpszDefParity, lpszFilename);
+
+    if (iPort == 0)
+        return -1;
+
+    // A value that is no number, or no parity letter, would open the line
+    // with settings nobody chose: refuse it before the port is touched.
+    if (!fSpeedRead) {
+        MessageBoxA(hWnd, "Invalid Baud Rate", MSG_CAPTION, MSG_FLAGS);
+        return -1;
+    }
+    iParity = fnParityCode(cParity);
+    if (iParity < 0) {
+        MessageBoxA(hWnd, "Invalid Parity", MSG_CAPTION, MSG_FLAGS);
+        return -1;
+    }
+    iStopBits = iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+
+    hCom = OpenComm32((UINT)iPort, lSpeed, iDataBits, iStopBits, iParity);
+    if (hCom == -1) {
+        wsprintfA(szMsg, "COM%d does not exist\nor is already in use\nOh Dear!", iPort);
+        MessageBoxA(hWnd, szMsg, MSG_CAPTION, MSG_FLAGS);
+        return -1;
+    }
+    if (!fnRateSupported(lSpeed)) {
+        // The caller gives up start-up: do not leave the port and its
+        // receive thread running behind it.
+        CloseComm32(hCom);
+        MessageBoxA(hWnd, "Invalid Baud Rate", MSG_CAPTION, MSG_FLAGS);
+        return -1;
+    }
+
+    fXOnXOff = fnProfileInt(lpszFilename, lpszSection, "XOnXOff", fDefXOnXOff);
+    fHardware = fnProfileInt(lpszFilename, lpszSection, "Hardware", fDefHardware);
+
+    // Flow control goes onto the settings the port was just opened with, so
+    // that speed, data bits, parity and stop bits stay as configured.
+    if (fHardware || fXOnXOff) {
+        dcb.DCBlength = sizeof(dcb);
+        if (GetCommState32(hCom, &dcb)) {
+            if (fHardware) {
+                dcb.fOutxCtsFlow = 1;
+                dcb.fOutxDsrFlow = 1;
+                dcb.fOutX = 0;
+                dcb.fInX = 0;
+            } else {
+                dcb.fOutxCtsFlow = 0;
+                dcb.fOutxDsrFlow = 0;
+                dcb.fOutX = 1;
+                dcb.fInX = 1;
+                dcb.XonChar = 0x11;     // DC1
+                dcb.XoffChar = 0x13;    // DC3
+                dcb.XoffLim = 32;
+                dcb.XonLim = 256;
+            }
+        }
+        if (!SetCommState32(hCom, &dcb)) {
+            CloseComm32(hCom);
+            MessageBoxA(hWnd, "Can't set comm state", MSG_CAPTION, MSG_FLAGS);
+            return -1;
+        }
+    }
+
+    FlushComm(hCom, PURGE_RXCLEAR);
+    FlushComm(hCom, PURGE_TXCLEAR);
+    return hCom;
+}
+
+void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength)
+{
+    COMSTAT cs;
+    UINT uBytesPerSec, uWaitPerByte;
+    DWORD dwStart, dwLimit;
+
+    if (uBaudRate < 10)
+        uBaudRate = 10;
+    uBytesPerSec = uBaudRate / 10;
+    uWaitPerByte = (UINT)(1.0 / uBytesPerSec * 1000.0);
+
+    ZeroMemory(&cs, sizeof(cs));
+    GetCommError(hCommPort, &cs);
+    // A line that never drains (flow-controlled off, stuck device) must not
+    // hold the main thread for ever: allow twice the time the queue needs at
+    // this rate, and at least 2 s.
+    dwLimit = 2000 + 2 * cs.cbOutQue * (10000 / uBaudRate + 1);
+    dwStart = GetTickCount();
+    while (cs.cbOutQue != 0 && GetTickCount() - dwStart < dwLimit) {
+        fnMSDelay(hWnd, uWaitPerByte * cs.cbOutQue);
+        ZeroMemory(&cs, sizeof(cs));
+        GetCommError(hCommPort, &cs);
+    }
+
+    OutputDebugStringA("MIXTALLY COMM BREAK\n");
+    CommBreak32(hCommPort, 1);
+    fnMSDelay(hWnd, uBreakLength);
+    CommBreak32(hCommPort, 0);
+}

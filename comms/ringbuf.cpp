@@ -1,0 +1,200 @@
+// Receive ring buffer of one serial port: 16 KB in a movable global block,
+// written by the port's receive thread and drained by the main thread. The
+// two indices are guarded by a named semaphore ("%XBUFSEM" of a token), used
+// as a lock with waits of at most 200 ms.
+//
+// A full buffer refuses new bytes: unread bytes are never overwritten, and
+// bAddDataCount tells the caller how many of a batch were kept.
+#include "comms/comms.h"
+
+#define BUF_LOCKWAIT 200
+
+// Takes the buffer's semaphore; FALSE after BUF_LOCKWAIT ms without it.
+static BOOL fnTakeSema(HANDLE hSema)
+{
+    return WaitForSingleObject(hSema, BUF_LOCKWAIT) == WAIT_OBJECT_0;
+}
+
+HGLOBAL bInitBuf(UINT iTok)
+{
+    char szName[32];
+    HANDLE hSema;
+    HGLOBAL hGBuf;
+    LPBUFFER lpBuf;
+
+    wsprintfA(szName, "%XBUFSEM", iTok);
+    hSema = CreateSemaphoreA(NULL, 1, 1, szName);
+    if (hSema == NULL)
+        return 0;
+    if (!fnTakeSema(hSema)) {
+        CloseHandle(hSema);
+        return 0;
+    }
+    hGBuf = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BUFFER));
+    if (hGBuf == NULL) {
+        ReleaseSemaphore(hSema, 1, NULL);
+        CloseHandle(hSema);
+        return 0;
+    }
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    lpBuf->iBufWritePtr = 0;
+    lpBuf->iBufReadPtr = 0;
+    lpBuf->hSema = hSema;
+    GlobalUnlock(hGBuf);
+    ReleaseSemaphore(hSema, 1, NULL);
+    return hGBuf;
+}
+
+UINT bAddDataCount(HGLOBAL hGBuf, const BYTE *data, UINT iLen)
+{
+    LPBUFFER lpBuf;
+    HANDLE hSema;
+    UINT i;
+
+    if (hGBuf == 0)
+        return 0;
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL)
+        return 0;
+    hSema = lpBuf->hSema;
+    if (!fnTakeSema(hSema)) {
+        GlobalUnlock(hGBuf);
+        return 0;
+    }
+    for (i = 0; i < iLen; i++) {
+        if (!bAddByte(lpBuf, data[i]))
+            break;
+    }
+    GlobalUnlock(hGBuf);
+    ReleaseSemaphore(hSema, 1, NULL);
+    return i;
+}
+
+int bAddData(HGLOBAL hGBuf, const BYTE *data, UINT iLen)
+{
+    if (hGBuf == 0)
+        return 0;
+    if (iLen == 0)
+        return 1;
+    return bAddDataCount(hGBuf, data, iLen) == iLen ? 1 : 0;
+}
+
+int bAddByte(LPBUFFER lpBuf, BYTE databyte)
+{
+    UINT iNext;
+
+    if (lpBuf == NULL)
+        return 0;
+    iNext = lpBuf->iBufWritePtr + 1;
+    if (iNext >= COMMS_BUFSIZE)
+        iNext = 0;
+    // Full (16383 waiting): storing would make the indices equal, which reads
+    // as empty and loses the whole buffer. Refuse the byte instead.
+    if (iNext == lpBuf->iBufReadPtr)
+        return 0;
+    lpBuf->data[lpBuf->iBufWritePtr] = databyte;
+    lpBuf->iBufWritePtr = iNext;
+    return 1;
+}
+
+UINT bGetData(HGLOBAL hGBuf, BYTE *data, UINT iLen)
+{
+    LPBUFFER lpBuf;
+    HANDLE hSema;
+    UINT iCount = 0;
+
+    if (hGBuf == 0)
+        return 0;
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL)
+        return 0;
+    hSema = lpBuf->hSema;
+    if (!fnTakeSema(hSema)) {
+        GlobalUnlock(hGBuf);
+        return 0;
+    }
+    while (iCount < iLen) {
+        if (!bGetByte(lpBuf, &data[iCount]))
+            break;
+        iCount++;
+    }
+    GlobalUnlock(hGBuf);
+    ReleaseSemaphore(hSema, 1, NULL);
+    return iCount;
+}
+
+int bGetByte(LPBUFFER lpBuf, BYTE *data)
+{
+    if (lpBuf == NULL || iRemainByte(lpBuf) == 0)
+        return 0;
+    *data = lpBuf->data[lpBuf->iBufReadPtr];
+    lpBuf->iBufReadPtr++;
+    if (lpBuf->iBufReadPtr >= COMMS_BUFSIZE)
+        lpBuf->iBufReadPtr = 0;
+    return 1;
+}
+
+UINT iRemainByte(LPBUFFER lpBuf)
+{
+    UINT r, w;
+
+    if (lpBuf == NULL)
+        return 0;
+    r = lpBuf->iBufReadPtr;
+    w = lpBuf->iBufWritePtr;
+    if (r < w)
+        return w - r;
+    if (r > w)
+        return w + (COMMS_BUFSIZE - r);
+    return 0;
+}
+
+int iRemainByteEx(HGLOBAL hGBuf)
+{
+    LPBUFFER lpBuf;
+    HANDLE hSema;
+    int iCount;
+
+    if (hGBuf == 0)
+        return -1;
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL)
+        return -1;
+    hSema = lpBuf->hSema;
+    if (!fnTakeSema(hSema)) {
+        GlobalUnlock(hGBuf);
+        return -1;
+    }
+    iCount = (int)iRemainByte(lpBuf);
+    GlobalUnlock(hGBuf);
+    ReleaseSemaphore(hSema, 1, NULL);
+    return iCount;
+}
+
+void bKillBuf(HGLOBAL hGBuf)
+{
+    LPBUFFER lpBuf;
+    HANDLE hSema;
+
+    if (hGBuf == 0)
+        return;
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL)
+        return;
+    hSema = lpBuf->hSema;
+    // Drop our lock and any left behind by earlier calls.
+    while ((GlobalFlags(hGBuf) & GMEM_LOCKCOUNT) != 0) {
+        if (!GlobalUnlock(hGBuf))
+            break;
+    }
+    CloseHandle(hSema);
+    GlobalFree(hGBuf);
+}
+
+void bKillBufEx(HGLOBAL *phGBuf)
+{
+    if (phGBuf == NULL)
+        return;
+    bKillBuf(*phGBuf);
+    *phGBuf = 0;
+}
