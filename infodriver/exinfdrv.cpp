@@ -1,0 +1,223 @@
+// EXINFDRV: the driver's client of its infodriver.
+//
+// A hidden child window ("_extinfodriv") of the main window is the driver's
+// end of the link: the hook message names it (by the low 16 bits of its
+// handle), slot reads and writes go out from it through the ZARN32 transport,
+// and the infodriver's replies, revertives and close request arrive at it.
+#include "infodriver/exinfdrv.h"
+#include "infodriver/zarn32.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#define EXINF_MAX_DEVICE   999
+#define EXINF_SLOT_READ    256   // bytes of the reply text that a slot read copies
+#define EXINF_MAX_SLOT     0x7FFF
+
+// Client state: written and read on the main window's thread only.
+HWND hIDWnd[1000];
+HWND hInfodrivWnd;
+HWND hIDTemp;
+INFOCALLBACK fnInfodrivCallback;
+
+static const char szHookClass[] = "_extinfodriv";
+
+int fnInitExtInfodriv(HWND hWnd, INFOCALLBACK fnCallback)
+{
+    memset(hIDWnd, 0, sizeof hIDWnd);
+    if (fnInitExtInfodrivWindow(hWnd) != 0)
+        return 1;
+    fnInfodrivCallback = fnCallback;
+    return 0;
+}
+
+int fnInitExtInfodrivWindow(HWND hWnd)
+{
+    WNDCLASSA wc;
+    HINSTANCE hInstance = (HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE);
+
+    memset(&wc, 0, sizeof wc);
+    wc.style = 0;
+    wc.lpfnWndProc = fnExtInfodrivProc;
+    wc.hInstance = hInstance;
+    wc.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszClassName = szHookClass;
+    RegisterClassA(&wc);   // fails harmlessly when the class is already registered
+
+    hInfodrivWnd = CreateWindowExA(0, szHookClass, "", WS_CHILD, 0, 0, 100, 100, hWnd, NULL,
+                                   hInstance, NULL);
+    return hInfodrivWnd == NULL ? 1 : 0;
+}
+
+// IDMSG_HOOK goes to every top-level window in turn. A broadcast through
+// HWND_BROADCAST would be simpler, but NT (and Wine) broadcast only messages
+// below WM_USER or from 0xC000 up, so 2724 would reach nobody. Each send is
+// synchronous, so an answer (IDMSG_HOOKED) has arrived when EnumWindows ends.
+static BOOL CALLBACK fnHookEnumProc(HWND hWnd, LPARAM lParam)
+{
+    SendMessageA(hWnd, IDMSG_HOOK, (WPARAM)((UINT_PTR)hInfodrivWnd & 0xFFFF), lParam);
+    return TRUE;
+}
+
+int fnCreateExtInfodriv(int iDeviceNo)
+{
+    char szMsg[128];
+
+    hIDTemp = NULL;
+    if (iDeviceNo > EXINF_MAX_DEVICE || iDeviceNo < 1)
+        return 1;
+    EnumWindows(fnHookEnumProc, (LPARAM)((iDeviceNo | IDMSG_HOOK_DEVICE) & 0xFFFF));
+    if (hIDTemp == NULL) {
+        snprintf(szMsg, sizeof szMsg, "Cannot hook into (external) infodriver %d", iDeviceNo);
+        MessageBoxA(NULL, szMsg, "Error", MB_ICONHAND | MB_OK);
+        return 1;
+    }
+    hIDWnd[iDeviceNo] = hIDTemp;
+    return 0;
+}
+
+// A slot operation may go out only to a hooked device and a slot 1..32767.
+static int fnSlotRefused(int iDeviceNo, int iIndex)
+{
+    if (iDeviceNo < 1 || iDeviceNo > EXINF_MAX_DEVICE || hIDWnd[iDeviceNo] == NULL)
+        return 1;
+    return (iIndex <= 0 || iIndex > EXINF_MAX_SLOT) ? 1 : 0;
+}
+
+int fnGetSlot(int iDeviceNo, int iIndex, char *szSlot)
+{
+    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
+        return 1;
+    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex, (LPARAM)szSlot,
+                      EXINF_SLOT_READ, ZARN32_TEXT);
+    return 0;
+}
+
+int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
+{
+    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
+        return 1;
+    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
+                      (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0, ZARN32_TEXT);
+    return 0;
+}
+
+int fnSetSlotOnly(int iDeviceNo, int iIndex, LPCSTR szSlot)
+{
+    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
+        return 1;
+    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
+                      (LPARAM)szSlot, 0, ZARN32_TEXT);
+    return 0;
+}
+
+// One read, and a write only when the infodriver's text differs. The read
+// copies 256 bytes, so a text of 256 characters or more cannot be seen whole:
+// such a text is always written rather than risk keeping a stale slot.
+int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
+{
+    char szRead[EXINF_SLOT_READ + 1];
+
+    if (szSlot == NULL)
+        return 0;
+    memset(szRead, 0, sizeof szRead);
+    if (fnGetSlot(iDeviceNo, iSlot, szRead) != 0)
+        return 0;   // nothing can be written either: report no write
+    szRead[EXINF_SLOT_READ] = '\0';
+    if (strnlen(szSlot, EXINF_SLOT_READ) < EXINF_SLOT_READ && lstrcmpA(szRead, szSlot) == 0)
+        return 0;
+    fnSetSlot(iDeviceNo, iSlot, szSlot, fNow);
+    return 1;
+}
+
+static int fnDeviceHooked(int iDeviceNo)
+{
+    return iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE && hIDWnd[iDeviceNo] != NULL;
+}
+
+int fnSetTXRXMode(int iDeviceNo, WORD wMode)
+{
+    if (!fnDeviceHooked(iDeviceNo) || wMode < 1 || wMode > 3)
+        return 1;
+    SendMessageA(hIDWnd[iDeviceNo], IDMSG_SETTXRXMODE, (WPARAM)wMode, (LPARAM)iDeviceNo);
+    return 0;
+}
+
+int fnGetTXRXMode(int iDeviceNo, WORD *wMode)
+{
+    LRESULT lMode;
+
+    if (!fnDeviceHooked(iDeviceNo) || wMode == NULL)
+        return 1;
+    lMode = SendMessageA(hIDWnd[iDeviceNo], IDMSG_GETTXRXMODE, 0, (LPARAM)iDeviceNo);
+    if (lMode == 1 || lMode == 2) {
+        *wMode = (WORD)lMode;
+        return 0;
+    }
+    *wMode = 0;
+    return 1;
+}
+
+void fnSendSlotRange(int iDeviceNo, int iStart, int iEnd)
+{
+    if (!fnDeviceHooked(iDeviceNo) || iEnd < iStart)
+        return;
+    SendMessageA(hIDWnd[iDeviceNo], IDMSG_SENDSLOTRANGE, (WPARAM)iStart, (LPARAM)iEnd);
+}
+
+HWND fnGetHWND(int iDeviceNo)
+{
+    if (iDeviceNo < 1 || iDeviceNo > EXINF_MAX_DEVICE)
+        return NULL;
+    return hIDWnd[iDeviceNo];
+}
+
+// Runs after the message loop, when the hook window is normally gone already:
+// the unhook messages need no answer, and DestroyWindow of a dead window is harmless.
+void fnCleanupExtInfodriv(void)
+{
+    for (int i = 1; i <= EXINF_MAX_DEVICE; i++) {
+        if (hIDWnd[i] != NULL)
+            SendMessageA(hIDWnd[i], IDMSG_UNHOOK, 0, (LPARAM)i);
+    }
+    DestroyWindow(hInfodrivWnd);
+}
+
+LRESULT CALLBACK fnExtInfodrivProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_COPYDATA:
+        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        return 1;
+
+    case WM_CREATE:
+    case WM_DESTROY:
+        return 0;
+
+    case IDMSG_CLOSE:
+        DestroyWindow(GetParent(hWnd));
+        return 0;
+
+    case IDMSG_FWD1:
+    case IDMSG_FWD2:
+    case IDMSG_FWD3:
+    case IDMSG_FWD4:
+        return SendMessageA(GetParent(hWnd), msg, wParam, lParam);
+
+    case IDMSG_HOOKED:
+        hIDTemp = (HWND)wParam;
+        return 0;
+
+    case IDMSG_REVERTIVE: {
+        ZARNMSG Rev;
+        if (lParam != 0 && fnSplitMsg((LPCSTR)lParam, &Rev) &&
+            (Rev.szMsgType[0] == 'I' || Rev.szMsgType[0] == 'X') && Rev.szMsgType[1] == 'W' &&
+            fnInfodrivCallback != NULL)
+            fnInfodrivCallback(&Rev);
+        return 1;
+    }
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
