@@ -1,0 +1,216 @@
+// Link supervision: acknowledge / negative acknowledge, poll and the two
+// time-outs, the link state on the panel and in slot 4094, and the framing
+// of the received byte stream (several messages per read, split frames,
+// 0x84/0x85 inside frames, overlong frames).
+#include <gtest/gtest.h>
+#include "fakes.h"
+#include "driver/mixtally.h"
+
+namespace {
+
+const std::vector<std::string> kRestart = { "flush 8", "flush 4", "break 38400 2", "write 30" };
+
+class Link : public ::testing::Test {
+protected:
+    void SetUp() override { fake::Reset(); }
+
+    static void Feed(const std::vector<BYTE> &bytes)
+    {
+        fake::Receive(bytes);
+        fnRxCommData(hWnd);
+        EXPECT_TRUE(fake::rx.empty()) << "every waiting byte must be consumed";
+    }
+    // Destructive probe: KillTimer reports whether the timer existed.
+    static bool Armed(UINT id) { return KillTimer(hWnd, id) != 0; }
+    static std::vector<std::string> Texts(int id) { return fake::panelTexts[id]; }
+    static std::vector<std::string> StatusWrites()
+    {
+        std::vector<std::string> v;
+        for (const fake::SlotWrite &w : fake::writes)
+            if (w.iSlot == SLOT_COMMS_STATUS)
+                v.push_back(w.text);
+        return v;
+    }
+    static int Count(const std::string &line)
+    {
+        int n = 0;
+        for (const std::string &s : fake::debugLines)
+            n += s == line;
+        return n;
+    }
+};
+
+TEST_F(Link, AcknowledgeMarksHealthyOnceAndDisarmsTransmitTimer)
+{
+    SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
+    Feed({ 0x84 });
+    EXPECT_EQ(1, iCommsFail);
+    EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
+    EXPECT_EQ((std::vector<std::string>{ "OK", "/__2F__" }), Texts(IDC_COMMS));
+    EXPECT_EQ((std::vector<std::string>{ "0" }), StatusWrites());
+    EXPECT_EQ(0u, uRxCount);
+
+    // A second acknowledge changes nothing but still disarms.
+    SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
+    Feed({ 0x84 });
+    EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
+    EXPECT_EQ(2u, Texts(IDC_COMMS).size());
+    EXPECT_EQ(1u, fake::writes.size());
+    EXPECT_TRUE(fake::debugLines.empty()) << "acknowledges are not logged";
+}
+
+TEST_F(Link, NegativeAcknowledgeRestartsLineAndKeepsState)
+{
+    Feed({ 0x84 });
+    fake::line.clear();
+    SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
+    Feed({ 0x85 });
+    EXPECT_EQ(1u, uErrors);
+    EXPECT_EQ(1, iCommsFail) << "a NAK leaves the link state alone";
+    EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
+    EXPECT_EQ(kRestart, fake::line);
+    EXPECT_EQ((std::vector<std::string>{ "NAK RESTARTING COMMS", "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ(0u, uRxCount);
+    EXPECT_EQ(0u, uExpectedCount);
+}
+
+TEST_F(Link, PollWritesArmsTransmitTimerAndShowsCounters)
+{
+    uNetTX = 4000000000u;
+    uErrors = 3;
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line);
+    EXPECT_TRUE(Armed(ID_TIMER_TRANSMIT));
+    EXPECT_EQ((std::vector<std::string>{ "4000000000" }), Texts(IDC_NETTX)) << "shown unsigned";
+    EXPECT_EQ((std::vector<std::string>{ "3" }), Texts(IDC_ERRORS));
+}
+
+TEST_F(Link, TransmitTimeoutsFailOnceCountEachAndRecoverOnAcknowledge)
+{
+    for (int i = 0; i < 2; i++) {
+        SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
+        fnTimer(hWnd, ID_TIMER_TRANSMIT);
+        EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT)) << "a fired transmit timer is disarmed";
+    }
+    EXPECT_EQ(2u, uErrors);
+    EXPECT_EQ(2, iCommsFail);
+    EXPECT_EQ((std::vector<std::string>{ "Fail", "/__9F__" }), Texts(IDC_COMMS));
+    EXPECT_EQ((std::vector<std::string>{ "1" }), StatusWrites());
+    std::vector<std::string> expectLine = kRestart;
+    expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
+    EXPECT_EQ(expectLine, fake::line);
+    EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Restarting comms",
+                                         "Transmit Timeout", "Restarting comms" }),
+              fake::debugLines);
+
+    Feed({ 0x84 });
+    EXPECT_EQ(1, iCommsFail);
+    EXPECT_EQ(2u, uErrors) << "recovery keeps the error count";
+    EXPECT_EQ((std::vector<std::string>{ "1", "0" }), StatusWrites());
+    EXPECT_EQ((std::vector<std::string>{ "Fail", "/__9F__", "OK", "/__2F__" }), Texts(IDC_COMMS));
+}
+
+TEST_F(Link, StatusSlotAlreadyHoldingStateIsNotRewritten)
+{
+    fake::slots[SLOT_COMMS_STATUS] = "1";
+    fnTimer(hWnd, ID_TIMER_TRANSMIT);
+    EXPECT_EQ(2, iCommsFail);
+    EXPECT_TRUE(StatusWrites().empty());
+    EXPECT_EQ(1, fake::nSlotReads);
+}
+
+TEST_F(Link, SeveralMessagesInOneReadAreHandledInOrder)
+{
+    // ack, tally frame, ack, then a frame with 84/85 as data, all in one read.
+    Feed({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x05, 0x84, 0x02, 0x84, 0x85 });
+    EXPECT_EQ(1, iCommsFail);
+    EXPECT_EQ(0u, uErrors) << "84/85 inside a frame are data";
+    ASSERT_EQ(3u, fake::debugLines.size());
+    EXPECT_EQ("Parse: 06 24 91 ff 00 01 05 ", fake::debugLines[0]);
+    EXPECT_EQ("Parse: 02 84 85 ", fake::debugLines[2]);
+    EXPECT_EQ("1", fake::slots[1]);
+    EXPECT_EQ("1", fake::slots[3]);
+    EXPECT_EQ("0", fake::slots[2]);
+    EXPECT_EQ(0u, uRxCount);
+    EXPECT_FALSE(Armed(ID_TIMER_INCOMING)) << "a completed frame disarms the frame timer";
+    for (int i = 0; i < INBUF_SIZE; i++)
+        ASSERT_EQ(0, InBuf[i]) << "frame buffer not cleared at " << i;
+}
+
+TEST_F(Link, FrameSplitAcrossReadsCompletesOnLastByte)
+{
+    Feed({ 0x05, 0x24, 0x91 });
+    EXPECT_EQ(3u, uRxCount);
+    EXPECT_EQ(5u, uExpectedCount);
+    EXPECT_TRUE(fake::debugLines.empty());
+    Feed({ 0xFF, 0x00 });
+    EXPECT_TRUE(fake::debugLines.empty());
+    Feed({ 0x00, 0x84 });
+    ASSERT_EQ(2u, fake::debugLines.size());
+    EXPECT_EQ("Parse: 05 24 91 ff 00 00 ", fake::debugLines[0]);
+    EXPECT_EQ(1, iCommsFail) << "the byte after the frame is a message of its own";
+}
+
+TEST_F(Link, OneByteFrameIsDecodedWithCountOne)
+{
+    Feed({ 0x01, 0x24 });
+    EXPECT_EQ((std::vector<std::string>{ "Parse: 01 24 " }), fake::debugLines);
+    EXPECT_TRUE(fake::writes.empty());
+}
+
+TEST_F(Link, StalledFrameIsCutByIncomingMessageTimer)
+{
+    Feed({ 0x05, 0x24, 0x91 });
+    ASSERT_TRUE(fake::PumpUntil([] { return uErrors > 0; }))
+        << "no incoming-message time-out within 10 s of a stalled frame";
+    EXPECT_EQ((std::vector<std::string>{ "Incoming Message Timeout" }), fake::debugLines);
+    EXPECT_EQ(1u, uErrors);
+    EXPECT_EQ(2, iCommsFail);
+    EXPECT_EQ((std::vector<std::string>{ "1" }), StatusWrites());
+    EXPECT_EQ(0u, uRxCount);
+    EXPECT_EQ(0, InBuf[1]);
+    EXPECT_FALSE(Armed(ID_TIMER_INCOMING));
+    EXPECT_TRUE(fake::line.empty()) << "a frame time-out does not restart the line";
+
+    // The late rest arrives: its first byte starts a new message.
+    Feed({ 0xFF, 0x00, 0x84 });
+    EXPECT_EQ(255u, uExpectedCount);
+    EXPECT_EQ(3u, uRxCount);
+    EXPECT_EQ(2, iCommsFail) << "an acknowledge inside a frame is data";
+}
+
+TEST_F(Link, FrameLongerThanBufferIsDropped)
+{
+    std::vector<BYTE> bytes(1 + 256, 0x11);
+    bytes[0] = 0x00;                         // a count of 0 never completes
+    Feed(bytes);
+    EXPECT_EQ(0u, uRxCount);
+    EXPECT_TRUE(fake::debugLines.empty());
+    EXPECT_TRUE(Armed(ID_TIMER_INCOMING)) << "the frame timer stays armed";
+    Feed({ 0x84 });
+    EXPECT_EQ(1, iCommsFail) << "the next byte starts a new message";
+}
+
+TEST_F(Link, RestartOnlyTouchesTheLine)
+{
+    Feed({ 0x05, 0x24 });
+    fnResetComms(hWnd);
+    EXPECT_EQ(kRestart, fake::line);
+    EXPECT_EQ((std::vector<std::string>{ "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ(2u, uRxCount);
+    EXPECT_EQ(0x24, InBuf[1]);
+    EXPECT_EQ(0u, uErrors);
+    EXPECT_EQ(-1, iCommsFail);
+    EXPECT_TRUE(Armed(ID_TIMER_INCOMING));
+}
+
+TEST_F(Link, UnknownTimerIsIgnored)
+{
+    fnTimer(hWnd, 4);
+    fnTimer(hWnd, 0);
+    EXPECT_TRUE(fake::line.empty());
+    EXPECT_TRUE(fake::debugLines.empty());
+    EXPECT_EQ(0u, uErrors);
+}
+
+}  // namespace
