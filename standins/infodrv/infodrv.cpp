@@ -1,0 +1,412 @@
+// infodrv.exe <device>: a stand-in for the control system's infodriver of one
+// device, for tests, benchmarks and the demo. It keeps slots 1..32767 as
+// texts, answers the driver's hook, slot reads and writes over the ZARN32
+// transport, sends revertives to the hooked driver, and is steered through a
+// line protocol on stdin/stdout (see README.md).
+//
+// Threads: the window thread does all window work and all stdout writing; a
+// reader thread only reads stdin and hands each line over with SendMessageA,
+// so commands run one at a time on the window thread.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "infodriver/exinfdrv.h"
+#include "infodriver/zarn32.h"
+
+#define MAX_SLOT        32767
+#define SLOT_TEXT_MAX   512          // characters a transport text block holds
+#define LINE_MAX_IN     2048         // longest control line accepted
+#define WM_CTL_LINE     (WM_APP + 1) // lParam: a command line (reader thread -> window)
+#define WM_CTL_EOF      (WM_APP + 2) // stdin ended: quit
+
+static const char szClass[] = "StandInInfodriver";
+
+// All of the following belong to the window thread.
+static int iDevice;
+static HWND hMainWnd;
+static HWND hHookWnd;            // the hooked driver's hook window (16-bit handle), 0: none
+static HWND hSender;             // sender of the copy-data request being handled
+static LRESULT lMode = 1;        // answer to IDMSG_GETTXRXMODE
+static char *apszSlot[MAX_SLOT + 1];   // slot texts, allocated on first non-empty write
+static unsigned long ulWrites, ulReads;
+static LARGE_INTEGER liFreq;
+static HANDLE hStdOut;
+
+// ---------------------------------------------------------------- output
+
+static void fnOut(const char *pszFormat, ...)
+{
+    char acLine[LINE_MAX_IN + 64];
+    va_list ap;
+    va_start(ap, pszFormat);
+    int n = vsnprintf(acLine, sizeof acLine - 1, pszFormat, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    if (n > (int)sizeof acLine - 2)
+        n = (int)sizeof acLine - 2;
+    acLine[n++] = '\n';
+    DWORD dw;
+    // Straight to the handle: nothing is buffered, so every line is flushed.
+    if (hStdOut != NULL && hStdOut != INVALID_HANDLE_VALUE)
+        WriteFile(hStdOut, acLine, (DWORD)n, &dw, NULL);
+}
+
+// QueryPerformanceCounter in microseconds, split to stay exact and in range.
+static unsigned long long fnNowUs(void)
+{
+    LARGE_INTEGER li;
+    QueryPerformanceCounter(&li);
+    unsigned long long ullC = (unsigned long long)li.QuadPart;
+    unsigned long long ullF = (unsigned long long)liFreq.QuadPart;
+    return (ullC / ullF) * 1000000ull + (ullC % ullF) * 1000000ull / ullF;
+}
+
+// ---------------------------------------------------------------- slots
+
+static const char *fnSlot(int iSlot)
+{
+    return (iSlot >= 1 && iSlot <= MAX_SLOT && apszSlot[iSlot] != NULL) ? apszSlot[iSlot] : "";
+}
+
+// Stores a text (cut to a transport block). Returns 0 on success.
+static int fnStore(int iSlot, const char *pszText)
+{
+    if (iSlot < 1 || iSlot > MAX_SLOT)
+        return 1;
+    if (apszSlot[iSlot] == NULL) {
+        if (pszText[0] == '\0')
+            return 0;
+        apszSlot[iSlot] = (char *)malloc(SLOT_TEXT_MAX + 1);
+        if (apszSlot[iSlot] == NULL)
+            return 1;
+    }
+    size_t cch = strnlen(pszText, SLOT_TEXT_MAX);
+    memcpy(apszSlot[iSlot], pszText, cch);
+    apszSlot[iSlot][cch] = '\0';
+    InvalidateRect(hMainWnd, NULL, TRUE);
+    return 0;
+}
+
+// Sends one revertive to the hooked driver; 1 if none is hooked.
+static int fnRevertive(const char *pszText)
+{
+    char acRev[SLOT_TEXT_MAX + 1];
+    if (hHookWnd == NULL)
+        return 1;
+    snprintf(acRev, sizeof acRev, "%s", pszText);
+    ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)acRev, 0, ZARN32_TEXT);
+    return 0;
+}
+
+static void fnSlotRevertive(int iSlot)
+{
+    char acRev[SLOT_TEXT_MAX + 1];
+    snprintf(acRev, sizeof acRev, "IW %d '%s' %d", iDevice, fnSlot(iSlot), iSlot);
+    fnRevertive(acRev);
+}
+
+// ---------------------------------------------------------------- control channel
+
+// Reads a slot number word; returns the slot or 0 when it is not 1..32767.
+static int fnParseSlot(const char *psz, const char **ppszRest)
+{
+    char *pcEnd;
+    long l = strtol(psz, &pcEnd, 10);
+    if (pcEnd == psz || (*pcEnd != '\0' && *pcEnd != ' ') || l < 1 || l > MAX_SLOT)
+        return 0;
+    if (ppszRest != NULL)
+        *ppszRest = (*pcEnd == ' ') ? pcEnd + 1 : pcEnd;
+    return (int)l;
+}
+
+// Runs one control command on the window thread; prints exactly one ok/err line.
+static void fnCommand(char *pszLine)
+{
+    size_t cch = strlen(pszLine);
+    while (cch > 0 && (pszLine[cch - 1] == '\r' || pszLine[cch - 1] == '\n'))
+        pszLine[--cch] = '\0';
+    char *pszArg = strchr(pszLine, ' ');
+    if (pszArg != NULL)
+        *pszArg++ = '\0';
+    else
+        pszArg = pszLine + cch;
+
+    const char *pszRest;
+    int iSlot;
+    if (strcmp(pszLine, "ping") == 0) {
+        fnOut("ok");
+    } else if (strcmp(pszLine, "set") == 0) {
+        if ((iSlot = fnParseSlot(pszArg, &pszRest)) == 0) {
+            fnOut("err bad slot");
+        } else if (strlen(pszRest) > SLOT_TEXT_MAX) {
+            fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
+        } else if (fnStore(iSlot, pszRest) != 0) {
+            fnOut("err out of memory");
+        } else {
+            // A write by another client reaches the driver as a revertive;
+            // whatever the driver writes meanwhile is printed before the ok.
+            if (hHookWnd != NULL)
+                fnSlotRevertive(iSlot);
+            fnOut("ok");
+        }
+    } else if (strcmp(pszLine, "get") == 0) {
+        if ((iSlot = fnParseSlot(pszArg, &pszRest)) == 0 || *pszRest != '\0')
+            fnOut("err bad slot");
+        else
+            fnOut("ok %s", fnSlot(iSlot));
+    } else if (strcmp(pszLine, "dump") == 0) {
+        int iFrom = fnParseSlot(pszArg, &pszRest);
+        int iTo = iFrom ? fnParseSlot(pszRest, &pszRest) : 0;
+        if (iFrom == 0 || iTo == 0 || *pszRest != '\0') {
+            fnOut("err bad range");
+        } else {
+            for (int i = iFrom; i <= iTo; i++) {
+                if (fnSlot(i)[0] != '\0')
+                    fnOut("slot %d %s", i, fnSlot(i));
+            }
+            fnOut("ok");
+        }
+    } else if (strcmp(pszLine, "rev") == 0) {
+        if (strlen(pszArg) > SLOT_TEXT_MAX)
+            fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
+        else if (fnRevertive(pszArg) != 0)
+            fnOut("err not hooked");
+        else
+            fnOut("ok");
+    } else if (strcmp(pszLine, "close") == 0) {
+        // Posted: the driver destroys itself while handling it.
+        if (hHookWnd == NULL)
+            fnOut("err not hooked");
+        else if (!PostMessageA(hHookWnd, IDMSG_CLOSE, 0, 0))
+            fnOut("err post failed %lu", GetLastError());
+        else
+            fnOut("ok");
+    } else if (strcmp(pszLine, "mode") == 0) {
+        char *pcEnd;
+        long l = strtol(pszArg, &pcEnd, 10);
+        if (pcEnd == pszArg || *pcEnd != '\0') {
+            fnOut("err bad mode");
+        } else {
+            lMode = l;
+            fnOut("ok");
+        }
+    } else if (strcmp(pszLine, "quit") == 0) {
+        fnOut("ok");
+        DestroyWindow(hMainWnd);
+    } else {
+        fnOut("err unknown command '%s'", pszLine);
+    }
+}
+
+// Reader thread: one line at a time, handed to the window thread and run
+// there before the next is read. EOF (or a read error) ends the program.
+static DWORD WINAPI fnReaderThread(LPVOID)
+{
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    static char acLine[LINE_MAX_IN + 1];
+    size_t cchLine = 0;
+    int fOverlong = 0;
+    char acBuf[512];
+    DWORD cbRead;
+
+    while (ReadFile(hIn, acBuf, sizeof acBuf, &cbRead, NULL) && cbRead > 0) {
+        for (DWORD i = 0; i < cbRead; i++) {
+            char c = acBuf[i];
+            if (c != '\n') {
+                if (cchLine < LINE_MAX_IN)
+                    acLine[cchLine++] = c;
+                else
+                    fOverlong = 1;
+                continue;
+            }
+            acLine[cchLine] = '\0';
+            if (fOverlong)
+                strcpy(acLine, "\x01overlong");   // answered with err, never run
+            SendMessageA(hMainWnd, WM_CTL_LINE, 0, (LPARAM)acLine);
+            cchLine = 0;
+            fOverlong = 0;
+        }
+    }
+    PostMessageA(hMainWnd, WM_CTL_EOF, 0, 0);
+    return 0;
+}
+
+// ---------------------------------------------------------------- window
+
+static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_COPYDATA: {
+        // Requests nest (the driver may write while we wait on a revertive),
+        // so the sender is kept per level.
+        HWND hOuter = hSender;
+        hSender = (HWND)wParam;
+        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        hSender = hOuter;
+        return 1;
+    }
+
+    case IDMSG_HOOK:
+        if ((lParam & 0x7FFF) != iDevice)
+            break;
+        // The hook window's handle arrives as its low 16 bits only.
+        hHookWnd = (HWND)(UINT_PTR)(wParam & 0xFFFF);
+        SendMessageA(hHookWnd, IDMSG_HOOKED, (WPARAM)hWnd, 0);
+        fnOut("hooked %x", (unsigned)(UINT_PTR)hHookWnd);
+        InvalidateRect(hWnd, NULL, TRUE);
+        return 0;
+
+    case IDMSG_UNHOOK:
+        hHookWnd = NULL;
+        fnOut("unhooked");
+        InvalidateRect(hWnd, NULL, TRUE);
+        return 0;
+
+    case IDMSG_SETSLOT: {
+        int iSlot = (int)(wParam & 0x7FFF);
+        const char *pszText = lParam ? (const char *)lParam : "";
+        if (fnStore(iSlot, pszText) != 0) {
+            fnOut("bad W %d", iSlot);
+            return 0;
+        }
+        ulWrites++;
+        fnOut("W %llu %d %d %s", fnNowUs(), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
+        // Only a write from another client is told to the hooked driver.
+        if (hHookWnd != NULL && ((UINT_PTR)hSender & 0xFFFF) != (UINT_PTR)hHookWnd)
+            fnSlotRevertive(iSlot);
+        return 0;
+    }
+
+    case IDMSG_SETSLOTONLY: {
+        int iSlot = (int)(wParam & 0xFFFF);
+        if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
+            fnOut("bad O %d", iSlot);
+            return 0;
+        }
+        ulWrites++;
+        fnOut("O %llu %d %s", fnNowUs(), iSlot, fnSlot(iSlot));
+        return 0;
+    }
+
+    case IDMSG_GETSLOT: {
+        int iSlot = (int)(wParam & 0xFFFF);
+        // The block is the transport's 513-byte text block: the answer goes into it.
+        if (lParam != 0) {
+            char *pcBlock = (char *)lParam;
+            size_t cch = strnlen(fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
+            memcpy(pcBlock, fnSlot(iSlot), cch);
+            memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
+        }
+        ulReads++;
+        fnOut("R %llu %d", fnNowUs(), iSlot);
+        return 0;
+    }
+
+    case IDMSG_SENDSLOTRANGE: {
+        long lFrom = (long)(int)wParam, lTo = (long)(int)lParam;
+        if (lFrom < 1)
+            lFrom = 1;
+        if (lTo > MAX_SLOT)
+            lTo = MAX_SLOT;
+        for (long l = lFrom; l <= lTo && hHookWnd != NULL; l++)
+            fnSlotRevertive((int)l);
+        fnOut("range %d %d", (int)wParam, (int)lParam);
+        return 0;
+    }
+
+    case IDMSG_SETTXRXMODE:
+        lMode = (LRESULT)wParam;
+        fnOut("mode %d", (int)wParam);
+        return 0;
+
+    case IDMSG_GETTXRXMODE:
+        return lMode;
+
+    case WM_CTL_LINE: {
+        char *pszLine = (char *)lParam;
+        if (pszLine[0] == '\x01')
+            fnOut("err line longer than %d characters", LINE_MAX_IN);
+        else
+            fnCommand(pszLine);
+        return 0;
+    }
+
+    case WM_CTL_EOF:
+        DestroyWindow(hWnd);
+        return 0;
+
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        char acText[160];
+        HDC hDC = BeginPaint(hWnd, &ps);
+        int n = snprintf(acText, sizeof acText, "Stand-in infodriver, device %d", iDevice);
+        TextOutA(hDC, 8, 8, acText, n);
+        if (hHookWnd != NULL)
+            n = snprintf(acText, sizeof acText, "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
+        else
+            n = snprintf(acText, sizeof acText, "not hooked");
+        TextOutA(hDC, 8, 28, acText, n);
+        n = snprintf(acText, sizeof acText, "writes %lu, reads %lu", ulWrites, ulReads);
+        TextOutA(hDC, 8, 48, acText, n);
+        EndPaint(hWnd, &ps);
+        return 0;
+    }
+
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpszCmdLine, int)
+{
+    char *pcEnd;
+    long lDevice = strtol(lpszCmdLine, &pcEnd, 10);
+    hStdOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (pcEnd == lpszCmdLine || lDevice < 1 || lDevice > 999) {
+        fnOut("err usage: infodrv <device 1..999>");
+        return 2;
+    }
+    iDevice = (int)lDevice;
+    QueryPerformanceFrequency(&liFreq);
+
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = fnWndProc;
+    wc.hInstance = hInstance;
+    wc.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
+    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszClassName = szClass;
+    RegisterClassA(&wc);
+
+    char acTitle[64];
+    snprintf(acTitle, sizeof acTitle, "infodrv %d (stand-in)", iDevice);
+    hMainWnd = CreateWindowExA(0, szClass, acTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                               CW_USEDEFAULT, 280, 110, NULL, NULL, hInstance, NULL);
+    if (hMainWnd == NULL) {
+        fnOut("err cannot create window %lu", GetLastError());
+        return 1;
+    }
+    ShowWindow(hMainWnd, SW_SHOWNOACTIVATE);
+    fnOut("ready %d %x", iDevice, (unsigned)(UINT_PTR)hMainWnd);
+
+    // Without a stdin (started by hand) there is no control channel: run until closed.
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    if (hIn != NULL && hIn != INVALID_HANDLE_VALUE) {
+        HANDLE hThread = CreateThread(NULL, 0, fnReaderThread, NULL, 0, NULL);
+        if (hThread != NULL)
+            CloseHandle(hThread);
+    }
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return 0;
+}
