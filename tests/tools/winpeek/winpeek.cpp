@@ -1,0 +1,192 @@
+// winpeek: looks into (and pokes) a top-level window of another process, for
+// host-side tests that drive real programs. The window is found by its exact
+// title. Output is one fact per line, newlines in texts written as \n.
+//
+//   winpeek wait  <title> <timeout_ms>        window exists      -> "hwnd <hex>"
+//   winpeek gone  <title> <timeout_ms>        window has gone    -> "gone"
+//   winpeek text  <title> <id>                a descendant control's text
+//                                             -> "text <t>" (+ "state <n>" for status buttons)
+//   winpeek list  <title> <id>                a list box's lines -> "line <t>"... "count <n>"
+//   winpeek info  <title>                     -> "rect l t r b", "client w h", "iconic 0|1",
+//                                                "menu <id> checked|unchecked" for item 97
+//   winpeek post  <title> <msg> <wparam> [lparam]   PostMessageA -> "ok"
+//   winpeek show  <title> <SW_ number>        ShowWindow         -> "ok"
+// Exit codes: 0 done, 1 bad arguments, 2 timeout / window or control missing.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#define MOXM_GETSTATE (WM_USER + 0x4D0)   // the status button's colour state
+
+static void fnPrintEscaped(const char *lpszTag, const char *lpsz)
+{
+    printf("%s ", lpszTag);
+    for (; *lpsz; lpsz++) {
+        if (*lpsz == '\n')
+            fputs("\\n", stdout);
+        else if (*lpsz == '\r')
+            fputs("\\r", stdout);
+        else if (*lpsz == '\\')
+            fputs("\\\\", stdout);
+        else
+            putchar(*lpsz);
+    }
+    putchar('\n');
+}
+
+static HWND fnWaitWindow(const char *lpszTitle, DWORD dwTimeout, int fPresent)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        HWND h = FindWindowA(NULL, lpszTitle);
+        if ((h != NULL) == (fPresent != 0))
+            return h ? h : (HWND)1;
+        if (GetTickCount() - dwStart >= dwTimeout)
+            return NULL;
+        Sleep(20);
+    }
+}
+
+struct FINDCTL {
+    int iId;
+    HWND hFound;
+};
+
+static BOOL CALLBACK fnFindCtl(HWND h, LPARAM lParam)
+{
+    FINDCTL *pf = (FINDCTL *)lParam;
+    if (GetDlgCtrlID(h) == pf->iId) {
+        pf->hFound = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HWND fnFindControl(HWND hTop, int iId)
+{
+    FINDCTL f = { iId, NULL };
+    EnumChildWindows(hTop, fnFindCtl, (LPARAM)&f);   // all descendants
+    return f.hFound;
+}
+
+static void fnNarrow(const WCHAR *pw, char *pc, int cb)
+{
+    if (!WideCharToMultiByte(CP_ACP, 0, pw, -1, pc, cb, NULL, NULL))
+        pc[0] = 0;
+}
+
+static UINT_PTR fnNumber(const char *lpsz)
+{
+    return (UINT_PTR)strtoull(lpsz, NULL, 0);
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        fprintf(stderr, "usage: winpeek wait|gone|text|list|info|post|show <title> ...\n");
+        return 1;
+    }
+    const char *lpszVerb = argv[1];
+    const char *lpszTitle = argv[2];
+
+    if (!strcmp(lpszVerb, "wait") || !strcmp(lpszVerb, "gone")) {
+        int fPresent = !strcmp(lpszVerb, "wait");
+        DWORD dwTimeout = argc > 3 ? (DWORD)fnNumber(argv[3]) : 10000;
+        HWND h = fnWaitWindow(lpszTitle, dwTimeout, fPresent);
+        if (!h) {
+            printf("timeout\n");
+            return 2;
+        }
+        if (fPresent)
+            printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
+        else
+            printf("gone\n");
+        return 0;
+    }
+
+    HWND hTop = FindWindowA(NULL, lpszTitle);
+    if (!hTop) {
+        printf("no window\n");
+        return 2;
+    }
+
+    if (!strcmp(lpszVerb, "text") || !strcmp(lpszVerb, "list")) {
+        if (argc < 4)
+            return 1;
+        HWND hCtl = fnFindControl(hTop, (int)fnNumber(argv[3]));
+        if (!hCtl) {
+            printf("no control\n");
+            return 2;
+        }
+        // Wide calls: under Wine an ANSI LB_GETTEXT sent to another
+        // process comes back unconverted (one character per line).
+        static WCHAR awText[4096];
+        static char acText[4 * 4096];
+        if (!strcmp(lpszVerb, "text")) {
+            awText[0] = 0;
+            SendMessageW(hCtl, WM_GETTEXT, 4096, (LPARAM)awText);
+            fnNarrow(awText, acText, sizeof acText);
+            fnPrintEscaped("text", acText);
+            char acClass[64];
+            GetClassNameA(hCtl, acClass, sizeof acClass);
+            if (!lstrcmpiA(acClass, "MOX_CC_Button"))
+                printf("state %d\n", (int)SendMessageA(hCtl, MOXM_GETSTATE, 0, 0));
+        } else {
+            int n = (int)SendMessageA(hCtl, LB_GETCOUNT, 0, 0);
+            for (int i = 0; i < n; i++) {
+                LRESULT lLen = SendMessageW(hCtl, LB_GETTEXTLEN, i, 0);
+                if (lLen < 0 || lLen >= 4096)
+                    continue;
+                awText[0] = 0;
+                SendMessageW(hCtl, LB_GETTEXT, i, (LPARAM)awText);
+                fnNarrow(awText, acText, sizeof acText);
+                fnPrintEscaped("line", acText);
+            }
+            printf("count %d\n", n);
+        }
+        return 0;
+    }
+
+    if (!strcmp(lpszVerb, "info")) {
+        RECT rc, rcClient;
+        GetWindowRect(hTop, &rc);
+        GetClientRect(hTop, &rcClient);
+        printf("rect %ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
+        printf("client %ld %ld\n", rcClient.right, rcClient.bottom);
+        printf("iconic %d\n", IsIconic(hTop) ? 1 : 0);
+        printf("visible %d\n", IsWindowVisible(hTop) ? 1 : 0);
+        HMENU hMenu = GetMenu(hTop);
+        if (hMenu) {
+            UINT uState = GetMenuState(hMenu, 97, MF_BYCOMMAND);
+            if (uState != (UINT)-1)
+                printf("menu 97 %s\n", (uState & MF_CHECKED) ? "checked" : "unchecked");
+        }
+        return 0;
+    }
+
+    if (!strcmp(lpszVerb, "post")) {
+        if (argc < 5)
+            return 1;
+        UINT uMsg = (UINT)fnNumber(argv[3]);
+        WPARAM wParam = (WPARAM)fnNumber(argv[4]);
+        LPARAM lParam = argc > 5 ? (LPARAM)fnNumber(argv[5]) : 0;
+        if (!PostMessageA(hTop, uMsg, wParam, lParam)) {
+            printf("err %lu\n", GetLastError());
+            return 2;
+        }
+        printf("ok\n");
+        return 0;
+    }
+
+    if (!strcmp(lpszVerb, "show")) {
+        if (argc < 4)
+            return 1;
+        ShowWindow(hTop, (int)fnNumber(argv[3]));
+        printf("ok\n");
+        return 0;
+    }
+
+    fprintf(stderr, "winpeek: unknown verb %s\n", lpszVerb);
+    return 1;
+}
