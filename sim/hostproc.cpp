@@ -1,0 +1,288 @@
+// Host-side child processes for tests: spawn, pipes, lines with deadlines.
+#include "hostproc.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+long long hpNowMs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
+}
+
+static void fnCloseFd(int *pfd)
+{
+    if (*pfd >= 0) {
+        close(*pfd);
+        *pfd = -1;
+    }
+}
+
+int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
+            const char *cwd, int iFlags)
+{
+    int aIn[2] = {-1, -1}, aOut[2] = {-1, -1}, aErr[2] = {-1, -1};
+    pid_t pid;
+
+    memset(p, 0, sizeof(*p));
+    p->fdIn = p->fdOut = -1;
+    // The pipes are close-on-exec: a child never holds another child's pipes.
+    if ((iFlags & HP_STDIN) && pipe2(aIn, O_CLOEXEC) != 0)
+        return -1;
+    if ((iFlags & HP_STDOUT) && pipe2(aOut, O_CLOEXEC) != 0) {
+        fnCloseFd(&aIn[0]);
+        fnCloseFd(&aIn[1]);
+        return -1;
+    }
+    // Reports a failed exec to the parent.
+    if (pipe2(aErr, O_CLOEXEC) != 0) {
+        fnCloseFd(&aIn[0]); fnCloseFd(&aIn[1]);
+        fnCloseFd(&aOut[0]); fnCloseFd(&aOut[1]);
+        return -1;
+    }
+
+    pid = fork();
+    if (pid < 0) {
+        int e = errno;
+        fnCloseFd(&aIn[0]); fnCloseFd(&aIn[1]);
+        fnCloseFd(&aOut[0]); fnCloseFd(&aOut[1]);
+        fnCloseFd(&aErr[0]); fnCloseFd(&aErr[1]);
+        errno = e;
+        return -1;
+    }
+    if (pid == 0) {
+        int fdNull = open("/dev/null", O_RDWR);
+        setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);
+        dup2((iFlags & HP_STDIN) ? aIn[0] : fdNull, 0);
+        if (iFlags & HP_STDOUT) {
+            dup2(aOut[1], 1);
+            if (iFlags & HP_MERGE_STDERR)
+                dup2(aOut[1], 2);
+            else if (iFlags & HP_QUIET)
+                dup2(fdNull, 2);
+        } else if (iFlags & HP_QUIET) {
+            dup2(fdNull, 1);
+            dup2(fdNull, 2);
+        }
+        // Nothing else of the parent's (pty masters, other pipes) may leak
+        // into the child: a held pty master would hide a hang-up.
+        for (int fd = 3; fd < 4096; fd++) {
+            if (fd != aErr[1])
+                close(fd);
+        }
+        if (envAdd != NULL) {
+            for (size_t i = 0; envAdd[i] != NULL; i++)
+                putenv((char *)envAdd[i]);
+        }
+        if (cwd != NULL && chdir(cwd) != 0) {
+            int e = errno;
+            (void)!write(aErr[1], &e, sizeof(e));
+            _exit(127);
+        }
+        execvp(argv[0], (char *const *)argv);
+        int e = errno;
+        (void)!write(aErr[1], &e, sizeof(e));
+        _exit(127);
+    }
+
+    setpgid(pid, pid);      // also from here, so a kill right away finds the group
+    fnCloseFd(&aErr[1]);
+    int eChild = 0;
+    ssize_t n;
+    do {
+        n = read(aErr[0], &eChild, sizeof(eChild));
+    } while (n < 0 && errno == EINTR);
+    fnCloseFd(&aErr[0]);
+    fnCloseFd(&aIn[0]);
+    fnCloseFd(&aOut[1]);
+    p->pid = pid;
+    p->fdIn = aIn[1];
+    p->fdOut = aOut[0];
+    if (n == (ssize_t)sizeof(eChild)) {
+        int iExit;
+        hpWaitExit(p, 5000, &iExit);
+        hpRelease(p);
+        errno = eChild;
+        return -1;
+    }
+    return 0;
+}
+
+int hpSpawnWine(HOSTPROC *p, const char *winBuildDir, const char *exe,
+                const char *const args[], const char *const envAdd[], int iFlags)
+{
+    char szRun[1024], szExe[1024];
+    const char *argv[64];
+    size_t n = 0;
+
+    snprintf(szRun, sizeof(szRun), "%s/winerun", winBuildDir);
+    snprintf(szExe, sizeof(szExe), "%s/bin/%s", winBuildDir, exe);
+    argv[n++] = szRun;
+    argv[n++] = szExe;
+    for (size_t i = 0; args != NULL && args[i] != NULL && n < 63; i++)
+        argv[n++] = args[i];
+    argv[n] = NULL;
+    return hpSpawn(p, argv, envAdd, NULL, iFlags);
+}
+
+int hpWrite(HOSTPROC *p, const void *pb, size_t cb)
+{
+    const char *pc = (const char *)pb;
+
+    if (p->fdIn < 0)
+        return -1;
+    while (cb > 0) {
+        ssize_t n = write(p->fdIn, pc, cb);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        pc += n;
+        cb -= (size_t)n;
+    }
+    return 0;
+}
+
+int hpWriteLine(HOSTPROC *p, const char *line)
+{
+    if (hpWrite(p, line, strlen(line)) != 0)
+        return -1;
+    return hpWrite(p, "\n", 1);
+}
+
+void hpCloseStdin(HOSTPROC *p)
+{
+    fnCloseFd(&p->fdIn);
+}
+
+// Moves the first line of acBuf (if complete, or forced) into line.
+static int fnTakeLine(HOSTPROC *p, char *line, size_t cbLine, int fForce)
+{
+    char *pNl = (char *)memchr(p->acBuf, '\n', p->cbBuf);
+    size_t cbLineLen, cbUsed;
+
+    if (pNl == NULL) {
+        if (!fForce || p->cbBuf == 0) {
+            if (p->cbBuf < sizeof(p->acBuf))
+                return 0;
+        }
+        cbLineLen = cbUsed = p->cbBuf;     // forced, or an over-long line
+    } else {
+        cbLineLen = (size_t)(pNl - p->acBuf);
+        cbUsed = cbLineLen + 1;
+    }
+    if (cbLineLen > 0 && p->acBuf[cbLineLen - 1] == '\r')
+        cbLineLen--;
+    if (cbLine > 0) {
+        size_t c = cbLineLen < cbLine - 1 ? cbLineLen : cbLine - 1;
+        memcpy(line, p->acBuf, c);
+        line[c] = 0;
+    }
+    memmove(p->acBuf, p->acBuf + cbUsed, p->cbBuf - cbUsed);
+    p->cbBuf -= cbUsed;
+    return 1;
+}
+
+int hpReadLine(HOSTPROC *p, char *line, size_t cbLine, int timeoutMs)
+{
+    long long llEnd = hpNowMs() + timeoutMs;
+
+    for (;;) {
+        if (fnTakeLine(p, line, cbLine, 0))
+            return 1;
+        if (p->fdOut < 0)
+            return fnTakeLine(p, line, cbLine, 1) ? 1 : -1;
+        long long llLeft = llEnd - hpNowMs();
+        if (llLeft <= 0)
+            return 0;
+        struct pollfd pfd = {p->fdOut, POLLIN, 0};
+        int r = poll(&pfd, 1, (int)(llLeft > 1000 ? 1000 : llLeft));
+        if (r < 0 && errno != EINTR)
+            return -1;
+        if (r <= 0)
+            continue;
+        ssize_t n = read(p->fdOut, p->acBuf + p->cbBuf, sizeof(p->acBuf) - p->cbBuf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            fnCloseFd(&p->fdOut);
+        else
+            p->cbBuf += (size_t)n;
+    }
+}
+
+int hpReadLineStarting(HOSTPROC *p, const char *prefix, char *line, size_t cbLine, int timeoutMs)
+{
+    long long llEnd = hpNowMs() + timeoutMs;
+    size_t cbPrefix = strlen(prefix);
+
+    for (;;) {
+        long long llLeft = llEnd - hpNowMs();
+        int r = hpReadLine(p, line, cbLine, llLeft > 0 ? (int)llLeft : 0);
+        if (r != 1)
+            return r;
+        if (strncmp(line, prefix, cbPrefix) == 0)
+            return 1;
+    }
+}
+
+int hpWaitExit(HOSTPROC *p, int timeoutMs, int *piExit)
+{
+    long long llEnd = hpNowMs() + timeoutMs;
+
+    if (!p->fExited && p->pid > 0) {
+        for (;;) {
+            int st;
+            pid_t r = waitpid(p->pid, &st, WNOHANG);
+            if (r == p->pid) {
+                p->fExited = 1;
+                p->iStatus = st;
+                break;
+            }
+            if (r < 0 && errno != EINTR)
+                return 0;
+            if (hpNowMs() >= llEnd)
+                return 0;
+            usleep(5000);
+        }
+    }
+    if (!p->fExited)
+        return 0;
+    if (piExit != NULL) {
+        if (WIFEXITED(p->iStatus))
+            *piExit = WEXITSTATUS(p->iStatus);
+        else if (WIFSIGNALED(p->iStatus))
+            *piExit = 128 + WTERMSIG(p->iStatus);
+        else
+            *piExit = -1;
+    }
+    return 1;
+}
+
+void hpKill(HOSTPROC *p)
+{
+    if (p->pid > 0 && !p->fExited) {
+        kill(-p->pid, SIGKILL);
+        kill(p->pid, SIGKILL);
+        int iExit;
+        hpWaitExit(p, 10000, &iExit);
+    }
+}
+
+void hpRelease(HOSTPROC *p)
+{
+    hpKill(p);
+    fnCloseFd(&p->fdIn);
+    fnCloseFd(&p->fdOut);
+}

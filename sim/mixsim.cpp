@@ -1,0 +1,593 @@
+// SIMULATED vision mixer on a pseudo-terminal (see mixsim.h).
+#include "mixsim.h"
+
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#define MS_FRAMEGAP_NS   500000000LL     // a frame silent this long is cut off
+#define MS_WRITEWAIT_MS  10000
+#define MS_MAXBYTES      (8u << 20)      // received bytes kept for msGetBytes
+
+struct MIXSIM {
+    int iPort;
+    int fdMaster;           // -1 after hang-up; guarded by mxWrite for writes
+    int fdSlave;            // held open so the master never sees EIO between opens
+    char szSlave[64];
+    char szLink[PATH_MAX];
+    std::thread thReader;
+    volatile bool fStop;
+
+    std::mutex mx;          // everything below
+    std::condition_variable cv;
+    int iAck, iAckDelayMs;
+    std::vector<int64_t> vllAckDue;     // pending late answers (ns)
+    std::vector<MSMSG> vMsgs;
+    std::vector<uint8_t> vbRx;
+    std::vector<int64_t> vllRx;
+    MSSTATS st;
+    bool fHangupReq;        // msHangup asks the reader to close the pty
+    uint8_t abMap[16];
+    // parser
+    MSMSG mCur;
+    int iExpect;            // -1: at message start
+
+    std::mutex mxWrite;     // serialises writes to the master
+    void (*pfnListen)(void *, const MSMSG *);
+    void *pvListen;
+};
+
+int64_t msNowNs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int64_t)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+const char *msKindName(int iKind)
+{
+    static const char *const apsz[MSK_KINDS] = {
+        "POLL", "STARTUP", "MAINT1", "MAINT2", "RESTART", "FRAME", "PARTIAL", "PURGE_RX", "PURGE_TX"
+    };
+    return iKind >= 0 && iKind < MSK_KINDS ? apsz[iKind] : "?";
+}
+
+static void fnErr(char *pszErr, size_t cbErr, const char *pszWhat)
+{
+    if (pszErr != NULL && cbErr > 0)
+        snprintf(pszErr, cbErr, "%s: %s", pszWhat, strerror(errno));
+}
+
+static int fnPointLink(const char *pszLink, const char *pszTarget)
+{
+    char szTmp[PATH_MAX + 32];
+    snprintf(szTmp, sizeof(szTmp), "%s.tmp%d", pszLink, (int)getpid());
+    unlink(szTmp);
+    if (symlink(pszTarget, szTmp) != 0)
+        return -1;
+    if (rename(szTmp, pszLink) != 0) {
+        unlink(szTmp);
+        return -1;
+    }
+    return 0;
+}
+
+// Removes the link only while it still points at our slave: another test may
+// have taken the port over meanwhile.
+static void fnRemoveOurLink(MIXSIM *ps)
+{
+    char szTarget[PATH_MAX];
+    ssize_t n = readlink(ps->szLink, szTarget, sizeof(szTarget) - 1);
+    if (n > 0) {
+        szTarget[n] = 0;
+        if (strcmp(szTarget, ps->szSlave) == 0)
+            unlink(ps->szLink);
+    }
+}
+
+// ---------------------------------------------------------------- writing
+
+static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
+{
+    long long llEnd = msNowNs() / 1000000 + MS_WRITEWAIT_MS;
+
+    while (cb > 0) {
+        if (ps->fdMaster < 0)
+            return -1;
+        ssize_t n = write(ps->fdMaster, pb, cb);
+        if (n > 0) {
+            pb += n;
+            cb -= (size_t)n;
+            std::lock_guard<std::mutex> lk(ps->mx);
+            ps->st.ullTxBytes += (uint64_t)n;
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR)
+            return -1;
+        long long llLeft = llEnd - msNowNs() / 1000000;
+        if (llLeft <= 0)
+            return -1;
+        struct pollfd pfd = {ps->fdMaster, POLLOUT, 0};
+        poll(&pfd, 1, (int)(llLeft > 100 ? 100 : llLeft));
+    }
+    if (pllDoneNs != NULL)
+        *pllDoneNs = msNowNs();
+    return 0;
+}
+
+int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
+{
+    std::lock_guard<std::mutex> lk(ps->mxWrite);
+    return fnWriteLocked(ps, pb, cb, pllDoneNs);
+}
+
+int msWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
+{
+    if (iBaud <= 0 || cbChunk == 0)
+        return -1;
+    int64_t llStart = msNowNs();
+    size_t cbDone = 0;
+    while (cbDone < cb) {
+        size_t n = cb - cbDone < cbChunk ? cb - cbDone : cbChunk;
+        // The chunk is due when the line would have carried the bytes before it.
+        int64_t llDue = llStart + (int64_t)cbDone * 10 * 1000000000LL / iBaud;
+        struct timespec ts = {(time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL)};
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR) {
+        }
+        if (msWrite(ps, pb + cbDone, n, NULL) != 0)
+            return -1;
+        cbDone += n;
+    }
+    return 0;
+}
+
+size_t msEncodeTallyMask(const uint8_t abMap[16], uint16_t wMask, uint8_t *pbOut)
+{
+    size_t n = 6;
+    pbOut[1] = 0x24;
+    pbOut[2] = 0x91;
+    pbOut[3] = 0xFF;
+    pbOut[4] = (uint8_t)(wMask >> 8);
+    pbOut[5] = (uint8_t)wMask;
+    for (int x = 15; x >= 0; x--) {
+        if (wMask & (1u << x))
+            pbOut[n++] = abMap[x];
+    }
+    pbOut[0] = (uint8_t)(n - 1);
+    return n;
+}
+
+size_t msEncodeTally(const uint8_t abMap[16], uint8_t *pbOut)
+{
+    uint16_t wMask = 0;
+    for (int x = 0; x < 16; x++) {
+        if (abMap[x] != 0)
+            wMask |= (uint16_t)(1u << x);
+    }
+    return msEncodeTallyMask(abMap, wMask, pbOut);
+}
+
+int msSendMap(MIXSIM *ps, const uint8_t abMap[16], int64_t *pllDoneNs)
+{
+    uint8_t ab[22];
+    {
+        std::lock_guard<std::mutex> lk(ps->mx);
+        memcpy(ps->abMap, abMap, 16);
+    }
+    size_t n = msEncodeTally(abMap, ab);
+    return msWrite(ps, ab, n, pllDoneNs);
+}
+
+int msSendTallyByte(MIXSIM *ps, int x, uint8_t b, int64_t *pllDoneNs)
+{
+    uint8_t abMap[16];
+    if (x < 0 || x > 15)
+        return -1;
+    msGetMap(ps, abMap);
+    abMap[x] = b;
+    return msSendMap(ps, abMap, pllDoneNs);
+}
+
+void msGetMap(MIXSIM *ps, uint8_t abMap[16])
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    memcpy(abMap, ps->abMap, 16);
+}
+
+int msSendBurst(MIXSIM *ps, const uint8_t *pb, size_t cb, int iCount, int iGapMs)
+{
+    for (int i = 0; i < iCount; i++) {
+        if (i > 0 && iGapMs > 0)
+            usleep((useconds_t)iGapMs * 1000);
+        if (msWrite(ps, pb, cb, NULL) != 0)
+            return -1;
+    }
+    return 0;
+}
+
+int msSendGarbage(MIXSIM *ps, size_t cb, uint32_t uSeed)
+{
+    std::vector<uint8_t> v(cb);
+    uint32_t x = uSeed ? uSeed : 0x9E3779B9u;
+    for (size_t i = 0; i < cb; i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v[i] = (uint8_t)x;
+    }
+    return msWrite(ps, v.data(), v.size(), NULL);
+}
+
+void msSetAck(MIXSIM *ps, int iMode, int iDelayMs)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    ps->iAck = iMode;
+    ps->iAckDelayMs = iDelayMs < 0 ? 0 : iDelayMs;
+}
+
+int msParseAck(const char *psz, int *piMode, int *piDelayMs)
+{
+    char *pEnd;
+    *piDelayMs = 0;
+    if (strcmp(psz, "normal") == 0) {
+        *piMode = MSACK_NORMAL;
+        return 0;
+    }
+    if (strcmp(psz, "none") == 0) {
+        *piMode = MSACK_NONE;
+        return 0;
+    }
+    if (strcmp(psz, "nak") == 0) {
+        *piMode = MSACK_NAK;
+        return 0;
+    }
+    if (strncmp(psz, "late:", 5) == 0 || strncmp(psz, "nak:", 4) == 0) {
+        const char *pNum = strchr(psz, ':') + 1;
+        long l = strtol(pNum, &pEnd, 10);
+        if (pEnd == pNum || *pEnd != 0 || l < 0 || l > 600000)
+            return -1;
+        *piMode = psz[0] == 'l' ? MSACK_LATE : MSACK_NAK;
+        *piDelayMs = (int)l;
+        return 0;
+    }
+    return -1;
+}
+
+// ---------------------------------------------------------------- receiving
+
+// Ends the message in mCur (under mx) and hands a copy to the caller.
+static void fnEmit(MIXSIM *ps, int iKind, int64_t llNs, std::vector<MSMSG> *pvOut)
+{
+    ps->mCur.iKind = iKind;
+    ps->mCur.llNs = llNs;
+    ps->vMsgs.push_back(ps->mCur);
+    ps->st.aullKind[iKind]++;
+    pvOut->push_back(ps->mCur);
+    ps->mCur.iLen = 0;
+    ps->iExpect = -1;
+}
+
+static int fnClassify(const MSMSG *pm)
+{
+    static const uint8_t abPoll[] = {0x02, 0xFF, 0x80};
+    static const uint8_t abStart[] = {0x03, 0x24, 0x11};
+    if (pm->iLen == 3 && memcmp(pm->ab, abPoll, 3) == 0)
+        return MSK_POLL;
+    if (pm->iLen == 4 && memcmp(pm->ab, abStart, 3) == 0) {
+        if (pm->ab[3] == 0xFF)
+            return MSK_STARTUP;
+        if (pm->ab[3] == 0x01)
+            return MSK_MAINT1;
+        if (pm->ab[3] == 0x02)
+            return MSK_MAINT2;
+    }
+    return MSK_FRAME;
+}
+
+// One received byte (under mx). Polls get their answer scheduled.
+static void fnParseByte(MIXSIM *ps, uint8_t b, int64_t llNs, std::vector<MSMSG> *pvOut)
+{
+    if (ps->iExpect >= 0 && ps->mCur.iLen > 0 && llNs - ps->mCur.llNs > MS_FRAMEGAP_NS)
+        fnEmit(ps, MSK_PARTIAL, ps->mCur.llNs, pvOut);
+    ps->mCur.ab[ps->mCur.iLen++] = b;
+    ps->mCur.llNs = llNs;
+    if (ps->iExpect < 0) {
+        if (b == 0x30) {
+            fnEmit(ps, MSK_RESTART, llNs, pvOut);
+            return;
+        }
+        ps->iExpect = b;
+        if (b != 0)
+            return;
+    }
+    if (ps->mCur.iLen - 1 < ps->iExpect)
+        return;
+    int iKind = fnClassify(&ps->mCur);
+    fnEmit(ps, iKind, llNs, pvOut);
+    if (iKind == MSK_POLL && ps->iAck != MSACK_NONE) {
+        int iDelay = ps->iAck == MSACK_NORMAL ? 0 : ps->iAckDelayMs;
+        ps->vllAckDue.push_back(llNs + (int64_t)iDelay * 1000000LL);
+    }
+}
+
+static void fnReader(MIXSIM *ps)
+{
+    uint8_t ab[4097];
+    std::vector<MSMSG> vOut;
+
+    while (!ps->fStop) {
+        // The pty is closed here, on the reader thread, so that no poll or
+        // read can ever meet a descriptor number that was closed and reused.
+        if (ps->fHangupReq && ps->fdMaster >= 0) {
+            std::lock_guard<std::mutex> lkw(ps->mxWrite);
+            close(ps->fdMaster);
+            ps->fdMaster = -1;
+            if (ps->fdSlave >= 0)
+                close(ps->fdSlave);
+            ps->fdSlave = -1;
+            std::lock_guard<std::mutex> lk(ps->mx);
+            ps->cv.notify_all();
+        }
+        int iTimeout = 50;
+        int64_t llNow = msNowNs();
+        uint8_t bAnswer = 0;
+        int cDue = 0;
+        {
+            std::lock_guard<std::mutex> lk(ps->mx);
+            for (size_t i = 0; i < ps->vllAckDue.size();) {
+                if (ps->vllAckDue[i] <= llNow) {
+                    cDue++;
+                    ps->vllAckDue.erase(ps->vllAckDue.begin() + (long)i);
+                } else {
+                    int64_t llMs = (ps->vllAckDue[i] - llNow) / 1000000 + 1;
+                    if (llMs < iTimeout)
+                        iTimeout = (int)llMs;
+                    i++;
+                }
+            }
+            bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
+            if (cDue > 0) {
+                if (bAnswer == 0x84)
+                    ps->st.ullAcks += (uint64_t)cDue;
+                else
+                    ps->st.ullNaks += (uint64_t)cDue;
+            }
+        }
+        for (int i = 0; i < cDue; i++)
+            msWrite(ps, &bAnswer, 1, NULL);
+
+        int fd = ps->fdMaster;
+        if (fd < 0) {
+            usleep(20000);
+            continue;
+        }
+        struct pollfd pfd = {fd, POLLIN, 0};
+        int r = poll(&pfd, 1, iTimeout);
+        if (r <= 0)
+            continue;
+        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            if (!(pfd.revents & POLLIN)) {
+                usleep(10000);     // nobody has the slave open just now
+                continue;
+            }
+        }
+        ssize_t n = read(fd, ab, sizeof(ab));
+        if (n <= 0) {
+            usleep(10000);
+            continue;
+        }
+        int64_t llNs = msNowNs();
+        vOut.clear();
+        {
+            std::lock_guard<std::mutex> lk(ps->mx);
+            if (ab[0] != TIOCPKT_DATA) {
+                // Packet-mode status: the slave side flushed its queues.
+                if (ab[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) {
+                    if (ps->iExpect >= 0 && ps->mCur.iLen > 0)
+                        fnEmit(ps, MSK_PARTIAL, ps->mCur.llNs, &vOut);
+                    ps->mCur.iLen = 0;
+                    if (ab[0] & TIOCPKT_FLUSHREAD)
+                        fnEmit(ps, MSK_PURGE_RX, llNs, &vOut);
+                    if (ab[0] & TIOCPKT_FLUSHWRITE)
+                        fnEmit(ps, MSK_PURGE_TX, llNs, &vOut);
+                }
+            } else {
+                for (ssize_t i = 1; i < n; i++) {
+                    if (ps->vbRx.size() < MS_MAXBYTES) {
+                        ps->vbRx.push_back(ab[i]);
+                        ps->vllRx.push_back(llNs);
+                    }
+                    ps->st.ullRxBytes++;
+                    fnParseByte(ps, ab[i], llNs, &vOut);
+                }
+            }
+        }
+        ps->cv.notify_all();
+        if (ps->pfnListen != NULL) {
+            for (const MSMSG &m : vOut)
+                ps->pfnListen(ps->pvListen, &m);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- life
+
+MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
+{
+    if (pszErr != NULL && cbErr > 0)
+        pszErr[0] = 0;
+    if (pszPortsDir == NULL)
+        pszPortsDir = getenv("MIXTALLY_PORTS");
+    if (pszPortsDir == NULL || iPort < 1 || iPort > 256) {
+        if (pszErr != NULL)
+            snprintf(pszErr, cbErr, "no ports directory (MIXTALLY_PORTS) or bad port %d", iPort);
+        return NULL;
+    }
+    MIXSIM *ps = new MIXSIM();
+    ps->iPort = iPort;
+    ps->fdMaster = ps->fdSlave = -1;
+    ps->iExpect = -1;
+    ps->iAck = MSACK_NORMAL;
+    snprintf(ps->szLink, sizeof(ps->szLink), "%s/com%d", pszPortsDir, iPort);
+
+    ps->fdMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ps->fdMaster < 0 || grantpt(ps->fdMaster) != 0 || unlockpt(ps->fdMaster) != 0 ||
+        ptsname_r(ps->fdMaster, ps->szSlave, sizeof(ps->szSlave)) != 0) {
+        fnErr(pszErr, cbErr, "posix_openpt");
+        msClose(ps);
+        return NULL;
+    }
+    ps->fdSlave = open(ps->szSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ps->fdSlave < 0) {
+        fnErr(pszErr, cbErr, ps->szSlave);
+        msClose(ps);
+        return NULL;
+    }
+    // Raw both ways, no echo: the line carries bytes, not text.
+    struct termios tio;
+    for (int fd : {ps->fdSlave, ps->fdMaster}) {
+        if (tcgetattr(fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            cfsetispeed(&tio, B38400);
+            cfsetospeed(&tio, B38400);
+            tcsetattr(fd, TCSANOW, &tio);
+        }
+    }
+    int iOn = 1;
+    ioctl(ps->fdMaster, TIOCPKT, &iOn);
+    fcntl(ps->fdMaster, F_SETFL, fcntl(ps->fdMaster, F_GETFL) | O_NONBLOCK);
+
+    if (fnPointLink(ps->szLink, ps->szSlave) != 0) {
+        fnErr(pszErr, cbErr, ps->szLink);
+        msClose(ps);
+        return NULL;
+    }
+    ps->thReader = std::thread(fnReader, ps);
+    return ps;
+}
+
+void msClose(MIXSIM *ps)
+{
+    if (ps == NULL)
+        return;
+    ps->fStop = true;
+    if (ps->thReader.joinable())
+        ps->thReader.join();
+    if (ps->szSlave[0])
+        fnRemoveOurLink(ps);
+    {
+        std::lock_guard<std::mutex> lk(ps->mxWrite);
+        if (ps->fdMaster >= 0)
+            close(ps->fdMaster);
+        ps->fdMaster = -1;
+    }
+    if (ps->fdSlave >= 0)
+        close(ps->fdSlave);
+    delete ps;
+}
+
+const char *msSlaveName(const MIXSIM *ps)
+{
+    return ps->szSlave;
+}
+
+int msPort(const MIXSIM *ps)
+{
+    return ps->iPort;
+}
+
+int msUnmap(MIXSIM *ps)
+{
+    fnRemoveOurLink(ps);
+    return 0;
+}
+
+void msHangup(MIXSIM *ps)
+{
+    // Our own slave descriptor goes too: nothing holds the line up any more.
+    std::unique_lock<std::mutex> lk(ps->mx);
+    ps->fHangupReq = true;
+    ps->cv.wait_for(lk, std::chrono::seconds(10), [&] { return ps->fdMaster < 0; });
+}
+
+// ---------------------------------------------------------------- queries
+
+int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs)
+{
+    if (iKind < 0 || iKind >= MSK_KINDS)
+        return 0;
+    std::unique_lock<std::mutex> lk(ps->mx);
+    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
+                           [&] { return ps->st.aullKind[iKind] >= ullCount; }) ? 1 : 0;
+}
+
+int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lk(ps->mx);
+    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
+                           [&] { return ps->st.ullRxBytes >= cb; }) ? 1 : 0;
+}
+
+uint64_t msCount(MIXSIM *ps, int iKind)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    return iKind >= 0 && iKind < MSK_KINDS ? ps->st.aullKind[iKind] : 0;
+}
+
+void msGetStats(MIXSIM *ps, MSSTATS *pst)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    *pst = ps->st;
+}
+
+size_t msGetMessages(MIXSIM *ps, uint64_t ullFrom, MSMSG *pOut, size_t cMax)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    size_t n = 0;
+    for (uint64_t i = ullFrom; i < ps->vMsgs.size() && n < cMax; i++)
+        pOut[n++] = ps->vMsgs[i];
+    return n;
+}
+
+size_t msGetBytes(MIXSIM *ps, uint64_t ullFrom, uint8_t *pb, int64_t *pllNs, size_t cMax)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    size_t n = 0;
+    for (uint64_t i = ullFrom; i < ps->vbRx.size() && n < cMax; i++, n++) {
+        pb[n] = ps->vbRx[i];
+        if (pllNs != NULL)
+            pllNs[n] = ps->vllRx[i];
+    }
+    return n;
+}
+
+void msReset(MIXSIM *ps)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    ps->vMsgs.clear();
+    ps->vbRx.clear();
+    ps->vllRx.clear();
+    memset(&ps->st, 0, sizeof(ps->st));
+    ps->mCur.iLen = 0;
+    ps->iExpect = -1;
+}
+
+void msSetListener(MIXSIM *ps, void (*pfn)(void *pv, const MSMSG *pm), void *pv)
+{
+    std::lock_guard<std::mutex> lk(ps->mx);
+    ps->pvListen = pv;
+    ps->pfnListen = pfn;
+}

@@ -1,0 +1,314 @@
+// mixsim: command-line front end of the SIMULATED vision mixer (mixsim.h).
+#include "mixsim.h"
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <signal.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static const char szUsage[] =
+    "mixsim - SIMULATED vision mixer on a pseudo-terminal (test tool, not a mixer)\n"
+    "\n"
+    "usage: mixsim [--port N] [--ack MODE] [--script FILE] [--quiet] [--ports-dir DIR]\n"
+    "\n"
+    "  --port N        COM port to serve (default 15): $MIXTALLY_PORTS/comN is pointed\n"
+    "                  at the simulator's pty; start the driver after mixsim is up\n"
+    "  --ack MODE      answer to each poll 02 FF 80: normal (84 at once), late:<ms>,\n"
+    "                  none, nak (85), nak:<ms>\n"
+    "  --script FILE   run the commands of FILE (one a line, # comments) first\n"
+    "  --quiet         print only replies to commands, not the received messages\n"
+    "  --ports-dir DIR instead of $MIXTALLY_PORTS (source the build's wine/env.sh)\n"
+    "\n"
+    "Commands, one per line on stdin (and in scripts):\n"
+    "  ack MODE                  change the answer to polls (see --ack)\n"
+    "  map <32 hex digits>       send a tally frame of this 16-byte map, map byte 0 first\n"
+    "  tally <x> <hex byte>      set map byte x (0..15) of the current map and send it\n"
+    "  frame <hex bytes>         send raw bytes, e.g. frame 84 or frame 07 24 91 ff 80 01 aa 55\n"
+    "  burst <n> <gap ms> <hex>  send the raw bytes n times, gap ms apart (0: back to back)\n"
+    "  garbage <n> [seed]        send n pseudo-random bytes\n"
+    "  sleep <ms>                pause the command stream\n"
+    "  wait <KIND> <n> <ms>      wait until n messages of KIND arrived (POLL, RESTART, ...)\n"
+    "  stats                     counts of messages received and bytes both ways\n"
+    "  reset                     forget what was received\n"
+    "  hangup                    close the pty: the driver's reads fail from now on\n"
+    "  quit                      end (also end of input, Ctrl-C)\n"
+    "\n"
+    "Output: one line per message from the driver,\n"
+    "  <seconds.micro, CLOCK_MONOTONIC> <KIND> <hex bytes>\n"
+    "with KIND one of POLL STARTUP MAINT1 MAINT2 RESTART FRAME PARTIAL PURGE_RX PURGE_TX,\n"
+    "and one reply line per command starting with \"ok\" or \"error\".\n";
+
+static std::mutex mxOut;
+static bool fQuiet;
+static volatile sig_atomic_t fQuit;
+
+static void fnOnSignal(int)
+{
+    fQuit = 1;
+}
+
+static void fnPrintMsg(void *, const MSMSG *pm)
+{
+    if (fQuiet)
+        return;
+    std::lock_guard<std::mutex> lk(mxOut);
+    printf("%lld.%06lld %s", (long long)(pm->llNs / 1000000000LL),
+           (long long)(pm->llNs % 1000000000LL / 1000), msKindName(pm->iKind));
+    for (int i = 0; i < pm->iLen; i++)
+        printf(" %02x", pm->ab[i]);
+    printf("\n");
+    fflush(stdout);
+}
+
+static void fnReply(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
+static void fnReply(const char *pszFmt, ...)
+{
+    std::lock_guard<std::mutex> lk(mxOut);
+    va_list ap;
+    va_start(ap, pszFmt);
+    vprintf(pszFmt, ap);
+    va_end(ap);
+    printf("\n");
+    fflush(stdout);
+}
+
+// Hex bytes, spaces optional between pairs. false on a stray character.
+static bool fnParseHex(const char *psz, std::vector<uint8_t> *pv)
+{
+    int iHalf = -1;
+    for (; *psz; psz++) {
+        int v;
+        char c = *psz;
+        if (c == ' ' || c == '\t') {
+            if (iHalf >= 0)
+                return false;
+            continue;
+        }
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else return false;
+        if (iHalf < 0) {
+            iHalf = v;
+        } else {
+            pv->push_back((uint8_t)(iHalf * 16 + v));
+            iHalf = -1;
+        }
+    }
+    return iHalf < 0;
+}
+
+static int fnKindByName(const char *psz)
+{
+    for (int i = 0; i < MSK_KINDS; i++) {
+        if (strcasecmp(psz, msKindName(i)) == 0)
+            return i;
+    }
+    return -1;
+}
+
+// Runs one command line. Returns false for quit.
+static bool fnCommand(MIXSIM *ps, char *pszLine)
+{
+    char *pEnd = pszLine + strlen(pszLine);
+    while (pEnd > pszLine && (pEnd[-1] == '\n' || pEnd[-1] == '\r' || pEnd[-1] == ' '))
+        *--pEnd = 0;
+    char *p = pszLine;
+    while (*p == ' ' || *p == '\t')
+        p++;
+    if (*p == 0 || *p == '#')
+        return true;
+    char szCmd[32] = "";
+    int n = 0;
+    sscanf(p, "%31s%n", szCmd, &n);
+    char *pArgs = p + n;
+    while (*pArgs == ' ' || *pArgs == '\t')
+        pArgs++;
+
+    if (strcmp(szCmd, "quit") == 0 || strcmp(szCmd, "exit") == 0) {
+        return false;
+    } else if (strcmp(szCmd, "ack") == 0) {
+        int iMode, iDelay;
+        if (msParseAck(pArgs, &iMode, &iDelay) != 0) {
+            fnReply("error ack: expected normal, late:<ms>, none, nak or nak:<ms>");
+            return true;
+        }
+        msSetAck(ps, iMode, iDelay);
+        fnReply("ok ack %s", pArgs);
+    } else if (strcmp(szCmd, "map") == 0) {
+        std::vector<uint8_t> v;
+        if (!fnParseHex(pArgs, &v) || v.size() != 16) {
+            fnReply("error map: expected 32 hex digits (16 bytes, map byte 0 first)");
+            return true;
+        }
+        int64_t ll;
+        if (msSendMap(ps, v.data(), &ll) != 0)
+            fnReply("error map: write failed");
+        else
+            fnReply("ok map sent at %lld.%06lld", (long long)(ll / 1000000000LL),
+                    (long long)(ll % 1000000000LL / 1000));
+    } else if (strcmp(szCmd, "tally") == 0) {
+        int x;
+        unsigned b;
+        if (sscanf(pArgs, "%d %x", &x, &b) != 2 || x < 0 || x > 15 || b > 255) {
+            fnReply("error tally: expected <map byte 0..15> <hex byte>");
+            return true;
+        }
+        if (msSendTallyByte(ps, x, (uint8_t)b, NULL) != 0)
+            fnReply("error tally: write failed");
+        else
+            fnReply("ok tally %d %02x", x, b);
+    } else if (strcmp(szCmd, "frame") == 0) {
+        std::vector<uint8_t> v;
+        if (!fnParseHex(pArgs, &v) || v.empty()) {
+            fnReply("error frame: expected hex bytes");
+            return true;
+        }
+        if (msWrite(ps, v.data(), v.size(), NULL) != 0)
+            fnReply("error frame: write failed");
+        else
+            fnReply("ok frame %zu bytes", v.size());
+    } else if (strcmp(szCmd, "burst") == 0) {
+        int iCount, iGap, k = 0;
+        std::vector<uint8_t> v;
+        if (sscanf(pArgs, "%d %d %n", &iCount, &iGap, &k) < 2 || iCount < 1 || iGap < 0 ||
+            !fnParseHex(pArgs + k, &v) || v.empty()) {
+            fnReply("error burst: expected <count> <gap ms> <hex bytes>");
+            return true;
+        }
+        if (msSendBurst(ps, v.data(), v.size(), iCount, iGap) != 0)
+            fnReply("error burst: write failed");
+        else
+            fnReply("ok burst %d x %zu bytes", iCount, v.size());
+    } else if (strcmp(szCmd, "garbage") == 0) {
+        int iCount;
+        unsigned uSeed = 1;
+        if (sscanf(pArgs, "%d %u", &iCount, &uSeed) < 1 || iCount < 1 || iCount > 1000000) {
+            fnReply("error garbage: expected <count 1..1000000> [seed]");
+            return true;
+        }
+        if (msSendGarbage(ps, (size_t)iCount, uSeed) != 0)
+            fnReply("error garbage: write failed");
+        else
+            fnReply("ok garbage %d", iCount);
+    } else if (strcmp(szCmd, "sleep") == 0) {
+        int iMs;
+        if (sscanf(pArgs, "%d", &iMs) != 1 || iMs < 0) {
+            fnReply("error sleep: expected <ms>");
+            return true;
+        }
+        usleep((useconds_t)iMs * 1000);
+        fnReply("ok sleep");
+    } else if (strcmp(szCmd, "wait") == 0) {
+        char szKind[32];
+        unsigned long long ullN;
+        int iMs, iKind;
+        if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 ||
+            (iKind = fnKindByName(szKind)) < 0) {
+            fnReply("error wait: expected <KIND> <count> <ms>");
+            return true;
+        }
+        if (msWaitKind(ps, iKind, ullN, iMs))
+            fnReply("ok wait %s %llu", msKindName(iKind), ullN);
+        else
+            fnReply("error wait: %s count %llu after %d ms", msKindName(iKind),
+                    (unsigned long long)msCount(ps, iKind), iMs);
+    } else if (strcmp(szCmd, "stats") == 0) {
+        MSSTATS st;
+        msGetStats(ps, &st);
+        std::string s = "ok stats";
+        char sz[64];
+        for (int i = 0; i < MSK_KINDS; i++) {
+            snprintf(sz, sizeof(sz), " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
+            s += sz;
+        }
+        snprintf(sz, sizeof(sz), " rx=%llu tx=%llu", (unsigned long long)st.ullRxBytes,
+                 (unsigned long long)st.ullTxBytes);
+        s += sz;
+        snprintf(sz, sizeof(sz), " acks=%llu naks=%llu", (unsigned long long)st.ullAcks,
+                 (unsigned long long)st.ullNaks);
+        s += sz;
+        fnReply("%s", s.c_str());
+    } else if (strcmp(szCmd, "reset") == 0) {
+        msReset(ps);
+        fnReply("ok reset");
+    } else if (strcmp(szCmd, "hangup") == 0) {
+        msHangup(ps);
+        fnReply("ok hangup");
+    } else {
+        fnReply("error unknown command \"%s\" (see mixsim --help)", szCmd);
+    }
+    return true;
+}
+
+int main(int argc, char **argv)
+{
+    int iPort = 15, iAck = MSACK_NORMAL, iAckDelay = 0;
+    const char *pszScript = NULL, *pszPortsDir = NULL;
+
+    for (int i = 1; i < argc; i++) {
+        const char *a = argv[i];
+        bool fHasVal = i + 1 < argc;
+        if (strcmp(a, "--help") == 0 || strcmp(a, "-h") == 0) {
+            fputs(szUsage, stdout);
+            return 0;
+        } else if (strcmp(a, "--quiet") == 0) {
+            fQuiet = true;
+        } else if (strcmp(a, "--port") == 0 && fHasVal) {
+            iPort = atoi(argv[++i]);
+            if (iPort < 1 || iPort > 256) {
+                fprintf(stderr, "mixsim: --port must be 1..256\n");
+                return 2;
+            }
+        } else if (strcmp(a, "--ack") == 0 && fHasVal) {
+            if (msParseAck(argv[++i], &iAck, &iAckDelay) != 0) {
+                fprintf(stderr, "mixsim: bad --ack %s (normal, late:<ms>, none, nak)\n", argv[i]);
+                return 2;
+            }
+        } else if (strcmp(a, "--script") == 0 && fHasVal) {
+            pszScript = argv[++i];
+        } else if (strcmp(a, "--ports-dir") == 0 && fHasVal) {
+            pszPortsDir = argv[++i];
+        } else {
+            fprintf(stderr, "mixsim: unknown or incomplete option %s\n\n%s", a, szUsage);
+            return 2;
+        }
+    }
+
+    char szErr[256];
+    MIXSIM *ps = msOpen(iPort, pszPortsDir, szErr, sizeof(szErr));
+    if (ps == NULL) {
+        fprintf(stderr, "mixsim: %s\n", szErr);
+        return 1;
+    }
+    msSetAck(ps, iAck, iAckDelay);
+    msSetListener(ps, fnPrintMsg, NULL);
+    signal(SIGINT, fnOnSignal);
+    signal(SIGTERM, fnOnSignal);
+    signal(SIGPIPE, SIG_IGN);
+    fnReply("ok mixsim COM%d on %s", iPort, msSlaveName(ps));
+
+    char szLine[4096];
+    bool fGo = true;
+    if (pszScript != NULL) {
+        FILE *f = fopen(pszScript, "r");
+        if (f == NULL) {
+            fprintf(stderr, "mixsim: cannot read script %s\n", pszScript);
+            msClose(ps);
+            return 1;
+        }
+        while (fGo && !fQuit && fgets(szLine, sizeof(szLine), f) != NULL)
+            fGo = fnCommand(ps, szLine);
+        fclose(f);
+    }
+    while (fGo && !fQuit && fgets(szLine, sizeof(szLine), stdin) != NULL)
+        fGo = fnCommand(ps, szLine);
+    msClose(ps);
+    return 0;
+}
