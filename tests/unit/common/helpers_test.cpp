@@ -1,0 +1,295 @@
+// Small helpers: splitting texts, reading edit controls, the bounded debug
+// list, the popup menu, the line log file.
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+#include "common/common32.h"
+#include "common/panel.h"
+#include "test_util.h"
+
+// ---------------------------------------------------------------- fnSplitString
+
+struct SplitCase {
+    const char *lpszText, *lpszDelim;
+    unsigned uCount;
+    int iResult;
+    std::vector<const char *> fields;   // all uCount entries
+};
+
+TEST(SplitString, Cases)
+{
+    const SplitCase cases[] = {
+        { "a,b,c", ",", 5, 3, { "a", "b", "c", "", "" } },
+        { "a,b,c", ",", 2, 2, { "a", "b,c" } },
+        { "12:30;x", ":;", 4, 3, { "12", "30", "x", "" } },
+        { "1:2:3;4", ":;", 4, 3, { "1", "2:3", "4", "" } },     // one character per boundary
+        { "a;b;c", ":;", 4, 1, { "a;b;c", "", "", "" } },       // first boundary wants ':'
+        { "a:b;c;d", ":;", 5, 3, { "a", "b", "c;d", "", "" } }, // at most n + 1 fields
+        { "a,", ",", 3, 1, { "a", "", "" } },                   // trailing delimiter
+        { "a,,b", ",", 4, 3, { "a", "", "b", "" } },            // adjacent delimiters
+        { ",a", ",", 2, 2, { "", "a" } },
+        { "", ",", 3, 0, { "", "", "" } },
+        { "a,b", "", 3, 1, { "a,b", "", "" } },                 // empty delimiter text
+        { "a,b", ",", 1, 1, { "a,b" } },
+    };
+    for (const SplitCase &c : cases) {
+        char acText[64];
+        strcpy(acText, c.lpszText);
+        std::vector<char *> out(c.uCount + 1, (char *)"<unset>");
+        int iRes = fnSplitString(acText, c.lpszDelim, c.uCount, out.data());
+        std::string sWhat = std::string("\"") + c.lpszText + "\" by \"" + c.lpszDelim +
+                            "\" into " + std::to_string(c.uCount);
+        EXPECT_EQ(c.iResult, iRes) << sWhat;
+        for (unsigned i = 0; i < c.uCount; i++) {
+            ASSERT_NE(nullptr, out[i]) << sWhat << ", entry " << i;
+            EXPECT_STREQ(c.fields[i], out[i]) << sWhat << ", entry " << i;
+        }
+        EXPECT_STREQ("<unset>", out[c.uCount]) << sWhat << ": wrote past the array";
+        // Absent fields share the one empty text; present ones lie in the text.
+        for (unsigned i = (unsigned)iRes; i < c.uCount; i++)
+            EXPECT_EQ(szNull, out[i]) << sWhat << ", entry " << i;
+        for (int i = 0; i < iRes; i++)
+            EXPECT_TRUE(out[i] >= acText && out[i] < acText + sizeof acText) << sWhat << ", entry " << i;
+    }
+}
+
+// ---------------------------------------------------------------- edit lines
+
+class EditLine : public ::testing::Test {
+protected:
+    HWND hWnd = NULL, hEdit = NULL;
+    void SetUp() override {
+        hWnd = MakeTestWindow("edit host");
+        hEdit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 5, 5, 200, 20,
+                                hWnd, (HMENU)(INT_PTR)100, GetModuleHandleA(NULL), NULL);
+        ASSERT_NE(nullptr, hEdit);
+        SendMessageA(hEdit, EM_LIMITTEXT, 0, 0);
+    }
+    void TearDown() override { DestroyWindow(hWnd); }
+};
+
+TEST_F(EditLine, GetInt)
+{
+    struct { const char *lpszLine; int iValue; } cases[] = {
+        { "42abc", 42 }, { "-7", -7 }, { "abc", 0 }, { "", 0 }, { "  +15 x", 15 },
+        { "99999999999", 2147483647 },
+    };
+    for (auto &c : cases) {
+        SetWindowTextA(hEdit, c.lpszLine);
+        EXPECT_EQ(c.iValue, fnGetInt(hWnd, 100)) << "line \"" << c.lpszLine << "\"";
+    }
+}
+
+TEST_F(EditLine, GetString)
+{
+    char ac[16];
+    memset(ac, '#', sizeof ac);
+    SetWindowTextA(hEdit, "");
+    EXPECT_EQ(1, fnGetString(hWnd, 100, ac, 8));
+    EXPECT_EQ('#', ac[0]) << "buffer touched for an empty line";
+
+    SetWindowTextA(hEdit, "abc");
+    EXPECT_EQ(0, fnGetString(hWnd, 100, ac, 8));
+    EXPECT_STREQ("abc", ac);
+    for (int i = 3; i < 8; i++)
+        EXPECT_EQ(0, ac[i]) << "byte " << i << " not zero-filled";
+    EXPECT_EQ('#', ac[8]) << "wrote past iStringLen";
+
+    // A line too long for the buffer is cut and still terminated.
+    SetWindowTextA(hEdit, "0123456789abcdef");
+    memset(ac, '#', sizeof ac);
+    EXPECT_EQ(0, fnGetString(hWnd, 100, ac, 8));
+    EXPECT_STREQ("0123456", ac);
+    EXPECT_EQ('#', ac[8]);
+
+    // Lines longer than 256 characters are read as their first 256.
+    std::string sLong(300, 'q');
+    SetWindowTextA(hEdit, sLong.c_str());
+    char acBig[400];
+    EXPECT_EQ(0, fnGetString(hWnd, 100, acBig, sizeof acBig));
+    EXPECT_EQ(256u, strlen(acBig));
+}
+
+// ---------------------------------------------------------------- debug list
+
+class DebugList : public ::testing::Test {
+protected:
+    HWND hWnd = NULL, hList = NULL;
+    void SetUp() override {
+        hWnd = MakeTestWindow("debug list host");
+        hList = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | LBS_NOTIFY,
+                                0, 0, 280, 180, hWnd, (HMENU)(INT_PTR)1001, GetModuleHandleA(NULL), NULL);
+        ASSERT_NE(nullptr, hList);
+    }
+    void TearDown() override { DestroyWindow(hWnd); }
+    int Count() { return (int)SendMessageA(hList, LB_GETCOUNT, 0, 0); }
+    int Sel() { return (int)SendMessageA(hList, LB_GETCURSEL, 0, 0); }
+    std::string Line(int i) {
+        char ac[1100];
+        ac[0] = 0;
+        SendMessageA(hList, LB_GETTEXT, (WPARAM)i, (LPARAM)ac);
+        return ac;
+    }
+    void Fill(int n) {
+        for (int i = 0; i < n; i++)
+            fnDebugList(hWnd, 1001, ("line " + std::to_string(i)).c_str());
+    }
+};
+
+TEST_F(DebugList, FirstLineIsAddedAndSelected)
+{
+    fnDebugList(hWnd, 1001, "first");
+    EXPECT_EQ(1, Count());
+    EXPECT_EQ(0, Sel());
+    EXPECT_EQ("first", Line(0));
+}
+
+TEST_F(DebugList, KeepsAtMost501LinesNewestSelected)
+{
+    Fill(500);
+    ASSERT_EQ(500, Count());
+    fnDebugList(hWnd, 1001, "the 501st");
+    EXPECT_EQ(501, Count()) << "a line was deleted at 500";
+    EXPECT_EQ("line 0", Line(0));
+    EXPECT_EQ(500, Sel());
+
+    fnDebugList(hWnd, 1001, "the 502nd");
+    EXPECT_EQ(501, Count());
+    EXPECT_EQ("line 1", Line(0)) << "the oldest line should have gone";
+    EXPECT_EQ("the 502nd", Line(500));
+    EXPECT_EQ(500, Sel());
+
+    Fill(300);
+    EXPECT_EQ(501, Count());
+    EXPECT_EQ("line 299", Line(500));
+    EXPECT_EQ(500, Sel());
+}
+
+TEST_F(DebugList, LongLineAndMissingControlAreHarmless)
+{
+    std::string sLong(1023, 'z');
+    fnDebugList(hWnd, 1001, sLong.c_str());
+    EXPECT_EQ(sLong, Line(0));
+    fnDebugList(hWnd, 4242, "nowhere");      // no such control: no effect
+    fnDebugList(NULL, 1001, "nowhere");
+    EXPECT_EQ(1, Count());
+}
+
+// ---------------------------------------------------------------- popup menu
+
+struct MenuCtx { HWND hOwner; RECT rc; int fFound; WPARAM wKey; };
+
+static HWND FindMyMenu(void *)
+{
+    // The popup menu is a window of class #32768 owned by this thread.
+    HWND h = NULL;
+    while ((h = FindWindowExA(NULL, h, "#32768", NULL)) != NULL)
+        if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
+            return h;
+    return NULL;
+}
+
+static void ActOnMenu(HWND hMenu, void *ctx)
+{
+    MenuCtx *pc = (MenuCtx *)ctx;
+    GetWindowRect(hMenu, &pc->rc);
+    pc->fFound = 1;
+    if (pc->wKey == VK_ESCAPE) {
+        PostMessageA(hMenu, WM_KEYDOWN, VK_ESCAPE, 0);
+    } else {
+        PostMessageA(hMenu, WM_KEYDOWN, pc->wKey, 0);
+        PostMessageA(hMenu, WM_CHAR, pc->wKey, 0);
+    }
+}
+
+static UINT uLastCommand;
+static LRESULT CALLBACK OwnerProc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    if (m == WM_COMMAND)
+        uLastCommand = (UINT)w;
+    return DefWindowProcA(h, m, w, l);
+}
+
+class Popup : public ::testing::Test {
+protected:
+    HWND hWnd = NULL;
+    void SetUp() override {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof wc);
+        wc.lpfnWndProc = OwnerProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "PopupOwner";
+        RegisterClassA(&wc);
+        hWnd = CreateWindowExA(0, "PopupOwner", "popup owner", WS_POPUP | WS_VISIBLE, 300, 200, 300, 200,
+                               NULL, NULL, wc.hInstance, NULL);
+        ASSERT_NE(nullptr, hWnd);
+        SetForegroundWindow(hWnd);
+        uLastCommand = 0;
+    }
+    void TearDown() override { DestroyWindow(hWnd); }
+    MenuCtx Track(short x, short y, WPARAM wKey) {
+        MenuCtx c = { hWnd, { 0, 0, 0, 0 }, 0, wKey };
+        ModalWatch w = { FindMyMenu, ActOnMenu, &c, NULL, 0 };
+        WatchStart(&w);
+        PopupMenu(hWnd, hWnd, MAKELPARAM((WORD)x, (WORD)y));
+        WatchStop();
+        return c;
+    }
+};
+
+TEST_F(Popup, OpensAtTheClickInScreenCoordinates)
+{
+    POINT pt = { 0, 0 };
+    ClientToScreen(hWnd, &pt);
+    // A click left of the client area arrives as a negative 16-bit x.
+    struct { short x, y; } cases[] = { { 10, 20 }, { -25, 20 }, { 40, -5 } };
+    for (auto &c : cases) {
+        MenuCtx r = Track(c.x, c.y, VK_ESCAPE);
+        ASSERT_TRUE(r.fFound) << "no menu seen for " << c.x << "," << c.y;
+        EXPECT_EQ(pt.x + c.x, r.rc.left) << "click at " << c.x << "," << c.y;
+        EXPECT_EQ(pt.y + c.y, r.rc.top) << "click at " << c.x << "," << c.y;
+    }
+    EXPECT_EQ(0u, uLastCommand) << "a cancelled menu sent a command";
+}
+
+TEST_F(Popup, ChoicesReachTheOwnerAsCommands)
+{
+    struct { WPARAM wKey; UINT uCommand; } cases[] = { { 'A', 95 }, { 'E', 96 } };
+    for (auto &c : cases) {
+        uLastCommand = 0;
+        MenuCtx r = Track(10, 10, c.wKey);
+        ASSERT_TRUE(r.fFound);
+        EXPECT_TRUE(WaitPumping([&] { return uLastCommand != 0; }, 10000));
+        EXPECT_EQ(c.uCommand, uLastCommand) << "key " << (char)c.wKey;
+    }
+}
+
+// ---------------------------------------------------------------- log file
+
+TEST(LogToDisk, CreatesAppendsAndRestarts)
+{
+    std::string sDir = TempDirFor("log");
+    std::string sFile = sDir + "\\trace.log";
+    std::string sData;
+
+    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "first", 0)) << "missing file not created";
+    ASSERT_TRUE(ReadWholeFile(sFile, &sData));
+    EXPECT_EQ("first\r\n", sData);
+
+    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "second", 0));
+    ReadWholeFile(sFile, &sData);
+    EXPECT_EQ("first\r\nsecond\r\n", sData);
+
+    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "fresh", 1));
+    ReadWholeFile(sFile, &sData);
+    EXPECT_EQ("fresh\r\n", sData);
+
+    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "", 0));
+    ReadWholeFile(sFile, &sData);
+    EXPECT_EQ("fresh\r\n\r\n", sData);
+
+    std::string sBad = sDir + "\\no such dir\\x.log";
+    EXPECT_EQ(1, fnLogToDisk(sBad.c_str(), "lost", 0));
+    EXPECT_EQ(1, fnLogToDisk(sBad.c_str(), "lost", 1));
+    RemoveTree(sDir);
+}

@@ -1,0 +1,234 @@
+#include "test_util.h"
+#include <stdio.h>
+#include <vector>
+
+static ModalWatch *pWatch;
+static UINT_PTR uWatchTimer;
+
+static VOID CALLBACK WatchTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (!pWatch)
+        return;
+    HWND hWnd = pWatch->fnFind(pWatch->ctx);
+    if (hWnd && hWnd != pWatch->hLast) {
+        pWatch->hLast = hWnd;
+        pWatch->iSeen++;
+        pWatch->fnAction(hWnd, pWatch->ctx);
+    }
+}
+
+void WatchStart(ModalWatch *pw)
+{
+    pw->hLast = NULL;
+    pw->iSeen = 0;
+    pWatch = pw;
+    uWatchTimer = SetTimer(NULL, 0, 30, WatchTimerProc);
+}
+
+void WatchStop()
+{
+    if (uWatchTimer)
+        KillTimer(NULL, uWatchTimer);
+    uWatchTimer = 0;
+    pWatch = NULL;
+}
+
+struct FindCtx { LPCSTR lpszClass; LPCSTR lpszCaption; HWND hFound; };
+
+static BOOL CALLBACK FindThreadWindowProc(HWND hWnd, LPARAM lParam)
+{
+    FindCtx *pc = (FindCtx *)lParam;
+    char acClass[64], acCaption[256];
+    GetClassNameA(hWnd, acClass, sizeof acClass);
+    GetWindowTextA(hWnd, acCaption, sizeof acCaption);
+    if (IsWindowVisible(hWnd) && lstrcmpiA(acClass, pc->lpszClass) == 0 &&
+        (!pc->lpszCaption || strcmp(acCaption, pc->lpszCaption) == 0)) {
+        pc->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindThreadWindow(LPCSTR lpszClass, LPCSTR lpszCaption)
+{
+    FindCtx c = { lpszClass, lpszCaption, NULL };
+    EnumThreadWindows(GetCurrentThreadId(), FindThreadWindowProc, (LPARAM)&c);
+    return c.hFound;
+}
+
+static HWND FindBox(void *)
+{
+    return FindThreadWindow("#32770", NULL);
+}
+
+// The icon a message box shows: its visible SS_ICON static's icon.
+static BOOL CALLBACK FindIconProc(HWND hWnd, LPARAM lParam)
+{
+    char acClass[16];
+    GetClassNameA(hWnd, acClass, sizeof acClass);
+    if (lstrcmpiA(acClass, "Static") == 0 && IsWindowVisible(hWnd) &&
+        (GetWindowLongPtrA(hWnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        *(HICON *)lParam = (HICON)SendMessageA(hWnd, STM_GETICON, 0, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static HICON BoxIcon(HWND hBox)
+{
+    HICON hIcon = NULL;
+    EnumChildWindows(hBox, FindIconProc, (LPARAM)&hIcon);
+    return hIcon;
+}
+
+static void CloseBox(HWND hBox, void *ctx)
+{
+    BoxLog *pLog = (BoxLog *)ctx;
+    if (pLog->iCount < 8) {
+        pLog->sCaption[pLog->iCount] = WindowText(hBox);
+        pLog->sText[pLog->iCount] = WindowText(GetDlgItem(hBox, 0xFFFF));
+        pLog->hIcon[pLog->iCount] = BoxIcon(hBox);
+    }
+    pLog->iCount++;
+    PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+}
+
+static ModalWatch boxWatch;
+
+void BoxWatchStart(BoxLog *pLog)
+{
+    pLog->iCount = 0;
+    boxWatch.fnFind = FindBox;
+    boxWatch.fnAction = CloseBox;
+    boxWatch.ctx = pLog;
+    WatchStart(&boxWatch);
+}
+
+std::string ExePath()
+{
+    char ac[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, ac, sizeof ac);
+    return std::string(ac, n);
+}
+
+std::string ExeDir()
+{
+    std::string s = ExePath();
+    return s.substr(0, s.find_last_of('\\'));
+}
+
+std::string TempDirFor(const char *lpszTag)
+{
+    char acTemp[MAX_PATH];
+    GetTempPathA(sizeof acTemp, acTemp);
+    char acDir[MAX_PATH];
+    snprintf(acDir, sizeof acDir, "%scommon_%s_%lu", acTemp, lpszTag, GetCurrentProcessId());
+    RemoveTree(acDir);
+    CreateDirectoryA(acDir, NULL);
+    return acDir;
+}
+
+void RemoveTree(const std::string &sDir)
+{
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((sDir + "\\*").c_str(), &fd);
+    if (h != INVALID_HANDLE_VALUE) {
+        do {
+            std::string sName = fd.cFileName;
+            if (sName == "." || sName == "..")
+                continue;
+            std::string sPath = sDir + "\\" + sName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveTree(sPath);
+            else
+                DeleteFileA(sPath.c_str());
+        } while (FindNextFileA(h, &fd));
+        FindClose(h);
+    }
+    RemoveDirectoryA(sDir.c_str());
+}
+
+bool ReadWholeFile(const std::string &sPath, std::string *psData)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    psData->clear();
+    char ac[4096];
+    DWORD n;
+    while (ReadFile(h, ac, sizeof ac, &n, NULL) && n)
+        psData->append(ac, n);
+    CloseHandle(h);
+    return true;
+}
+
+bool WriteWholeFile(const std::string &sPath, const std::string &sData)
+{
+    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD n;
+    BOOL fOk = WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
+    CloseHandle(h);
+    return fOk && n == sData.size();
+}
+
+std::string WindowText(HWND hWnd)
+{
+    char ac[1024];
+    ac[0] = 0;
+    GetWindowTextA(hWnd, ac, sizeof ac);
+    return ac;
+}
+
+// The platform caches private-profile files; a NULL write flushes the cache
+// so that files changed behind its back are read afresh.
+static void FlushProfile(const std::string &sPath)
+{
+    WritePrivateProfileStringA(NULL, NULL, NULL, sPath.c_str());
+}
+
+SavedFile::SavedFile(const std::string &sPath) : m_sPath(sPath)
+{
+    m_fExisted = ReadWholeFile(sPath, &m_sData);
+}
+
+SavedFile::~SavedFile()
+{
+    FlushProfile(m_sPath);
+    if (m_fExisted)
+        WriteWholeFile(m_sPath, m_sData);
+    else
+        DeleteFileA(m_sPath.c_str());
+    FlushProfile(m_sPath);
+}
+
+void SavedFile::Remove()
+{
+    FlushProfile(m_sPath);
+    DeleteFileA(m_sPath.c_str());
+    FlushProfile(m_sPath);
+}
+
+static LRESULT CALLBACK TestWndProc(HWND h, UINT m, WPARAM w, LPARAM l)
+{
+    return DefWindowProcA(h, m, w, l);
+}
+
+HWND MakeTestWindow(const char *lpszTitle, int x, int y, int cx, int cy)
+{
+    static ATOM atom;
+    if (!atom) {
+        WNDCLASSA wc;
+        ZeroMemory(&wc, sizeof wc);
+        wc.lpfnWndProc = TestWndProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+        wc.lpszClassName = "CommonTestWindow";
+        atom = RegisterClassA(&wc);
+    }
+    return CreateWindowExA(0, "CommonTestWindow", lpszTitle, WS_OVERLAPPEDWINDOW,
+                           x, y, cx, cy, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}
