@@ -1,0 +1,125 @@
+// Message boxes: the failing hook's error box, and boxpress.exe, which the
+// host-side tests use to read and press boxes unattended. Runs under the
+// "msgbox" lock: boxes are found by caption.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <thread>
+
+#include "child_proc.h"
+#include "infodriver/exinfdrv.h"
+
+using testutil::ChildProc;
+
+namespace {
+
+void fnIgnore(LPZARNMSG) {}
+
+// Whether a static icon control of the box shows the given icon (the
+// control's id differs between Windows and Wine, so it is found by kind).
+bool fnShowsIcon(HWND hBox, HICON hIcon)
+{
+    struct Find {
+        HICON hIcon;
+        bool fFound;
+    } find = {hIcon, false};
+    EnumChildWindows(
+        hBox,
+        [](HWND hChild, LPARAM lParam) -> BOOL {
+            Find *pFind = (Find *)lParam;
+            char acClass[32] = "";
+            GetClassNameA(hChild, acClass, sizeof acClass);
+            if (lstrcmpiA(acClass, "Static") == 0 &&
+                (GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                (HICON)SendMessageA(hChild, STM_GETICON, 0, 0) == pFind->hIcon)
+                pFind->fFound = true;
+            return TRUE;
+        },
+        (LPARAM)&find);
+    return find.fFound;
+}
+
+TEST(InfodriverHook, NoInfodriverShowsErrorBoxAndFails)
+{
+    HWND hMain = CreateWindowExA(0, "STATIC", "hook box test", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                                 GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(nullptr, hMain);
+    ASSERT_EQ(0, fnInitExtInfodriv(hMain, fnIgnore));
+
+    struct {
+        bool fFound = false;
+        std::string sText;
+        bool fIcon = false;
+        bool fOwned = true;
+    } box;
+    HANDLE hDone = CreateEventA(NULL, TRUE, FALSE, NULL);
+    std::thread watcher([&] {
+        DWORD dwStart = GetTickCount();
+        while (GetTickCount() - dwStart < 60000 && WaitForSingleObject(hDone, 20) == WAIT_TIMEOUT) {
+            HWND hBox = FindWindowA("#32770", "Error");
+            DWORD dwPid = 0;
+            if (hBox == NULL || !GetWindowThreadProcessId(hBox, &dwPid) || dwPid != GetCurrentProcessId())
+                continue;
+            char ac[256] = "";
+            GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
+            box.sText = ac;
+            box.fFound = true;
+            box.fIcon = fnShowsIcon(hBox, LoadIconA(NULL, (LPCSTR)IDI_HAND));
+            box.fOwned = GetWindow(hBox, GW_OWNER) != NULL;
+            PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+            return;
+        }
+    });
+    int iResult = fnCreateExtInfodriv(150);   // no infodriver runs for device 150
+    SetEvent(hDone);
+    watcher.join();
+    CloseHandle(hDone);
+
+    EXPECT_EQ(1, iResult);
+    ASSERT_TRUE(box.fFound) << "no message box captioned \"Error\" appeared";
+    EXPECT_EQ("Cannot hook into (external) infodriver 150", box.sText);
+    EXPECT_TRUE(box.fIcon) << "the box shows the error (hand) icon";
+    EXPECT_FALSE(box.fOwned) << "the box has no owner";
+    EXPECT_EQ(nullptr, fnGetHWND(150));
+    DestroyWindow(hMain);
+    fnCleanupExtInfodriv();
+}
+
+TEST(BoxPress, ReadsTextAndPressesOk)
+{
+    const std::string sCaption = "boxpress test " + std::to_string(GetCurrentProcessId());
+    ChildProc box, press;
+    ASSERT_TRUE(box.Start(testutil::ExeDir() + "infodriver_box_tests.exe",
+                          "--child=msgbox \"" + sCaption + "\""))
+        << box.Error();
+    ASSERT_TRUE(press.Start(testutil::ExeDir() + "boxpress.exe", "\"" + sCaption + "\" 60000"))
+        << press.Error();
+    std::string sLine;
+    ASSERT_TRUE(press.NextLine(&sLine, 60000)) << "boxpress printed nothing";
+    EXPECT_EQ("text: first line\\nsecond line", sLine);
+    EXPECT_EQ(0u, press.Stop(60000)) << "boxpress exit code";
+    EXPECT_EQ((DWORD)IDOK, box.Stop(60000)) << "the box was closed with OK";
+}
+
+TEST(BoxPress, TimesOutWhenNoBoxAppears)
+{
+    ChildProc press;
+    ASSERT_TRUE(press.Start(testutil::ExeDir() + "boxpress.exe", "\"no such box here\" 300"))
+        << press.Error();
+    std::string sLine;
+    ASSERT_TRUE(press.NextLine(&sLine, 60000));
+    EXPECT_EQ("timeout", sLine);
+    EXPECT_EQ(2u, press.Stop(60000));
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    // Child role for the boxpress test: show one box and exit with its answer.
+    if (argc >= 3 && strcmp(argv[1], "--child=msgbox") == 0)
+        return MessageBoxA(NULL, "first line\nsecond line", argv[2], MB_OK | MB_ICONINFORMATION);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,172 @@
+#include "child_proc.h"
+
+#include <string.h>
+
+namespace testutil {
+
+std::string ExeDir()
+{
+    char acPath[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, acPath, sizeof acPath);
+    std::string s(acPath, n);
+    size_t i = s.find_last_of("\\/");
+    return i == std::string::npos ? std::string() : s.substr(0, i + 1);
+}
+
+ChildProc::~ChildProc()
+{
+    Stop(5000);
+}
+
+bool ChildProc::Start(const std::string &sExe, const std::string &sArgs)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+    HANDLE hChildIn = NULL, hChildOut = NULL;
+    if (!CreatePipe(&hChildIn, &hIn_, &sa, 0) || !CreatePipe(&hOut_, &hChildOut, &sa, 0)) {
+        sError_ = "CreatePipe failed";
+        return false;
+    }
+    // Only the child's ends are inherited.
+    SetHandleInformation(hIn_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(hOut_, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si;
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = hChildIn;
+    si.hStdOutput = hChildOut;
+    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    std::string sCmd = "\"" + sExe + "\" " + sArgs;
+    std::vector<char> vCmd(sCmd.begin(), sCmd.end());
+    vCmd.push_back('\0');
+    BOOL fOk = CreateProcessA(NULL, vCmd.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi_);
+    CloseHandle(hChildIn);
+    CloseHandle(hChildOut);
+    if (!fOk) {
+        sError_ = "CreateProcess failed for " + sCmd + ", error " + std::to_string(GetLastError());
+        return false;
+    }
+    reader_ = std::thread([this] { ReaderLoop(); });
+    return true;
+}
+
+void ChildProc::ReaderLoop()
+{
+    char acBuf[4096];
+    DWORD cb;
+    while (ReadFile(hOut_, acBuf, sizeof acBuf, &cb, NULL) && cb > 0) {
+        std::lock_guard<std::mutex> lock(mu_);
+        for (DWORD i = 0; i < cb; i++) {
+            if (acBuf[i] == '\n') {
+                if (!sPartial_.empty() && sPartial_.back() == '\r')
+                    sPartial_.pop_back();
+                lines_.push_back(sPartial_);
+                sPartial_.clear();
+            } else {
+                sPartial_ += acBuf[i];
+            }
+        }
+        cv_.notify_all();
+    }
+    std::lock_guard<std::mutex> lock(mu_);
+    fEof_ = true;
+    cv_.notify_all();
+}
+
+bool ChildProc::Send(const std::string &sLine)
+{
+    if (hIn_ == NULL)
+        return false;
+    std::string s = sLine + "\n";
+    DWORD cb;
+    return WriteFile(hIn_, s.data(), (DWORD)s.size(), &cb, NULL) && cb == s.size();
+}
+
+bool ChildProc::NextLine(std::string *psLine, DWORD dwMs)
+{
+    bool fGot = false;
+    PumpUntil(
+        [&] {
+            std::lock_guard<std::mutex> lock(mu_);
+            if (!lines_.empty()) {
+                *psLine = lines_.front();
+                lines_.pop_front();
+                fGot = true;
+                return true;
+            }
+            return fEof_;
+        },
+        dwMs);
+    return fGot;
+}
+
+bool ChildProc::WaitFor(const std::string &sPrefix, std::string *psLine,
+                        std::vector<std::string> *pvSkipped, DWORD dwMs)
+{
+    DWORD dwStart = GetTickCount();
+    std::string s;
+    for (;;) {
+        DWORD dwSpent = GetTickCount() - dwStart;
+        if (dwSpent > dwMs || !NextLine(&s, dwMs - dwSpent))
+            return false;
+        if (s.compare(0, sPrefix.size(), sPrefix) == 0) {
+            if (psLine)
+                *psLine = s;
+            return true;
+        }
+        if (pvSkipped)
+            pvSkipped->push_back(s);
+    }
+}
+
+std::vector<std::string> ChildProc::Command(const std::string &sCmd, DWORD dwMs)
+{
+    std::vector<std::string> v;
+    if (!Send(sCmd)) {
+        v.push_back("<send failed>");
+        return v;
+    }
+    DWORD dwStart = GetTickCount();
+    std::string s;
+    for (;;) {
+        DWORD dwSpent = GetTickCount() - dwStart;
+        if (dwSpent > dwMs || !NextLine(&s, dwMs - dwSpent)) {
+            v.push_back("<no answer to '" + sCmd + "'>");
+            return v;
+        }
+        v.push_back(s);
+        if (s.compare(0, 2, "ok") == 0 || s.compare(0, 3, "err") == 0)
+            return v;
+    }
+}
+
+DWORD ChildProc::Stop(DWORD dwMs)
+{
+    DWORD dwCode = (DWORD)-1;
+    if (hIn_ != NULL) {
+        CloseHandle(hIn_);
+        hIn_ = NULL;
+    }
+    if (pi_.hProcess != NULL) {
+        // Keep answering the child while it shuts down (it may still send to us).
+        PumpUntil([&] { return WaitForSingleObject(pi_.hProcess, 0) == WAIT_OBJECT_0; }, dwMs);
+        if (WaitForSingleObject(pi_.hProcess, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(pi_.hProcess, 99);
+            WaitForSingleObject(pi_.hProcess, 5000);
+        }
+        GetExitCodeProcess(pi_.hProcess, &dwCode);
+        CloseHandle(pi_.hProcess);
+        CloseHandle(pi_.hThread);
+        pi_ = PROCESS_INFORMATION{};
+    }
+    if (reader_.joinable())
+        reader_.join();
+    if (hOut_ != NULL) {
+        CloseHandle(hOut_);
+        hOut_ = NULL;
+    }
+    return dwCode;
+}
+
+}  // namespace testutil

@@ -1,0 +1,79 @@
+// Test helper: a child process with its stdin/stdout on pipes, its output
+// lines collected by a reader thread, and waits that keep this thread's
+// windows answering (the child may send to them while we wait).
+#pragma once
+#include <windows.h>
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testutil {
+
+// Directory of the running test exe, with a trailing backslash.
+std::string ExeDir();
+
+// Pumps this thread's messages for up to dwMs milliseconds, or until fnDone
+// returns true; returns fnDone's last value.
+template <class F>
+bool PumpUntil(F fnDone, DWORD dwMs)
+{
+    DWORD dwStart = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        if (fnDone())
+            return true;
+        if (GetTickCount() - dwStart > dwMs)
+            return false;
+        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+class ChildProc {
+public:
+    ChildProc() = default;
+    ~ChildProc();
+    ChildProc(const ChildProc &) = delete;
+    ChildProc &operator=(const ChildProc &) = delete;
+
+    // Starts "<exe> <args>"; false with the reason in Error() on failure.
+    bool Start(const std::string &sExe, const std::string &sArgs);
+    // Writes one line (a '\n' is added).
+    bool Send(const std::string &sLine);
+    // Waits (pumping messages) for the next line; false on timeout or EOF.
+    bool NextLine(std::string *psLine, DWORD dwMs = 30000);
+    // Skips lines until one starts with sPrefix; collects the skipped ones.
+    bool WaitFor(const std::string &sPrefix, std::string *psLine = nullptr,
+                 std::vector<std::string> *pvSkipped = nullptr, DWORD dwMs = 30000);
+    // Sends a command and collects every line up to and including its answer
+    // ("ok..." or "err..."); the answer is the last element.
+    std::vector<std::string> Command(const std::string &sCmd, DWORD dwMs = 30000);
+    // Closes stdin and waits for the exit; kills it after dwMs.
+    DWORD Stop(DWORD dwMs = 20000);
+    DWORD Pid() const { return pi_.dwProcessId; }
+    HANDLE Process() const { return pi_.hProcess; }
+    const std::string &Error() const { return sError_; }
+
+private:
+    void ReaderLoop();
+
+    PROCESS_INFORMATION pi_{};
+    HANDLE hIn_ = NULL;    // our end of the child's stdin
+    HANDLE hOut_ = NULL;   // our end of the child's stdout
+    std::thread reader_;
+    std::mutex mu_;
+    std::condition_variable cv_;
+    std::deque<std::string> lines_;   // guarded by mu_; written by the reader thread
+    bool fEof_ = false;               // guarded by mu_
+    std::string sPartial_;            // reader thread only
+    std::string sError_;
+};
+
+}  // namespace testutil

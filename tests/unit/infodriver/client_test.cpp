@@ -1,0 +1,467 @@
+// The infodriver client against the real stand-in infodrv.exe in its own
+// process: hooking, slot reads and writes, fnCheckSlot's traffic, TX/RX mode,
+// slot ranges, revertives, unhook at clean-up and the close request. Each test
+// hooks its own device (110..139), so tests may run side by side.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "child_proc.h"
+#include "infodriver/exinfdrv.h"
+#include "infodriver/zarn32.h"
+
+using testutil::ChildProc;
+using testutil::PumpUntil;
+
+namespace {
+
+// ---- the driver side: a main window and the callback
+
+std::vector<ZARNMSG> vRevertives;        // callback records (test thread only)
+int iMirrorDevice;                        // non-zero: the callback writes the text back to slot 4096
+const LRESULT lForwardAnswer = 0x4321;
+UINT uLastForward;
+WPARAM wLastForward;
+LPARAM lLastForward;
+
+void fnTestCallback(LPZARNMSG r)
+{
+    vRevertives.push_back(*r);
+    if (iMirrorDevice != 0 && r->wIndex == 4095)
+        fnSetSlot(iMirrorDevice, 4096, r->szInfo, 0);
+}
+
+LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == IDMSG_FWD1 || msg == IDMSG_FWD2 || msg == IDMSG_FWD3 || msg == IDMSG_FWD4) {
+        uLastForward = msg;
+        wLastForward = wParam;
+        lLastForward = lParam;
+        return lForwardAnswer;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+HWND CreateMainWindow()
+{
+    static bool fRegistered = false;
+    if (!fRegistered) {
+        WNDCLASSA wc;
+        memset(&wc, 0, sizeof wc);
+        wc.lpfnWndProc = MainProc;
+        wc.hInstance = GetModuleHandleA(NULL);
+        wc.lpszClassName = "InfodriverClientTestMain";
+        RegisterClassA(&wc);
+        fRegistered = true;
+    }
+    return CreateWindowExA(0, "InfodriverClientTestMain", "client test", WS_OVERLAPPEDWINDOW, 0, 0,
+                           200, 100, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}
+
+std::string Hex(UINT_PTR u)
+{
+    char ac[32];
+    snprintf(ac, sizeof ac, "%x", (unsigned)u);
+    return ac;
+}
+
+// Lines of a command's output that start with a prefix.
+std::vector<std::string> Starting(const std::vector<std::string> &v, const char *pszPrefix)
+{
+    std::vector<std::string> r;
+    for (const std::string &s : v)
+        if (s.compare(0, strlen(pszPrefix), pszPrefix) == 0)
+            r.push_back(s);
+    return r;
+}
+
+// "W <t> <slot> <now> <text>" without the time stamp: "W <slot> <now> <text>".
+std::string NoTime(const std::string &s)
+{
+    size_t i = s.find(' ');
+    size_t j = (i == std::string::npos) ? i : s.find(' ', i + 1);
+    if (j == std::string::npos)
+        return s;
+    return s.substr(0, i) + s.substr(j);
+}
+
+std::string Joined(const std::vector<std::string> &v)
+{
+    std::string s;
+    for (const std::string &l : v)
+        s += "[" + l + "] ";
+    return s;
+}
+
+class InfodriverClient : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vRevertives.clear();
+        iMirrorDevice = 0;
+        hMain_ = CreateMainWindow();
+        ASSERT_NE(hMain_, nullptr);
+        ASSERT_EQ(0, fnInitExtInfodriv(hMain_, fnTestCallback));
+    }
+
+    void TearDown() override
+    {
+        if (IsWindow(hMain_))
+            DestroyWindow(hMain_);
+        fnCleanupExtInfodriv();
+        stand_.Stop();
+    }
+
+    // Starts the stand-in for a device and hooks it.
+    void Hook(int iDevice)
+    {
+        iDevice_ = iDevice;
+        ASSERT_TRUE(stand_.Start(testutil::ExeDir() + "infodrv.exe", std::to_string(iDevice)))
+            << stand_.Error();
+        std::string sReady;
+        ASSERT_TRUE(stand_.WaitFor("ready ", &sReady)) << "infodrv.exe did not report ready";
+        unsigned uDev = 0, uWnd = 0;
+        ASSERT_EQ(2, sscanf(sReady.c_str(), "ready %u %x", &uDev, &uWnd)) << sReady;
+        ASSERT_EQ((unsigned)iDevice, uDev);
+        hStandIn_ = (HWND)(UINT_PTR)uWnd;
+
+        // A failed hook shows a modal box: press it from a watcher (found
+        // among this thread's windows, not by caption) so the test fails
+        // with the box's text instead of hanging.
+        std::string sBox;
+        HANDLE hDone = CreateEventA(NULL, TRUE, FALSE, NULL);
+        DWORD dwThread = GetCurrentThreadId();
+        std::thread watcher([&] {
+            while (WaitForSingleObject(hDone, 50) == WAIT_TIMEOUT) {
+                HWND hBox = NULL;
+                EnumThreadWindows(
+                    dwThread,
+                    [](HWND h, LPARAM l) -> BOOL {
+                        char ac[16] = "";
+                        GetClassNameA(h, ac, sizeof ac);
+                        if (strcmp(ac, "#32770") != 0)
+                            return TRUE;
+                        *(HWND *)l = h;
+                        return FALSE;
+                    },
+                    (LPARAM)&hBox);
+                if (hBox != NULL) {
+                    char ac[256] = "";
+                    GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
+                    sBox = ac;
+                    PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                                 (LPARAM)GetDlgItem(hBox, IDOK));
+                    return;
+                }
+            }
+        });
+        int iHook = fnCreateExtInfodriv(iDevice);
+        SetEvent(hDone);
+        watcher.join();
+        CloseHandle(hDone);
+        ASSERT_EQ(0, iHook) << "the hook failed with the box: " << sBox;
+        ASSERT_EQ(hStandIn_, fnGetHWND(iDevice)) << "the hooked window is the stand-in's";
+        std::string sHooked;
+        ASSERT_TRUE(stand_.WaitFor("hooked ", &sHooked));
+        EXPECT_EQ("hooked " + Hex((UINT_PTR)hInfodrivWnd & 0xFFFF), sHooked)
+            << "the hook carries the hook window's low 16 bits";
+    }
+
+    // Everything the stand-in printed since the last call, up to a ping's answer.
+    std::vector<std::string> Drain()
+    {
+        std::vector<std::string> v = stand_.Command("ping");
+        EXPECT_EQ("ok", v.back());
+        v.pop_back();
+        return v;
+    }
+
+    HWND hMain_ = NULL;
+    HWND hStandIn_ = NULL;
+    int iDevice_ = 0;
+    ChildProc stand_;
+};
+
+// The hook goes to each top-level window in turn. A plain HWND_BROADCAST of
+// 2724 reaches no window under NT or Wine, so this fails if it comes back.
+TEST_F(InfodriverClient, HookFindsStandInByEnumeratedSends)
+{
+    Hook(110);
+    EXPECT_EQ(nullptr, fnGetHWND(111)) << "only the hooked device has an entry";
+}
+
+TEST_F(InfodriverClient, SlotWritesCarryIndexNowFlagAndText)
+{
+    Hook(111);
+    EXPECT_EQ(0, fnSetSlot(111, 12, "1", 1));
+    EXPECT_EQ(0, fnSetSlot(111, 12, "0", 0));
+    EXPECT_EQ(0, fnSetSlot(111, 32767, "last slot", 0));
+    EXPECT_EQ(0, fnSetSlotOnly(111, 13, "only"));
+    std::vector<std::string> v = Drain();
+    ASSERT_EQ(4u, v.size()) << Joined(v);
+    EXPECT_EQ("W 12 1 1", NoTime(v[0]));
+    EXPECT_EQ("W 12 0 0", NoTime(v[1]));
+    EXPECT_EQ("W 32767 0 last slot", NoTime(v[2]));
+    EXPECT_EQ("O 13 only", NoTime(v[3]));
+    EXPECT_EQ("ok 0", stand_.Command("get 12").back());
+    EXPECT_EQ("ok only", stand_.Command("get 13").back());
+}
+
+TEST_F(InfodriverClient, RefusedOperationsSendNothing)
+{
+    Hook(112);
+    char acBuf[300] = "untouched";
+    WORD wMode = 77;
+    EXPECT_EQ(1, fnSetSlot(112, 0, "1", 0)) << "slot 0";
+    EXPECT_EQ(1, fnSetSlot(112, 32768, "1", 0)) << "slot 32768 would alias slot 0 with fNow";
+    EXPECT_EQ(1, fnSetSlotOnly(112, 0, "1"));
+    EXPECT_EQ(1, fnGetSlot(112, 0, acBuf));
+    EXPECT_EQ(1, fnSetSlot(113, 5, "1", 0)) << "device not hooked";
+    EXPECT_EQ(1, fnGetSlot(113, 5, acBuf));
+    EXPECT_EQ(0, fnCheckSlot(113, "1", 5, 0)) << "no write can be made: none is reported";
+    EXPECT_EQ(1, fnSetTXRXMode(113, 1));
+    EXPECT_EQ(1, fnGetTXRXMode(113, &wMode));
+    EXPECT_EQ(77, wMode) << "mode untouched when not hooked";
+    EXPECT_EQ(1, fnSetTXRXMode(112, 0));
+    EXPECT_EQ(1, fnSetTXRXMode(112, 4));
+    fnSendSlotRange(112, 10, 9);
+    fnSendSlotRange(113, 1, 2);
+    EXPECT_STREQ("untouched", acBuf);
+    std::vector<std::string> v = Drain();
+    EXPECT_TRUE(v.empty()) << "the stand-in saw: " << Joined(v);
+}
+
+TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
+{
+    Hook(114);
+    std::string sLong(300, 'q');
+    ASSERT_EQ("ok", stand_.Command("set 7 " + sLong).back());
+    ASSERT_EQ("ok", stand_.Command("set 8 ab").back());
+    char acBuf[400];
+    memset(acBuf, 'Z', sizeof acBuf);
+    ASSERT_EQ(0, fnGetSlot(114, 7, acBuf));
+    EXPECT_EQ(std::string(256, 'q'), std::string(acBuf, 256));
+    EXPECT_EQ('Z', acBuf[256]) << "nothing past 256 bytes is written";
+    memset(acBuf, 'Z', sizeof acBuf);
+    ASSERT_EQ(0, fnGetSlot(114, 8, acBuf));
+    EXPECT_STREQ("ab", acBuf);
+    EXPECT_EQ(std::string(253, '\0'), std::string(acBuf + 3, 253)) << "the block's zeros come along";
+    EXPECT_EQ('Z', acBuf[256]);
+    std::vector<std::string> v = Starting(Drain(), "R ");
+    ASSERT_EQ(2u, v.size());
+    EXPECT_EQ("R 7", NoTime(v[0]));
+    EXPECT_EQ("R 8", NoTime(v[1]));
+}
+
+// fnCheckSlot costs one read, and a write only when the text differs.
+TEST_F(InfodriverClient, CheckSlotWritesOnlyWhenDifferent)
+{
+    Hook(115);
+    ASSERT_EQ("ok", stand_.Command("set 5 1").back());
+    Drain();
+    struct {
+        const char *pszText;
+        int iResult;
+        size_t cWrites;
+    } aCases[] = {
+        {"1", 0, 0},
+        {"0", 1, 1},
+        {"0", 0, 0},
+        {"", 1, 1},   // an empty slot reads as the empty text
+        {"", 0, 0},
+        {"1", 1, 1},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(std::string("text \"") + c.pszText + "\"");
+        EXPECT_EQ(c.iResult, fnCheckSlot(115, c.pszText, 5, 1));
+        std::vector<std::string> v = Drain();
+        EXPECT_EQ(1u, Starting(v, "R ").size()) << Joined(v);
+        std::vector<std::string> vW = Starting(v, "W ");
+        ASSERT_EQ(c.cWrites, vW.size()) << Joined(v);
+        if (c.cWrites) {
+            EXPECT_EQ(std::string("W 5 1 ") + c.pszText, NoTime(vW[0]));
+        }
+    }
+}
+
+// A slot text of 256 characters or more cannot be seen whole by the 256-byte
+// read: it is compared safely and always written.
+TEST_F(InfodriverClient, CheckSlotWithLongTextsStaysInBufferAndWrites)
+{
+    Hook(116);
+    for (size_t cch : {255u, 256u, 300u, 512u}) {
+        SCOPED_TRACE("length " + std::to_string(cch));
+        std::string sText(cch, 'k');
+        ASSERT_EQ("ok", stand_.Command("set 9 " + sText).back());
+        Drain();
+        int iExpected = cch >= 256 ? 1 : 0;
+        EXPECT_EQ(iExpected, fnCheckSlot(116, sText.c_str(), 9, 0));
+        EXPECT_EQ((size_t)iExpected, Starting(Drain(), "W ").size());
+        EXPECT_EQ("ok " + sText, stand_.Command("get 9").back()) << "the whole text is kept";
+    }
+}
+
+TEST_F(InfodriverClient, TxRxModeSetAndRead)
+{
+    Hook(117);
+    WORD wMode = 99;
+    for (WORD w : {1, 2, 3}) {
+        EXPECT_EQ(0, fnSetTXRXMode(117, w));
+        EXPECT_EQ(std::vector<std::string>{"mode " + std::to_string(w)}, Drain());
+    }
+    // The stand-in now answers 3: not a mode the client accepts.
+    EXPECT_EQ(1, fnGetTXRXMode(117, &wMode));
+    EXPECT_EQ(0, wMode);
+    for (int iAnswer : {1, 2, 0, -1, 65537}) {
+        SCOPED_TRACE("answer " + std::to_string(iAnswer));
+        ASSERT_EQ("ok", stand_.Command("mode " + std::to_string(iAnswer)).back());
+        wMode = 99;
+        int iOk = (iAnswer == 1 || iAnswer == 2);
+        EXPECT_EQ(iOk ? 0 : 1, fnGetTXRXMode(117, &wMode));
+        EXPECT_EQ(iOk ? iAnswer : 0, wMode);
+    }
+}
+
+TEST_F(InfodriverClient, SlotRangeSendsOneRevertivePerSlot)
+{
+    Hook(118);
+    for (int i = 10; i <= 12; i++)
+        ASSERT_EQ("ok", stand_.Command("set " + std::to_string(i) + " v" + std::to_string(i)).back());
+    vRevertives.clear();
+    fnSendSlotRange(118, 10, 10);
+    EXPECT_EQ(std::vector<std::string>{"range 10 10"}, Drain());
+    ASSERT_EQ(1u, vRevertives.size());
+    EXPECT_EQ(10, vRevertives[0].wIndex);
+    EXPECT_STREQ("v10", vRevertives[0].szInfo);
+
+    vRevertives.clear();
+    fnSendSlotRange(118, 10, 12);
+    EXPECT_EQ(std::vector<std::string>{"range 10 12"}, Drain());
+    ASSERT_EQ(3u, vRevertives.size());
+    for (int i = 0; i < 3; i++) {
+        EXPECT_EQ(10 + i, vRevertives[i].wIndex);
+        EXPECT_EQ(118, vRevertives[i].wDevice);
+    }
+}
+
+// IW and XW reach the callback; every other type, or a revertive that does
+// not split, is dropped.
+TEST_F(InfodriverClient, OnlyWriteRevertivesReachTheCallback)
+{
+    Hook(119);
+    const char *apszRev[] = {"IW 119 'abc' 4095", "XW 119 0 34", "XC 119 7 34 'hello' 2",
+                             "IC 119 7 34 'x'", "IW 119 'abc'", "XR 119 1 2", "  "};
+    for (const char *psz : apszRev)
+        EXPECT_EQ("ok", stand_.Command(std::string("rev ") + psz).back()) << psz;
+    ASSERT_EQ(2u, vRevertives.size());
+    EXPECT_STREQ("IW", vRevertives[0].szMsgType);
+    EXPECT_EQ(119, vRevertives[0].wDevice);
+    EXPECT_EQ(4095, vRevertives[0].wIndex);
+    EXPECT_STREQ("abc", vRevertives[0].szInfo);
+    EXPECT_STREQ("XW", vRevertives[1].szMsgType);
+    EXPECT_EQ(34, vRevertives[1].wIndex);
+}
+
+// Another client's write reaches the driver as a revertive; the callback's own
+// write (nested inside that revertive, the stand-in waiting) goes back at once.
+TEST_F(InfodriverClient, CallbackWritesNestedInsideRevertive)
+{
+    Hook(120);
+    iMirrorDevice = 120;
+    std::vector<std::string> v = stand_.Command("set 4095 cam 3");
+    ASSERT_EQ(2u, v.size()) << Joined(v);
+    EXPECT_EQ("W 4096 0 cam 3", NoTime(v[0])) << "the nested write is applied before the set ends";
+    EXPECT_EQ("ok", v[1]);
+    ASSERT_EQ(1u, vRevertives.size());
+    EXPECT_STREQ("cam 3", vRevertives[0].szInfo);
+    // The driver's own write is stored, not echoed back to it.
+    EXPECT_EQ("ok cam 3", stand_.Command("get 4096").back());
+    EXPECT_EQ(1u, vRevertives.size());
+}
+
+TEST_F(InfodriverClient, CleanupUnhooksTheInfodriver)
+{
+    Hook(121);
+    DestroyWindow(hMain_);   // as at exit: the hook window is gone first
+    fnCleanupExtInfodriv();
+    std::string s;
+    ASSERT_TRUE(stand_.NextLine(&s));
+    EXPECT_EQ("unhooked", s);
+}
+
+TEST_F(InfodriverClient, CloseRequestDestroysTheMainWindow)
+{
+    Hook(122);
+    EXPECT_EQ("ok", stand_.Command("close").back());
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(hMain_); }, 30000))
+        << "IDMSG_CLOSE must destroy the hook window's parent";
+    EXPECT_FALSE(IsWindow(hInfodrivWnd));
+}
+
+// ---- in-process: the hook message's parameters and the forwarded messages
+
+HWND hHookPeer;
+WPARAM wHookW;
+LPARAM lHookL;
+int cHooks;
+int iAnswerDevice;
+
+LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == IDMSG_HOOK && (lParam & 0x7FFF) == iAnswerDevice) {
+        cHooks++;
+        wHookW = wParam;
+        lHookL = lParam;
+        SendMessageA((HWND)(UINT_PTR)(wParam & 0xFFFF), IDMSG_HOOKED, (WPARAM)hWnd, 0);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = HookPeerProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "InfodriverHookPeer";
+    RegisterClassA(&wc);
+    hHookPeer = CreateWindowExA(0, "InfodriverHookPeer", "peer", WS_OVERLAPPED, 0, 0, 10, 10, NULL,
+                                NULL, GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(nullptr, hHookPeer);
+
+    iAnswerDevice = 999;
+    cHooks = 0;
+    ASSERT_EQ(0, fnCreateExtInfodriv(999));
+    EXPECT_EQ(1, cHooks);
+    EXPECT_EQ(32768 + 999, lHookL);
+    EXPECT_EQ((UINT_PTR)hInfodrivWnd & 0xFFFF, (UINT_PTR)wHookW);
+    EXPECT_EQ(hHookPeer, fnGetHWND(999));
+
+    // Above 999: silently refused, nothing goes out (a box would block here).
+    iAnswerDevice = 1000 & 0x7FFF;
+    cHooks = 0;
+    EXPECT_EQ(1, fnCreateExtInfodriv(1000));
+    EXPECT_EQ(0, cHooks);
+    DestroyWindow(hHookPeer);
+}
+
+TEST_F(InfodriverClient, ForwardedMessagesAnswerWithTheMainWindowsResult)
+{
+    for (UINT u : {IDMSG_FWD1, IDMSG_FWD2, IDMSG_FWD3, IDMSG_FWD4}) {
+        uLastForward = 0;
+        EXPECT_EQ(lForwardAnswer, SendMessageA(hInfodrivWnd, u, 17, 23)) << u;
+        EXPECT_EQ(u, uLastForward);
+        EXPECT_EQ(17u, wLastForward);
+        EXPECT_EQ(23, lLastForward);
+    }
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM) "junk"));
+    EXPECT_EQ(0, SendMessageA(hInfodrivWnd, IDMSG_HOOKED, 0, 0));
+}
+
+}  // namespace
