@@ -108,8 +108,9 @@ void ZARN32RxMessage(HWND hWndThisApp, HWND hWndTargetApp, PCOPYDATASTRUCT lpCDS
     }
 
     if (lpCDS->cbData == ZARN32_NUM_BLOCK) {
-        char acNum[ZARN32_NUM_BLOCK + 1];
-        fnCopyBlockText(acNum, lpCDS->lpData, lpCDS->cbData, ZARN32_NUM_BLOCK);
+        // "%08lx": eight hex digits; the zero bytes after them carry nothing.
+        char acNum[8 + 1];
+        fnCopyBlockText(acNum, lpCDS->lpData, lpCDS->cbData, 8);
         lParam = (LPARAM)(LONG)strtoul(acNum, NULL, 16);
         lResult = SendMessageA(hWndThisApp, uMsg, wParam, lParam);
         ZARN32SendMessage(hWndThisApp, hWndTargetApp, COPYDATA_REPLY, (UINT)lResult, lParam, 0, 0);
