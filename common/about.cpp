@@ -22,7 +22,7 @@ INT_PTR CALLBACK _AboutDialogProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM
         // The build fixes its own stamp: this module's compile date and time.
         snprintf(acLine, sizeof acLine, "%s - %s", __DATE__, __TIME__);
         SetDlgItemTextA(hDlg, IDC_ABOUT_STAMP, acLine);
-        snprintf(acLine, sizeof acLine, "Version %s - (C) Vede Doriv Urere Dizodo", szVersion);
+        snprintf(acLine, sizeof acLine, "Version %s - (C) 2012-2026", szVersion);
         SetDlgItemTextA(hDlg, IDC_ABOUT_VERSION, acLine);
         return 1;
     }

@@ -293,3 +293,37 @@ TEST(LogToDisk, CreatesAppendsAndRestarts)
     EXPECT_EQ(1, fnLogToDisk(sBad.c_str(), "lost", 1));
     RemoveTree(sDir);
 }
+
+// ---------------------------------------------------------------- debug dump
+
+// OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the text; a vectored
+// handler sees every piece before the platform's own handling goes on.
+static std::vector<std::string> *pDebugPieces;
+
+static LONG CALLBACK CatchDebugString(EXCEPTION_POINTERS *pep)
+{
+    const EXCEPTION_RECORD *per = pep->ExceptionRecord;
+    if (per->ExceptionCode == DBG_PRINTEXCEPTION_C && per->NumberParameters >= 2 && pDebugPieces)
+        pDebugPieces->push_back((const char *)per->ExceptionInformation[1]);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(DebugDump, EachByteIsOnePieceReadableOrHex)
+{
+    struct { const char *lpszBytes; int iLen; std::vector<std::string> pieces; } cases[] = {
+        { "\x41\x20\x7e\x7d", 4, { "rx: ", "A", "<20>", "<7e>", "}" } },
+        { "\x21\x80\x00\x0a", 4, { "rx: ", "!", "<80>", "<00>", "<0a>" } },
+        { "AB", 0, { "rx: " } },
+        { "AB", -3, { "rx: " } },
+    };
+    PVOID pHandler = AddVectoredExceptionHandler(1, CatchDebugString);
+    ASSERT_NE(nullptr, pHandler);
+    for (auto &c : cases) {
+        std::vector<std::string> got;
+        pDebugPieces = &got;
+        fnDebugDump("rx: ", c.lpszBytes, c.iLen);
+        pDebugPieces = nullptr;
+        EXPECT_EQ(c.pieces, got) << c.iLen << " bytes";
+    }
+    RemoveVectoredExceptionHandler(pHandler);
+}
