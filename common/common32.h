@@ -13,11 +13,12 @@ extern int fV2;                 // 1: workstation number came from xnet.ini
 
 int  fnInitAllApp(HWND hWnd);
 void fnCleanUpAllApp(void);
-void fnGetAppName(HINSTANCE hInstance, char *name);
+void fnGetAppName(HINSTANCE hInstance, char *name);          // name: 256 bytes
 int  fnFindFirstInstance(LPCSTR lpcszProgName);
 int  fnFindFirstInstanceTitle(LPCSTR lpszTitle);
 int  SingleAppExec(LPCSTR lpszAppPath, LPCSTR lpszAppName, int iWorkstation);
-void fnZARNNameWindow(HINSTANCE hInstance, char *name);
+                // names of 64 characters or more, and command lines of 512, are refused (0)
+void fnZARNNameWindow(HINSTANCE hInstance, char *name);      // name: 21 bytes
 
 // ---- debug list and trace helpers
 void fnDebugList(HWND hWnd, int iId, LPCSTR lpszString);

@@ -8,4 +8,6 @@
 void GetZARNConfigDirectory(char *acPath, int iLen);
 void GetZARNSystemDirectory(char *acPath, int iLen);
 void GetZARNTempDirectory(char *acPath, int iLen);
+// iMaxLen limits the two values together, not counting the separator:
+// acPath must hold iMaxLen + 2 bytes.
 int  GetV4Directory(char *acPath, int iMaxLen);
