@@ -3,6 +3,7 @@
 #include <time.h>
 #include <string.h>
 #include "common/panel.h"
+#include "common/calendar.h"
 
 void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam)
 {
@@ -24,22 +25,21 @@ void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam)
 
 void fnPutTime(HWND hWnd, int iIDTime, int iIDDate)
 {
-    time_t now = time(NULL);
-    const char *lpszCal = ctime(&now);   // "Www Mmm dd hh:mm:ss yyyy\n"
-    if (!lpszCal || strlen(lpszCal) < 24)
+    char acCal[CALENDAR_TEXT_LEN];     // "Www Mmm dd hh:mm:ss yyyy\n"
+    if (!fnCalendarText(time(NULL), acCal, sizeof acCal))
         return;
 
     char szTime[9];
-    memcpy(szTime, lpszCal + 11, 8);
+    memcpy(szTime, acCal + 11, 8);
     szTime[8] = 0;
     SetDlgItemTextA(hWnd, iIDTime, szTime);
 
     char szDate[12];
-    memcpy(szDate, lpszCal + 8, 2);
+    memcpy(szDate, acCal + 8, 2);
     szDate[2] = '-';
-    memcpy(szDate + 3, lpszCal + 4, 3);
+    memcpy(szDate + 3, acCal + 4, 3);
     szDate[6] = '-';
-    memcpy(szDate + 7, lpszCal + 20, 4);
+    memcpy(szDate + 7, acCal + 20, 4);
     szDate[11] = 0;
     SetDlgItemTextA(hWnd, iIDDate, szDate);
 }

@@ -6,6 +6,7 @@
 #include <time.h>
 #include <string.h>
 #include "common/common32.h"
+#include "common/calendar.h"
 
 #define VER_ID_OK           1
 #define VER_ID_STAMP        96
@@ -52,10 +53,9 @@ static int fnFillVersionDialog(HWND hDlg)
     // control as it is.
     struct _stat st;
     if (_stat(acFile, &st) == 0) {
-        time_t tStamp = st.st_ctime;
-        const char *lpszCal = ctime(&tStamp);
-        if (lpszCal)
-            SetDlgItemTextA(hDlg, VER_ID_STAMP, lpszCal);
+        char acCal[CALENDAR_TEXT_LEN];
+        if (fnCalendarText(st.st_ctime, acCal, sizeof acCal))
+            SetDlgItemTextA(hDlg, VER_ID_STAMP, acCal);
     }
 
     DWORD dwHandle = 0;

@@ -259,7 +259,7 @@ TEST(VersionDialog, FilledFromTheProgramFileAndCentred)
     EXPECT_EQ("application support tests", c.s98);
     EXPECT_EQ(0u, c.s97.find("Copyright")) << c.s97;
     // The file's time stamp as calendar text: "Www Mmm dd hh:mm:ss yyyy\n".
-    EXPECT_TRUE(std::regex_match(c.s96, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} [ 0-9][0-9] "
+    EXPECT_TRUE(std::regex_match(c.s96, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} ( [1-9]|[1-3][0-9]) "
                                                    "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n")))
         << "time stamp \"" << c.s96 << "\"";
     int cx = c.rc.right - c.rc.left, cy = c.rc.bottom - c.rc.top;

@@ -327,3 +327,28 @@ TEST(DebugDump, EachByteIsOnePieceReadableOrHex)
     }
     RemoveVectoredExceptionHandler(pHandler);
 }
+
+// ---------------------------------------------------------------- time display
+
+TEST(PutTime, TimeAndDateFromTheCalendarText)
+{
+    HWND hWnd = MakeTestWindow("time host");
+    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 80, 20, hWnd, (HMENU)(INT_PTR)201, NULL, NULL);
+    CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 20, 80, 20, hWnd, (HMENU)(INT_PTR)202, NULL, NULL);
+    SYSTEMTIME stBefore, stAfter;
+    GetLocalTime(&stBefore);
+    fnPutTime(hWnd, 201, 202);
+    GetLocalTime(&stAfter);
+    std::string sTime = WindowText(GetDlgItem(hWnd, 201)), sDate = WindowText(GetDlgItem(hWnd, 202));
+    EXPECT_EQ(8u, sTime.size()) << sTime;
+    EXPECT_EQ(':', sTime[2]) << sTime;
+    EXPECT_EQ(':', sTime[5]) << sTime;
+    static const char *months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    // Day of month with a leading space below 10, e.g. " 7-Dec-2026".
+    char acBefore[16], acAfter[16];
+    snprintf(acBefore, sizeof acBefore, "%2d-%s-%04d", stBefore.wDay, months[stBefore.wMonth - 1], stBefore.wYear);
+    snprintf(acAfter, sizeof acAfter, "%2d-%s-%04d", stAfter.wDay, months[stAfter.wMonth - 1], stAfter.wYear);
+    EXPECT_TRUE(sDate == acBefore || sDate == acAfter) << "date \"" << sDate << "\", expected \"" << acBefore << "\"";
+    DestroyWindow(hWnd);
+}
