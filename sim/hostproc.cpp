@@ -286,3 +286,32 @@ void hpRelease(HOSTPROC *p)
     fnCloseFd(&p->fdIn);
     fnCloseFd(&p->fdOut);
 }
+
+int hpEnvFileValue(const char *pszFile, const char *pszName, char *pszOut, size_t cbOut)
+{
+    FILE *f = fopen(pszFile, "r");
+    char szLine[4096];
+    size_t cbName = strlen(pszName);
+    int iRet = -1;
+
+    if (f == NULL)
+        return -1;
+    while (fgets(szLine, sizeof(szLine), f) != NULL) {
+        char *p = szLine;
+        if (strncmp(p, "export ", 7) == 0)
+            p += 7;
+        if (strncmp(p, pszName, cbName) != 0 || p[cbName] != '=')
+            continue;
+        p += cbName + 1;
+        size_t n = strcspn(p, "\r\n");
+        p[n] = 0;
+        if (n >= 2 && (p[0] == '\'' || p[0] == '"') && p[n - 1] == p[0]) {
+            p[n - 1] = 0;
+            p++;
+        }
+        snprintf(pszOut, cbOut, "%s", p);
+        iRet = 0;
+    }
+    fclose(f);
+    return iRet;
+}

@@ -64,3 +64,7 @@ void hpRelease(HOSTPROC *p);
 
 // Milliseconds of CLOCK_MONOTONIC.
 long long hpNowMs(void);
+
+// Value of NAME in a shell env file of "export NAME=value" lines (the Wine
+// env file written by scripts/setup.sh), quotes removed. 0, or -1 if absent.
+int hpEnvFileValue(const char *pszFile, const char *pszName, char *pszOut, size_t cbOut);

@@ -111,6 +111,7 @@ static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllD
         if (n > 0) {
             pb += n;
             cb -= (size_t)n;
+            llEnd = msNowNs() / 1000000 + MS_WRITEWAIT_MS;   // 10 s without progress
             std::lock_guard<std::mutex> lk(ps->mx);
             ps->st.ullTxBytes += (uint64_t)n;
             continue;

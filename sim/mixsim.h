@@ -72,8 +72,8 @@ void msSetAck(MIXSIM *ps, int iMode, int iDelayMs);
 int msParseAck(const char *psz, int *piMode, int *piDelayMs);
 
 // Writes bytes to the driver. *pllDoneNs (optional): CLOCK_MONOTONIC ns right
-// after the last byte was handed to the pty. 0, or -1 when the pty would
-// not take them within 10 s or is hung up.
+// after the last byte was handed to the pty. 0, or -1 when the pty took
+// nothing for 10 s or is hung up.
 int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs);
 // Writes paced like a line at iBaud (10 bits per byte), in chunks of up to
 // cbChunk bytes at absolute deadlines. 0 or -1.

@@ -1,0 +1,539 @@
+// The serial layer on a real line: the simulated mixer holds a pty mapped to
+// a COM port of the Wine prefix; commsprobe.exe (tests/unit/comms) runs the
+// layer under Wine and is driven line by line through its stdin/stdout.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+#include "sim/hostproc.h"
+#include "sim/mixsim.h"
+
+namespace {
+
+const int kStartMs = 60000;     // a cold Wine start on a loaded machine
+const int kReplyMs = 30000;
+const int kWaitMs = 20000;
+
+std::string PortsDir()
+{
+    char sz[1024];
+    if (hpEnvFileValue(MIXTALLY_WINE_ENV, "MIXTALLY_PORTS", sz, sizeof(sz)) != 0)
+        return "";
+    return sz;
+}
+
+uint32_t Crc32(const std::vector<uint8_t> &v)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : v) {
+        crc ^= b;
+        for (int k = 0; k < 8; k++)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+std::vector<uint8_t> Random(size_t n, uint32_t x)
+{
+    std::vector<uint8_t> v(n);
+    for (size_t i = 0; i < n; i++) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        v[i] = (uint8_t)(x >> 11);
+    }
+    return v;
+}
+
+std::string Hex(const std::vector<uint8_t> &v)
+{
+    std::string s;
+    char sz[4];
+    for (uint8_t b : v) {
+        snprintf(sz, sizeof(sz), "%02x", b);
+        s += sz;
+    }
+    return s;
+}
+
+// One commsprobe.exe under Wine.
+struct Probe {
+    HOSTPROC hp;
+    bool fUp = false;
+
+    bool Start()
+    {
+        if (hpSpawnWine(&hp, MIXTALLY_WIN_BUILD, "commsprobe.exe", NULL, NULL,
+                        HP_STDIN | HP_STDOUT) != 0)
+            return false;
+        char sz[256];
+        fUp = hpReadLineStarting(&hp, "ready", sz, sizeof(sz), kStartMs) == 1;
+        return fUp;
+    }
+    // Sends a command; returns its reply after "ok " ("" plus a failure when
+    // the reply is missing or an error).
+    std::string Cmd(const std::string &c, int timeoutMs = kReplyMs)
+    {
+        static char sz[HP_LINEBUF];
+        if (hpWriteLine(&hp, c.c_str()) != 0) {
+            ADD_FAILURE() << "probe gone before \"" << c << "\"";
+            return "";
+        }
+        int r = hpReadLine(&hp, sz, sizeof(sz), timeoutMs);
+        if (r != 1) {
+            ADD_FAILURE() << "no reply to \"" << c << "\" (" << (r == 0 ? "time-out" : "probe ended") << ")";
+            return "";
+        }
+        if (strncmp(sz, "ok", 2) != 0) {
+            ADD_FAILURE() << "\"" << c << "\" answered: " << sz;
+            return "";
+        }
+        return sz[2] == ' ' ? sz + 3 : sz + 2;
+    }
+    long Num(const std::string &c)
+    {
+        return strtol(Cmd(c).c_str(), NULL, 10);
+    }
+    // "state <i>": key=value pairs of the port record.
+    std::map<std::string, std::string> State(int idx)
+    {
+        std::map<std::string, std::string> m;
+        std::istringstream is(Cmd("state " + std::to_string(idx)));
+        std::string kv;
+        while (is >> kv) {
+            size_t eq = kv.find('=');
+            if (eq != std::string::npos)
+                m[kv.substr(0, eq)] = kv.substr(eq + 1);
+        }
+        return m;
+    }
+    long StateNum(int idx, const char *key)
+    {
+        auto m = State(idx);
+        return m.count(key) ? strtol(m[key].c_str(), NULL, 10) : -999999;
+    }
+    // Waits until state key of idx reaches at least lMin (polling the probe).
+    bool WaitState(int idx, const char *key, long lMin, int timeoutMs = kWaitMs)
+    {
+        long long llEnd = hpNowMs() + timeoutMs;
+        do {
+            if (StateNum(idx, key) >= lMin)
+                return true;
+            usleep(20000);
+        } while (hpNowMs() < llEnd);
+        return false;
+    }
+    long Notes()
+    {
+        return strtol(Cmd("notes").c_str(), NULL, 10);
+    }
+    void Stop()
+    {
+        if (fUp) {
+            hpWriteLine(&hp, "quit");
+            int iExit;
+            if (!hpWaitExit(&hp, 20000, &iExit))
+                ADD_FAILURE() << "probe did not end after quit";
+        }
+        hpRelease(&hp);
+        fUp = false;
+    }
+    ~Probe() { Stop(); }
+};
+
+class CommsLine : public ::testing::Test {
+protected:
+    MIXSIM *ps = NULL;
+    Probe probe;
+
+    // Maps COM<port> to a new simulated line and starts the probe.
+    void Start(int port)
+    {
+        std::string dir = PortsDir();
+        ASSERT_FALSE(dir.empty()) << "MIXTALLY_PORTS not found in " << MIXTALLY_WINE_ENV;
+        char szErr[256];
+        ps = msOpen(port, dir.c_str(), szErr, sizeof(szErr));
+        ASSERT_NE(nullptr, ps) << szErr;
+        msSetAck(ps, MSACK_NONE, 0);     // the layer is under test, not the protocol
+        ASSERT_TRUE(probe.Start()) << "commsprobe.exe did not start";
+    }
+    void TearDown() override
+    {
+        probe.Stop();
+        msClose(ps);
+    }
+    void Send(const std::vector<uint8_t> &v)
+    {
+        ASSERT_EQ(0, msWrite(ps, v.data(), v.size(), NULL));
+    }
+};
+
+// ---------------------------------------------------------------- receive path
+
+TEST_F(CommsLine, BytesArriveInOrderThroughNotificationAndDrain)
+{
+    Start(1);
+    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 0 1"));
+    probe.Cmd("drain on 1");
+    std::vector<uint8_t> all;
+    for (int i = 0; i < 8; i++) {
+        std::vector<uint8_t> v = Random(100 + 37 * i, 11 + i);
+        Send(v);
+        all.insert(all.end(), v.begin(), v.end());
+    }
+    long long llEnd = hpNowMs() + kWaitMs;
+    std::string rx;
+    while (hpNowMs() < llEnd) {
+        rx = probe.Cmd("rx");
+        if (strtoul(rx.c_str(), NULL, 10) >= all.size())
+            break;
+        usleep(20000);
+    }
+    char szWant[64];
+    snprintf(szWant, sizeof(szWant), "%zu %08x", all.size(), Crc32(all));
+    EXPECT_EQ(szWant, rx.substr(0, strlen(szWant))) << "count and CRC of the drained bytes";
+    EXPECT_EQ(Hex(all).substr(0, 8192), probe.Cmd("rxhex").substr(0, 8192));
+    EXPECT_GE(strtol(rx.c_str() + strlen(szWant), NULL, 10), 1) << "no notification counted";
+    EXPECT_EQ(0, probe.StateNum(0, "iToRead")) << "everything read, nothing may be counted as waiting";
+    EXPECT_EQ(0, probe.StateNum(0, "dropped"));
+}
+
+TEST_F(CommsLine, NotificationCoalescesAndRearms)
+{
+    Start(2);
+    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    EXPECT_EQ("2,1,0,0,1000", probe.State(1)["to"]) << "time-outs after registering with count 1";
+
+    // Three bytes about 1 ms apart, nobody reading: one notification per
+    // started 100 ms at most (the re-arm timer), at least one.
+    long long llT0 = hpNowMs();
+    for (uint8_t b : {0x10, 0x11, 0x12}) {
+        Send({b});
+        usleep(1000);
+    }
+    ASSERT_TRUE(probe.WaitState(1, "iToRead", 3));
+    long long llSpan = hpNowMs() - llT0;
+    long n = probe.Notes();
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, 2 + llSpan / 84) << "notifications not coalesced over " << llSpan << " ms";
+    EXPECT_EQ(1, probe.StateNum(1, "notify")) << "a notification is out and unanswered";
+
+    // A read re-arms at once, even one that takes nothing.
+    EXPECT_EQ("0 -", probe.Cmd("read 1 0"));
+    EXPECT_EQ(0, probe.StateNum(1, "notify"));
+    n = probe.Notes();
+    Send({0x13});
+    ASSERT_TRUE(probe.WaitState(1, "iToRead", 4));
+    EXPECT_EQ(n + 1, probe.Notes()) << "the byte after a read must be notified";
+
+    // Unanswered, the notification re-arms after 100 ms. Wait well past it.
+    usleep(400000);
+    Send({0x14});
+    ASSERT_TRUE(probe.WaitState(1, "iToRead", 5));
+    std::istringstream is(probe.Cmd("notes"));
+    long lNotes, lW, lHigh;
+    is >> lNotes >> lW >> lHigh;
+    EXPECT_EQ(n + 2, lNotes) << "no re-arm 100 ms after the last notification";
+    EXPECT_EQ(1, lW) << "wParam is the index";
+    EXPECT_EQ(5, lHigh) << "lParam's high word is the unread count";
+    EXPECT_EQ("5 1011121314", probe.Cmd("read 1 100"));
+}
+
+TEST_F(CommsLine, BacklogAbove8192NotifiesEveryBatch)
+{
+    Start(3);
+    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 2 1"));
+    Send(Random(9000, 5));
+    ASSERT_TRUE(probe.WaitState(2, "iToRead", 9000));
+    long n0 = probe.Notes();
+    // Each byte is a batch of its own (sent once the previous one is
+    // counted): above 8192 unread every batch is notified, however close
+    // together.
+    for (int i = 0; i < 10; i++) {
+        Send({(uint8_t)i});
+        ASSERT_TRUE(probe.WaitState(2, "iToRead", 9001 + i));
+    }
+    std::istringstream is(probe.Cmd("notes"));
+    long lNotes, lW, lHigh;
+    is >> lNotes >> lW >> lHigh;
+    EXPECT_EQ(n0 + 10, lNotes);
+    EXPECT_EQ(9010, lHigh);
+    EXPECT_EQ(9010, probe.StateNum(2, "iToRead"));
+}
+
+TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
+{
+    Start(4);
+    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 3 1"));
+    ASSERT_EQ("1", probe.Cmd("enable 3 -1"));
+    auto st = probe.State(3);
+    EXPECT_EQ("0", st["hwnd"]);
+    EXPECT_EQ("2,1,0,0,1000", st["to"]) << "a negative count keeps the time-outs";
+    EXPECT_EQ("1", st["btr"]);
+    Send({1, 2, 3, 4, 5});
+    ASSERT_TRUE(probe.WaitState(3, "iToRead", 5));
+    EXPECT_EQ(0, probe.Notes());
+    EXPECT_EQ("5 0102030405", probe.Cmd("read 3 10"));
+}
+
+TEST_F(CommsLine, NotificationCountOutsideRangeIsClamped)
+{
+    Start(5);
+    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
+    const struct { int iCount; const char *pszBtr; } a[] = {{0, "1"}, {300, "256"}, {256, "256"}, {22, "22"}};
+    for (auto &c : a) {
+        ASSERT_EQ("1", probe.Cmd("enable 4 " + std::to_string(c.iCount)));
+        EXPECT_EQ(c.pszBtr, probe.State(4)["btr"]) << "count " << c.iCount;
+    }
+    // 22-byte requests still deliver every byte of a larger stream.
+    probe.Cmd("drain on 256");
+    std::vector<uint8_t> v = Random(3000, 9);
+    Send(v);
+    long long llEnd = hpNowMs() + kWaitMs;
+    while (hpNowMs() < llEnd && strtoul(probe.Cmd("rx").c_str(), NULL, 10) < v.size())
+        usleep(20000);
+    char sz[64];
+    snprintf(sz, sizeof(sz), "%zu %08x", v.size(), Crc32(v));
+    EXPECT_EQ(sz, probe.Cmd("rx").substr(0, strlen(sz)));
+}
+
+TEST_F(CommsLine, FullBufferRefusesNewBytesAndCountsThem)
+{
+    Start(1);
+    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
+    std::vector<uint8_t> v = Random(20000, 77);
+    Send(v);
+    long long llEnd = hpNowMs() + kWaitMs;
+    while (hpNowMs() < llEnd && probe.StateNum(0, "iToRead") + probe.StateNum(0, "dropped") < 20000)
+        usleep(50000);
+    EXPECT_EQ(16383, probe.StateNum(0, "iToRead")) << "only stored bytes count as waiting";
+    EXPECT_EQ(20000 - 16383, probe.StateNum(0, "dropped"));
+    std::string r = probe.Cmd("read 0 20000");
+    EXPECT_EQ("16383 " + Hex(std::vector<uint8_t>(v.begin(), v.begin() + 16383)), r)
+        << "the oldest bytes must survive, in order";
+    EXPECT_EQ(0, probe.StateNum(0, "iToRead"));
+    Send({0xAB});
+    ASSERT_TRUE(probe.WaitState(0, "iToRead", 1));
+    EXPECT_EQ("1 ab", probe.Cmd("read 0 10")) << "reception goes on after a full buffer";
+}
+
+// ---------------------------------------------------------------- table and control
+
+TEST_F(CommsLine, OpenCloseAllocatesAndReleasesTheTable)
+{
+    Start(1);
+    MIXSIM *ps2 = msOpen(2, PortsDir().c_str(), NULL, 0);
+    ASSERT_NE(nullptr, ps2);
+    EXPECT_EQ("table=0", probe.Cmd("state 0"));
+    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
+    auto st = probe.State(0);
+    EXPECT_EQ("1", st["used"]);
+    EXPECT_EQ("1", st["port"]);
+    EXPECT_EQ("2,16,0,0,1000", st["to"]) << "time-outs of the open at 38400 baud";
+    EXPECT_EQ("16", st["btr"]);
+    EXPECT_EQ("-1", probe.Cmd("open 1 38400 8 0 0")) << "second open of an open port";
+    EXPECT_EQ("1", probe.State(0)["used"]);
+
+    // (A second process is not tested: Wine grants it the same pty, where
+    // Windows refuses with ERROR_ACCESS_DENIED.)
+
+    ASSERT_EQ("1", probe.Cmd("open 2 9600 8 0 0"));
+    EXPECT_EQ("10,16,0,0,1000", probe.State(1)["to"]) << "9600 baud: 10 ms interval";
+    EXPECT_EQ("nothread", probe.Cmd("close 300").substr(0, 8));
+    EXPECT_EQ("1", probe.State(0)["used"]) << "index above 255 must change nothing";
+    probe.Cmd("close -1");
+    EXPECT_EQ("1", probe.State(0)["table"]) << "close(-1) with ports open keeps the table";
+
+    std::string r = probe.Cmd("close 0");
+    EXPECT_EQ("exit=100", r.substr(0, 8)) << "COM1's receive thread ends with 100: " << r;
+    EXPECT_EQ("0", probe.State(0)["used"]);
+    EXPECT_EQ("1", probe.State(1)["table"]);
+    r = probe.Cmd("close 1");
+    EXPECT_EQ("exit=101", r.substr(0, 8)) << r;
+    EXPECT_EQ("table=0", probe.Cmd("state 0")) << "last close releases the table";
+    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0")) << "a new open allocates it again";
+    EXPECT_EQ("1", probe.State(0)["table"]);
+    msClose(ps2);
+}
+
+TEST_F(CommsLine, MissingDeviceAndFreeEntry)
+{
+    Start(1);
+    msUnmap(ps);
+    EXPECT_EQ("-1", probe.Cmd("open 1 38400 8 0 0"));
+    EXPECT_EQ("table=0", probe.Cmd("state 0")) << "failed open leaves no table";
+    MIXSIM *ps2 = msOpen(2, PortsDir().c_str(), NULL, 0);
+    ASSERT_NE(nullptr, ps2);
+    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
+    EXPECT_EQ("65535", probe.Cmd("write 0 01020304")) << "write to a free entry";
+    EXPECT_EQ("4", probe.Cmd("write 1 032411ff")) << "a 4-byte write returns 4";
+    EXPECT_TRUE(msWaitKind(ps2, MSK_STARTUP, 1, kWaitMs)) << "the bytes must reach the line";
+    EXPECT_EQ("-2", probe.Cmd("write 256 01"));
+    EXPECT_EQ("-2", probe.Cmd("write -1 01"));
+    probe.Cmd("close 1");
+    EXPECT_EQ("-3", probe.Cmd("write 1 01")) << "no table";
+    msClose(ps2);
+}
+
+TEST_F(CommsLine, GetCommErrorCountsTheRingAndFlushPurgesTheDevice)
+{
+    Start(3);
+    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
+    Send({9, 8, 7, 6, 5});
+    ASSERT_TRUE(probe.WaitState(2, "iToRead", 5));
+    std::istringstream is(probe.Cmd("err 2"));
+    unsigned long ulMask, ulIn, ulOut;
+    is >> ulMask >> ulIn >> ulOut;
+    EXPECT_EQ(5u, ulIn) << "cbInQue is the ring buffer's count";
+    uint64_t n = msCount(ps, MSK_PURGE_RX);
+    EXPECT_EQ("1", probe.Cmd("flush 2 8"));
+    EXPECT_TRUE(msWaitKind(ps, MSK_PURGE_RX, n + 1, kWaitMs)) << "FlushComm(8) must purge the device";
+    EXPECT_EQ("5 0908070605", probe.Cmd("read 2 5")) << "a purge leaves the ring buffer alone";
+}
+
+// ---------------------------------------------------------------- failing device, late thread
+
+TEST_F(CommsLine, HungUpLineDoesNotSpinAndStillCloses)
+{
+    Start(4);
+    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 3 1"));
+    msHangup(ps);       // reads now fail at once (ERROR_BROKEN_PIPE)
+    usleep(300000);
+
+    // CPU time of the probe over 3 s: a thread retrying failed reads back to
+    // back takes a large share of a core; with the back-off next to nothing.
+    auto Ticks = [&]() -> long {
+        char szPath[64], sz[1024];
+        snprintf(szPath, sizeof(szPath), "/proc/%d/stat", (int)probe.hp.pid);
+        FILE *f = fopen(szPath, "r");
+        if (f == NULL)
+            return -1;
+        size_t n = fread(sz, 1, sizeof(sz) - 1, f);
+        fclose(f);
+        sz[n] = 0;
+        const char *p = strrchr(sz, ')');
+        long ut = 0, st = 0;
+        // fields after the command: state(3) ... utime(14) stime(15)
+        sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &ut, &st);
+        return ut + st;
+    };
+    long t0 = Ticks();
+    long long ll0 = hpNowMs();
+    usleep(3000000);
+    long t1 = Ticks();
+    long long llMs = hpNowMs() - ll0;
+    double dShare = (double)(t1 - t0) * 1000.0 / sysconf(_SC_CLK_TCK) / (double)llMs;
+    printf("[ figure ] probe CPU share with a hung-up line: %.1f %%\n", dShare * 100);
+    EXPECT_LT(dShare, 0.08) << "the receive thread spins on a failing device";
+
+    std::string r = probe.Cmd("close 3");
+    EXPECT_EQ("exit=103", r.substr(0, 8)) << "close must still stop the thread: " << r;
+}
+
+TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
+{
+    Start(5);
+    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
+    // 256-byte requests with multiplier 256 last 65 s on a silent line.
+    ASSERT_EQ("1", probe.Cmd("enable 4 256"));
+    usleep(400000);     // let the thread start such a request
+    std::string r = probe.Cmd("close 4 1000");
+    ASSERT_EQ("running", r.substr(0, 7)) << "expected a thread that outlives the close: " << r;
+    EXPECT_EQ("table=0", probe.Cmd("state 4"));
+    EXPECT_EQ("-1", probe.Cmd("open 5 38400 8 0 0")) << "the old thread still holds the device";
+
+    // A new table and a new port; then the old thread's read completes.
+    MIXSIM *ps2 = msOpen(1, PortsDir().c_str(), NULL, 0);
+    ASSERT_NE(nullptr, ps2);
+    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
+    Send({0xEE, 0xEE, 0xEE});
+    long long llEnd = hpNowMs() + kWaitMs;
+    std::string rOpen;
+    while (hpNowMs() < llEnd) {
+        rOpen = probe.Cmd("open 5 38400 8 0 0");
+        if (rOpen == "4")
+            break;
+        usleep(50000);
+    }
+    ASSERT_EQ("4", rOpen) << "the old thread must end and free the device";
+    auto st = probe.State(0);
+    EXPECT_EQ("0", st["iToRead"]) << "the old thread wrote into another entry";
+    EXPECT_EQ("0", probe.State(4)["iToRead"]) << "bytes after the close reached the new port";
+    Send({0x42});
+    ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
+    EXPECT_EQ("1 42", probe.Cmd("read 4 10"));
+    msClose(ps2);
+}
+
+// ---------------------------------------------------------------- throughput
+
+// 200 KB paced like a 38400-baud line, drained on notifications one byte at a
+// time as the driver does: every byte arrives, in order.
+TEST_F(CommsLine, PacedLineKeepsEveryByte)
+{
+    Start(2);
+    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    probe.Cmd("drain on 1");
+    std::vector<uint8_t> v = Random(200 * 1024, 2024);
+    long long ll0 = hpNowMs();
+    ASSERT_EQ(0, msWritePaced(ps, v.data(), v.size(), 38400, 8));
+    long long llEnd = hpNowMs() + 60000;
+    std::string rx;
+    while (hpNowMs() < llEnd) {
+        rx = probe.Cmd("rx");
+        if (strtoul(rx.c_str(), NULL, 10) >= v.size())
+            break;
+        usleep(50000);
+    }
+    long long llMs = hpNowMs() - ll0;
+    char sz[64];
+    snprintf(sz, sizeof(sz), "%zu %08x", v.size(), Crc32(v));
+    EXPECT_EQ(sz, rx.substr(0, strlen(sz))) << "count and CRC";
+    EXPECT_EQ(0, probe.StateNum(1, "dropped"));
+    printf("[ figure ] %zu bytes paced at 38400 baud in %lld ms, %ld notifications\n", v.size(), llMs,
+           strtol(rx.c_str() + strlen(sz), NULL, 10));
+}
+
+// As fast as the pty takes bytes: prints the rate reached; bytes the layer
+// could not keep are counted by it and must account for every missing byte.
+TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
+{
+    Start(3);
+    ASSERT_EQ("2", probe.Cmd("open 3 115200 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 2 64"));
+    probe.Cmd("drain on 256");
+    std::vector<uint8_t> v = Random(1024 * 1024, 99);
+    long long ll0 = hpNowMs();
+    ASSERT_EQ(0, msWrite(ps, v.data(), v.size(), NULL));
+    long long llEnd = hpNowMs() + 120000;
+    unsigned long ulRx = 0, ulDropped = 0;
+    long long llDone = ll0;
+    while (hpNowMs() < llEnd) {
+        ulRx = strtoul(probe.Cmd("rx").c_str(), NULL, 10);
+        ulDropped = (unsigned long)probe.StateNum(2, "dropped");
+        llDone = hpNowMs();
+        if (ulRx + ulDropped >= v.size())
+            break;
+        usleep(50000);
+    }
+    double dSec = (double)(llDone - ll0) / 1000.0;
+    printf("[ figure ] full speed: %lu of %zu bytes in %.2f s = %.0f KB/s; %lu lost (counted)\n",
+           ulRx, v.size(), dSec, ulRx / 1024.0 / dSec, ulDropped);
+    EXPECT_EQ(v.size(), ulRx + ulDropped) << "bytes vanished without being counted";
+}
+
+}  // namespace

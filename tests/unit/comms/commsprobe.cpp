@@ -1,0 +1,316 @@
+// commsprobe: drives the serial layer from a host test. Commands arrive one
+// per line on stdin and run on the thread that owns the probe's window (the
+// way the driver calls the layer); each prints one reply line on stdout,
+// "ok ..." or "error ...". WM_COMMNOTIFY is counted and, with "drain on",
+// answered the driver's way: ReadComm until it returns 0.
+#include <windows.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+#include <vector>
+#include "comms/comms.h"
+#include "comms/portset.h"
+
+#define WM_PROBECMD (WM_APP + 1)
+
+static HWND hWndProbe;
+static LONG lNotes;                 // main thread
+static WPARAM wLastNoteW;
+static LPARAM lLastNoteL;
+static int fDrain;
+static WORD wDrainChunk = 1;
+static std::vector<BYTE> vRx;       // bytes drained on notifications
+static DWORD dwRxCrc = 0xFFFFFFFFu;
+static unsigned long ulRxCount;
+
+static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
+{
+    for (size_t i = 0; i < cb; i++) {
+        crc ^= pb[i];
+        for (int k = 0; k < 8; k++)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return crc;
+}
+
+static void fnReply(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
+static void fnReply(const char *pszFmt, ...)
+{
+    va_list ap;
+    va_start(ap, pszFmt);
+    vprintf(pszFmt, ap);
+    va_end(ap);
+    printf("\n");
+    fflush(stdout);
+}
+
+static bool fnParseHex(const char *psz, std::vector<BYTE> *pv)
+{
+    int iHalf = -1;
+    for (; *psz; psz++) {
+        char c = *psz;
+        int v;
+        if (c == ' ')
+            continue;
+        if (c >= '0' && c <= '9') v = c - '0';
+        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+        else return false;
+        if (iHalf < 0) iHalf = v;
+        else { pv->push_back((BYTE)(iHalf * 16 + v)); iHalf = -1; }
+    }
+    return iHalf < 0;
+}
+
+static std::string fnHex(const BYTE *pb, size_t cb)
+{
+    std::string s;
+    char sz[4];
+    for (size_t i = 0; i < cb; i++) {
+        wsprintfA(sz, "%02x", pb[i]);
+        s += sz;
+    }
+    return s;
+}
+
+// ---- message box watcher for fnOpenPort: finds the box, reads its text,
+// presses OK.
+static char szBoxText[512];
+static volatile LONG fWatch;
+
+static DWORD WINAPI fnBoxWatcher(LPVOID)
+{
+    while (fWatch) {
+        HWND hBox = FindWindowA("#32770", "!! Error !!");
+        if (hBox != NULL) {
+            GetDlgItemTextA(hBox, 0xFFFF, szBoxText, sizeof(szBoxText));
+            PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                         (LPARAM)GetDlgItem(hBox, IDOK));
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 0;
+}
+
+static void fnCommand(char *pszLine)
+{
+    char szCmd[32] = "";
+    int n = 0;
+    sscanf(pszLine, "%31s%n", szCmd, &n);
+    char *pArgs = pszLine + n;
+    while (*pArgs == ' ')
+        pArgs++;
+    int i1 = 0, i2 = 0, i3 = 0, i4 = 0, i5 = 0;
+
+    if (strcmp(szCmd, "open") == 0) {
+        if (sscanf(pArgs, "%d %d %d %d %d", &i1, &i2, &i3, &i4, &i5) != 5)
+            return fnReply("error open <port> <baud> <databits> <stopcode> <paritycode>");
+        fnReply("ok %d", (int)OpenComm32((UINT)i1, i2, i3, i4, i5));
+    } else if (strcmp(szCmd, "close") == 0) {
+        // Keeps a handle of the receive thread to report its exit code.
+        sscanf(pArgs, "%d", &i1);
+        HANDLE hDup = NULL;
+        if (hGPortInfo != 0 && i1 >= 0 && i1 < COMMS_MAXPORTS) {
+            LPPORTINFO pt = (LPPORTINFO)GlobalLock(hGPortInfo);
+            if (pt[i1].hThread != NULL)
+                DuplicateHandle(GetCurrentProcess(), pt[i1].hThread, GetCurrentProcess(), &hDup,
+                                0, FALSE, DUPLICATE_SAME_ACCESS);
+            GlobalUnlock(hGPortInfo);
+        }
+        DWORD dwStart = GetTickCount();
+        CloseComm32(i1);
+        DWORD dwMs = GetTickCount() - dwStart;
+        if (hDup == NULL)
+            return fnReply("ok nothread %lu", dwMs);
+        DWORD dwExit = 0;
+        BOOL fEnded = WaitForSingleObject(hDup, (DWORD)(i2 > 0 ? i2 : 5000)) == WAIT_OBJECT_0;
+        GetExitCodeThread(hDup, &dwExit);
+        CloseHandle(hDup);
+        if (fEnded)
+            fnReply("ok exit=%lu %lu", dwExit, dwMs);
+        else
+            fnReply("ok running %lu", dwMs);
+    } else if (strcmp(szCmd, "enable") == 0) {
+        sscanf(pArgs, "%d %d", &i1, &i2);
+        HWND h = strstr(pArgs, "nowin") ? NULL : hWndProbe;
+        fnReply("ok %d", EnableCommNotification(i1, h, i2));
+    } else if (strcmp(szCmd, "read") == 0) {
+        sscanf(pArgs, "%d %d", &i1, &i2);
+        std::vector<BYTE> v((size_t)i2 + 1);
+        int r = ReadComm(i1, v.data(), (WORD)i2);
+        fnReply("ok %d %s", r, r > 0 ? fnHex(v.data(), (size_t)r).c_str() : "-");
+    } else if (strcmp(szCmd, "write") == 0) {
+        char szHex[2048] = "";
+        sscanf(pArgs, "%d %2047[0-9a-fA-F ]", &i1, szHex);
+        std::vector<BYTE> v;
+        if (!fnParseHex(szHex, &v))
+            return fnReply("error write <index> <hex>");
+        fnReply("ok %d", WriteComm(i1, v.data(), (WORD)v.size()));
+    } else if (strcmp(szCmd, "writen") == 0) {
+        // writen <index> <count>: count bytes 0, 1, 2, ... in one write
+        sscanf(pArgs, "%d %d", &i1, &i2);
+        std::vector<BYTE> v((size_t)i2 + 1);
+        for (int i = 0; i < i2; i++)
+            v[(size_t)i] = (BYTE)i;
+        fnReply("ok %d", WriteComm(i1, v.data(), (WORD)i2));
+    } else if (strcmp(szCmd, "err") == 0) {
+        sscanf(pArgs, "%d", &i1);
+        COMSTAT cs;
+        memset(&cs, 0x5A, sizeof(cs));
+        ULONG ul = GetCommError(i1, &cs);
+        fnReply("ok %lu %lu %lu", ul, cs.cbInQue, cs.cbOutQue);
+    } else if (strcmp(szCmd, "flush") == 0) {
+        sscanf(pArgs, "%d %d", &i1, &i2);
+        fnReply("ok %d", FlushComm(i1, (ULONG)i2));
+    } else if (strcmp(szCmd, "getstate") == 0) {
+        sscanf(pArgs, "%d", &i1);
+        DCB dcb;
+        ZeroMemory(&dcb, sizeof(dcb));
+        dcb.DCBlength = sizeof(dcb);
+        int r = GetCommState32(i1, &dcb);
+        fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d", r, dcb.BaudRate, dcb.ByteSize,
+                dcb.Parity, dcb.StopBits);
+    } else if (strcmp(szCmd, "setstate") == 0) {
+        sscanf(pArgs, "%d", &i1);
+        DCB dcb;
+        ZeroMemory(&dcb, sizeof(dcb));
+        dcb.DCBlength = sizeof(dcb);
+        GetCommState32(i1, &dcb);
+        fnReply("ok %d", SetCommState32(i1, &dcb));
+    } else if (strcmp(szCmd, "state") == 0) {
+        sscanf(pArgs, "%d", &i1);
+        if (hGPortInfo == 0)
+            return fnReply("ok table=0");
+        LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[i1];
+        fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d "
+                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu",
+                p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0,
+                p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0,
+                p->to.ReadIntervalTimeout, p->to.ReadTotalTimeoutMultiplier,
+                p->to.ReadTotalTimeoutConstant, p->to.WriteTotalTimeoutMultiplier,
+                p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
+                GetCommDropped32(i1));
+        GlobalUnlock(hGPortInfo);
+    } else if (strcmp(szCmd, "notes") == 0) {
+        fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
+    } else if (strcmp(szCmd, "drain") == 0) {
+        fDrain = strncmp(pArgs, "on", 2) == 0;
+        if (sscanf(pArgs + 2, "%d", &i1) == 1 && i1 > 0)
+            wDrainChunk = (WORD)i1;
+        fnReply("ok drain %d %u", fDrain, wDrainChunk);
+    } else if (strcmp(szCmd, "rx") == 0) {
+        fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes);
+    } else if (strcmp(szCmd, "rxhex") == 0) {
+        fnReply("ok %s", vRx.empty() ? "-" : fnHex(vRx.data(), vRx.size()).c_str());
+    } else if (strcmp(szCmd, "reset") == 0) {
+        lNotes = 0;
+        wLastNoteW = 0;
+        lLastNoteL = 0;
+        vRx.clear();
+        ulRxCount = 0;
+        dwRxCrc = 0xFFFFFFFFu;
+        fnReply("ok");
+    } else if (strcmp(szCmd, "openport") == 0) {
+        // openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>
+        char szIni[512], szSect[64], szPar[8];
+        unsigned long ulSpeed;
+        if (sscanf(pArgs, "%511s %63s %d %lu %d %d %7s %d %d", szIni, szSect, &i1, &ulSpeed, &i2,
+                   &i3, szPar, &i4, &i5) != 9)
+            return fnReply("error openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>");
+        szBoxText[0] = 0;
+        fWatch = 1;
+        HANDLE hW = CreateThread(NULL, 0, fnBoxWatcher, NULL, 0, NULL);
+        INT_PTR r = fnOpenPort(hWndProbe, szIni, szSect, i1, ulSpeed, i2, i3, szPar, i4, i5);
+        fWatch = 0;
+        WaitForSingleObject(hW, 5000);
+        CloseHandle(hW);
+        for (char *pc = szBoxText; *pc; pc++) {
+            if (*pc == '\n')
+                *pc = '|';
+            if (*pc == ' ')
+                *pc = '_';
+        }
+        fnReply("ok %d box=%s", (int)r, szBoxText[0] ? szBoxText : "-");
+    } else if (strcmp(szCmd, "break") == 0) {
+        sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
+        LARGE_INTEGER f, a, b;
+        QueryPerformanceFrequency(&f);
+        QueryPerformanceCounter(&a);
+        fnCommBreak(hWndProbe, i1, (UINT)i2, (UINT)i3);
+        QueryPerformanceCounter(&b);
+        fnReply("ok %ld", (long)((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart));
+    } else if (strcmp(szCmd, "quit") == 0) {
+        fnReply("ok");
+        PostQuitMessage(0);
+    } else {
+        fnReply("error unknown %s", szCmd);
+    }
+}
+
+static LRESULT CALLBACK ProbeProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (msg) {
+    case WM_COMMNOTIFY:
+        lNotes++;
+        wLastNoteW = wParam;
+        lLastNoteL = lParam;
+        if (fDrain) {
+            BYTE ab[256];
+            int r;
+            while ((r = ReadComm((INT_PTR)wParam, ab, wDrainChunk)) > 0) {
+                ulRxCount += (unsigned long)r;
+                dwRxCrc = fnCrc32(dwRxCrc, ab, (size_t)r);
+                if (vRx.size() < 4096)
+                    vRx.insert(vRx.end(), ab, ab + r);
+            }
+        }
+        return 0;
+    case WM_PROBECMD: {
+        char *psz = (char *)lParam;
+        fnCommand(psz);
+        free(psz);
+        return 0;
+    }
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+static DWORD WINAPI fnStdinReader(LPVOID)
+{
+    char szLine[8192];
+    while (fgets(szLine, sizeof(szLine), stdin) != NULL) {
+        size_t n = strlen(szLine);
+        while (n > 0 && (szLine[n - 1] == '\n' || szLine[n - 1] == '\r'))
+            szLine[--n] = 0;
+        PostMessageA(hWndProbe, WM_PROBECMD, 0, (LPARAM)_strdup(szLine));
+    }
+    PostMessageA(hWndProbe, WM_PROBECMD, 0, (LPARAM)_strdup("quit"));
+    return 0;
+}
+
+int main()
+{
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.lpfnWndProc = ProbeProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "CommsProbe";
+    RegisterClassA(&wc);
+    hWndProbe = CreateWindowA("CommsProbe", "commsprobe", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                              wc.hInstance, NULL);
+    if (hWndProbe == NULL)
+        return 1;
+    fnReply("ready");
+    CreateThread(NULL, 0, fnStdinReader, NULL, 0, NULL);
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    for (int i = 0; i < COMMS_MAXPORTS; i++)
+        CloseComm32(i);
+    return 0;
+}
