@@ -403,6 +403,96 @@ TEST_F(InfodriverClient, CloseRequestDestroysTheMainWindow)
     EXPECT_FALSE(IsWindow(hInfodrivWnd));
 }
 
+// A write from a client other than the hooked driver is stored and passed on
+// to the driver as a revertive; the driver's own writes are not echoed.
+LRESULT CALLBACK OtherClientProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_COPYDATA) {
+        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        return 1;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+
+TEST_F(InfodriverClient, StandInPassesOtherClientsWritesToTheDriver)
+{
+    Hook(123);
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = OtherClientProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "InfodriverOtherClient";
+    RegisterClassA(&wc);
+    HWND hOther = CreateWindowExA(0, "InfodriverOtherClient", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
+                                  GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(nullptr, hOther);
+
+    ZARN32SendMessage(hOther, hStandIn_, IDMSG_SETSLOT, 40, (LPARAM) "from other", 0, ZARN32_TEXT);
+    ASSERT_EQ(1u, vRevertives.size()) << "the driver hears of another client's write";
+    EXPECT_STREQ("IW", vRevertives[0].szMsgType);
+    EXPECT_EQ(40, vRevertives[0].wIndex);
+    EXPECT_STREQ("from other", vRevertives[0].szInfo);
+
+    EXPECT_EQ(0, fnSetSlot(123, 41, "own", 0));
+    EXPECT_EQ(1u, vRevertives.size()) << "the driver's own write is not echoed";
+    std::vector<std::string> v = Drain();
+    ASSERT_EQ(2u, v.size()) << Joined(v);
+    EXPECT_EQ("W 40 0 from other", NoTime(v[0]));
+    EXPECT_EQ("W 41 0 own", NoTime(v[1]));
+    DestroyWindow(hOther);
+}
+
+// The control channel the system tests, benchmarks and demo rely on.
+TEST(StandInControl, CommandsAnswerOncePerLine)
+{
+    ChildProc stand;
+    ASSERT_TRUE(stand.Start(testutil::ExeDir() + "infodrv.exe", "124")) << stand.Error();
+    ASSERT_TRUE(stand.WaitFor("ready 124 "));
+    struct {
+        std::string sCommand;
+        std::vector<std::string> vExpect;
+    } aCases[] = {
+        {"ping", {"ok"}},
+        {"get 5", {"ok "}},
+        {"set 5 two  words ", {"ok"}},
+        {"get 5", {"ok two  words "}},
+        {"set 7", {"ok"}},   // an empty text
+        {"set 9 x", {"ok"}},
+        {"dump 1 32767", {"slot 5 two  words ", "slot 9 x", "ok"}},
+        {"dump 6 8", {"ok"}},
+        {"set 0 x", {"err bad slot"}},
+        {"set 32768 x", {"err bad slot"}},
+        {"set x 1", {"err bad slot"}},
+        {"get 5 6", {"err bad slot"}},
+        {"dump 9", {"err bad range"}},
+        {"set 6 " + std::string(513, 'a'), {"err text longer than 512 characters"}},
+        {"set 6 " + std::string(512, 'a'), {"ok"}},
+        {"get 6", {"ok " + std::string(512, 'a')}},
+        {"rev IW 124 'a' 1", {"err not hooked"}},
+        {"close", {"err not hooked"}},
+        {"mode x", {"err bad mode"}},
+        {"mode 2", {"ok"}},
+        {std::string(3000, 'z'), {"err line longer than 2048 characters"}},
+        {"frobnicate 1", {"err unknown command 'frobnicate'"}},
+        {"ping\r", {"ok"}},
+    };
+    for (auto &c : aCases) {
+        const std::string &sCmd = c.sCommand;
+        SCOPED_TRACE("command '" + sCmd.substr(0, 40) + "'");
+        EXPECT_EQ(c.vExpect, stand.Command(sCmd));
+    }
+    EXPECT_EQ(std::vector<std::string>{"ok"}, stand.Command("quit"));
+    EXPECT_EQ(0u, stand.Stop());
+}
+
+TEST(StandInControl, EndOfInputEndsTheProgram)
+{
+    ChildProc stand;
+    ASSERT_TRUE(stand.Start(testutil::ExeDir() + "infodrv.exe", "125")) << stand.Error();
+    ASSERT_TRUE(stand.WaitFor("ready 125 "));
+    EXPECT_EQ(0u, stand.Stop(60000)) << "closing stdin ends infodrv.exe with exit code 0";
+}
+
 // ---- in-process: the hook message's parameters and the forwarded messages
 
 HWND hHookPeer;
