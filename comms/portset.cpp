@@ -164,10 +164,10 @@ void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength
 
     ZeroMemory(&cs, sizeof(cs));
     GetCommError(hCommPort, &cs);
-    // A line that never drains (flow-controlled off, stuck device) must not
+    // A line that never drains (held by flow control, stuck device) must not
     // hold the main thread for ever: allow twice the time the queue needs at
-    // this rate, and at least 2 s.
-    dwLimit = 2000 + 2 * cs.cbOutQue * (10000 / uBaudRate + 1);
+    // this rate, plus a second.
+    dwLimit = 1000 + (DWORD)(2ull * cs.cbOutQue * 10000 / uBaudRate);
     dwStart = GetTickCount();
     while (cs.cbOutQue != 0 && GetTickCount() - dwStart < dwLimit) {
         fnMSDelay(hWnd, uWaitPerByte * cs.cbOutQue);

@@ -40,6 +40,7 @@ struct MIXSIM {
     std::vector<int64_t> vllRx;
     MSSTATS st;
     bool fHangupReq;        // msHangup asks the reader to close the pty
+    volatile bool fPaused;  // msPause: the reader leaves the pty alone
     uint8_t abMap[16];
     // parser
     MSMSG mCur;
@@ -371,7 +372,7 @@ static void fnReader(MIXSIM *ps)
             msWrite(ps, &bAnswer, 1, NULL);
 
         int fd = ps->fdMaster;
-        if (fd < 0) {
+        if (fd < 0 || ps->fPaused) {
             usleep(20000);
             continue;
         }
@@ -514,6 +515,11 @@ int msUnmap(MIXSIM *ps)
 {
     fnRemoveOurLink(ps);
     return 0;
+}
+
+void msPause(MIXSIM *ps, int fPause)
+{
+    ps->fPaused = fPause != 0;
 }
 
 void msHangup(MIXSIM *ps)

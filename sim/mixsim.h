@@ -115,6 +115,9 @@ void msSetListener(MIXSIM *ps, void (*pfn)(void *pv, const MSMSG *pm), void *pv)
 
 // Removes the COM mapping (a new open by the driver finds no device).
 int msUnmap(MIXSIM *ps);
+// Stops (1) or resumes (0) reading from the pty: what the driver writes then
+// stays in its output queue, as on a line held up by flow control.
+void msPause(MIXSIM *ps, int fPause);
 // Closes the master: the driver's reads fail from now on (broken pipe).
 void msHangup(MIXSIM *ps);
 

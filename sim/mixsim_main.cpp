@@ -36,6 +36,7 @@ static const char szUsage[] =
     "  wait <KIND> <n> <ms>      wait until n messages of KIND arrived (POLL, RESTART, ...)\n"
     "  stats                     counts of messages received and bytes both ways\n"
     "  reset                     forget what was received\n"
+    "  pause [on|off]            stop/resume reading: the driver's output queue fills up\n"
     "  hangup                    close the pty: the driver's reads fail from now on\n"
     "  quit                      end (also end of input, Ctrl-C)\n"
     "\n"
@@ -238,6 +239,10 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
     } else if (strcmp(szCmd, "reset") == 0) {
         msReset(ps);
         fnReply("ok reset");
+    } else if (strcmp(szCmd, "pause") == 0) {
+        int fOn = strcmp(pArgs, "off") != 0;
+        msPause(ps, fOn);
+        fnReply("ok pause %s", fOn ? "on" : "off");
     } else if (strcmp(szCmd, "hangup") == 0) {
         msHangup(ps);
         fnReply("ok hangup");

@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "sim/hostproc.h"
@@ -537,3 +538,136 @@ TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- port settings from the device file
+
+namespace portset {
+
+std::string ReadFile(const std::string &path)
+{
+    std::string s;
+    FILE *f = fopen(path.c_str(), "rb");
+    if (f == NULL)
+        return s;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
+        s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+void WriteFile(const std::string &path, const std::string &s)
+{
+    FILE *f = fopen(path.c_str(), "wb");
+    ASSERT_NE(nullptr, f) << path;
+    fwrite(s.data(), 1, s.size(), f);
+    fclose(f);
+}
+
+// Keys of the file as "Key=value;" in file order, line ends dropped.
+std::string Keys(const std::string &text)
+{
+    std::string out, line;
+    std::istringstream is(text);
+    while (std::getline(is, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty() || line[0] == '[')
+            continue;
+        out += line + ";";
+    }
+    return out;
+}
+
+std::string WinPath(const std::string &unixPath)
+{
+    std::string s = "Z:" + unixPath;
+    for (char &c : s)
+        if (c == '/')
+            c = '\\';
+    return s;
+}
+
+}  // namespace portset
+
+// fnOpenPort on a fresh line for every case (a pty accepts a parity setting
+// only the first time it is applied). The probe's watcher thread finds the
+// message box by its caption "!! Error !!", reads its text and presses OK.
+TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
+{
+    using namespace portset;
+    char szDir[] = "/tmp/commsiniXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(szDir));
+    std::string ini = std::string(szDir) + "/dev_101.ini";
+    ASSERT_TRUE(probe.Start());
+    struct Case {
+        const char *pszName, *pszFile, *pszDefParity;
+        const char *pszResult, *pszBox, *pszKeysAfter, *pszState;
+    } aCase[] = {
+        {"empty section gets every default", "", "N", "4", "-",
+         "Com=5;Speed=38400;DataBits=8;StopBits=1;Parity=N;XOnXOff=0;Hardware=0;",
+         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
+        {"lower-case e is even and stays", "Parity=e\r\n", "N", "4", "-",
+         "Parity=e;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
+        {"o equals the default O and is rewritten", "Parity=o\r\n", "O", "4", "-",
+         "Parity=O;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
+        {"stop bits 3 mean one and the key stays", "Parity=N\r\nStopBits=3\r\n", "N", "4", "-",
+         "Parity=N;StopBits=3;Com=5;Speed=38400;DataBits=8;XOnXOff=0;Hardware=0;",
+         "1 baud=38400 bytesize=8 parity=0 stop=0"},
+        {"stop bits 2", "Parity=N\r\nStopBits=2\r\n", "N", "4", "-", NULL,
+         "1 baud=38400 bytesize=8 parity=0 stop=2"},
+        // (A pty forces 8 data bits and no parity: those reach the device
+        // but cannot be read back here.)
+        {"115200 baud, 7 data bits", "Parity=N\r\nSpeed=115200\r\nDataBits=7\r\n", "N", "4", "-",
+         "Parity=N;Speed=115200;DataBits=7;Com=5;StopBits=1;XOnXOff=0;Hardware=0;",
+         "1 baud=115200"},
+        {"unsupported speed", "Parity=N\r\nSpeed=1234\r\n", "N", "-1", "Invalid_Baud_Rate", NULL, NULL},
+        {"speed that is no number", "Parity=N\r\nSpeed=fast\r\n", "N", "-1", "Invalid_Baud_Rate", NULL, NULL},
+        {"port 0 fails silently", "Com=0\r\n", "N", "-1", "-", NULL, NULL},
+        {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1",
+         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+        {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", NULL, NULL},
+        {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-", NULL,
+         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=1"},     // Wine keeps no DSR flow
+        {"XON/XOFF flow control", "Parity=N\r\nXOnXOff=1\r\n", "N", "4", "-", NULL,
+         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=1 inx=1 xon=17 xoff=19"},
+    };
+    for (const Case &c : aCase) {
+        SCOPED_TRACE(c.pszName);
+        MIXSIM *psLine = msOpen(5, PortsDir().c_str(), NULL, 0);
+        ASSERT_NE(nullptr, psLine);
+        WriteFile(ini, std::string("[Configuration]\r\n") + c.pszFile);
+        std::string r = probe.Cmd("openport " + WinPath(ini) + " Configuration 5 38400 8 1 " +
+                                  c.pszDefParity + " 0 0");
+        std::string want = std::string(c.pszResult) + " box=" + c.pszBox;
+        EXPECT_EQ(want, r);
+        if (c.pszKeysAfter != NULL) {
+            EXPECT_EQ(c.pszKeysAfter, Keys(ReadFile(ini)));
+        }
+        if (c.pszState != NULL) {
+            EXPECT_EQ(c.pszState, probe.Cmd("getstate 4").substr(0, strlen(c.pszState)));
+        }
+        if (r.rfind("4 ", 0) == 0) {
+            EXPECT_EQ("0", probe.State(4)["iToRead"]);
+            probe.Cmd("close 4");
+        }
+        EXPECT_EQ("table=0", probe.Cmd("state 4")) << "a failed open must leave no port behind";
+        msClose(psLine);
+    }
+    unlink(ini.c_str());
+    rmdir(szDir);
+}
+
+TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
+{
+    Start(5);
+    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
+    // A pty reports no output queue and carries no break: what shows is that
+    // the call returns after the break length, on an open port and on none.
+    long lMs = strtol(probe.Cmd("break 4 38400 60").c_str(), NULL, 10);
+    EXPECT_GE(lMs, 59) << "the break must last its length";
+    EXPECT_LE(0, strtol(probe.Cmd("break 200 9600 2").c_str(), NULL, 10));
+    EXPECT_EQ("4", probe.Cmd("write 4 032411ff"));
+    EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs)) << "the line works after a break";
+}

@@ -171,8 +171,9 @@ static void fnCommand(char *pszLine)
         ZeroMemory(&dcb, sizeof(dcb));
         dcb.DCBlength = sizeof(dcb);
         int r = GetCommState32(i1, &dcb);
-        fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d", r, dcb.BaudRate, dcb.ByteSize,
-                dcb.Parity, dcb.StopBits);
+        fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d "
+                "xon=%d xoff=%d", r, dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits,
+                dcb.fOutxCtsFlow, dcb.fOutxDsrFlow, dcb.fOutX, dcb.fInX, dcb.XonChar, dcb.XoffChar);
     } else if (strcmp(szCmd, "setstate") == 0) {
         sscanf(pArgs, "%d", &i1);
         DCB dcb;
