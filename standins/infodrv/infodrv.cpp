@@ -20,6 +20,7 @@
 #define LINE_MAX_IN     2048         // longest control line accepted
 #define WM_CTL_LINE     (WM_APP + 1) // lParam: a command line (reader thread -> window)
 #define WM_CTL_EOF      (WM_APP + 2) // stdin ended: quit
+#define CTL_BUSY        2            // WM_CTL_LINE's answer: not now, offer it again
 
 static const char szClass[] = "StandInInfodriver";
 
@@ -33,6 +34,7 @@ static char *apszSlot[MAX_SLOT + 1];   // slot texts, allocated on first non-emp
 static unsigned long ulWrites, ulReads;
 static LARGE_INTEGER liFreq;
 static HANDLE hStdOut;
+static int iDriverSends;         // > 0 while we wait on a send to the driver
 
 // ---------------------------------------------------------------- output
 
@@ -97,7 +99,9 @@ static int fnRevertive(const char *pszText)
     if (hHookWnd == NULL)
         return 1;
     snprintf(acRev, sizeof acRev, "%s", pszText);
+    iDriverSends++;
     ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)acRev, 0, ZARN32_TEXT);
+    iDriverSends--;
     return 0;
 }
 
@@ -225,7 +229,10 @@ static DWORD WINAPI fnReaderThread(LPVOID)
             acLine[cchLine] = '\0';
             if (fOverlong)
                 strcpy(acLine, "\x01overlong");   // answered with err, never run
-            SendMessageA(hMainWnd, WM_CTL_LINE, 0, (LPARAM)acLine);
+            // A command must not run nested inside a wait on the driver (a
+            // slot range, another client's write): it is offered again shortly.
+            while (IsWindow(hMainWnd) && SendMessageA(hMainWnd, WM_CTL_LINE, 0, (LPARAM)acLine) == CTL_BUSY)
+                Sleep(2);
             cchLine = 0;
             fOverlong = 0;
         }
@@ -254,7 +261,9 @@ static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
             break;
         // The hook window's handle arrives as its low 16 bits only.
         hHookWnd = (HWND)(UINT_PTR)(wParam & 0xFFFF);
+        iDriverSends++;
         SendMessageA(hHookWnd, IDMSG_HOOKED, (WPARAM)hWnd, 0);
+        iDriverSends--;
         fnOut("hooked %x", (unsigned)(UINT_PTR)hHookWnd);
         InvalidateRect(hWnd, NULL, TRUE);
         return 0;
@@ -327,6 +336,8 @@ static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
 
     case WM_CTL_LINE: {
         char *pszLine = (char *)lParam;
+        if (iDriverSends > 0)
+            return CTL_BUSY;
         if (pszLine[0] == '\x01')
             fnOut("err line longer than %d characters", LINE_MAX_IN);
         else
