@@ -22,6 +22,10 @@ INFOCALLBACK fnInfodrivCallback;
 
 static const char szHookClass[] = "_extinfodriv";
 
+// Set while the transport delivers a copy-data revertive to the hook window,
+// taken by that delivery. Main window thread only.
+static int fRevertiveDelivery;
+
 int fnInitExtInfodriv(HWND hWnd, INFOCALLBACK fnCallback)
 {
     memset(hIDWnd, 0, sizeof hIDWnd);
@@ -185,12 +189,50 @@ void fnCleanupExtInfodriv(void)
     DestroyWindow(hInfodrivWnd);
 }
 
+// Copies the revertive text at lParam into acText (cch bytes, terminated).
+// A revertive that the transport delivers is its own terminated block. Any
+// other IDMSG_REVERTIVE carries a bare address: one sent from another thread
+// (or process) is dropped, and an address of our own is read only as far as
+// its memory is readable, so a stray message cannot crash the driver.
+static int fnRevertiveText(LPARAM lParam, int fFromTransport, char *acText, size_t cch)
+{
+    const char *pcSrc = (const char *)lParam;
+    size_t cbReadable = cch - 1;
+
+    if (pcSrc == NULL)
+        return 0;
+    if (!fFromTransport) {
+        MEMORY_BASIC_INFORMATION mbi;
+        if ((InSendMessageEx(NULL) & (ISMEX_SEND | ISMEX_NOTIFY)) != 0)
+            return 0;
+        if (VirtualQuery(pcSrc, &mbi, sizeof mbi) == 0 || mbi.State != MEM_COMMIT ||
+            (mbi.Protect & (PAGE_GUARD | PAGE_NOACCESS)) != 0 ||
+            (mbi.Protect & (PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                            PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY)) == 0)
+            return 0;
+        size_t cbRegion = (size_t)((const char *)mbi.BaseAddress + mbi.RegionSize - pcSrc);
+        if (cbRegion < cbReadable)
+            cbReadable = cbRegion;
+    }
+    size_t i = 0;
+    for (; i < cbReadable && pcSrc[i] != '\0'; i++)
+        acText[i] = pcSrc[i];
+    acText[i] = '\0';
+    return 1;
+}
+
 LRESULT CALLBACK fnExtInfodrivProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_COPYDATA:
+    case WM_COPYDATA: {
+        const COPYDATASTRUCT *pCDS = (const COPYDATASTRUCT *)lParam;
+        int fOuter = fRevertiveDelivery;
+        fRevertiveDelivery = pCDS != NULL && ((pCDS->dwData >> 16) & 0xFFFF) == IDMSG_REVERTIVE &&
+                             pCDS->cbData != ZARN32_NUM_BLOCK;
         ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        fRevertiveDelivery = fOuter;
         return 1;
+    }
 
     case WM_CREATE:
     case WM_DESTROY:
@@ -212,7 +254,10 @@ LRESULT CALLBACK fnExtInfodrivProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lP
 
     case IDMSG_REVERTIVE: {
         ZARNMSG Rev;
-        if (lParam != 0 && fnSplitMsg((LPCSTR)lParam, &Rev) &&
+        char acText[ZARN32_TEXT_BLOCK + 1];
+        int fFromTransport = fRevertiveDelivery;
+        fRevertiveDelivery = 0;   // taken: a nested stray message finds it clear
+        if (fnRevertiveText(lParam, fFromTransport, acText, sizeof acText) && fnSplitMsg(acText, &Rev) &&
             (Rev.szMsgType[0] == 'I' || Rev.szMsgType[0] == 'X') && Rev.szMsgType[1] == 'W' &&
             fnInfodrivCallback != NULL)
             fnInfodrivCallback(&Rev);

@@ -550,8 +550,43 @@ TEST_F(InfodriverClient, ForwardedMessagesAnswerWithTheMainWindowsResult)
         EXPECT_EQ(17u, wLastForward);
         EXPECT_EQ(23, lLastForward);
     }
-    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM) "junk"));
     EXPECT_EQ(0, SendMessageA(hInfodrivWnd, IDMSG_HOOKED, 0, 0));
+}
+
+// A revertive normally arrives through the transport. A bare IDMSG_REVERTIVE
+// is read only where it is safe: from this thread, within readable memory.
+TEST_F(InfodriverClient, StrayRevertiveMessagesCannotCrashTheDriver)
+{
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM) "junk"));
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM)0x10));
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, 0));
+    EXPECT_TRUE(vRevertives.empty());
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM) "IW 5 'x' 6"));
+    ASSERT_EQ(1u, vRevertives.size()) << "this thread's own text is accepted";
+
+    // An unterminated text that ends where readable memory ends.
+    SYSTEM_INFO si;
+    GetSystemInfo(&si);
+    char *pc = (char *)VirtualAlloc(NULL, 2 * si.dwPageSize, MEM_RESERVE, PAGE_NOACCESS);
+    ASSERT_NE(nullptr, pc);
+    ASSERT_NE(nullptr, VirtualAlloc(pc, si.dwPageSize, MEM_COMMIT, PAGE_READWRITE));
+    memcpy(pc + si.dwPageSize - 8, "XW 5 0 7", 8);
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM)(pc + si.dwPageSize - 8)));
+    ASSERT_EQ(2u, vRevertives.size());
+    EXPECT_EQ(7, vRevertives[1].wIndex);
+    VirtualFree(pc, 0, MEM_RELEASE);
+
+    // From another thread the address may belong to anybody: dropped.
+    LRESULT lOther = 0;
+    bool fDone = false;
+    std::thread other([&] {
+        lOther = SendMessageA(hInfodrivWnd, IDMSG_REVERTIVE, 0, (LPARAM) "IW 5 'y' 8");
+        fDone = true;
+    });
+    EXPECT_TRUE(PumpUntil([&] { return fDone; }, 30000));
+    other.join();
+    EXPECT_EQ(1, lOther);
+    EXPECT_EQ(2u, vRevertives.size()) << "a revertive sent from another thread was read";
 }
 
 }  // namespace
