@@ -40,6 +40,11 @@ static char szODS[256];                         // main thread only
 static PORTINFO pCopyPI;                        // main thread; read once by a starting thread
 static volatile LONG lRxState[COMMS_MAXPORTS];  // RX_*; both threads, Interlocked
 static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thread reads/clears
+// Set by a starting receive thread once it has copied pCopyPI. The start
+// semaphore's name is system-wide and made from a handle value, so another
+// process opening a device with the same handle value can release it early;
+// this flag keeps pCopyPI untouched until our own thread has its copy.
+static volatile LONG lCopyTaken;                // starting thread sets, main thread clears
 
 void commsODS(LPCSTR lpOutputString)
 {
@@ -211,6 +216,7 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
 
     bReading[idx] = 1;
     pCopyPI = *pPortInfo;
+    InterlockedExchange(&lCopyTaken, 0);
     InterlockedExchange(&lRxState[idx], RX_ATTACHED);
     pPortInfo->hThread = CreateThread(NULL, 0, ComRxThread, &pCopyPI, 0, &pPortInfo->id);
     if (pPortInfo->hThread == NULL) {
@@ -229,6 +235,8 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
 
     if (pPortInfo->hStarted != NULL)
         WaitForSingleObject(pPortInfo->hStarted, INFINITE);
+    while (!lCopyTaken && WaitForSingleObject(pPortInfo->hThread, 1) == WAIT_TIMEOUT) {
+    }
     return 1;
 }
 
@@ -593,6 +601,7 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam)
 
     ZeroMemory(&os, sizeof(os));
     os.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    InterlockedExchange(&lCopyTaken, 1);
     if (pinf.hStarted != NULL)
         ReleaseSemaphore(pinf.hStarted, 1, NULL);
 
