@@ -377,6 +377,9 @@ TEST_F(CommsLine, MissingDeviceAndFreeEntry)
     EXPECT_EQ("table=0", probe.Cmd("state 0")) << "failed open leaves no table";
     MIXSIM *ps2 = msOpen(2, PortsDir().c_str(), NULL, 0);
     ASSERT_NE(nullptr, ps2);
+    // The read interval time-out is 100000 / baud: no division by a rate of 0.
+    EXPECT_EQ("-1", probe.Cmd("open 2 0 8 0 0"));
+    EXPECT_EQ("table=0", probe.Cmd("state 1"));
     ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
     EXPECT_EQ("65535", probe.Cmd("write 0 01020304")) << "write to a free entry";
     EXPECT_EQ("4", probe.Cmd("write 1 032411ff")) << "a 4-byte write returns 4";
@@ -535,6 +538,7 @@ TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
     printf("[ figure ] full speed: %lu of %zu bytes in %.2f s = %.0f KB/s; %lu lost (counted)\n",
            ulRx, v.size(), dSec, ulRx / 1024.0 / dSec, ulDropped);
     EXPECT_EQ(v.size(), ulRx + ulDropped) << "bytes vanished without being counted";
+    EXPECT_EQ(0, probe.StateNum(2, "iToRead")) << "unread count out of step after a million bytes";
 }
 
 }  // namespace
@@ -641,6 +645,8 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         std::string r = probe.Cmd("openport " + WinPath(ini) + " Configuration 5 38400 8 1 " +
                                   c.pszDefParity + " 0 0");
         std::string want = std::string(c.pszResult) + " box=" + c.pszBox;
+        if (strcmp(c.pszBox, "-") != 0)
+            want += " icon=warning owner=1";
         EXPECT_EQ(want, r);
         if (c.pszKeysAfter != NULL) {
             EXPECT_EQ(c.pszKeysAfter, Keys(ReadFile(ini)));
@@ -668,6 +674,7 @@ TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
     long lMs = strtol(probe.Cmd("break 4 38400 60").c_str(), NULL, 10);
     EXPECT_GE(lMs, 59) << "the break must last its length";
     EXPECT_LE(0, strtol(probe.Cmd("break 200 9600 2").c_str(), NULL, 10));
+    EXPECT_LE(0, strtol(probe.Cmd("break 4 0 2").c_str(), NULL, 10)) << "a rate below 10 baud";
     EXPECT_EQ("4", probe.Cmd("write 4 032411ff"));
     EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs)) << "the line works after a break";
 }

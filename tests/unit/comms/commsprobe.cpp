@@ -78,6 +78,7 @@ static std::string fnHex(const BYTE *pb, size_t cb)
 // ---- message box watcher for fnOpenPort: finds the box, reads its text,
 // presses OK.
 static char szBoxText[512];
+static int fBoxWarning, fBoxOwned;
 static volatile LONG fWatch;
 
 static DWORD WINAPI fnBoxWatcher(LPVOID)
@@ -86,6 +87,16 @@ static DWORD WINAPI fnBoxWatcher(LPVOID)
         HWND hBox = FindWindowA("#32770", "!! Error !!");
         if (hBox != NULL) {
             GetDlgItemTextA(hBox, 0xFFFF, szBoxText, sizeof(szBoxText));
+            // The icon is the box's only SS_ICON static; compare with the
+            // shared warning icon.
+            HICON hWarn = LoadIconA(NULL, IDI_WARNING);
+            fBoxWarning = 0;
+            for (HWND h = GetWindow(hBox, GW_CHILD); h != NULL; h = GetWindow(h, GW_HWNDNEXT)) {
+                if ((GetWindowLongPtrA(h, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+                    (HICON)SendMessageA(h, STM_GETICON, 0, 0) == hWarn)
+                    fBoxWarning = 1;
+            }
+            fBoxOwned = GetWindow(hBox, GW_OWNER) == hWndProbe;
             PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          (LPARAM)GetDlgItem(hBox, IDOK));
             return 0;
@@ -234,7 +245,11 @@ static void fnCommand(char *pszLine)
             if (*pc == ' ')
                 *pc = '_';
         }
-        fnReply("ok %d box=%s", (int)r, szBoxText[0] ? szBoxText : "-");
+        if (szBoxText[0])
+            fnReply("ok %d box=%s icon=%s owner=%d", (int)r, szBoxText,
+                    fBoxWarning ? "warning" : "other", fBoxOwned);
+        else
+            fnReply("ok %d box=-", (int)r);
     } else if (strcmp(szCmd, "break") == 0) {
         sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
         LARGE_INTEGER f, a, b;
