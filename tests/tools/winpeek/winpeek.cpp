@@ -8,6 +8,7 @@
 //                                             -> "text <t>" (+ "state <n>" for status buttons)
 //   winpeek list  <title> <id>                a list box's lines -> "line <t>"... "count <n>"
 //   winpeek info  <title>                     -> "rect l t r b", "client w h", "iconic 0|1",
+//                                                "cymenu <n>", "cycaption <n>",
 //                                                "menu <id> checked|unchecked" for item 97
 //   winpeek post  <title> <msg> <wparam> [lparam]   PostMessageA -> "ok"
 //   winpeek show  <title> <SW_ number>        ShowWindow         -> "ok"
@@ -156,6 +157,8 @@ int main(int argc, char **argv)
         printf("client %ld %ld\n", rcClient.right, rcClient.bottom);
         printf("iconic %d\n", IsIconic(hTop) ? 1 : 0);
         printf("visible %d\n", IsWindowVisible(hTop) ? 1 : 0);
+        printf("cymenu %d\n", GetSystemMetrics(SM_CYMENU));
+        printf("cycaption %d\n", GetSystemMetrics(SM_CYCAPTION));
         HMENU hMenu = GetMenu(hTop);
         if (hMenu) {
             UINT uState = GetMenuState(hMenu, 97, MF_BYCOMMAND);

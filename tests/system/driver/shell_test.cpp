@@ -1,0 +1,169 @@
+// The application shell from outside: revertives mirrored between 4095 and
+// 4096, maintenance/menu commands from another process, the debug view,
+// the device file completed on first use, a second driver for the same
+// device, and the ways the driver ends.
+#include "rig.h"
+
+namespace {
+
+const unsigned WM_COMMAND_MSG = 0x0111;
+const unsigned IDMSG_CLOSE_MSG = 2175;
+
+class Shell : public DriverRig {
+protected:
+    Shell() : DriverRig(9, 203) {}
+
+    void ExpectCleanExit()
+    {
+        int iExit = -1;
+        ASSERT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end within 30 s";
+        EXPECT_EQ(0, iExit);
+        EXPECT_TRUE(info.WaitFor(Has("unhooked"))) << "the driver must release its infodriver";
+    }
+    // The port is closed: a new driver on it opens it and restarts the line.
+    void ExpectPortReusable()
+    {
+        info.Events().clear();
+        msReset(sim);
+        std::string why;
+        harness::Driver again;
+        ASSERT_TRUE(again.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+        EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "a second driver could not use the port";
+        EXPECT_TRUE(info.WaitFor(Has("hooked")));
+        ASSERT_EQ("ok", info.Cmd("close"));
+        int iExit = -1;
+        EXPECT_TRUE(again.WaitExit(30000, &iExit));
+        EXPECT_EQ(0, iExit);
+    }
+};
+
+TEST_F(Shell, RevertivesFor4095And4096AreMirroredOthersIgnored)
+{
+    Up();
+    const struct {
+        const char *cmd;
+        int iSlot;            // slot the driver must write, 0: none
+        const char *text;
+    } cases[] = {
+        { "set 4095 abc", 4096, "abc" },
+        { "set 4096 x y z", 4095, "x y z" },
+        { "set 7 nothing", 0, "" },
+        { "set 4094 1", 0, "" },
+        { "rev XW 203 'from-x' 4096", 4095, "from-x" },
+        { "rev IW 999 'other-dev' 4095", 4096, "other-dev" },   // device in the text not used
+        { "rev IC 203 'not-a-write' 4095", 0, "" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.cmd);
+        info.Events().clear();
+        // The driver's writes from its callback come back before the answer.
+        ASSERT_EQ("ok", info.Cmd(c.cmd));
+        std::vector<harness::InfoEvent> w = info.Writes(4095, 4096);
+        if (c.iSlot == 0) {
+            EXPECT_TRUE(w.empty());
+        } else {
+            ASSERT_EQ(1u, w.size());
+            EXPECT_EQ(c.iSlot, w[0].iSlot);
+            EXPECT_EQ(c.text, w[0].text);
+        }
+    }
+}
+
+TEST_F(Shell, DebugCommandSwitchesWindowHeight)
+{
+    Up();
+    std::map<std::string, std::string> wi = harness::WindowInfo(Title());
+    int cy = atoi(wi["cymenu"].c_str()) + atoi(wi["cycaption"].c_str());
+    auto Size = [&](int *pw, int *ph) {
+        wi = harness::WindowInfo(Title());
+        int l, t, r, b;
+        ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l, &t, &r, &b));
+        *pw = r - l;
+        *ph = b - t;
+    };
+    int w, h, l0, t0, r, b;
+    Size(&w, &h);
+    EXPECT_EQ(564, w);
+    EXPECT_EQ(cy + 60, h);
+    EXPECT_EQ("unchecked", wi["menu"].substr(3));
+    ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l0, &t0, &r, &b));
+
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
+    ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 440; }))
+        << "height " << h << ", expected " << cy + 440;
+    EXPECT_EQ("97 checked", wi["menu"]);
+    int l1, t1;
+    ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l1, &t1, &r, &b));
+    EXPECT_EQ(l0, l1) << "the window keeps its position";
+    EXPECT_EQ(t0, t1);
+
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
+    ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 60; }));
+    EXPECT_EQ("97 unchecked", wi["menu"]);
+    Size(&w, &h);
+    EXPECT_EQ(564, w);
+}
+
+TEST_F(Shell, DeviceFileIsCompletedAndShownOnThePanel)
+{
+    Up();
+    EXPECT_EQ("Default", harness::ControlText(Title(), 104));
+    EXPECT_EQ("9", harness::ControlText(Title(), 103));
+    std::string text = inst->DevFileText(m_iDevice);
+    for (const char *key : { "[Device]", "Name=Default", "DataBits=8", "StopBits=1", "XOnXOff=0", "Hardware=0" })
+        EXPECT_NE(std::string::npos, text.find(key)) << key << " missing from:\n" << text;
+    EXPECT_NE(std::string::npos, text.find("Parity=N")) << "a non-default parity stays as it was";
+}
+
+TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
+{
+    inst->DevFile(m_iDevice, harness::DevFileFor(9, "[Device]\r\nName=Studio 4 mixer\r\n"));
+    Up();
+    EXPECT_EQ("Studio 4 mixer", harness::ControlText(Title(), 104));
+    EXPECT_EQ(std::string::npos, inst->DevFileText(m_iDevice).find("Name=Default"));
+}
+
+TEST_F(Shell, SecondDriverForTheDeviceEndsSilentlyAndRaisesTheFirst)
+{
+    Up();
+    ASSERT_TRUE(harness::RunTool("winpeek.exe", { "show", Title(), "6" }, nullptr) == 0);   // SW_MINIMIZE
+    ASSERT_TRUE(harness::Eventually([&] { return harness::WindowInfo(Title())["iconic"] == "1"; }));
+
+    std::string why;
+    harness::Driver second;
+    ASSERT_TRUE(second.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+    int iExit = -1;
+    ASSERT_TRUE(second.WaitExit(60000, &iExit)) << "the second driver did not end (a message box?)";
+    EXPECT_EQ(0, iExit);
+    EXPECT_EQ("0", harness::WindowInfo(Title())["iconic"]) << "the first driver must be restored";
+    EXPECT_TRUE(driver.Running());
+    EXPECT_EQ(1u, msCount(sim, MSK_STARTUP)) << "the second driver must not touch the line";
+}
+
+TEST_F(Shell, CloseMessageFromInfodriverEndsDriverAndFreesPort)
+{
+    Up();
+    ASSERT_EQ("ok", info.Cmd("close"));
+    ExpectCleanExit();
+    ExpectPortReusable();
+}
+
+TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
+{
+    for (unsigned msg : { WM_COMMAND_MSG, IDMSG_CLOSE_MSG }) {
+        SCOPED_TRACE(msg);
+        if (!sim)
+            Up();
+        else {
+            info.Events().clear();
+            std::string why;
+            ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+            ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000));
+            ASSERT_TRUE(harness::WaitWindow(Title(), 30000));
+        }
+        ASSERT_TRUE(harness::Post(Title(), msg, msg == WM_COMMAND_MSG ? 96 : 0));
+        ExpectCleanExit();
+    }
+}
+
+}  // namespace

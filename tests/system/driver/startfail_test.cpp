@@ -1,0 +1,87 @@
+// Start-up failures: each is reported in its own message box, then the
+// driver ends with exit code 0 (and touches nothing it should not).
+#include "rig.h"
+#include <sys/stat.h>
+
+namespace {
+
+class StartFail : public DriverRig {
+protected:
+    StartFail() : DriverRig(10, 210) {}
+
+    // Starts the driver with args, presses the box with caption; returns its
+    // text and checks the exit code.
+    std::string BoxOf(const std::string &args, const std::string &caption)
+    {
+        std::string why;
+        EXPECT_TRUE(driver.Start(*inst, args, &why)) << why;
+        std::string text = harness::PressBox(caption, 60000);
+        int iExit = -1;
+        EXPECT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end after the box";
+        EXPECT_EQ(0, iExit);
+        return text;
+    }
+    void WithMixerAndInfodriver()
+    {
+        char acErr[256] = "";
+        sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
+        ASSERT_NE(nullptr, sim) << acErr;
+        std::string why;
+        ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
+    }
+};
+
+TEST_F(StartFail, BadDeviceNumberOnCommandLine)
+{
+    for (const char *args : { "", "0", "1000", "-3", "abc" }) {
+        SCOPED_TRACE(std::string("command line '") + args + "'");
+        EXPECT_EQ("No valid device number specified on the command line", BoxOf(args, "ERROR"));
+    }
+}
+
+TEST_F(StartFail, NoWorkstationNumber)
+{
+    // Neither the Windows directory nor the current one may name one.
+    const char *prefix = getenv("WINEPREFIX");
+    ASSERT_NE(nullptr, prefix);
+    for (const char *f : { "xnet.ini", "plinth.ini" }) {
+        std::string p = std::string(prefix) + "/drive_c/windows/" + f;
+        std::string text = harness::ReadFile(p);
+        ASSERT_EQ(std::string::npos, text.find("Workstation"))
+            << p << " names a workstation; this test needs a prefix without one";
+    }
+    inst->Workstation(0);
+    EXPECT_EQ("ZARN Workstation ID missing from \"plinth.ini\" or \"xnet.ini\"", BoxOf("210", "ERROR"));
+}
+
+TEST_F(StartFail, NoCustomControlLibrary)
+{
+    inst->RemoveLibrary("ZARN_CC.DLL");
+    EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC.DLL\"", BoxOf("210", "mixtally"));
+}
+
+TEST_F(StartFail, NoInfodriverForTheDevice)
+{
+    EXPECT_EQ("Cannot hook into (external) infodriver 211", BoxOf("211", "Error"));
+}
+
+TEST_F(StartFail, PortMissing)
+{
+    std::string why;
+    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
+    inst->DevFile(m_iDevice, harness::DevFileFor(10));
+    ASSERT_TRUE(harness::MapPort(10, "/nonexistent/mixtally-no-such-tty"));
+    EXPECT_EQ("COM10 does not exist\\nor is already in use\\nOh Dear!", BoxOf("210", "!! Error !!"));
+    harness::MapPort(10, "");
+    EXPECT_TRUE(info.WaitFor(Has("unhooked"))) << "a failed start-up still releases the infodriver";
+}
+
+TEST_F(StartFail, UnsupportedSpeed)
+{
+    WithMixerAndInfodriver();
+    inst->DevFile(m_iDevice, "[Configuration]\r\nCom=10\r\nSpeed=1234\r\nParity=N\r\n");
+    EXPECT_EQ("Invalid Baud Rate", BoxOf("210", "!! Error !!"));
+    EXPECT_EQ(0u, msCount(sim, MSK_STARTUP)) << "nothing may be sent to the mixer";
+}
+
+}  // namespace

@@ -1,0 +1,463 @@
+// harness: see harness.h.
+#include "harness.h"
+#include <errno.h>
+#include <ftw.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <fstream>
+#include <sstream>
+
+#ifndef MIXTALLY_WIN_BUILD_DIR
+#error "MIXTALLY_WIN_BUILD_DIR must name the Windows build tree"
+#endif
+#ifndef MIXTALLY_WINE_ENV_FILE
+#error "MIXTALLY_WINE_ENV_FILE must name the env file of the Wine prefix"
+#endif
+
+namespace harness {
+
+static std::string s_winBuild = MIXTALLY_WIN_BUILD_DIR;
+
+const std::string &WinBuild() { return s_winBuild; }
+
+std::string WinBin(const std::string &exe) { return s_winBuild + "/bin/" + exe; }
+
+bool Ready(std::string *pWhy)
+{
+    static int iState;          // 0 unknown, 1 ready, 2 not usable
+    static std::string why;
+    if (iState == 0) {
+        iState = 2;
+        // The env file is a shell script: let a shell evaluate it and hand
+        // back the resulting environment.
+        std::string cmd = std::string(". '") + MIXTALLY_WINE_ENV_FILE + "' && env -0";
+        FILE *f = popen(cmd.c_str(), "r");
+        std::string all;
+        if (f) {
+            char ab[4096];
+            size_t n;
+            while ((n = fread(ab, 1, sizeof ab, f)) > 0)
+                all.append(ab, n);
+            if (pclose(f) != 0)
+                all.clear();
+        }
+        if (all.empty()) {
+            why = std::string("cannot load ") + MIXTALLY_WINE_ENV_FILE + " (run scripts/setup.sh)";
+        } else {
+            for (size_t i = 0; i < all.size();) {
+                size_t j = all.find('\0', i);
+                if (j == std::string::npos)
+                    j = all.size();
+                std::string kv = all.substr(i, j - i);
+                size_t eq = kv.find('=');
+                if (eq != std::string::npos) {
+                    std::string k = kv.substr(0, eq);
+                    if (k.rfind("WINE", 0) == 0 || k.rfind("MIXTALLY", 0) == 0 || k == "DISPLAY")
+                        setenv(k.c_str(), kv.c_str() + eq + 1, 1);
+                }
+                i = j + 1;
+            }
+            if (!getenv("WINE") || !getenv("MIXTALLY_PORTS"))
+                why = "env file sets no WINE / MIXTALLY_PORTS";
+            else if (access(WinBin("mixtally.exe").c_str(), R_OK) != 0)
+                why = "mixtally.exe not built in " + s_winBuild;
+            else
+                iState = 1;
+        }
+    }
+    if (pWhy)
+        *pWhy = why;
+    return iState == 1;
+}
+
+std::string WindowsPath(const std::string &hostPath)
+{
+    std::string s = "Z:" + hostPath;
+    for (char &c : s)
+        if (c == '/')
+            c = '\\';
+    return s;
+}
+
+std::string ReadFile(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream ss;
+    ss << f.rdbuf();
+    return ss.str();
+}
+
+bool WriteFile(const std::string &path, const std::string &text)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f << text;
+    return (bool)f;
+}
+
+std::string Title(int iDevice)
+{
+    char ab[128];
+    snprintf(ab, sizeof ab, "DEV_%03d - mixtally - Vede Doriv Urere Dizodo", iDevice);
+    return ab;
+}
+
+// ------------------------------------------------------------ Install
+
+static int RemoveOne(const char *path, const struct stat *, int, struct FTW *)
+{
+    return remove(path);
+}
+
+static bool CopyFile(const std::string &from, const std::string &to)
+{
+    std::ifstream in(from, std::ios::binary);
+    if (!in)
+        return false;
+    std::ofstream out(to, std::ios::binary | std::ios::trunc);
+    out << in.rdbuf();
+    return (bool)out;
+}
+
+Install::Install()
+{
+    char tmpl[] = "/tmp/mixtally-sys.XXXXXX";
+    char *p = mkdtemp(tmpl);
+    m_dir = p ? p : "/tmp";
+    mkdir((m_dir + "/site").c_str(), 0755);
+    mkdir((m_dir + "/site/config").c_str(), 0755);
+    mkdir((m_dir + "/site/config/system").c_str(), 0755);
+    mkdir((m_dir + "/site/windows").c_str(), 0755);
+    mkdir((m_dir + "/site/windows/lib").c_str(), 0755);
+    for (const char *lib : { "ZARN_CC.DLL", "ZARN_CC09.DLL" })
+        CopyFile(WinBin(lib), m_dir + "/site/windows/lib/" + lib);
+    Workstation(7);
+}
+
+Install::~Install()
+{
+    if (m_dir.rfind("/tmp/mixtally-sys.", 0) == 0)
+        nftw(m_dir.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string Install::DevFilePath(int iDevice) const
+{
+    char ab[32];
+    snprintf(ab, sizeof ab, "dev_%03d.ini", iDevice);
+    return m_dir + "/site/config/system/" + ab;
+}
+
+void Install::DevFile(int iDevice, const std::string &text) { WriteFile(DevFilePath(iDevice), text); }
+
+std::string Install::DevFileText(int iDevice) const { return ReadFile(DevFilePath(iDevice)); }
+
+void Install::Workstation(int iWorkstation)
+{
+    std::string path = m_dir + "/xnet.ini";
+    if (iWorkstation == 0)
+        unlink(path.c_str());
+    else
+        WriteFile(path, "[Network]\r\nWorkstation=" + std::to_string(iWorkstation) + "\r\n");
+}
+
+void Install::RemoveLibrary(const std::string &name)
+{
+    unlink((m_dir + "/site/windows/lib/" + name).c_str());
+}
+
+std::vector<std::string> Install::Env() const
+{
+    return { "KV_ROOT=" + WindowsPath(m_dir), "KV_SYSTEM=site" };
+}
+
+std::string DevFileFor(int iCom, const std::string &extra)
+{
+    return "[Configuration]\r\nCom=" + std::to_string(iCom) + "\r\nSpeed=38400\r\nParity=N\r\n" + extra;
+}
+
+// ------------------------------------------------------------ Infodrv
+
+Infodrv::~Infodrv() { Stop(); }
+
+bool Infodrv::Start(int iDevice, std::string *pWhy)
+{
+    std::string dev = std::to_string(iDevice);
+    const char *args[] = { dev.c_str(), nullptr };
+    if (hpSpawnWine(&m_p, s_winBuild.c_str(), "infodrv.exe", args, nullptr, HP_STDIN | HP_STDOUT) != 0) {
+        *pWhy = std::string("infodrv.exe did not start: ") + strerror(errno);
+        return false;
+    }
+    m_fStarted = true;
+    char line[4096];
+    if (hpReadLineStarting(&m_p, "ready ", line, sizeof line, 60000) != 1) {
+        *pWhy = "infodrv.exe printed no ready line within 60 s";
+        return false;
+    }
+    return true;
+}
+
+void Infodrv::Take(const std::string &line)
+{
+    InfoEvent e;
+    e.raw = line;
+    std::istringstream is(line);
+    is >> e.kind;
+    if (e.kind == "W" || e.kind == "O" || e.kind == "R") {
+        is >> e.tUs >> e.iSlot;
+        if (e.kind == "W")
+            is >> e.fNow;
+        // The text is the rest of the line after one blank (may hold blanks).
+        std::string::size_type pos = (std::string::size_type)is.tellg();
+        if (pos != std::string::npos && pos < line.size())
+            e.text = line.substr(pos + 1);
+    }
+    m_events.push_back(e);
+}
+
+std::string Infodrv::Cmd(const std::string &cmd, std::vector<std::string> *pLines, int timeoutMs)
+{
+    if (!m_fStarted || hpWriteLine(&m_p, cmd.c_str()) != 0)
+        return "";
+    long long deadline = hpNowMs() + timeoutMs;
+    char line[4096];
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        if (left <= 0 || hpReadLine(&m_p, line, sizeof line, (int)left) != 1)
+            return "";
+        std::string s = line;
+        if (s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0)
+            return s;
+        if (pLines && s.rfind("slot ", 0) == 0)
+            pLines->push_back(s);
+        else
+            Take(s);
+    }
+}
+
+std::string Infodrv::Get(int iSlot)
+{
+    std::string a = Cmd("get " + std::to_string(iSlot));
+    return a.rfind("ok ", 0) == 0 ? a.substr(3) : "<no answer>";
+}
+
+bool Infodrv::WaitFor(const std::function<bool(const std::vector<InfoEvent> &)> &pred, int timeoutMs)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    char line[4096];
+    while (!pred(m_events)) {
+        long long left = deadline - hpNowMs();
+        if (left <= 0)
+            return false;
+        int r = hpReadLine(&m_p, line, sizeof line, (int)(left < 100 ? left : 100));
+        if (r == 1)
+            Take(line);
+        else if (r < 0)
+            return pred(m_events);
+    }
+    return true;
+}
+
+void Infodrv::Drain(int ms)
+{
+    WaitFor([](const std::vector<InfoEvent> &) { return false; }, ms);
+}
+
+std::vector<InfoEvent> Infodrv::Writes(int iSlotFrom, int iSlotTo) const
+{
+    std::vector<InfoEvent> v;
+    for (const InfoEvent &e : m_events)
+        if (e.kind == "W" && e.iSlot >= iSlotFrom && e.iSlot <= iSlotTo)
+            v.push_back(e);
+    return v;
+}
+
+void Infodrv::Stop()
+{
+    if (!m_fStarted)
+        return;
+    m_fStarted = false;
+    hpWriteLine(&m_p, "quit");
+    hpCloseStdin(&m_p);
+    int iExit;
+    if (!hpWaitExit(&m_p, 10000, &iExit))
+        hpKill(&m_p);
+    hpRelease(&m_p);
+}
+
+// ------------------------------------------------------------ Driver
+
+Driver::~Driver() { Kill(); }
+
+bool Driver::Start(const Install &inst, const std::string &args, std::string *pWhy)
+{
+    Kill();     // a Driver may be started again once the last one ended
+    std::vector<std::string> env = inst.Env();
+    const char *envp[] = { env[0].c_str(), env[1].c_str(), nullptr };
+    // An empty argument still gives the program an (empty) command line.
+    const char *argv[] = { args.c_str(), nullptr };
+    std::string winerun = s_winBuild + "/winerun";
+    std::string exe = WinBin("mixtally.exe");
+    const char *full[] = { winerun.c_str(), exe.c_str(), args.empty() ? nullptr : argv[0], nullptr };
+    if (hpSpawn(&m_p, full, envp, inst.Dir().c_str(), HP_QUIET) != 0) {
+        *pWhy = std::string("mixtally.exe did not start: ") + strerror(errno);
+        return false;
+    }
+    m_fStarted = true;
+    return true;
+}
+
+bool Driver::WaitExit(int timeoutMs, int *piExit)
+{
+    if (!m_fStarted)
+        return false;
+    return hpWaitExit(&m_p, timeoutMs, piExit) == 1;
+}
+
+bool Driver::Running()
+{
+    int iExit;
+    return m_fStarted && !m_p.fExited && hpWaitExit(&m_p, 0, &iExit) == 0;
+}
+
+void Driver::Kill()
+{
+    if (!m_fStarted)
+        return;
+    hpRelease(&m_p);
+    m_fStarted = false;
+}
+
+// ------------------------------------------------------------ tools
+
+int RunTool(const std::string &exe, const std::vector<std::string> &args,
+            std::vector<std::string> *pLines, int timeoutMs)
+{
+    std::vector<const char *> argv;
+    for (const std::string &a : args)
+        argv.push_back(a.c_str());
+    argv.push_back(nullptr);
+    HOSTPROC p{};
+    if (hpSpawnWine(&p, s_winBuild.c_str(), exe.c_str(), argv.data(), nullptr, HP_STDOUT) != 0)
+        return -1;
+    long long deadline = hpNowMs() + timeoutMs;
+    char line[8192];
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        if (left <= 0)
+            break;
+        int r = hpReadLine(&p, line, sizeof line, (int)left);
+        if (r != 1)
+            break;
+        if (pLines)
+            pLines->push_back(line);
+    }
+    int iExit = -1;
+    long long left = deadline - hpNowMs();
+    if (!hpWaitExit(&p, left > 0 ? (int)left : 0, &iExit))
+        iExit = -1;
+    hpRelease(&p);
+    return iExit;
+}
+
+static std::string Field(const std::vector<std::string> &lines, const std::string &tag, bool *pFound = nullptr)
+{
+    for (const std::string &l : lines)
+        if (l.rfind(tag + " ", 0) == 0) {
+            if (pFound)
+                *pFound = true;
+            return l.substr(tag.size() + 1);
+        }
+    if (pFound)
+        *pFound = false;
+    return "";
+}
+
+bool WaitWindow(const std::string &title, int timeoutMs)
+{
+    return RunTool("winpeek.exe", { "wait", title, std::to_string(timeoutMs) }, nullptr,
+                   timeoutMs + 30000) == 0;
+}
+
+std::string ControlText(const std::string &title, int iId, int *piState)
+{
+    std::vector<std::string> lines;
+    if (RunTool("winpeek.exe", { "text", title, std::to_string(iId) }, &lines) != 0)
+        return "<no control>";
+    if (piState) {
+        bool f;
+        std::string s = Field(lines, "state", &f);
+        *piState = f ? atoi(s.c_str()) : -1;
+    }
+    return Field(lines, "text");
+}
+
+std::vector<std::string> DebugLines(const std::string &title)
+{
+    std::vector<std::string> lines, out;
+    if (RunTool("winpeek.exe", { "list", title, "1001" }, &lines) != 0)
+        return out;
+    for (const std::string &l : lines)
+        if (l.rfind("line ", 0) == 0)
+            out.push_back(l.substr(5));
+    return out;
+}
+
+bool Post(const std::string &title, unsigned uMsg, unsigned long long wParam, unsigned long long lParam)
+{
+    return RunTool("winpeek.exe", { "post", title, std::to_string(uMsg), std::to_string(wParam),
+                                    std::to_string(lParam) }, nullptr) == 0;
+}
+
+std::map<std::string, std::string> WindowInfo(const std::string &title)
+{
+    std::vector<std::string> lines;
+    std::map<std::string, std::string> m;
+    RunTool("winpeek.exe", { "info", title }, &lines);
+    for (const std::string &l : lines) {
+        size_t sp = l.find(' ');
+        if (sp != std::string::npos)
+            m[l.substr(0, sp)] = l.substr(sp + 1);
+    }
+    return m;
+}
+
+std::string PressBox(const std::string &caption, int timeoutMs)
+{
+    std::vector<std::string> lines;
+    int r = RunTool("boxpress.exe", { caption, std::to_string(timeoutMs) }, &lines, timeoutMs + 30000);
+    if (r != 0)
+        return "<timeout>";
+    bool f;
+    std::string t = Field(lines, "text:", &f);
+    return f ? t : "<no text>";
+}
+
+bool MapPort(int iCom, const std::string &target)
+{
+    const char *ports = getenv("MIXTALLY_PORTS");
+    if (!ports)
+        return false;
+    std::string link = std::string(ports) + "/com" + std::to_string(iCom);
+    if (target.empty())
+        return unlink(link.c_str()) == 0 || errno == ENOENT;
+    std::string tmp = link + ".tmp." + std::to_string(getpid());
+    unlink(tmp.c_str());
+    if (symlink(target.c_str(), tmp.c_str()) != 0)
+        return false;
+    return rename(tmp.c_str(), link.c_str()) == 0;
+}
+
+bool Eventually(const std::function<bool()> &pred, int timeoutMs)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    while (!pred()) {
+        if (hpNowMs() > deadline)
+            return false;
+        usleep(20000);
+    }
+    return true;
+}
+
+}  // namespace harness

@@ -1,0 +1,122 @@
+// harness: host-side rig for running the real driver under Wine -- a private
+// installation per test (device file, workstation file, custom-control
+// libraries), the stand-in infodriver with its control channel, the driver
+// process itself, the small Windows tools (winpeek, boxpress) and COM port
+// mapping. Each test owns one of everything; nothing here is shared.
+#pragma once
+#include <string>
+#include <vector>
+#include <map>
+#include <functional>
+#include "sim/hostproc.h"
+
+namespace harness {
+
+// Loads the Wine environment (the env file written by set-up) into this
+// process once; returns false with a reason when the rig is not usable.
+bool Ready(std::string *pWhy);
+
+const std::string &WinBuild();     // the Windows build tree
+std::string WinBin(const std::string &exe);
+std::string WindowsPath(const std::string &hostPath);   // /a/b -> Z:\a\b
+std::string ReadFile(const std::string &path);
+bool WriteFile(const std::string &path, const std::string &text);
+
+// The driver's main-window title for a device.
+std::string Title(int iDevice);
+
+// A throw-away installation in a temp dir: <dir>/site/config/system holds the
+// device files, <dir>/site/windows/lib the custom-control libraries, and
+// <dir>/xnet.ini the workstation (the driver runs with <dir> as its current
+// directory, KV_ROOT=<dir> and KV_SYSTEM=site).
+class Install {
+public:
+    Install();
+    ~Install();
+    const std::string &Dir() const { return m_dir; }
+    std::string DevFilePath(int iDevice) const;
+    void DevFile(int iDevice, const std::string &text);
+    std::string DevFileText(int iDevice) const;
+    void Workstation(int iWorkstation);        // 0: no xnet.ini at all
+    void RemoveLibrary(const std::string &name);
+    std::vector<std::string> Env() const;      // KV_ROOT=..., KV_SYSTEM=site
+private:
+    std::string m_dir;
+};
+
+// Standard device file for a test on COM<n>: Speed 38400, Parity N (a pty
+// refuses parity), plus any extra lines.
+std::string DevFileFor(int iCom, const std::string &extra = "");
+
+// One line of the stand-in infodriver's output, split.
+struct InfoEvent {
+    std::string kind;      // "W", "O", "R", "hooked", "unhooked", ...
+    long long tUs = 0;
+    int iSlot = 0;
+    int fNow = 0;
+    std::string text;
+    std::string raw;
+};
+
+class Infodrv {
+public:
+    ~Infodrv();
+    bool Start(int iDevice, std::string *pWhy);
+    // Sends one command, returns the answer line ("ok ..." / "err ...") or
+    // "" on time-out; lines printed before it are events (or dump lines,
+    // returned in *pLines when given).
+    std::string Cmd(const std::string &cmd, std::vector<std::string> *pLines = nullptr,
+                    int timeoutMs = 20000);
+    std::string Get(int iSlot);                // slot text, "<no answer>" on time-out
+    // Reads events until pred holds over all events so far, or the deadline.
+    bool WaitFor(const std::function<bool(const std::vector<InfoEvent> &)> &pred,
+                 int timeoutMs = 20000);
+    void Drain(int ms);                        // collects events for ms
+    std::vector<InfoEvent> &Events() { return m_events; }
+    std::vector<InfoEvent> Writes(int iSlotFrom = 1, int iSlotTo = 32767) const;
+    void Stop();
+private:
+    void Take(const std::string &line);
+    HOSTPROC m_p{};
+    bool m_fStarted = false;
+    std::vector<InfoEvent> m_events;
+};
+
+class Driver {
+public:
+    ~Driver();
+    // mixtally.exe <args> with the installation's directory and environment.
+    bool Start(const Install &inst, const std::string &args, std::string *pWhy);
+    bool WaitExit(int timeoutMs, int *piExit);
+    bool Running();
+    void Kill();
+private:
+    HOSTPROC m_p{};
+    bool m_fStarted = false;
+};
+
+// Runs a Windows tool of the build to its end; returns its exit code (-1 if
+// it did not start or overran) and its output lines.
+int RunTool(const std::string &exe, const std::vector<std::string> &args,
+            std::vector<std::string> *pLines, int timeoutMs = 30000);
+
+// winpeek helpers against the driver of a device.
+bool WaitWindow(const std::string &title, int timeoutMs);
+std::string ControlText(const std::string &title, int iId, int *piState = nullptr);
+std::vector<std::string> DebugLines(const std::string &title);
+bool Post(const std::string &title, unsigned uMsg, unsigned long long wParam,
+          unsigned long long lParam = 0);
+std::map<std::string, std::string> WindowInfo(const std::string &title);
+
+// boxpress: waits for a message box by caption, presses OK; returns its
+// text (newlines as \n) or "<timeout>".
+std::string PressBox(const std::string &caption, int timeoutMs = 30000);
+
+// Points $MIXTALLY_PORTS/com<n> at a path (atomically: temp link + rename),
+// or removes it (path "").
+bool MapPort(int iCom, const std::string &target);
+
+// Polls pred every 20 ms until it holds or the deadline passes.
+bool Eventually(const std::function<bool()> &pred, int timeoutMs = 20000);
+
+}  // namespace harness
