@@ -1,0 +1,1284 @@
+// mixbench: how far above the serial line's floor the tally driver sits.
+//
+// Runs the real mixtally.exe under Wine against the simulated mixer (mixsim,
+// in this process) and the stand-in infodriver, plus the Windows probe
+// benchprobe.exe, and prints one table: tally latency per kind of frame, the
+// platform's bare slot exchange, the driver's in-process cost per frame,
+// sustained throughput, idle cost and start-up. The same figures go to a
+// JSON file. Figures are printed, never judged: the only failures are
+// measurements that could not be made, and lost or wrong slot writes.
+//
+// Clocks: mixsim stamps with CLOCK_MONOTONIC, the stand-in and the probe with
+// QueryPerformanceCounter. Both are brought to CLOCK_MONOTONIC_RAW: every
+// mixsim stamp is shifted by the MONOTONIC-RAW difference read right after
+// it, and QPC is checked against RAW by bracketing probe readings between
+// two host readings (at the start and at the end of the run).
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+#include <algorithm>
+
+#include <dirent.h>
+#include <errno.h>
+#include <limits.h>
+#include <stdarg.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "harness.h"
+#include "mixsim.h"
+#include "hostproc.h"
+
+#define BENCH_DEV_DRIVER   300     // the real driver's infodriver
+#define BENCH_DEV_FLOOR    301     // the bare-exchange probe's infodriver
+#define BENCH_DEV_INPROC   302     // the in-process probe's infodriver
+#define BENCH_COM_DRIVER   13
+#define BENCH_COM_INPROC   14
+#define BENCH_BAUD         38400.0
+#define BENCH_BITS_PER_CHAR 11.0
+#define WAIT_LONG_MS       60000
+
+// ------------------------------------------------------------ options, output
+
+static int fQuick;
+static int iFrames = 1000;         // frames per latency case
+static int iIdleS = 60;            // idle window
+static int iStartRuns = 5;         // start-up repetitions
+static int iExchanges = 2000;      // bare exchanges per kind
+static std::string sJsonDir;
+
+static std::string sJson;          // the JSON document being built
+static int cFailures;              // measurements that failed or lost data
+
+static void fnFail(const char *pszFormat, ...)
+{
+    va_list ap;
+    va_start(ap, pszFormat);
+    fprintf(stderr, "mixbench: ");
+    vfprintf(stderr, pszFormat, ap);
+    fprintf(stderr, "\n");
+    va_end(ap);
+    cFailures++;
+}
+
+static void fnNote(const char *pszFormat, ...)
+{
+    va_list ap;
+    va_start(ap, pszFormat);
+    fprintf(stderr, "[bench] ");
+    vfprintf(stderr, pszFormat, ap);
+    fprintf(stderr, "\n");
+    va_end(ap);
+}
+
+static std::string fnFmt(const char *pszFormat, ...)
+{
+    char ac[2048];
+    va_list ap;
+    va_start(ap, pszFormat);
+    vsnprintf(ac, sizeof ac, pszFormat, ap);
+    va_end(ap);
+    return ac;
+}
+
+static void fnJson(const char *pszKey, const std::string &sValue)
+{
+    if (!sJson.empty())
+        sJson += ",\n";
+    sJson += "  \"" + std::string(pszKey) + "\": " + sValue;
+}
+
+static std::string fnJsonStr(const std::string &s)
+{
+    std::string o = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            o += '\\';
+        if ((unsigned char)c < 0x20)
+            continue;
+        o += c;
+    }
+    return o + "\"";
+}
+
+// ------------------------------------------------------------ clocks, stats
+
+static long long fnNs(clockid_t id)
+{
+    struct timespec ts;
+    clock_gettime(id, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+// MONOTONIC - RAW right now: read RAW on both sides of MONOTONIC.
+static long long fnMonoMinusRaw(void)
+{
+    long long r0 = fnNs(CLOCK_MONOTONIC_RAW);
+    long long m = fnNs(CLOCK_MONOTONIC);
+    long long r1 = fnNs(CLOCK_MONOTONIC_RAW);
+    return m - (r0 + r1) / 2;
+}
+
+static long long llQpcMinusRaw;    // applied to every QPC stamp (0 when QPC is RAW)
+
+struct STATS {
+    size_t n = 0;
+    double p50 = 0, p99 = 0, max = 0, min = 0, mean = 0;
+};
+
+static STATS fnStats(std::vector<double> v)
+{
+    STATS s;
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    s.n = v.size();
+    s.p50 = v[v.size() / 2];
+    s.p99 = v[(v.size() * 99) / 100];
+    s.max = v.back();
+    s.min = v.front();
+    double d = 0;
+    for (double x : v)
+        d += x;
+    s.mean = d / (double)v.size();
+    return s;
+}
+
+static std::string fnJsonStats(const STATS &s)
+{
+    return fnFmt("{\"n\": %zu, \"p50\": %.4f, \"p99\": %.4f, \"max\": %.4f, \"min\": %.4f, \"mean\": %.4f}",
+                 s.n, s.p50, s.p99, s.max, s.min, s.mean);
+}
+
+static double fnWireMs(int cBytes)
+{
+    return cBytes * BENCH_BITS_PER_CHAR / BENCH_BAUD * 1000.0;
+}
+
+// ------------------------------------------------------------ the stand-in infodriver
+
+struct WEVENT {
+    long long llQpcNs;
+    int iSlot;
+    char cText;            // first character of the text ('0' / '1'), 0 if empty
+};
+
+// The stand-in with a reader thread that drains its output at all times (a
+// full pipe would stall it in the middle of an exchange).
+struct STANDIN {
+    HOSTPROC hp{};
+    int iDevice = 0;
+    std::thread th;
+    std::mutex mx;                  // guards everything below
+    std::condition_variable cv;
+    std::vector<WEVENT> vW;         // tally writes (slots 1..128) since fnSiClear
+    unsigned long long ullTallyReads = 0, ullTallyWrites = 0, ullOtherWrites = 0;
+    std::deque<std::string> dqAnswers;
+    std::vector<std::string> vDump;
+    long long llHookedNs = 0;       // CLOCK_MONOTONIC when "hooked" was read; 0: not yet
+    int fEnd = 0;
+};
+
+static void fnSiReader(STANDIN *psi)
+{
+    char acLine[4096];
+    for (;;) {
+        int r = hpReadLine(&psi->hp, acLine, sizeof acLine, 500);
+        if (r == 0)
+            continue;
+        std::lock_guard<std::mutex> lk(psi->mx);
+        if (r < 0) {
+            psi->fEnd = 1;
+            psi->cv.notify_all();
+            return;
+        }
+        if (acLine[0] == 'W' && acLine[1] == ' ') {
+            unsigned long long ullUs;
+            int iSlot, fNow, n = 0;
+            if (sscanf(acLine + 2, "%llu %d %d %n", &ullUs, &iSlot, &fNow, &n) >= 3) {
+                if (iSlot >= 1 && iSlot <= 128) {
+                    WEVENT e;
+                    e.llQpcNs = (long long)ullUs * 1000;
+                    e.iSlot = iSlot;
+                    e.cText = n > 0 ? acLine[2 + n] : 0;
+                    psi->vW.push_back(e);
+                    psi->ullTallyWrites++;
+                } else {
+                    psi->ullOtherWrites++;
+                }
+            }
+        } else if (acLine[0] == 'R' && acLine[1] == ' ') {
+            unsigned long long ullUs;
+            int iSlot;
+            if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128)
+                psi->ullTallyReads++;
+        } else if (strncmp(acLine, "hooked", 6) == 0) {
+            psi->llHookedNs = fnNs(CLOCK_MONOTONIC);
+        } else if (strncmp(acLine, "slot ", 5) == 0) {
+            psi->vDump.push_back(acLine);
+        } else if (strncmp(acLine, "ok", 2) == 0 || strncmp(acLine, "err", 3) == 0) {
+            psi->dqAnswers.push_back(acLine);
+        }
+        psi->cv.notify_all();
+    }
+}
+
+static int fnSiStart(STANDIN *psi, int iDevice)
+{
+    std::string sDev = std::to_string(iDevice);
+    const char *apszArgs[] = { sDev.c_str(), nullptr };
+    char acLine[4096];
+    psi->iDevice = iDevice;
+    if (hpSpawnWine(&psi->hp, harness::WinBuild().c_str(), "infodrv.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0) {
+        fnFail("infodrv.exe %d did not start: %s", iDevice, strerror(errno));
+        return -1;
+    }
+    if (hpReadLineStarting(&psi->hp, "ready ", acLine, sizeof acLine, WAIT_LONG_MS) != 1) {
+        fnFail("infodrv.exe %d printed no ready line", iDevice);
+        hpRelease(&psi->hp);
+        return -1;
+    }
+    psi->th = std::thread(fnSiReader, psi);
+    return 0;
+}
+
+// One command; its answer line, or "" after the time-out.
+static std::string fnSiCmd(STANDIN *psi, const std::string &sCmd, int iTimeoutMs = 20000)
+{
+    std::unique_lock<std::mutex> lk(psi->mx);
+    psi->dqAnswers.clear();
+    psi->vDump.clear();
+    if (hpWriteLine(&psi->hp, sCmd.c_str()) != 0)
+        return "";
+    if (!psi->cv.wait_for(lk, std::chrono::milliseconds(iTimeoutMs),
+                          [&] { return !psi->dqAnswers.empty() || psi->fEnd; }) ||
+        psi->dqAnswers.empty())
+        return "";
+    std::string s = psi->dqAnswers.front();
+    psi->dqAnswers.pop_front();
+    return s;
+}
+
+static void fnSiClear(STANDIN *psi)
+{
+    std::lock_guard<std::mutex> lk(psi->mx);
+    psi->vW.clear();
+}
+
+// Waits until at least cWrites tally writes arrived since fnSiClear; copies them.
+static int fnSiWaitWrites(STANDIN *psi, size_t cWrites, int iTimeoutMs, std::vector<WEVENT> *pv)
+{
+    std::unique_lock<std::mutex> lk(psi->mx);
+    int f = psi->cv.wait_for(lk, std::chrono::milliseconds(iTimeoutMs),
+                             [&] { return psi->vW.size() >= cWrites || psi->fEnd; }) && psi->vW.size() >= cWrites;
+    if (pv != nullptr)
+        *pv = psi->vW;
+    return f;
+}
+
+// The texts of slots 1..128 as '0'/'1' (' ' for empty); "" if no answer.
+static std::string fnSiTally(STANDIN *psi)
+{
+    if (fnSiCmd(psi, "dump 1 128") != "ok")
+        return "";
+    std::string s(128, ' ');
+    std::lock_guard<std::mutex> lk(psi->mx);
+    for (const std::string &l : psi->vDump) {
+        int iSlot, n = 0;
+        if (sscanf(l.c_str(), "slot %d %n", &iSlot, &n) >= 1 && iSlot >= 1 && iSlot <= 128 && n > 0)
+            s[(size_t)iSlot - 1] = l[(size_t)n];
+    }
+    return s;
+}
+
+static void fnSiStop(STANDIN *psi)
+{
+    if (psi->hp.pid <= 0)
+        return;
+    hpWriteLine(&psi->hp, "quit");
+    hpCloseStdin(&psi->hp);
+    int iExit;
+    if (!hpWaitExit(&psi->hp, 10000, &iExit))
+        hpKill(&psi->hp);
+    if (psi->th.joinable())
+        psi->th.join();
+    hpRelease(&psi->hp);
+}
+
+// ------------------------------------------------------------ maps
+
+static std::string fnMapSlots(const uint8_t abMap[16])
+{
+    std::string s(128, '0');
+    for (int x = 0; x < 16; x++)
+        for (int i = 0; i < 8; i++)
+            if (abMap[x] & (1u << i))
+                s[(size_t)(8 * x + i)] = '1';
+    return s;
+}
+
+static int fnDiffBits(const uint8_t abA[16], const uint8_t abB[16])
+{
+    int c = 0;
+    for (int x = 0; x < 16; x++)
+        c += __builtin_popcount((unsigned)(abA[x] ^ abB[x]));
+    return c;
+}
+
+static int fnDiffBytes(const uint8_t abA[16], const uint8_t abB[16])
+{
+    int c = 0;
+    for (int x = 0; x < 16; x++)
+        c += abA[x] != abB[x];
+    return c;
+}
+
+// The kinds of frame measured. A map's frame carries its non-zero bytes only.
+struct CASE {
+    const char *pszKey;
+    const char *pszName;
+    uint8_t bA, bB;        // the two values that alternate
+    int fAllBytes;         // all 16 map bytes (else map byte 0 alone)
+};
+
+static const CASE aCases[] = {
+    { "one_byte",        "(a) 1 map byte, 1 slot flips",     0x01, 0x03, 0 },
+    { "all_bytes",       "(b) 16 map bytes, 16 slots flip",  0x01, 0x03, 1 },
+    { "all_bytes_all",   "(b') 16 map bytes, 128 slots flip", 0x55, 0xAA, 1 },
+    { "identical",       "(c) identical frame",              0x55, 0x55, 1 },
+};
+#define CASE_IDENTICAL 3
+
+static void fnCaseMap(const CASE &c, int fB, uint8_t abMap[16])
+{
+    memset(abMap, 0, 16);
+    for (int x = 0; x < (c.fAllBytes ? 16 : 1); x++)
+        abMap[x] = fB ? c.bB : c.bA;
+}
+
+// Frames per case: the quick run keeps the costly all-bytes cases short.
+static int fnCaseFrames(const CASE &c)
+{
+    return fQuick && c.fAllBytes && c.bA != c.bB ? 20 : iFrames;
+}
+
+static int fnFrameBytes(const uint8_t abMap[16])
+{
+    uint8_t ab[22];
+    return (int)msEncodeTally(abMap, ab);
+}
+
+// ------------------------------------------------------------ /proc
+
+static int fnCpuTicks(pid_t pid, unsigned long long *pull)
+{
+    char acPath[64], ac[1024];
+    snprintf(acPath, sizeof acPath, "/proc/%d/stat", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f == nullptr)
+        return -1;
+    size_t n = fread(ac, 1, sizeof ac - 1, f);
+    fclose(f);
+    ac[n] = 0;
+    char *p = strrchr(ac, ')');
+    if (p == nullptr)
+        return -1;
+    // After the command: state (field 3) ... utime is field 14, stime 15.
+    unsigned long long ullU = 0, ullS = 0;
+    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &ullU, &ullS) != 2)
+        return -1;
+    *pull = ullU + ullS;
+    return 0;
+}
+
+static long fnRssKb(pid_t pid)
+{
+    char acPath[64], ac[256];
+    snprintf(acPath, sizeof acPath, "/proc/%d/status", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    long l = -1;
+    if (f == nullptr)
+        return -1;
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        if (sscanf(ac, "VmRSS: %ld", &l) == 1)
+            break;
+    fclose(f);
+    return l;
+}
+
+static std::string fnProcComm(pid_t pid)
+{
+    char acPath[64], ac[64] = "";
+    snprintf(acPath, sizeof acPath, "/proc/%d/comm", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f != nullptr) {
+        if (fgets(ac, sizeof ac, f) == nullptr)
+            ac[0] = 0;
+        fclose(f);
+    }
+    ac[strcspn(ac, "\n")] = 0;
+    return ac;
+}
+
+// The wineserver of our prefix: its working directory is the server
+// directory named after the prefix's device and inode.
+static pid_t fnWineserverPid(void)
+{
+    const char *pszPrefix = getenv("WINEPREFIX");
+    struct stat st;
+    if (pszPrefix == nullptr || stat(pszPrefix, &st) != 0)
+        return 0;
+    char acTail[64];
+    snprintf(acTail, sizeof acTail, "/server-%llx-%llx", (unsigned long long)st.st_dev,
+             (unsigned long long)st.st_ino);
+    DIR *d = opendir("/proc");
+    pid_t pidFound = 0;
+    if (d == nullptr)
+        return 0;
+    while (struct dirent *e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        char acLink[300], acCwd[PATH_MAX];
+        snprintf(acLink, sizeof acLink, "/proc/%s/cwd", e->d_name);
+        ssize_t n = readlink(acLink, acCwd, sizeof acCwd - 1);
+        if (n <= 0)
+            continue;
+        acCwd[n] = 0;
+        size_t cbTail = strlen(acTail);
+        if ((size_t)n >= cbTail && strcmp(acCwd + n - cbTail, acTail) == 0 &&
+            fnProcComm(atoi(e->d_name)).find("wineserver") != std::string::npos) {
+            pidFound = atoi(e->d_name);
+            break;
+        }
+    }
+    closedir(d);
+    return pidFound;
+}
+
+// ------------------------------------------------------------ machine
+
+static std::string fnCmdOutput(const std::string &sCmd)
+{
+    FILE *f = popen(sCmd.c_str(), "r");
+    std::string s;
+    if (f == nullptr)
+        return s;
+    char ac[512];
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        s += ac;
+    pclose(f);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+static std::string fnMachine(void)
+{
+    std::string sModel = "?";
+    long lMemKb = 0;
+    FILE *f = fopen("/proc/cpuinfo", "r");
+    char ac[512];
+    if (f != nullptr) {
+        while (fgets(ac, sizeof ac, f) != nullptr)
+            if (strncmp(ac, "model name", 10) == 0) {
+                const char *p = strchr(ac, ':');
+                sModel = p ? p + 2 : ac;
+                sModel.erase(sModel.find_last_not_of("\n ") + 1);
+                break;
+            }
+        fclose(f);
+    }
+    f = fopen("/proc/meminfo", "r");
+    if (f != nullptr) {
+        while (fgets(ac, sizeof ac, f) != nullptr)
+            if (sscanf(ac, "MemTotal: %ld", &lMemKb) == 1)
+                break;
+        fclose(f);
+    }
+    const char *pszWine = getenv("WINE");
+    std::string sWine = pszWine ? fnCmdOutput(std::string("'") + pszWine + "' --version 2>/dev/null") : "?";
+    long lCores = sysconf(_SC_NPROCESSORS_ONLN);
+    std::string sArch = getenv("MIXTALLY_ARCH") ? getenv("MIXTALLY_ARCH") : "?";
+    std::string sLoad = fnCmdOutput("cut -d' ' -f1-3 /proc/loadavg");
+    fnJson("machine", fnFmt("{\"nproc\": %ld, \"cpu\": %s, \"mem_kb\": %ld, \"wine\": %s, \"arch\": %s, "
+                            "\"loadavg_at_start\": %s}",
+                            lCores, fnJsonStr(sModel).c_str(), lMemKb, fnJsonStr(sWine).c_str(),
+                            fnJsonStr(sArch).c_str(), fnJsonStr(sLoad).c_str()));
+    return fnFmt("machine: %ld cores, %s, %.1f GiB, %s, %s build; load average at start %s", lCores,
+                 sModel.c_str(), lMemKb / 1048576.0, sWine.c_str(), sArch.c_str(), sLoad.c_str());
+}
+
+// ------------------------------------------------------------ clock check
+
+struct CLOCKCHECK {
+    int fOk = 0;
+    long long llQpcMinusRaw = 0;    // best bracket's midpoint
+    long long llHalfWidth = 0;      // and its half width
+    long long llQpcMinusMono = 0;
+    long long llRawSpreadNs = 0;    // spread of QPC-RAW over the 20 tightest brackets
+    int cSamples = 0;
+};
+
+// Brackets probe readings of QPC between host readings of RAW and MONOTONIC.
+static CLOCKCHECK fnClockCheck(int cSamples)
+{
+    CLOCKCHECK cc;
+    HOSTPROC hp{};
+    const char *apszArgs[] = { "clock", nullptr };
+    char acLine[256];
+    if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0 ||
+        hpReadLineStarting(&hp, "freq ", acLine, sizeof acLine, WAIT_LONG_MS) != 1) {
+        fnFail("benchprobe clock did not start");
+        hpRelease(&hp);
+        return cc;
+    }
+    struct SAMPLE { long long llWidth, llRaw, llMono; };
+    std::vector<SAMPLE> v;
+    for (int i = 0; i < cSamples; i++) {
+        long long r0 = fnNs(CLOCK_MONOTONIC_RAW), m0 = fnNs(CLOCK_MONOTONIC);
+        if (hpWriteLine(&hp, "t") != 0 || hpReadLineStarting(&hp, "qpc_ns ", acLine, sizeof acLine, 10000) != 1)
+            break;
+        long long m1 = fnNs(CLOCK_MONOTONIC), r1 = fnNs(CLOCK_MONOTONIC_RAW);
+        long long llQpc = atoll(acLine + 7);
+        v.push_back({ r1 - r0, llQpc - (r0 + r1) / 2, llQpc - (m0 + m1) / 2 });
+    }
+    hpCloseStdin(&hp);
+    int iExit;
+    hpWaitExit(&hp, 10000, &iExit);
+    hpRelease(&hp);
+    if (v.size() < 20) {
+        fnFail("clock check: only %zu readings", v.size());
+        return cc;
+    }
+    std::sort(v.begin(), v.end(), [](const SAMPLE &a, const SAMPLE &b) { return a.llWidth < b.llWidth; });
+    cc.fOk = 1;
+    cc.cSamples = (int)v.size();
+    cc.llQpcMinusRaw = v[0].llRaw;
+    cc.llHalfWidth = v[0].llWidth / 2;
+    cc.llQpcMinusMono = v[0].llMono;
+    long long llLo = v[0].llRaw, llHi = v[0].llRaw;
+    for (size_t i = 0; i < 20; i++) {
+        llLo = std::min(llLo, v[i].llRaw);
+        llHi = std::max(llHi, v[i].llRaw);
+    }
+    cc.llRawSpreadNs = llHi - llLo;
+    return cc;
+}
+
+// ------------------------------------------------------------ the driver rig
+
+struct RIG {
+    harness::Install *pInst = nullptr;
+    MIXSIM *psim = nullptr;
+    STANDIN si;
+    HOSTPROC hpDrv{};
+    int fDrv = 0;
+    uint8_t abMap[16];     // the map the driver decoded last
+    int fFirst = 1;        // the next tally frame is the first since start-up
+};
+
+static int fnDriverStart(RIG *prig, long long *pllLaunchNs)
+{
+    std::vector<std::string> vEnv = prig->pInst->Env();
+    const char *apszEnv[] = { vEnv[0].c_str(), vEnv[1].c_str(), nullptr };
+    std::string sRun = harness::WinBuild() + "/winerun";
+    std::string sExe = harness::WinBin("mixtally.exe");
+    std::string sDev = std::to_string(BENCH_DEV_DRIVER);
+    const char *apszArgv[] = { sRun.c_str(), sExe.c_str(), sDev.c_str(), nullptr };
+    {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        prig->si.llHookedNs = 0;
+    }
+    msReset(prig->psim);
+    *pllLaunchNs = fnNs(CLOCK_MONOTONIC);
+    if (hpSpawn(&prig->hpDrv, apszArgv, apszEnv, prig->pInst->Dir().c_str(), HP_QUIET) != 0) {
+        fnFail("mixtally.exe did not start: %s", strerror(errno));
+        return -1;
+    }
+    prig->fDrv = 1;
+    prig->fFirst = 1;
+    memset(prig->abMap, 0xFF, sizeof prig->abMap);
+    return 0;
+}
+
+// Closes the driver the way the control system does (close message through
+// the hook window), so that it unhooks and closes its port.
+static void fnDriverStop(RIG *prig)
+{
+    if (!prig->fDrv)
+        return;
+    int iExit;
+    fnSiCmd(&prig->si, "close");
+    if (!hpWaitExit(&prig->hpDrv, 20000, &iExit)) {
+        fnFail("the driver did not end after the close message");
+        hpKill(&prig->hpDrv);
+    }
+    hpRelease(&prig->hpDrv);
+    prig->fDrv = 0;
+}
+
+// Sends a map; *pllDoneRaw: the simulator's done stamp on the RAW clock.
+static int fnSendMap(MIXSIM *psim, const uint8_t abMap[16], long long *pllDoneRaw)
+{
+    int64_t llDone = 0;
+    if (msSendMap(psim, abMap, &llDone) != 0)
+        return -1;
+    *pllDoneRaw = llDone - fnMonoMinusRaw();
+    return 0;
+}
+
+// Sends a map to the driver and waits for the writes it must cause; the
+// latency from the done stamp to the last write, in ms (-1: failed).
+static double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong)
+{
+    size_t cExpect = prig->fFirst ? 128 : (size_t)fnDiffBits(prig->abMap, abMap);
+    std::string sSlots = fnMapSlots(abMap);
+    std::vector<WEVENT> v;
+    long long llDone;
+    fnSiClear(&prig->si);
+    if (fnSendMap(prig->psim, abMap, &llDone) != 0) {
+        fnFail("pty write failed");
+        return -1;
+    }
+    if (!fnSiWaitWrites(&prig->si, cExpect, 20000, &v)) {
+        fnFail("frame lost: %zu of %zu slot writes within 20 s", v.size(), cExpect);
+        return -1;
+    }
+    for (const WEVENT &e : v)
+        if (e.cText != sSlots[(size_t)e.iSlot - 1])
+            (*pcWrong)++;
+    memcpy(prig->abMap, abMap, 16);
+    prig->fFirst = 0;
+    if (cExpect == 0)
+        return 0;
+    return (double)(v[cExpect - 1].llQpcNs - llQpcMinusRaw - llDone) / 1e6;
+}
+
+// ------------------------------------------------------------ sections
+
+struct LATROW {
+    int cBytes = 0, cReads = 0, cWrites = 0;
+    STATS st;
+    double dReadsMeasured = 0;
+};
+
+static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames)
+{
+    LATROW row;
+    uint8_t abA[16], abB[16];
+    int cWrong = 0;
+    fnCaseMap(c, 0, abA);
+    fnCaseMap(c, 1, abB);
+    row.cBytes = fnFrameBytes(abA);
+    row.cReads = 8 * fnDiffBytes(abA, abB);
+    row.cWrites = fnDiffBits(abA, abB);
+    // Start from map A, settled.
+    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
+        fnOneFrame(prig, abA, &cWrong);
+    unsigned long long ullReads0 = prig->si.ullTallyReads;
+    std::vector<double> v;
+    for (int i = 0; i < cFrames; i++) {
+        double d = fnOneFrame(prig, (i & 1) ? abA : abB, &cWrong);
+        if (d < 0)
+            break;
+        v.push_back(d);
+        usleep(5000);       // frames 5 ms apart, not back to back
+    }
+    {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        row.dReadsMeasured = v.empty() ? 0 : (double)(prig->si.ullTallyReads - ullReads0) / (double)v.size();
+    }
+    if (cWrong)
+        fnFail("%s: %d slot writes with the wrong text", c.pszKey, cWrong);
+    row.st = fnStats(v);
+    return row;
+}
+
+struct TPROW {
+    double dRate = 0;          // offered frames/s
+    int cFrames = 0, cArrived = 0, fBacklog = 0;
+    double dFirstP50 = 0, dLastP50 = 0, dMax = 0;
+};
+
+// Frames of case (a) at a fixed rate; matches the k-th write to the k-th frame.
+static TPROW fnPaced(RIG *prig, double dRate, int cFrames)
+{
+    TPROW row;
+    const CASE &c = aCases[0];
+    uint8_t abA[16], abB[16];
+    int cWrong = 0;
+    fnCaseMap(c, 0, abA);
+    fnCaseMap(c, 1, abB);
+    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
+        fnOneFrame(prig, abA, &cWrong);
+    row.dRate = dRate;
+    row.cFrames = cFrames;
+    std::vector<long long> vDone;
+    fnSiClear(&prig->si);
+    long long llT0 = fnNs(CLOCK_MONOTONIC) + 5000000;
+    for (int i = 0; i < cFrames; i++) {
+        long long llDue = llT0 + (long long)((double)i * 1e9 / dRate);
+        struct timespec ts = { (time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL) };
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+        }
+        long long llDone;
+        if (fnSendMap(prig->psim, (i & 1) ? abA : abB, &llDone) != 0)
+            break;
+        vDone.push_back(llDone);
+    }
+    memcpy(prig->abMap, (cFrames & 1) ? abB : abA, 16);
+    std::vector<WEVENT> v;
+    fnSiWaitWrites(&prig->si, (size_t)cFrames, 20000 + (int)(cFrames * 1000.0 / dRate), &v);
+    row.cArrived = (int)v.size();
+    std::vector<double> vLat;
+    for (size_t i = 0; i < v.size() && i < vDone.size(); i++) {
+        if (v[i].iSlot != 2 || v[i].cText != ((i & 1) ? '0' : '1'))
+            cWrong++;
+        vLat.push_back((double)(v[i].llQpcNs - llQpcMinusRaw - vDone[i]) / 1e6);
+    }
+    if (cWrong)
+        fnFail("paced %.0f/s: %d writes out of order or wrong", dRate, cWrong);
+    size_t q = vLat.size() / 5;
+    if (q > 0) {
+        row.dFirstP50 = fnStats(std::vector<double>(vLat.begin(), vLat.begin() + (long)q)).p50;
+        row.dLastP50 = fnStats(std::vector<double>(vLat.end() - (long)q, vLat.end())).p50;
+        row.dMax = fnStats(vLat).max;
+    }
+    // A backlog that grows shows as later frames waiting longer than early ones.
+    row.fBacklog = row.cArrived < cFrames || row.dLastP50 > row.dFirstP50 + 10.0;
+    return row;
+}
+
+// Frames back to back, as fast as the pty takes them: what the driver drains
+// per second when it never waits for the line.
+static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
+{
+    uint8_t abA[16], abB[16];
+    int cWrong = 0;
+    fnCaseMap(c, 0, abA);
+    fnCaseMap(c, 1, abB);
+    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
+        fnOneFrame(prig, abA, &cWrong);
+    std::vector<uint8_t> vb;
+    uint8_t ab[22];
+    for (int i = 0; i < cFrames; i++) {
+        size_t n = msEncodeTally((i & 1) ? abA : abB, ab);
+        vb.insert(vb.end(), ab, ab + n);
+    }
+    size_t cExpect = (size_t)cFrames * (size_t)fnDiffBits(abA, abB);
+    fnSiClear(&prig->si);
+    long long llStart = fnNs(CLOCK_MONOTONIC_RAW);
+    int64_t llDone;
+    *pfOk = 0;
+    if (msWrite(prig->psim, vb.data(), vb.size(), &llDone) != 0) {
+        fnFail("flood: pty write failed");
+        return 0;
+    }
+    memcpy(prig->abMap, (cFrames & 1) ? abB : abA, 16);
+    std::vector<WEVENT> v;
+    if (!fnSiWaitWrites(&prig->si, cExpect, 120000, &v)) {
+        fnFail("flood %s: %zu of %zu writes arrived", c.pszKey, v.size(), cExpect);
+        return 0;
+    }
+    std::string sSlots = fnSiTally(&prig->si);
+    if (sSlots != fnMapSlots(prig->abMap)) {
+        fnFail("flood %s: slots 1..128 differ from the last map", c.pszKey);
+        return 0;
+    }
+    *pfOk = 1;
+    double dS = (double)(v.back().llQpcNs - llQpcMinusRaw - llStart) / 1e9;
+    return dS > 0 ? cFrames / dS : 0;
+}
+
+struct IDLE {
+    double dDrvPct = -1, dSrvPct = -1, dSrvBasePct = -1, dInfoPct = -1;
+    long lRssKb = -1;
+    unsigned long long ullPolls = 0, ullAcks = 0;
+};
+
+static double fnPct(unsigned long long ullTicks, double dS)
+{
+    return (double)ullTicks / (double)sysconf(_SC_CLK_TCK) / dS * 100.0;
+}
+
+// CPU of one or two processes over a window of iSeconds.
+static void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double *pdA, double *pdB, double *pdC)
+{
+    unsigned long long a0 = 0, b0 = 0, c0 = 0, a1 = 0, b1 = 0, c1 = 0;
+    int fA = pidA > 0 && fnCpuTicks(pidA, &a0) == 0;
+    int fB = pidB > 0 && fnCpuTicks(pidB, &b0) == 0;
+    int fC = pidC > 0 && fnCpuTicks(pidC, &c0) == 0;
+    long long llT0 = fnNs(CLOCK_MONOTONIC);
+    sleep((unsigned)iSeconds);
+    fA = fA && fnCpuTicks(pidA, &a1) == 0;
+    fB = fB && fnCpuTicks(pidB, &b1) == 0;
+    fC = fC && fnCpuTicks(pidC, &c1) == 0;
+    double dS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
+    *pdA = fA ? fnPct(a1 - a0, dS) : -1;
+    if (pdB)
+        *pdB = fB ? fnPct(b1 - b0, dS) : -1;
+    if (pdC)
+        *pdC = fC ? fnPct(c1 - c0, dS) : -1;
+}
+
+struct INPROC {
+    STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;
+    double dWrites = 0;
+    int cFrames = 0;
+};
+
+// ------------------------------------------------------------ main
+
+static void fnUsage(void)
+{
+    fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--json-dir DIR]\n");
+}
+
+int main(int argc, char **argv)
+{
+    for (int i = 1; i < argc; i++) {
+        if (strcmp(argv[i], "--quick") == 0) {
+            fQuick = 1;
+            iFrames = 50;
+            iIdleS = 5;
+            iStartRuns = 1;
+            iExchanges = 300;
+        } else if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
+            iFrames = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
+            iIdleS = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--json-dir") == 0 && i + 1 < argc) {
+            sJsonDir = argv[++i];
+        } else {
+            fnUsage();
+            return 2;
+        }
+    }
+    if (iFrames < 10 || iIdleS < 1) {
+        fnUsage();
+        return 2;
+    }
+    std::string sWhy;
+    if (!harness::Ready(&sWhy)) {
+        fprintf(stderr, "mixbench: rig not usable: %s\n", sWhy.c_str());
+        return 1;
+    }
+    if (sJsonDir.empty())
+        sJsonDir = std::string(getenv("MIXTALLY_BUILD") ? getenv("MIXTALLY_BUILD") : ".") + "/bench";
+    long long llRunStart = fnNs(CLOCK_MONOTONIC);
+    char acStamp[32], acIso[32];
+    time_t tNow = time(nullptr);
+    struct tm tmNow;
+    gmtime_r(&tNow, &tmNow);
+    strftime(acStamp, sizeof acStamp, "%Y%m%dT%H%M%SZ", &tmNow);
+    strftime(acIso, sizeof acIso, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
+    fnJson("utc", fnJsonStr(acIso));
+    fnJson("mode", fnJsonStr(fQuick ? "quick" : "full"));
+    std::string sMachine = fnMachine();
+
+    // ---- clocks
+    fnNote("clock check");
+    CLOCKCHECK ccStart = fnClockCheck(fQuick ? 100 : 300);
+    // QPC is taken as RAW itself when the bracket cannot tell them apart;
+    // otherwise the measured offset is applied to every QPC stamp.
+    if (ccStart.fOk && llabs(ccStart.llQpcMinusRaw) > ccStart.llHalfWidth + 2000)
+        llQpcMinusRaw = ccStart.llQpcMinusRaw;
+
+    // ---- the driver rig
+    RIG rig;
+    harness::Install inst;
+    rig.pInst = &inst;
+    inst.DevFile(BENCH_DEV_DRIVER, harness::DevFileFor(BENCH_COM_DRIVER));
+    inst.DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
+    char acErr[256] = "";
+    rig.psim = msOpen(BENCH_COM_DRIVER, nullptr, acErr, sizeof acErr);
+    if (rig.psim == nullptr) {
+        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", BENCH_COM_DRIVER, acErr);
+        return 1;
+    }
+    if (fnSiStart(&rig.si, BENCH_DEV_DRIVER) != 0)
+        return 1;
+
+    // ---- start-up
+    fnNote("start-up x%d", iStartRuns);
+    std::vector<double> vHook, vByte, vPoll;
+    for (int r = 0; r < iStartRuns; r++) {
+        long long llLaunch;
+        if (r > 0)
+            fnDriverStop(&rig);
+        if (fnDriverStart(&rig, &llLaunch) != 0)
+            return 1;
+        if (msWaitKind(rig.psim, MSK_POLL, 1, WAIT_LONG_MS) != 1) {
+            fnFail("no poll within %d s of the launch", WAIT_LONG_MS / 1000);
+            return 1;
+        }
+        uint8_t b;
+        int64_t llByte = 0;
+        std::vector<MSMSG> vm(64);
+        vm.resize(msGetMessages(rig.psim, 0, vm.data(), vm.size()));
+        msGetBytes(rig.psim, 0, &b, &llByte, 1);
+        for (const MSMSG &m : vm)
+            if (m.iKind == MSK_POLL) {
+                vPoll.push_back((double)(m.llNs - llLaunch) / 1e6);
+                break;
+            }
+        vByte.push_back((double)(llByte - llLaunch) / 1e6);
+        std::lock_guard<std::mutex> lk(rig.si.mx);
+        if (rig.si.llHookedNs)
+            vHook.push_back((double)(rig.si.llHookedNs - llLaunch) / 1e6);
+    }
+    pid_t pidDrv = rig.hpDrv.pid;
+    std::string sDrvComm = fnProcComm(pidDrv);
+    STATS stHook = fnStats(vHook), stByte = fnStats(vByte), stPoll = fnStats(vPoll);
+    // The link must be up (an acknowledge seen) before anything is timed.
+    msWaitKind(rig.psim, MSK_POLL, 2, WAIT_LONG_MS);
+
+    // ---- latency
+    LATROW aRows[4];
+    for (int i = 0; i < 3; i++) {
+        fnNote("latency %s x%d", aCases[i].pszKey, fnCaseFrames(aCases[i]));
+        aRows[i] = fnLatency(&rig, aCases[i], fnCaseFrames(aCases[i]));
+    }
+
+    // ---- throughput
+    fnNote("throughput");
+    int fFloodOkA = 0, fFloodOkB = 0;
+    double dFloodA = fnFlood(&rig, aCases[0], fQuick ? 100 : 1000, &fFloodOkA);
+    double dFloodB = fnFlood(&rig, aCases[1], fQuick ? 20 : 200, &fFloodOkB);
+    // Paced runs at fractions of what the flood drained, up to the line's
+    // own maximum; the first run that loses a frame or backs up ends it.
+    static const double adShare[] = { 0.5, 0.7, 0.85, 1.0, 1.2 };
+    double dLineMaxA = BENCH_BAUD / BENCH_BITS_PER_CHAR / 7.0;
+    std::vector<TPROW> vTp;
+    double dSustained = 0;
+    for (double dShare : adShare) {
+        double dRate = std::min(dLineMaxA, std::max(1.0, (double)(long)(dFloodA * dShare)));
+        if (!vTp.empty() && dRate <= vTp.back().dRate)
+            break;
+        int cFrames = fQuick ? 30 : std::max(100, std::min(1500, (int)(dRate * 10)));
+        TPROW row = fnPaced(&rig, dRate, cFrames);
+        vTp.push_back(row);
+        fnNote("  %.0f/s: %d/%d arrived, p50 first %.2f last %.2f ms%s", dRate, row.cArrived, row.cFrames,
+               row.dFirstP50, row.dLastP50, row.fBacklog ? " (backlog)" : "");
+        if (row.cArrived < row.cFrames) {
+            fnFail("paced %.0f/s: %d of %d frames lost", dRate, row.cFrames - row.cArrived, row.cFrames);
+            break;
+        }
+        if (row.fBacklog)
+            break;
+        dSustained = dRate;
+    }
+    std::string sAfter = fnSiTally(&rig.si);
+    if (sAfter != fnMapSlots(rig.abMap))
+        fnFail("after the paced runs slots 1..128 differ from the last map");
+
+    // ---- idle
+    fnNote("idle %d s with the driver", iIdleS);
+    IDLE idle;
+    pid_t pidSrv = fnWineserverPid();
+    MSSTATS ms0, ms1;
+    msGetStats(rig.psim, &ms0);
+    fnCpuWindow(pidDrv, pidSrv, rig.si.hp.pid, iIdleS, &idle.dDrvPct, &idle.dSrvPct, &idle.dInfoPct);
+    msGetStats(rig.psim, &ms1);
+    idle.ullPolls = ms1.aullKind[MSK_POLL] - ms0.aullKind[MSK_POLL];
+    idle.ullAcks = ms1.ullAcks - ms0.ullAcks;
+    idle.lRssKb = fnRssKb(pidDrv);
+    fnDriverStop(&rig);
+    fnNote("idle %d s without the driver", iIdleS);
+    fnCpuWindow(pidSrv, 0, 0, iIdleS, &idle.dSrvBasePct, nullptr, nullptr);
+    fnSiStop(&rig.si);
+    msClose(rig.psim);
+    rig.psim = nullptr;
+
+    // ---- platform floor: bare exchanges against a stand-in of its own
+    fnNote("bare exchanges x%d", iExchanges);
+    STATS stGet, stSet;
+    {
+        STANDIN si;
+        if (fnSiStart(&si, BENCH_DEV_FLOOR) == 0) {
+            std::vector<std::string> vLines;
+            std::string sDev = std::to_string(BENCH_DEV_FLOOR), sN = std::to_string(iExchanges);
+            int iExit = harness::RunTool("benchprobe.exe", { "exchange", sDev, sN }, &vLines, 300000);
+            for (const std::string &l : vLines) {
+                char acName[16];
+                STATS s;
+                if (sscanf(l.c_str(), "stat %15s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max,
+                           &s.mean) == 6) {
+                    // The probe prints microseconds; the table is in ms.
+                    s.p50 /= 1000; s.p99 /= 1000; s.max /= 1000; s.mean /= 1000;
+                    (strcmp(acName, "getslot") == 0 ? stGet : stSet) = s;
+                }
+            }
+            if (iExit != 0 || stGet.n == 0 || stSet.n == 0)
+                fnFail("benchprobe exchange failed (exit %d)", iExit);
+            fnSiStop(&si);
+        }
+    }
+
+    // ---- driver cost per frame, in-process
+    INPROC aIn[4];
+    std::vector<std::pair<std::string, STATS>> vParts;
+    {
+        STANDIN si;
+        MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
+        HOSTPROC hp{};
+        char acLine[512];
+        int fUp = 0;
+        if (psim == nullptr)
+            fnFail("simulator on COM%d: %s", BENCH_COM_INPROC, acErr);
+        else if (fnSiStart(&si, BENCH_DEV_INPROC) == 0) {
+            std::string sDev = std::to_string(BENCH_DEV_INPROC);
+            std::string sFile = harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC));
+            const char *apszArgs[] = { "frame", sDev.c_str(), sFile.c_str(), nullptr };
+            if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                            HP_STDIN | HP_STDOUT) == 0) {
+                while (hpReadLine(&hp, acLine, sizeof acLine, WAIT_LONG_MS) == 1) {
+                    char acName[32];
+                    STATS s;
+                    if (sscanf(acLine, "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max,
+                               &s.mean) == 6) {
+                        s.p50 /= 1000; s.p99 /= 1000; s.max /= 1000; s.mean /= 1000;
+                        vParts.push_back(std::make_pair(std::string(acName), s));
+                        continue;
+                    }
+                    if (strcmp(acLine, "ready") == 0)
+                        fUp = 1;
+                    break;
+                }
+                if (!fUp)
+                    fnFail("benchprobe frame: %s", acLine);
+            }
+        }
+        uint8_t abPrev[16];
+        memset(abPrev, 0xFF, sizeof abPrev);
+        int fFirst = 1;
+        for (int k = 0; fUp && k < 4; k++) {
+            const CASE &c = aCases[k];
+            int cFrames = fnCaseFrames(c);
+            fnNote("in-process %s x%d", c.pszKey, cFrames);
+            std::vector<double> vBusy, vLastToEnd, vDoneToLast, vDoneToEnd, vNot;
+            double dWrites = 0;
+            uint8_t abA[16], abB[16];
+            fnCaseMap(c, 0, abA);
+            fnCaseMap(c, 1, abB);
+            for (int i = -1; i < cFrames; i++) {
+                const uint8_t *pb = (i & 1) ? abA : abB;
+                if (i == -1)
+                    pb = abA;       // settles the map (and the first, full publication)
+                if (i == -1 && !fFirst && memcmp(abPrev, abA, 16) == 0)
+                    continue;
+                size_t cExpect = fFirst ? 128 : (size_t)fnDiffBits(abPrev, pb);
+                fnSiClear(&si);
+                long long llDone;
+                if (fnSendMap(psim, pb, &llDone) != 0 ||
+                    hpReadLineStarting(&hp, "F ", acLine, sizeof acLine, 20000) != 1) {
+                    fnFail("in-process %s: no decode reported", c.pszKey);
+                    fUp = 0;
+                    break;
+                }
+                unsigned long long ullFirst, ullLast, ullEnd, ullBusy;
+                unsigned uNot;
+                unsigned long ulWrites;
+                if (sscanf(acLine, "F %llu %llu %llu %llu %u %lu", &ullFirst, &ullLast, &ullEnd, &ullBusy, &uNot,
+                           &ulWrites) != 6 || ulWrites != cExpect) {
+                    fnFail("in-process %s: '%s', %zu writes expected", c.pszKey, acLine, cExpect);
+                    fUp = 0;
+                    break;
+                }
+                // The stand-in's output must be read before it can fill the pipe.
+                fnSiWaitWrites(&si, cExpect, 20000, nullptr);
+                memcpy(abPrev, pb, 16);
+                fFirst = 0;
+                if (i < 0)
+                    continue;
+                vBusy.push_back((double)ullBusy / 1e6);
+                vLastToEnd.push_back((double)(ullEnd - ullLast) / 1e6);
+                vDoneToLast.push_back((double)((long long)ullLast - llQpcMinusRaw - llDone) / 1e6);
+                vDoneToEnd.push_back((double)((long long)ullEnd - llQpcMinusRaw - llDone) / 1e6);
+                vNot.push_back(uNot);
+                dWrites += (double)ulWrites;
+                usleep(5000);
+            }
+            aIn[k].cFrames = (int)vBusy.size();
+            aIn[k].stBusy = fnStats(vBusy);
+            aIn[k].stLastToEnd = fnStats(vLastToEnd);
+            aIn[k].stDoneToLast = fnStats(vDoneToLast);
+            aIn[k].stDoneToEnd = fnStats(vDoneToEnd);
+            aIn[k].stNotifies = fnStats(vNot);
+            aIn[k].dWrites = vBusy.empty() ? 0 : dWrites / (double)vBusy.size();
+        }
+        if (hp.pid > 0) {
+            hpWriteLine(&hp, "quit");
+            hpCloseStdin(&hp);
+            int iExit;
+            if (!hpWaitExit(&hp, 20000, &iExit))
+                hpKill(&hp);
+            hpRelease(&hp);
+        }
+        fnSiStop(&si);
+        if (psim != nullptr)
+            msClose(psim);
+    }
+
+    fnNote("clock check again");
+    CLOCKCHECK ccEnd = fnClockCheck(fQuick ? 100 : 300);
+    double dRunS = (double)(fnNs(CLOCK_MONOTONIC) - llRunStart) / 1e9;
+
+    // ------------------------------------------------------------ the table
+    std::string sOut;
+    auto out = [&](const std::string &s) { sOut += s + "\n"; };
+    out(fnFmt("mixtally benchmark, %s, %s run (%d frames per latency case), %.0f s", acIso,
+              fQuick ? "quick" : "full", iFrames, dRunS));
+    out(sMachine);
+    out(fnFmt("clocks: QPC - CLOCK_MONOTONIC_RAW = %+.1f us (bracket +-%.1f us, spread %.1f us over the 20 "
+              "tightest of %d readings), at the end %+.1f us (+-%.1f); QPC - CLOCK_MONOTONIC = %+.3f ms, at the "
+              "end %+.3f ms. QPC stamps used %s.",
+              ccStart.llQpcMinusRaw / 1e3, ccStart.llHalfWidth / 1e3, ccStart.llRawSpreadNs / 1e3,
+              ccStart.cSamples, ccEnd.llQpcMinusRaw / 1e3, ccEnd.llHalfWidth / 1e3, ccStart.llQpcMinusMono / 1e6,
+              ccEnd.llQpcMinusMono / 1e6,
+              llQpcMinusRaw ? fnFmt("with %+.1f us applied", llQpcMinusRaw / 1e3).c_str()
+                            : "as CLOCK_MONOTONIC_RAW (no offset applied)"));
+    out("");
+    double dExch = stGet.p50, dExchSet = stSet.p50;
+    out(fnFmt("%-36s %5s %7s %9s %8s %8s %8s %7s %8s %7s", "TALLY LATENCY (last byte -> last slot write)",
+              "bytes", "wire", "exch R+W", "p50", "p99", "max", "p50/wire", "floor", "over"));
+    std::string sJsonLat;
+    for (int i = 0; i < 3; i++) {
+        const LATROW &r = aRows[i];
+        double dWire = fnWireMs(r.cBytes);
+        double dFloor = dWire + r.cReads * dExch + r.cWrites * dExchSet;
+        double dTotal = dWire + r.st.p50;
+        out(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %6.0f%%", aCases[i].pszName,
+                  r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max, r.st.p50 / dWire, dFloor,
+                  (dTotal - dFloor) / dFloor * 100.0));
+        if (!sJsonLat.empty())
+            sJsonLat += ", ";
+        sJsonLat += fnFmt("\"%s\": {\"bytes\": %d, \"wire_ms\": %.4f, \"reads\": %d, \"writes\": %d, "
+                          "\"reads_measured_per_frame\": %.2f, \"latency_ms\": %s, \"floor_ms\": %.4f, "
+                          "\"overhead_pct\": %.1f}",
+                          aCases[i].pszKey, r.cBytes, dWire, r.cReads, r.cWrites, r.dReadsMeasured,
+                          fnJsonStats(r.st).c_str(), dFloor, (dTotal - dFloor) / dFloor * 100.0);
+    }
+    out(fnFmt("%-36s %5d %6.2fms %4d+%-4d   nothing crosses a boundary: in-process cost %.3f ms p50 (below)",
+              aCases[CASE_IDENTICAL].pszName, 22, fnWireMs(22), 0, 0, aIn[CASE_IDENTICAL].stBusy.p50));
+    fnJson("latency", "{" + sJsonLat + "}");
+    out("  floor = wire time + reads x bare GETSLOT p50 + writes x bare SETSLOT p50; over = (wire + p50 - floor) / floor");
+    out("");
+    out(fnFmt("%-36s %8s %8s %8s %8s", "PLATFORM FLOOR (one bare exchange)", "p50", "p99", "max", "mean"));
+    out(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stGet.p50, stGet.p99,
+              stGet.max, stGet.mean));
+    out(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "SETSLOT request + nested reply", stSet.p50, stSet.p99,
+              stSet.max, stSet.mean));
+    fnJson("bare_exchange_ms", "{\"getslot\": " + fnJsonStats(stGet) + ", \"setslot\": " + fnJsonStats(stSet) + "}");
+    out("");
+    out(fnFmt("%-36s %8s %8s %8s %9s %9s %6s %7s", "DRIVER COST PER FRAME (in-process)", "p50", "p99", "max",
+              "byte->ntf", "byte->end", "notif", "reads%"));
+    std::string sJsonIn;
+    for (int k = 0; k < 4; k++) {
+        const INPROC &r = aIn[k];
+        uint8_t abA[16], abB[16];
+        fnCaseMap(aCases[k], 0, abA);
+        fnCaseMap(aCases[k], 1, abB);
+        double dReadsMs = 8 * fnDiffBytes(abA, abB) * dExch;
+        out(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %7.3fms %7.3fms %6.1f %6.0f%%", aCases[k].pszName, r.stBusy.p50,
+                  r.stBusy.p99, r.stBusy.max, r.stDoneToLast.p50, r.stDoneToEnd.p50, r.stNotifies.p50,
+                  r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0));
+        if (!sJsonIn.empty())
+            sJsonIn += ", ";
+        sJsonIn += fnFmt("\"%s\": {\"frames\": %d, \"busy_ms\": %s, \"last_notification_ms\": %s, "
+                         "\"last_byte_to_last_notification_ms\": %s, \"last_byte_to_end_ms\": %s, "
+                         "\"notifications\": %s, \"writes_per_frame\": %.2f, \"reads_share_pct\": %.1f}",
+                         aCases[k].pszKey, r.cFrames, fnJsonStats(r.stBusy).c_str(),
+                         fnJsonStats(r.stLastToEnd).c_str(), fnJsonStats(r.stDoneToLast).c_str(),
+                         fnJsonStats(r.stDoneToEnd).c_str(), fnJsonStats(r.stNotifies).c_str(), r.dWrites,
+                         r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0);
+    }
+    fnJson("in_process", "{" + sJsonIn + "}");
+    out("  p50..max: QPC around fnRxCommData summed over the notifications that carried the frame;");
+    out("  byte->ntf / byte->end: last byte written -> start of the decoding notification / its end (p50);");
+    out("  reads%: the frame's GETSLOT reads at the bare p50 cost, as a share of the p50 cost");
+    std::string sParts, sJsonParts;
+    for (const auto &pr : vParts) {
+        sParts += fnFmt(" %s %.3f/%.3fms", pr.first.c_str(), pr.second.p50, pr.second.p99);
+        if (!sJsonParts.empty())
+            sJsonParts += ", ";
+        sJsonParts += "\"" + pr.first + "\": " + fnJsonStats(pr.second);
+    }
+    out("  pieces timed alone in the same process (p50/p99):" + sParts);
+    fnJson("pieces_ms", "{" + sJsonParts + "}");
+    out("");
+    double dLineA = BENCH_BAUD / BENCH_BITS_PER_CHAR / 7.0, dLineB = BENCH_BAUD / BENCH_BITS_PER_CHAR / 22.0;
+    out("THROUGHPUT (changing frames, every write checked, slots 1..128 = last map at the end)");
+    out(fnFmt("  sustained (paced, no lost frame, no growing backlog): %.0f frames/s of type (a); line maximum "
+              "%.1f frames/s (%.0fx)",
+              dSustained, dLineA, dSustained / dLineA));
+    out(fnFmt("  flood, back to back: (a) %.0f frames/s [line max %.1f], (b) %.0f frames/s [line max %.1f]%s",
+              dFloodA, dLineA, dFloodB, dLineB, fFloodOkA && fFloodOkB ? "" : "  (FAILED)"));
+    std::string sRates, sJsonTp;
+    for (const TPROW &r : vTp) {
+        sRates += fnFmt(" %.0f/s:%.1f->%.1fms%s", r.dRate, r.dFirstP50, r.dLastP50, r.fBacklog ? "(backlog)" : "");
+        if (!sJsonTp.empty())
+            sJsonTp += ", ";
+        sJsonTp += fnFmt("{\"rate\": %.0f, \"frames\": %d, \"arrived\": %d, \"first_fifth_p50_ms\": %.3f, "
+                         "\"last_fifth_p50_ms\": %.3f, \"max_ms\": %.3f, \"backlog\": %d}",
+                         r.dRate, r.cFrames, r.cArrived, r.dFirstP50, r.dLastP50, r.dMax, r.fBacklog);
+    }
+    out("  paced runs (p50 latency first fifth -> last fifth):" + sRates);
+    fnJson("throughput", fnFmt("{\"sustained_fps\": %.0f, \"line_max_fps_7\": %.2f, \"line_max_fps_22\": %.2f, "
+                               "\"flood_fps_one_byte\": %.1f, \"flood_fps_all_bytes\": %.1f, \"paced\": [%s]}",
+                               dSustained, dLineA, dLineB, dFloodA, dFloodB, sJsonTp.c_str()));
+    out("");
+    out(fnFmt("IDLE (%d s, acknowledging mixer, no tally changes; %llu polls, %llu acks)", iIdleS, idle.ullPolls,
+              idle.ullAcks));
+    out(fnFmt("  mixtally.exe (pid %d, %s): %.2f%% of one core, VmRSS %ld kB", (int)pidDrv, sDrvComm.c_str(),
+              idle.dDrvPct, idle.lRssKb));
+    out(fnFmt("  wineserver: %.2f%% with the driver, %.2f%% without it -> %.2f%% attributable; stand-in "
+              "infodriver %.2f%%",
+              idle.dSrvPct, idle.dSrvBasePct, idle.dSrvPct - idle.dSrvBasePct, idle.dInfoPct));
+    fnJson("idle", fnFmt("{\"seconds\": %d, \"driver_cpu_pct\": %.3f, \"driver_rss_kb\": %ld, "
+                         "\"wineserver_cpu_pct\": %.3f, \"wineserver_cpu_pct_without_driver\": %.3f, "
+                         "\"standin_cpu_pct\": %.3f, \"polls\": %llu}",
+                         iIdleS, idle.dDrvPct, idle.lRssKb, idle.dSrvPct, idle.dSrvBasePct, idle.dInfoPct,
+                         idle.ullPolls));
+    out("");
+    out(fnFmt("START-UP (%d run%s; launch = spawn of the Wine loader)      p50        max", iStartRuns,
+              iStartRuns == 1 ? "" : "s"));
+    out(fnFmt("  launch -> infodriver hooked            %8.1fms %8.1fms", stHook.p50, stHook.max));
+    out(fnFmt("  launch -> first byte on the wire       %8.1fms %8.1fms", stByte.p50, stByte.max));
+    out(fnFmt("  launch -> first poll                   %8.1fms %8.1fms", stPoll.p50, stPoll.max));
+    fnJson("startup_ms", "{\"hooked\": " + fnJsonStats(stHook) + ", \"first_byte\": " + fnJsonStats(stByte) +
+                             ", \"first_poll\": " + fnJsonStats(stPoll) + "}");
+    fnJson("clocks", fnFmt("{\"qpc_minus_raw_ns\": %lld, \"bracket_half_ns\": %lld, \"spread_ns\": %lld, "
+                           "\"qpc_minus_raw_end_ns\": %lld, \"qpc_minus_mono_ns\": %lld, "
+                           "\"qpc_minus_mono_end_ns\": %lld, \"applied_ns\": %lld}",
+                           ccStart.llQpcMinusRaw, ccStart.llHalfWidth, ccStart.llRawSpreadNs, ccEnd.llQpcMinusRaw,
+                           ccStart.llQpcMinusMono, ccEnd.llQpcMinusMono, llQpcMinusRaw));
+    fnJson("failures", std::to_string(cFailures));
+    fputs(sOut.c_str(), stdout);
+    fflush(stdout);
+
+    mkdir(sJsonDir.c_str(), 0755);
+    std::string sPath = sJsonDir + "/bench-" + acStamp + ".json";
+    FILE *f = fopen(sPath.c_str(), "w");
+    if (f == nullptr) {
+        fnFail("cannot write %s", sPath.c_str());
+    } else {
+        fprintf(f, "{\n%s\n}\n", sJson.c_str());
+        fclose(f);
+        printf("figures written to %s\n", sPath.c_str());
+    }
+    if (cFailures)
+        printf("%d measurement(s) failed or lost data (see above)\n", cFailures);
+    return cFailures ? 1 : 0;
+}

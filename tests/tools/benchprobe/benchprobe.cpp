@@ -1,0 +1,403 @@
+// benchprobe: the Windows side of the benchmark command (bench/mixbench).
+//
+//   benchprobe clock
+//       Prints "freq <Hz>", then answers every line on stdin with
+//       "qpc_ns <QueryPerformanceCounter in ns>", so that the host can bracket
+//       the Windows clock between two readings of its own clocks.
+//   benchprobe exchange <device> <count>
+//       Hooks the stand-in infodriver of <device> with the product's infodriver
+//       client and times <count> bare fnGetSlot and <count> bare fnSetSlot
+//       calls (each one WM_COPYDATA request with its nested reply). Prints
+//       "stat getslot|setslot <n> <p50_us> <p99_us> <max_us> <mean_us>".
+//   benchprobe frame <device> <device file>
+//       Runs the driver's own link and decoding modules in this process: a
+//       main window, a panel with the debug list (filled to its 501 lines), the
+//       port of the device file opened and notifying like the driver does, the
+//       stand-in infodriver hooked. Every WM_COMMNOTIFY is timed with QPC around
+//       fnRxCommData; once a frame has been decoded it prints
+//       "F <first_ns> <last_ns> <end_ns> <busy_ns> <notifications> <writes>":
+//       start of the first and of the last notification that carried the
+//       frame, end of the last, time spent inside fnRxCommData, number of
+//       notifications and slot writes (uNetTX) the frame caused. Before
+//       "ready" it prints "stat debuglist|debuglist_hidden|outputdebugstring|
+//       getslot ..." for
+//       those pieces of a frame's handling timed on their own. Ends at EOF or
+//       "quit" on stdin.
+//
+// Everything is printed straight to the stdout handle, one line per write.
+// A benchmark aid only; it is not part of the product.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <algorithm>
+#include <vector>
+
+#include "driver/mixtally.h"
+#include "comms/comms.h"
+#include "comms/portset.h"
+#include "infodriver/exinfdrv.h"
+#include "common/common32.h"
+
+// The driver's shell defines these; the core modules linked here use them.
+HWND hDlg;
+int iDeviceNo;
+INT_PTR hCommPort = -1;
+
+static HWND hMain;                 // main thread
+static HANDLE hStdOut;
+static LARGE_INTEGER liFreq;
+
+static const char szMark[] = "-- benchprobe mark --";
+
+// ------------------------------------------------------------ output, clock
+
+static void fnOut(const char *pszFormat, ...)
+{
+    char acLine[512];
+    va_list ap;
+    va_start(ap, pszFormat);
+    int n = vsnprintf(acLine, sizeof acLine - 1, pszFormat, ap);
+    va_end(ap);
+    if (n < 0)
+        return;
+    if (n > (int)sizeof acLine - 2)
+        n = (int)sizeof acLine - 2;
+    acLine[n++] = '\n';
+    DWORD dw;
+    WriteFile(hStdOut, acLine, (DWORD)n, &dw, NULL);
+}
+
+// QueryPerformanceCounter in ns, split so that the product cannot overflow.
+static unsigned long long fnQpcNs(void)
+{
+    LARGE_INTEGER li;
+    QueryPerformanceCounter(&li);
+    unsigned long long ullC = (unsigned long long)li.QuadPart;
+    unsigned long long ullF = (unsigned long long)liFreq.QuadPart;
+    return (ullC / ullF) * 1000000000ull + (ullC % ullF) * 1000000000ull / ullF;
+}
+
+// One line of stdin without its line end; 0 at end of input.
+static int fnReadLine(HANDLE hIn, char *pszLine, size_t cbLine)
+{
+    size_t n = 0;
+    for (;;) {
+        char c;
+        DWORD dw = 0;
+        if (!ReadFile(hIn, &c, 1, &dw, NULL) || dw == 0)
+            return n > 0 ? 1 : 0;
+        if (c == '\n')
+            break;
+        if (c != '\r' && n + 1 < cbLine)
+            pszLine[n++] = c;
+    }
+    pszLine[n] = 0;
+    return 1;
+}
+
+// ------------------------------------------------------------ clock
+
+static int fnClock(void)
+{
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    char acLine[64];
+    fnOut("freq %lld", (long long)liFreq.QuadPart);
+    while (fnReadLine(hIn, acLine, sizeof acLine)) {
+        unsigned long long ull = fnQpcNs();
+        fnOut("qpc_ns %llu", ull);
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------ windows
+
+static LRESULT CALLBACK fnPlainProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    if (uMsg == WM_DESTROY && hWnd == hMain)
+        PostQuitMessage(0);
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+}
+
+// The stand-in must be there before the hook: a failed hook shows a blocking
+// message box, which nobody would press here.
+static int fnHook(int iDevice)
+{
+    char acTitle[64];
+    snprintf(acTitle, sizeof acTitle, "infodrv %d (stand-in)", iDevice);
+    if (FindWindowA("StandInInfodriver", acTitle) == NULL) {
+        fnOut("err no stand-in infodriver for device %d", iDevice);
+        return 1;
+    }
+    if (fnCreateExtInfodriv(iDevice) != 0) {
+        fnOut("err hook of device %d failed", iDevice);
+        return 1;
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------ exchange
+
+static void fnStat(const char *pszName, std::vector<double> &v)
+{
+    std::sort(v.begin(), v.end());
+    double dSum = 0;
+    for (double d : v)
+        dSum += d;
+    size_t n = v.size();
+    fnOut("stat %s %u %.1f %.1f %.1f %.1f", pszName, (unsigned)n, v[n / 2], v[(n * 99) / 100],
+          v[n - 1], dSum / (double)n);
+}
+
+static int fnExchange(int iDevice, int iCount)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = fnPlainProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "benchprobe";
+    RegisterClassA(&wc);
+    hMain = CreateWindowExA(0, "benchprobe", "benchprobe exchange", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                            NULL, NULL, wc.hInstance, NULL);
+    if (hMain == NULL || fnInitExtInfodriv(hMain, NULL) != 0) {
+        fnOut("err no window");
+        return 1;
+    }
+    if (fnHook(iDevice) != 0)
+        return 1;
+
+    char acSlot[300];
+    std::vector<double> vGet, vSet;
+    vGet.reserve((size_t)iCount);
+    vSet.reserve((size_t)iCount);
+    for (int i = 0; i < 50; i++)        // warm-up: first sends map pages, fill caches
+        fnGetSlot(iDevice, 1, acSlot);
+    for (int i = 0; i < iCount; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fnGetSlot(iDevice, 1, acSlot);
+        unsigned long long t1 = fnQpcNs();
+        vGet.push_back((double)(t1 - t0) / 1000.0);
+    }
+    // Slot 4000 lies outside what the driver uses.
+    for (int i = 0; i < iCount; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0);
+        unsigned long long t1 = fnQpcNs();
+        vSet.push_back((double)(t1 - t0) / 1000.0);
+    }
+    fnStat("getslot", vGet);
+    fnStat("setslot", vSet);
+    fnCleanupExtInfodriv();
+    DestroyWindow(hMain);
+    fnOut("done");
+    return 0;
+}
+
+// ------------------------------------------------------------ frame
+
+// Timing of the frame being received; main thread only.
+static unsigned long long ullFirstNs, ullLastNs, ullBusyNs;
+static unsigned uNotifies;
+static DWORD uNetTXBefore;
+
+// Whether the debug list's last line is still our mark: the decoder logs two
+// lines for every frame it is handed.
+static int fnFrameDecoded(void)
+{
+    HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
+    LRESULT lCount = SendMessageA(hList, LB_GETCOUNT, 0, 0);
+    if (lCount <= 0)
+        return 1;
+    if (SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)(lCount - 1), 0) != (LRESULT)(sizeof szMark - 1))
+        return 1;
+    char acText[sizeof szMark];
+    SendMessageA(hList, LB_GETTEXT, (WPARAM)(lCount - 1), (LPARAM)acText);
+    return strcmp(acText, szMark) != 0;
+}
+
+static LRESULT CALLBACK fnFrameProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
+{
+    switch (uMsg) {
+    case WM_COMMNOTIFY: {
+        unsigned long long t0 = fnQpcNs();
+        fnRxCommData(hWnd);
+        unsigned long long t1 = fnQpcNs();
+        if (uNotifies == 0)
+            ullFirstNs = t0;
+        ullLastNs = t0;
+        ullBusyNs += t1 - t0;
+        uNotifies++;
+        if (fnFrameDecoded()) {
+            fnOut("F %llu %llu %llu %llu %u %lu", ullFirstNs, ullLastNs, t1, ullBusyNs, uNotifies,
+                  (unsigned long)(uNetTX - uNetTXBefore));
+            fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
+            uNotifies = 0;
+            ullBusyNs = 0;
+            uNetTXBefore = uNetTX;
+        }
+        return 0;
+    }
+    case WM_TIMER:
+        fnTimer(hWnd, wParam);
+        return 0;
+    case WM_CLOSE:
+        DestroyWindow(hWnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    default:
+        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    }
+}
+
+// The pieces a frame's handling is made of, each timed on its own, so that
+// the per-frame cost can be split: one debug-list line (the list full), one
+// debug-output line, one bare slot read.
+static void fnProfileParts(int iDevice)
+{
+    static const char szLine[] = "Parse: 15 24 91 ff ff ff 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 ";
+    const int cRounds = 200;
+    std::vector<double> v;
+    char acSlot[300];
+
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("debuglist", v);
+    // The same with the list hidden: what the drawing costs.
+    HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
+    ShowWindow(hList, SW_HIDE);
+    v.clear();
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("debuglist_hidden", v);
+    ShowWindow(hList, SW_SHOWNA);
+    UpdateWindow(hMain);
+    v.clear();
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        OutputDebugStringA(szLine);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("outputdebugstring", v);
+    v.clear();
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fnGetSlot(iDevice, 1, acSlot);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("getslot", v);
+}
+
+static DWORD WINAPI fnStdinThread(LPVOID lpv)
+{
+    (void)lpv;
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    char acLine[64];
+    while (fnReadLine(hIn, acLine, sizeof acLine)) {
+        if (strcmp(acLine, "quit") == 0)
+            break;
+    }
+    PostMessageA(hMain, WM_CLOSE, 0, 0);
+    return 0;
+}
+
+static int fnFrame(int iDevice, const char *pszDevFile)
+{
+    HINSTANCE hInst = GetModuleHandleA(NULL);
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = fnFrameProc;
+    wc.hInstance = hInst;
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszClassName = "benchprobe_frame";
+    RegisterClassA(&wc);
+    wc.lpfnWndProc = fnPlainProc;
+    wc.lpszClassName = "benchprobe_panel";
+    RegisterClassA(&wc);
+
+    // Like the driver: a shown main window of the driver's size (no debug
+    // view: 60 pixels of panel), the panel and its debug list partly inside.
+    hMain = CreateWindowExA(0, "benchprobe_frame", "benchprobe frame", WS_CAPTION | WS_SYSMENU,
+                            0, 0, 564, GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION) + 60,
+                            NULL, NULL, hInst, NULL);
+    if (hMain == NULL) {
+        fnOut("err no window");
+        return 1;
+    }
+    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL,
+                           hInst, NULL);
+    CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY,
+                    0, 32, 420, 300, hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
+    ShowWindow(hMain, SW_SHOWNOACTIVATE);
+    // A list that is already full: every new line then costs a deletion, as
+    // in a driver that has been running for a while.
+    for (int i = 0; i < 501; i++)
+        fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
+    fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
+
+    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
+        return 1;
+    fnProfileParts(iDevice);
+    fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
+    iDeviceNo = iDevice;
+    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fStartup = 1;
+    hCommPort = fnOpenPort(hMain, pszDevFile, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
+    if (hCommPort == -1) {
+        fnOut("err port of %s did not open", pszDevFile);
+        return 1;
+    }
+    EnableCommNotification(hCommPort, hMain, 1);
+    uNetTXBefore = uNetTX;
+
+    HANDLE hThread = CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL);
+    if (hThread == NULL) {
+        fnOut("err no stdin thread");
+        return 1;
+    }
+    fnOut("ready");
+
+    MSG msg;
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    fnCleanupExtInfodriv();
+    CloseComm32(hCommPort);
+    hCommPort = -1;
+    fnOut("done");
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    hStdOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    QueryPerformanceFrequency(&liFreq);
+    if (argc >= 2 && strcmp(argv[1], "clock") == 0)
+        return fnClock();
+    if (argc >= 4 && strcmp(argv[1], "exchange") == 0) {
+        int iDevice = atoi(argv[2]), iCount = atoi(argv[3]);
+        if (iDevice < 1 || iDevice > 999 || iCount < 1 || iCount > 1000000) {
+            fnOut("err bad device or count");
+            return 2;
+        }
+        return fnExchange(iDevice, iCount);
+    }
+    if (argc >= 4 && strcmp(argv[1], "frame") == 0) {
+        int iDevice = atoi(argv[2]);
+        if (iDevice < 1 || iDevice > 999) {
+            fnOut("err bad device");
+            return 2;
+        }
+        return fnFrame(iDevice, argv[3]);
+    }
+    fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file>");
+    return 2;
+}
