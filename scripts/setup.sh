@@ -145,4 +145,20 @@ if ! desktop_running; then
   (setsid "$WINE" explorer.exe /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
   for _ in $(seq 1 100); do desktop_running && break; sleep 0.1; done
 fi
+# ... and keep it: the server closes a desktop once its last user has gone.
+holder_running() {
+  local p
+  for p in $(pgrep -f 'deskhold.exe' 2>/dev/null); do
+    tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && return 0
+  done
+  return 1
+}
+holder=$WINE_DIR/deskhold.exe
+if [ ! -f "$holder" ] || [ "$ROOT/scripts/deskhold.c" -nt "$holder" ]; then
+  "$MIXTALLY_ARCH-w64-mingw32-gcc" -O2 -mwindows -o "$holder" "$ROOT/scripts/deskhold.c"
+fi
+if ! holder_running; then
+  (setsid "$WINE" "$holder" </dev/null >/dev/null 2>&1 &)
+  for _ in $(seq 1 100); do holder_running && break; sleep 0.1; done
+fi
 log "ready: source $WINE_DIR/env.sh"
