@@ -477,11 +477,19 @@ TEST_F(CommsLine, HungUpLineDoesNotSpinAndStillCloses)
 TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
 {
     Start(5);
-    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
-    // 256-byte requests with multiplier 256 last 65 s on a silent line.
-    ASSERT_EQ("1", probe.Cmd("enable 4 256"));
-    usleep(400000);     // let the thread start such a request
-    std::string r = probe.Cmd("close 4 1000");
+    // 256-byte requests with multiplier 256 last 65 s on a silent line. A
+    // byte ends the request under way (which may be the open's shorter one);
+    // the thread then starts a long one. On a loaded machine it may not have
+    // started it yet when the close comes: then try again.
+    std::string r;
+    for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
+        ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
+        ASSERT_EQ("1", probe.Cmd("enable 4 256"));
+        Send({0x01});
+        ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
+        usleep(300000);
+        r = probe.Cmd("close 4 1000");
+    }
     ASSERT_EQ("running", r.substr(0, 7)) << "expected a thread that outlives the close: " << r;
     EXPECT_EQ("table=0", probe.Cmd("state 4"));
     EXPECT_EQ("-1", probe.Cmd("open 5 38400 8 0 0")) << "the old thread still holds the device";
