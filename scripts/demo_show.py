@@ -240,10 +240,11 @@ def run():
         raise DemoError("mixtally.exe did not end after the close message")
     if code != 0:
         raise DemoError("mixtally.exe ended with code %d" % code)
-    stats, _ = mixer.cmd("stats")
+    mixer.send("stats")
+    stats, _ = mixer.until(lambda l: l.startswith("ok stats"), 20, "stats")
     info.stop("quit")
     mixer.stop("quit")
-    print("demo: driver ended cleanly (exit code 0); mixer stats: %s" % stats[3:])
+    print("demo: driver ended cleanly (exit code 0); mixer %s" % stats[3:])
     print("demo: screenshot of the driver's window: %s" % SHOT)
 
 
