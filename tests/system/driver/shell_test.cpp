@@ -122,6 +122,19 @@ TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
     EXPECT_EQ(std::string::npos, inst->DevFileText(m_iDevice).find("Name=Default"));
 }
 
+TEST_F(Shell, TextAfterTheDeviceNumberIsIgnored)
+{
+    char acErr[256] = "";
+    sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
+    ASSERT_NE(nullptr, sim) << acErr;
+    std::string why;
+    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
+    ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice) + "abc", &why)) << why;
+    EXPECT_TRUE(info.WaitFor(Has("hooked"), 60000));
+    EXPECT_TRUE(harness::WaitWindow(Title(), 30000));
+    EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 30000));
+}
+
 TEST_F(Shell, SecondDriverForTheDeviceEndsSilentlyAndRaisesTheFirst)
 {
     Up();
