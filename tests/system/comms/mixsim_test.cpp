@@ -291,3 +291,78 @@ TEST(HostProc, EnvFileValues)
 }
 
 }  // namespace
+
+namespace {
+
+// The command-line tool: usage, commands and one printed line per message.
+TEST(MixSimCli, HelpCommandsAndPrintedMessages)
+{
+    HOSTPROC hp;
+    char sz[4096];
+    const char *argvHelp[] = {MIXSIM_CLI, "--help", NULL};
+    ASSERT_EQ(0, hpSpawn(&hp, argvHelp, NULL, NULL, HP_STDOUT));
+    std::string help;
+    while (hpReadLine(&hp, sz, sizeof(sz), 10000) == 1)
+        help += std::string(sz) + "\n";
+    int iExit = -1;
+    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    EXPECT_EQ(0, iExit);
+    for (const char *psz : {"SIMULATED", "--port", "--ack", "--script", "--quiet", "map <32 hex digits>",
+                            "tally", "frame", "burst", "garbage", "stats", "quit"})
+        EXPECT_NE(std::string::npos, help.find(psz)) << "usage lacks " << psz;
+    hpRelease(&hp);
+
+    const char *argvBad[] = {MIXSIM_CLI, "--ack", "slow", NULL};
+    ASSERT_EQ(0, hpSpawn(&hp, argvBad, NULL, NULL, HP_QUIET));
+    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    EXPECT_EQ(2, iExit) << "a bad option is refused";
+    hpRelease(&hp);
+
+    char szDir[] = "/tmp/mixcliXXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(szDir));
+    const char *argv[] = {MIXSIM_CLI, "--port", "7", "--ports-dir", szDir, "--ack", "nak", NULL};
+    ASSERT_EQ(0, hpSpawn(&hp, argv, NULL, NULL, HP_STDIN | HP_STDOUT));
+    ASSERT_EQ(1, hpReadLineStarting(&hp, "ok mixsim COM7 on /dev/pts/", sz, sizeof(sz), 10000));
+    std::string link = std::string(szDir) + "/com7";
+    int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    const uint8_t abPoll[] = {0x02, 0xFF, 0x80};
+    ASSERT_EQ(3, write(fd, abPoll, 3));
+    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
+    EXPECT_NE(nullptr, strstr(sz, " POLL 02 ff 80")) << sz;
+    uint8_t b = 0;
+    struct pollfd p = {fd, POLLIN, 0};
+    ASSERT_EQ(1, poll(&p, 1, 10000));
+    ASSERT_EQ(1, read(fd, &b, 1));
+    EXPECT_EQ(0x85, b) << "--ack nak";
+
+    hpWriteLine(&hp, "tally 0 03");
+    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
+    EXPECT_STREQ("ok tally 0 03", sz);
+    uint8_t ab[16];
+    size_t n = 0;
+    while (n < 7 && poll(&p, 1, 10000) == 1) {
+        ssize_t r = read(fd, ab + n, sizeof(ab) - n);
+        if (r <= 0)
+            break;
+        n += (size_t)r;
+    }
+    EXPECT_EQ("06 24 91 ff 00 01 03", Hex(ab, n));
+    hpWriteLine(&hp, "frame 8");
+    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
+    EXPECT_EQ(0, strncmp(sz, "error frame", 11)) << "odd hex digits: " << sz;
+    hpWriteLine(&hp, "stats");
+    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
+    EXPECT_NE(nullptr, strstr(sz, "POLL=1")) << sz;
+    EXPECT_NE(nullptr, strstr(sz, "naks=1")) << sz;
+    hpWriteLine(&hp, "quit");
+    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    EXPECT_EQ(0, iExit);
+    hpRelease(&hp);
+    close(fd);
+    struct stat st;
+    EXPECT_NE(0, lstat(link.c_str(), &st)) << "quit removes the mapping";
+    rmdir(szDir);
+}
+
+}  // namespace
