@@ -45,6 +45,9 @@ static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thr
 // process opening a device with the same handle value can release it early;
 // this flag keeps pCopyPI untouched until our own thread has its copy.
 static volatile LONG lCopyTaken;                // starting thread sets, main thread clears
+// Claims of the open ports, see fnClaimPort. Main thread; a detached receive
+// thread releases the claim of its own port when it ends.
+static HANDLE ahInUse[COMMS_MAXPORTS];
 
 void commsODS(LPCSTR lpOutputString)
 {
@@ -80,8 +83,41 @@ static void fnReleaseTableIfIdle(void)
     }
 }
 
+// Wine lets a second process open a COM device that another one holds, where
+// Windows refuses with ERROR_ACCESS_DENIED. A system-wide semaphore per port
+// number, held while the port is open, gives the same answer between the
+// processes that use this layer. NULL: the port is claimed by another.
+static HANDLE fnClaimPort(UINT iPort, BOOL *pfInUse)
+{
+    char szName[48];
+    HANDLE h;
+
+    *pfInUse = FALSE;
+    wsprintfA(szName, "mixtally COM%u in use", iPort);
+    h = CreateSemaphoreA(NULL, 1, 1, szName);
+    if (h == NULL)
+        return NULL;    // no claim possible; the device open decides alone
+    if (WaitForSingleObject(h, 0) != WAIT_OBJECT_0) {
+        CloseHandle(h);
+        *pfInUse = TRUE;
+        return NULL;
+    }
+    return h;
+}
+
+static void fnReleaseClaim(HANDLE *ph)
+{
+    if (*ph != NULL) {
+        ReleaseSemaphore(*ph, 1, NULL);
+        CloseHandle(*ph);
+        *ph = NULL;
+    }
+}
+
 INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int iParity)
 {
+    HANDLE hClaim;
+    BOOL fInUse;
     char szPort[32];
     LPPORTINFO pTable, p;
     HANDLE hDev;
@@ -123,10 +159,16 @@ INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int
     }
 
     wsprintfA(szPort, "\\\\.\\COM%d", iPort);
-    SetLastError(0);
-    hDev = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, NULL);
-    dwErr = GetLastError();
+    hClaim = fnClaimPort(iPort, &fInUse);
+    if (fInUse) {
+        hDev = INVALID_HANDLE_VALUE;
+        dwErr = ERROR_ACCESS_DENIED;
+    } else {
+        SetLastError(0);
+        hDev = CreateFileA(szPort, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, NULL);
+        dwErr = GetLastError();
+    }
     wsprintfA(szODS, "CreateFile() returns %#x", (unsigned)(UINT_PTR)hDev);
     commsODS(szODS);
 
@@ -135,11 +177,13 @@ INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int
         commsODS(szODS);
         if (hDev != INVALID_HANDLE_VALUE)
             CloseHandle(hDev);
+        fnReleaseClaim(&hClaim);
         GlobalUnlock(hGPortInfo);
         fnReleaseTableIfIdle();
         return -1;
     }
     if (hDev == INVALID_HANDLE_VALUE || hDev == NULL) {
+        fnReleaseClaim(&hClaim);
         ZeroMemory(p, sizeof(*p));
         GlobalUnlock(hGPortInfo);
         fnReleaseTableIfIdle();
@@ -153,9 +197,11 @@ INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int
     InterlockedExchange(&lDropped[idx], 0);
 
     if (ConfigComm32(p, lBaudRate, iDataBits, iStopBits, iParity)) {
+        ahInUse[idx] = hClaim;
         GlobalUnlock(hGPortInfo);
         return idx;
     }
+    fnReleaseClaim(&hClaim);
     ZeroMemory(p, sizeof(*p));
     GlobalUnlock(hGPortInfo);
     fnReleaseTableIfIdle();
@@ -282,6 +328,7 @@ void CloseComm32(INT_PTR hCom)
         if (lWas != RX_ATTACHED) {
             // The thread has ended: the device and the buffer are ours.
             CloseHandle(p->hComPort);
+            fnReleaseClaim(&ahInUse[idx]);
             commsODS("Deleting Buffer\r\n");
             bKillBufEx(&p->hInBuf);
         }
@@ -658,6 +705,7 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam)
     // buffer were left to us.
     if (InterlockedCompareExchange(&lRxState[idx], RX_NONE, RX_ATTACHED) == RX_DETACHED) {
         CloseHandle(hDev);
+        fnReleaseClaim(&ahInUse[idx]);
         bKillBuf(pinf.hInBuf);
         InterlockedExchange(&lRxState[idx], RX_NONE);
     }

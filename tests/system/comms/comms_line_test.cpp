@@ -374,8 +374,13 @@ TEST_F(CommsLine, OpenCloseAllocatesAndReleasesTheTable)
     EXPECT_EQ("-1", probe.Cmd("open 1 38400 8 0 0")) << "second open of an open port";
     EXPECT_EQ("1", probe.State(0)["used"]);
 
-    // (A second process is not tested: Wine grants it the same pty, where
-    // Windows refuses with ERROR_ACCESS_DENIED.)
+    // Another process cannot have it either, and keeps no table.
+    {
+        Probe other;
+        ASSERT_TRUE(other.Start());
+        EXPECT_EQ("-1", other.Cmd("open 1 38400 8 0 0"));
+        EXPECT_EQ("table=0", other.Cmd("state 0"));
+    }
 
     ASSERT_EQ("1", probe.Cmd("open 2 9600 8 0 0"));
     EXPECT_EQ("10,16,0,0,1000", probe.State(1)["to"]) << "9600 baud: 10 ms interval";
@@ -393,6 +398,12 @@ TEST_F(CommsLine, OpenCloseAllocatesAndReleasesTheTable)
     EXPECT_EQ("table=0", probe.Cmd("state 0")) << "last close releases the table";
     ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0")) << "a new open allocates it again";
     EXPECT_EQ("1", probe.State(0)["table"]);
+    probe.Cmd("close 0");
+    {
+        Probe other;    // a closed port is free for another process
+        ASSERT_TRUE(other.Start());
+        EXPECT_EQ("0", other.Cmd("open 1 38400 8 0 0"));
+    }
     msClose(ps2);
 }
 
