@@ -76,7 +76,10 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
         }
         // Nothing else of the parent's (pty masters, other pipes) may leak
         // into the child: a held pty master would hide a hang-up.
-        for (int fd = 3; fd < 4096; fd++) {
+        long lMaxFd = sysconf(_SC_OPEN_MAX);
+        if (lMaxFd < 0 || lMaxFd > 65536)
+            lMaxFd = 65536;
+        for (int fd = 3; fd < (int)lMaxFd; fd++) {
             if (fd != aErr[1])
                 close(fd);
         }
