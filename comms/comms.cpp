@@ -42,8 +42,9 @@ static volatile LONG lRxState[COMMS_MAXPORTS];  // RX_*; both threads, Interlock
 static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thread reads/clears
 // Set by a starting receive thread once it has copied pCopyPI. The start
 // semaphore's name is system-wide and made from a handle value, so another
-// process opening a device with the same handle value can release it early;
-// this flag keeps pCopyPI untouched until our own thread has its copy.
+// process opening a device with the same handle value can release it early
+// or take our release; this flag keeps pCopyPI untouched until our own
+// thread has its copy.
 static volatile LONG lCopyTaken;                // starting thread sets, main thread clears
 // Claims of the open ports, see fnClaimPort. Main thread; a detached receive
 // thread releases the claim of its own port when it ends.
@@ -279,8 +280,13 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
     pPortInfo->cp.wPacketLength = sizeof(COMMPROP);
     GetCommProperties(hDev, &pPortInfo->cp);
 
+    // The start semaphore is shared by name with any process that opens a
+    // device of the same handle value: its release can be taken there, or
+    // refused at the maximum count when two releases meet. Waiting for it
+    // without a limit could hang for ever; our own thread's flag is what
+    // frees pCopyPI.
     if (pPortInfo->hStarted != NULL)
-        WaitForSingleObject(pPortInfo->hStarted, INFINITE);
+        WaitForSingleObject(pPortInfo->hStarted, 1000);
     while (!lCopyTaken && WaitForSingleObject(pPortInfo->hThread, 1) == WAIT_TIMEOUT) {
     }
     return 1;

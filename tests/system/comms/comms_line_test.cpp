@@ -445,6 +445,34 @@ TEST_F(CommsLine, GetCommErrorCountsTheRingAndFlushPurgesTheDevice)
     EXPECT_EQ("5 0908070605", probe.Cmd("read 2 5")) << "a purge leaves the ring buffer alone";
 }
 
+// The start handshake's semaphore is named after the device handle value, so
+// a process opening a device with the same value shares it and can take the
+// release meant for us. The open must still return, and the port work.
+TEST_F(CommsLine, OpenSurvivesAStolenStartRelease)
+{
+    Start(4);
+    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
+    std::string dev = probe.State(3)["dev"];
+    ASSERT_FALSE(dev.empty());
+    probe.Cmd("close 3");
+    Probe thief;
+    ASSERT_TRUE(thief.Start());
+    thief.Cmd("steal " + dev);
+    bool fSame = false;
+    for (int iTry = 0; iTry < 3 && !fSame; iTry++) {
+        ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0")) << "open hung or failed";
+        fSame = probe.State(3)["dev"] == dev;
+        if (!fSame)
+            probe.Cmd("close 3");
+    }
+    thief.Cmd("steal off");
+    if (!fSame)
+        GTEST_SKIP() << "the device handle value changed between opens; nothing shared";
+    Send({0x5A});
+    ASSERT_TRUE(probe.WaitState(3, "iToRead", 1));
+    EXPECT_EQ("1 5a", probe.Cmd("read 3 10"));
+}
+
 // ---------------------------------------------------------------- failing device, late thread
 
 TEST_F(CommsLine, HungUpLineDoesNotSpinAndStillCloses)

@@ -106,6 +106,20 @@ static DWORD WINAPI fnBoxWatcher(LPVOID)
     return 0;
 }
 
+// ---- "steal <hex handle>": another process that keeps taking the start
+// semaphore of a device handle value, as a concurrent open elsewhere can.
+static volatile LONG fSteal;
+static char szStealName[64];
+
+static DWORD WINAPI fnStealer(LPVOID)
+{
+    HANDLE h = CreateSemaphoreA(NULL, 1, 1, szStealName);
+    while (fSteal)
+        WaitForSingleObject(h, 200);
+    CloseHandle(h);
+    return 0;
+}
+
 static void fnCommand(char *pszLine)
 {
     char szCmd[32] = "";
@@ -198,13 +212,13 @@ static void fnCommand(char *pszLine)
             return fnReply("ok table=0");
         LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[i1];
         fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d "
-                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu",
+                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu dev=%#x",
                 p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0,
                 p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0,
                 p->to.ReadIntervalTimeout, p->to.ReadTotalTimeoutMultiplier,
                 p->to.ReadTotalTimeoutConstant, p->to.WriteTotalTimeoutMultiplier,
                 p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
-                GetCommDropped32(i1));
+                GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort);
         GlobalUnlock(hGPortInfo);
     } else if (strcmp(szCmd, "notes") == 0) {
         fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
@@ -258,6 +272,22 @@ static void fnCommand(char *pszLine)
         fnCommBreak(hWndProbe, i1, (UINT)i2, (UINT)i3);
         QueryPerformanceCounter(&b);
         fnReply("ok %ld", (long)((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart));
+    } else if (strcmp(szCmd, "steal") == 0) {
+        unsigned uDev = 0;
+        if (strcmp(pArgs, "off") == 0) {
+            fSteal = 0;
+            return fnReply("ok");
+        }
+        sscanf(pArgs, "%x", &uDev);
+        wsprintfA(szStealName, "Creating Thread for hCom %#x.\r\n", uDev);
+        fSteal = 1;
+        // Several waiters, staggered, so that some are always queued ahead
+        // of a later waiter in another process.
+        for (int i = 0; i < 4; i++) {
+            CloseHandle(CreateThread(NULL, 0, fnStealer, NULL, 0, NULL));
+            Sleep(50);
+        }
+        fnReply("ok");
     } else if (strcmp(szCmd, "quit") == 0) {
         fnReply("ok");
         PostQuitMessage(0);
