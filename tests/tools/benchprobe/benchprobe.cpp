@@ -228,9 +228,11 @@ static LRESULT CALLBACK fnFrameProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         ullBusyNs += t1 - t0;
         uNotifies++;
         if (fnFrameDecoded()) {
+            // The mark goes first: a debug line takes milliseconds, and the
+            // host sends the next frame once it has read the report.
+            fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
             fnOut("F %llu %llu %llu %llu %u %lu", ullFirstNs, ullLastNs, t1, ullBusyNs, uNotifies,
                   (unsigned long)(uNetTX - uNetTXBefore));
-            fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
             uNotifies = 0;
             ullBusyNs = 0;
             uNetTXBefore = uNetTX;
