@@ -225,6 +225,18 @@ struct VerCtx {
     HWND hDlg;
 };
 
+// The focus a dialog asks for, seen by a thread-local CBT hook: GetFocus()
+// alone depends on whether this test's window is the active one, which a
+// test running beside it in another process can change at any moment.
+static HWND hLastFocusRequest;
+static HHOOK hCbtHook;
+static LRESULT CALLBACK FocusWatchProc(int nCode, WPARAM wParam, LPARAM lParam)
+{
+    if (nCode == HCBT_SETFOCUS)
+        hLastFocusRequest = (HWND)wParam;
+    return CallNextHookEx(hCbtHook, nCode, wParam, lParam);
+}
+
 static HWND FindVersion(void *)
 {
     return FindThreadWindow("BORDLG", "Version");
@@ -239,7 +251,7 @@ static void ReadVersion(HWND hDlg, void *ctx)
     pc->s98 = WindowText(GetDlgItem(hDlg, 98));
     pc->s99 = WindowText(GetDlgItem(hDlg, 99));
     GetWindowRect(hDlg, &pc->rc);
-    pc->hFocus = GetFocus();
+    pc->hFocus = hLastFocusRequest;
     pc->hOk = GetDlgItem(hDlg, IDOK);
     PostMessageA(pc->hOk, BM_CLICK, 0, 0);
 }
@@ -250,9 +262,13 @@ TEST(VersionDialog, FilledFromTheProgramFileAndCentred)
     HWND hMain = MakeTestWindow("version owner");
     VerCtx c;
     ModalWatch w = { FindVersion, ReadVersion, &c, NULL, 0 };
+    hLastFocusRequest = NULL;
+    hCbtHook = SetWindowsHookExA(WH_CBT, FocusWatchProc, NULL, GetCurrentThreadId());
+    ASSERT_TRUE(hCbtHook != NULL);
     WatchStart(&w);
     INT_PTR iRes = DialogBoxParamA(GetModuleHandleA(NULL), "VERDLG", hMain, AboutDialogProc, 0);
     WatchStop();
+    UnhookWindowsHookEx(hCbtHook);
     EXPECT_EQ(1, iRes);
     ASSERT_EQ(1, w.iSeen);
     EXPECT_EQ("3.2.0.0", c.s99);
