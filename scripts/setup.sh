@@ -134,25 +134,21 @@ fi
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 # The virtual desktop's explorer would otherwise be started by the first test
 # that opens a window, and inherit (and hold open) that test's pipes.
-desktop_running() {
+# prefix_runs PATTERN: a process matching PATTERN runs for this prefix.
+prefix_runs() {
   local p
-  for p in $(pgrep -f 'explorer.exe /desktop' 2>/dev/null); do
+  for p in $(pgrep -f "$1" 2>/dev/null); do
     tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && return 0
   done
   return 1
 }
+desktop_running() { prefix_runs 'explorer.exe /desktop'; }
 if ! desktop_running; then
   (setsid "$WINE" explorer.exe /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
   for _ in $(seq 1 100); do desktop_running && break; sleep 0.1; done
 fi
 # ... and keep it: the server closes a desktop once its last user has gone.
-holder_running() {
-  local p
-  for p in $(pgrep -f 'deskhold.exe' 2>/dev/null); do
-    tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && return 0
-  done
-  return 1
-}
+holder_running() { prefix_runs 'deskhold.exe'; }
 holder=$WINE_DIR/deskhold.exe
 if [ ! -f "$holder" ] || [ "$ROOT/scripts/deskhold.c" -nt "$holder" ]; then
   "$MIXTALLY_ARCH-w64-mingw32-gcc" -O2 -mwindows -o "$holder" "$ROOT/scripts/deskhold.c"
