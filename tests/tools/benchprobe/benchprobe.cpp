@@ -263,11 +263,14 @@ static void fnProfileParts(int iDevice)
     std::vector<double> v;
     char acSlot[300];
 
+    // Drawn, as with the debug view on.
+    SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, TRUE, 0);
     for (int i = 0; i < cRounds; i++) {
         unsigned long long t0 = fnQpcNs();
         fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
         v.push_back((double)(fnQpcNs() - t0) / 1000.0);
     }
+    SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
     fnStat("debuglist", v);
     // The same with the list hidden: what the drawing costs.
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
@@ -337,6 +340,8 @@ static int fnFrame(int iDevice, const char *pszDevFile)
                            hInst, NULL);
     CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY,
                     0, 32, 420, 300, hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
+    // The driver suspends the list's drawing while its debug view is off.
+    SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
     ShowWindow(hMain, SW_SHOWNOACTIVATE);
     // A list that is already full: every new line then costs a deletion, as
     // in a driver that has been running for a while.
