@@ -15,6 +15,32 @@ static BOOL fnTakeSema(HANDLE hSema)
     return WaitForSingleObject(hSema, BUF_LOCKWAIT) == WAIT_OBJECT_0;
 }
 
+// Every handle operation: lock the block, then take the semaphore; NULL
+// (nothing held) when the handle is 0 or the semaphore did not come in time.
+static LPBUFFER fnOpenBuf(HGLOBAL hGBuf)
+{
+    LPBUFFER lpBuf;
+
+    if (hGBuf == 0)
+        return NULL;
+    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL)
+        return NULL;
+    if (!fnTakeSema(lpBuf->hSema)) {
+        GlobalUnlock(hGBuf);
+        return NULL;
+    }
+    return lpBuf;
+}
+
+// On the way out: unlock the block, then release the semaphore.
+static void fnCloseBuf(HGLOBAL hGBuf, LPBUFFER lpBuf)
+{
+    HANDLE hSema = lpBuf->hSema;
+    GlobalUnlock(hGBuf);
+    ReleaseSemaphore(hSema, 1, NULL);
+}
+
 HGLOBAL bInitBuf(UINT iTok)
 {
     char szName[32];
@@ -47,26 +73,16 @@ HGLOBAL bInitBuf(UINT iTok)
 
 UINT bAddDataCount(HGLOBAL hGBuf, const BYTE *data, UINT iLen)
 {
-    LPBUFFER lpBuf;
-    HANDLE hSema;
+    LPBUFFER lpBuf = fnOpenBuf(hGBuf);
     UINT i;
 
-    if (hGBuf == 0)
-        return 0;
-    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
     if (lpBuf == NULL)
         return 0;
-    hSema = lpBuf->hSema;
-    if (!fnTakeSema(hSema)) {
-        GlobalUnlock(hGBuf);
-        return 0;
-    }
     for (i = 0; i < iLen; i++) {
         if (!bAddByte(lpBuf, data[i]))
             break;
     }
-    GlobalUnlock(hGBuf);
-    ReleaseSemaphore(hSema, 1, NULL);
+    fnCloseBuf(hGBuf, lpBuf);
     return i;
 }
 
@@ -99,27 +115,17 @@ int bAddByte(LPBUFFER lpBuf, BYTE databyte)
 
 UINT bGetData(HGLOBAL hGBuf, BYTE *data, UINT iLen)
 {
-    LPBUFFER lpBuf;
-    HANDLE hSema;
+    LPBUFFER lpBuf = fnOpenBuf(hGBuf);
     UINT iCount = 0;
 
-    if (hGBuf == 0)
-        return 0;
-    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
     if (lpBuf == NULL)
         return 0;
-    hSema = lpBuf->hSema;
-    if (!fnTakeSema(hSema)) {
-        GlobalUnlock(hGBuf);
-        return 0;
-    }
     while (iCount < iLen) {
         if (!bGetByte(lpBuf, &data[iCount]))
             break;
         iCount++;
     }
-    GlobalUnlock(hGBuf);
-    ReleaseSemaphore(hSema, 1, NULL);
+    fnCloseBuf(hGBuf, lpBuf);
     return iCount;
 }
 
@@ -151,23 +157,13 @@ UINT iRemainByte(LPBUFFER lpBuf)
 
 int iRemainByteEx(HGLOBAL hGBuf)
 {
-    LPBUFFER lpBuf;
-    HANDLE hSema;
+    LPBUFFER lpBuf = fnOpenBuf(hGBuf);
     int iCount;
 
-    if (hGBuf == 0)
-        return -1;
-    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
     if (lpBuf == NULL)
         return -1;
-    hSema = lpBuf->hSema;
-    if (!fnTakeSema(hSema)) {
-        GlobalUnlock(hGBuf);
-        return -1;
-    }
     iCount = (int)iRemainByte(lpBuf);
-    GlobalUnlock(hGBuf);
-    ReleaseSemaphore(hSema, 1, NULL);
+    fnCloseBuf(hGBuf, lpBuf);
     return iCount;
 }
 
