@@ -76,13 +76,29 @@ TEST_F(LinkSys, FramesSplitAcrossReadsAndSeveralMessagesInOneRead)
     ASSERT_TRUE(info.WaitFor(Wrote(4094, "0")));
     // Two pieces 50 ms apart, well inside the 200 ms frame time, right
     // after an acknowledged poll so that no acknowledge falls between them.
-    AfterPoll();
-    Send({ 0x06, 0x24, 0x91 });
-    usleep(50000);
-    Send({ 0xFF, 0x00, 0x01, 0x01 });
-    ASSERT_TRUE(WaitDebug("Parse: 06 24 91 ff 00 01 01 "));
+    // On a heavily loaded machine the gap the driver sees can still exceed
+    // the frame time; the frame is then cut off ("Incoming Message Timeout",
+    // correct behaviour, tested elsewhere), so the split is tried again.
+    const std::string sSplit = "Parse: 06 24 91 ff 00 01 01 ";
+    bool fJoined = false;
+    for (int iTry = 0; iTry < 5 && !fJoined; iTry++) {
+        size_t cCut = DebugCount("Incoming Message Timeout");
+        AfterPoll();
+        Send({ 0x06, 0x24, 0x91 });
+        usleep(50000);
+        Send({ 0xFF, 0x00, 0x01, 0x01 });
+        ASSERT_TRUE(harness::Eventually([&] {
+            return DebugCount(sSplit) >= 1 || DebugCount("Incoming Message Timeout") > cCut;
+        }, 20000)) << "the split frame was neither decoded nor cut off";
+        fJoined = DebugCount(sSplit) >= 1;
+        if (!fJoined) {     // let the cut-off rest (ff ...) run out before the next try
+            ASSERT_TRUE(WaitDebug("Incoming Message Timeout", cCut + 2, 20000));
+        }
+    }
+    ASSERT_TRUE(fJoined) << "a frame split 50 ms apart was cut off in every try";
     ASSERT_TRUE(info.WaitFor(WriteCount(1 + 128)));
     EXPECT_EQ("1", info.Get(1));
+    size_t cCutBefore = DebugCount("Incoming Message Timeout");
 
     // Acknowledge, frame, acknowledge, frame with 84/85 as data, in one write.
     Send({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x03, 0x84, 0x02, 0x84, 0x85 });
@@ -90,7 +106,7 @@ TEST_F(LinkSys, FramesSplitAcrossReadsAndSeveralMessagesInOneRead)
     EXPECT_EQ(1u, DebugCount("Parse: 06 24 91 ff 00 01 03 "));
     EXPECT_EQ("1", info.Get(2));
     EXPECT_EQ(0u, DebugCount("NAK RESTARTING COMMS")) << "85 inside a frame is data";
-    EXPECT_EQ(0u, DebugCount("Incoming Message Timeout"));
+    EXPECT_EQ(cCutBefore, DebugCount("Incoming Message Timeout"));
 }
 
 }  // namespace
