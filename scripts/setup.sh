@@ -105,6 +105,13 @@ stamp=$PREFIX/.mixtally-ready
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$PREFIX_STAMP_VERSION $MIXTALLY_ARCH $PORTS_DIR" ]; then
   log "creating Wine prefix $PREFIX"
   "$WINESERVER" -k 2>/dev/null || true
+  # Wine processes of an earlier prefix at this same path (a deleted build
+  # tree) are out of wineserver -k's reach, yet would pass for ours below.
+  for e in /proc/[0-9]*/environ; do
+    p=${e#/proc/}; p=${p%/environ}
+    case "$(readlink "/proc/$p/exe" 2>/dev/null)" in /usr/lib/wine/*) ;; *) continue ;; esac
+    tr '\0' '\n' < "$e" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && { kill -9 "$p" 2>/dev/null || true; }
+  done
   rm -rf "$PREFIX"
   "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
   "$WINESERVER" -w
