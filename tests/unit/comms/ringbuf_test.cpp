@@ -206,7 +206,7 @@ TEST(RingBuf, TwoThreadsKeepEveryByteInOrder)
     std::vector<BYTE> in = Pattern(total, 6), out;
     out.reserve(total);
     struct Ctx { HGLOBAL h; const std::vector<BYTE> *in; } ctx = {b.h, &in};
-    HANDLE hThread = CreateThread(NULL, 0, [](LPVOID pv) -> DWORD {
+    HANDLE hThread = CreateThread(NULL, 0, [](LPVOID pv) WINAPI -> DWORD {
         Ctx *c = (Ctx *)pv;
         size_t pos = 0;
         DWORD dwStart = GetTickCount();

@@ -26,7 +26,7 @@ bool fnShowsIcon(HWND hBox, HICON hIcon)
     } find = {hIcon, false};
     EnumChildWindows(
         hBox,
-        [](HWND hChild, LPARAM lParam) -> BOOL {
+        [](HWND hChild, LPARAM lParam) CALLBACK -> BOOL {
             Find *pFind = (Find *)lParam;
             char acClass[32] = "";
             GetClassNameA(hChild, acClass, sizeof acClass);

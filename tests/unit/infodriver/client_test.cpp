@@ -141,7 +141,7 @@ protected:
                 HWND hBox = NULL;
                 EnumThreadWindows(
                     dwThread,
-                    [](HWND h, LPARAM l) -> BOOL {
+                    [](HWND h, LPARAM l) CALLBACK -> BOOL {
                         char ac[16] = "";
                         GetClassNameA(h, ac, sizeof ac);
                         if (strcmp(ac, "#32770") != 0)
