@@ -10,7 +10,10 @@
 //    operation, so no count is lost and no notification is stranded;
 //  - dwTimeOfNotify: receive thread only;
 //  - lRxState[i]: who may touch entry i, its buffer and the table from the
-//    receive thread (see below); Interlocked on both sides.
+//    receive thread (see below); Interlocked on both sides;
+//  - lDead[i]: the dead-device error of port i; the first of the receive
+//    thread and WriteComm to see one sets it (Interlocked), the open and the
+//    close clear it.
 //
 // A receive thread that has not ended 500 ms after CloseComm32 asked it to
 // stop is detached: the close takes the entry and (maybe) the table away at
@@ -40,6 +43,7 @@ static char szODS[256];                         // main thread only
 static PORTINFO pCopyPI;                        // main thread; read once by a starting thread
 static volatile LONG lRxState[COMMS_MAXPORTS];  // RX_*; both threads, Interlocked
 static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thread reads/clears
+static volatile LONG lDead[COMMS_MAXPORTS];     // see GetCommDead32; both threads, Interlocked
 // Set by a starting receive thread once it has copied pCopyPI. The start
 // semaphore's name is system-wide and made from a handle value, so another
 // process opening a device with the same handle value can release it early
@@ -196,6 +200,7 @@ INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int
     p->lBaudRate = lBaudRate;
     iBTR[idx] = 16;
     InterlockedExchange(&lDropped[idx], 0);
+    InterlockedExchange(&lDead[idx], 0);
 
     if (ConfigComm32(p, lBaudRate, iDataBits, iStopBits, iParity)) {
         ahInUse[idx] = hClaim;
@@ -343,6 +348,7 @@ void CloseComm32(INT_PTR hCom)
         if (p->hStarted != NULL)
             CloseHandle(p->hStarted);
         ZeroMemory(p, sizeof(*p));
+        InterlockedExchange(&lDead[idx], 0);
     }
     GlobalUnlock(hGPortInfo);
     fnReleaseTableIfIdle();
@@ -464,6 +470,81 @@ DWORD GetCommDropped32(INT_PTR hCom)
     return (DWORD)lDropped[hCom];
 }
 
+int GetCommDead32(INT_PTR hCom)
+{
+    LPPORTINFO p = fnLockEntry(hCom);
+    int iDead;
+
+    if (p == NULL)
+        return 0;
+    iDead = p->hComPort != 0 ? (int)lDead[hCom] : 0;
+    GlobalUnlock(hGPortInfo);
+    return iDead;
+}
+
+// Does a failed read or write mean that the device is gone? A request that
+// ran into its time-out is a silent line (Wine: ERROR_TIMEOUT; Windows
+// drivers also end one with ERROR_SEM_TIMEOUT). ERROR_OPERATION_ABORTED is a
+// request cut short by a purge, or by a line error with fAbortOnError until
+// ClearCommError, and a removed USB adapter's drivers give it only to the
+// requests that were pending: the next one fails for good. Every other
+// failure is a dead device: measured under Wine on a pty whose far end
+// closed, reads end with ERROR_BROKEN_PIPE and writes with ERROR_NOT_READY,
+// and the stub that a vanished COM path opens fails every call with
+// ERROR_INVALID_FUNCTION; a removed adapter on Windows gives
+// ERROR_ACCESS_DENIED, ERROR_BAD_COMMAND, ERROR_DEVICE_NOT_CONNECTED or
+// ERROR_GEN_FAILURE, depending on its driver.
+static BOOL fnDeadError(DWORD dwErr)
+{
+    switch (dwErr) {
+    case ERROR_SUCCESS:
+    case ERROR_IO_PENDING:
+    case ERROR_IO_INCOMPLETE:
+    case ERROR_TIMEOUT:
+    case ERROR_SEM_TIMEOUT:
+    case WAIT_TIMEOUT:
+    case ERROR_COUNTER_TIMEOUT:
+    case ERROR_OPERATION_ABORTED:
+        return FALSE;
+    default:
+        return TRUE;
+    }
+}
+
+// Records the first dead-device error of entry p (index idx) and posts one
+// notification, so that the owner hears of it at once instead of at its next
+// time-out; its drain finds GetCommDead32 set. Caller holds the table, and
+// on the receive thread RX_BUSY as well.
+static void fnMarkDead(INT_PTR idx, LPPORTINFO p, DWORD dwErr)
+{
+    HWND hWnd;
+
+    if (p->hComPort == 0 || InterlockedCompareExchange(&lDead[idx], (LONG)dwErr, 0) != 0)
+        return;
+    commsODS("Device dead\r\n");
+    hWnd = p->hWndNotify;
+    if (hWnd != 0)
+        PostMessageA(hWnd, WM_COMMNOTIFY, (WPARAM)idx, MAKELPARAM(0, (WORD)(p->iToRead & 0xFFFF)));
+}
+
+// Receive thread: a request failed. Marks the port dead when the error says
+// so, unless the port was closed under our feet (detached).
+static void fnRxFailed(int idx, DWORD dwErr)
+{
+    LPPORTINFO pTable;
+
+    if (!fnDeadError(dwErr) || lDead[idx] != 0)
+        return;
+    if (InterlockedCompareExchange(&lRxState[idx], RX_BUSY, RX_ATTACHED) != RX_ATTACHED)
+        return;
+    pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable != NULL) {
+        fnMarkDead(idx, &pTable[idx], dwErr);
+        GlobalUnlock(hGPortInfo);
+    }
+    InterlockedExchange(&lRxState[idx], RX_ATTACHED);
+}
+
 // ---------------------------------------------------------------- notification, read, write
 
 int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
@@ -524,7 +605,7 @@ int WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes)
     OVERLAPPED os;
     LPPORTINFO pTable;
     HANDLE hDev;
-    DWORD dwWritten = 0;
+    DWORD dwWritten = 0, dwErr = 0;
     BOOL fOk;
     int iRet;
 
@@ -543,13 +624,17 @@ int WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes)
     commsODS("Writing %d bytes to hCom %#x [port %d]");
 
     fOk = WriteFile(hDev, bData, wBytes, &dwWritten, &os);
-    if (!fOk && GetLastError() == ERROR_IO_PENDING)
+    if (!fOk && (dwErr = GetLastError()) == ERROR_IO_PENDING) {
         fOk = GetOverlappedResult(hDev, &os, &dwWritten, TRUE);
+        dwErr = fOk ? 0 : GetLastError();
+    }
     if (fOk) {
         commsODS("Wrote %d bytes code %ld");
         iRet = wBytes;
     } else {
         iRet = 65535;
+        if (fnDeadError(dwErr))
+            fnMarkDead(hCom, &pTable[hCom], dwErr);
     }
     CloseHandle(os.hEvent);
     GlobalUnlock(hGPortInfo);
@@ -685,10 +770,13 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam)
                     fHealthy = TRUE;
                 } else {
                     // A time-out on a silent line is the normal end of a request.
-                    fHealthy = GetLastError() == ERROR_TIMEOUT;
+                    dwErr = GetLastError();
+                    fHealthy = dwErr == ERROR_TIMEOUT;
                     nBytesRead = 0;
+                    fnRxFailed(idx, dwErr);
                 }
             } else {
+                fnRxFailed(idx, dwErr);
                 ProcessCommError(dwErr, hDev);
             }
         }

@@ -78,3 +78,11 @@ void commsODS(LPCSTR lpOutputString);
 // not keep (ring buffer full or its semaphore not obtained), since the port
 // was opened; 0 for a bad index or no table.
 DWORD GetCommDropped32(INT_PTR hCom);
+// Dead device: once a read or write on port index hCom failed for a reason
+// other than a time-out (the device was removed, the far end of its line
+// closed), the platform's error code of that first failure; the receive
+// thread then also posts one WM_COMMNOTIFY to the registered window at once,
+// and so does WriteComm. It stays set until the port is closed: only a new
+// open brings the device back. 0 while the device works, and for a bad index,
+// a free entry or no table.
+int GetCommDead32(INT_PTR hCom);

@@ -9,6 +9,17 @@
 #define MSG_CAPTION "!! Error !!"
 #define MSG_FLAGS   (MB_OK | MB_ICONWARNING)
 
+// Set by fnOpenPortQuiet for the length of its open. Main thread only.
+static int fQuiet;
+
+// The open's failure reports: boxes at start-up, nothing during a run (a box
+// would stop the main thread until somebody came to press it).
+static void fnPortMessage(HWND hWnd, LPCSTR lpszText)
+{
+    if (!fQuiet)
+        MessageBoxA(hWnd, lpszText, MSG_CAPTION, MSG_FLAGS);
+}
+
 static const ULONG aulRates[] = {
     110, 150, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400,
     56000, 57600, 76800, 115200, 128000, 256000
@@ -91,12 +102,12 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     // A value that is no number, or no parity letter, would open the line
     // with settings nobody chose: refuse it before the port is touched.
     if (!fSpeedRead) {
-        MessageBoxA(hWnd, "Invalid Baud Rate", MSG_CAPTION, MSG_FLAGS);
+        fnPortMessage(hWnd, "Invalid Baud Rate");
         return -1;
     }
     iParity = fnParityCode(cParity);
     if (iParity < 0) {
-        MessageBoxA(hWnd, "Invalid Parity", MSG_CAPTION, MSG_FLAGS);
+        fnPortMessage(hWnd, "Invalid Parity");
         return -1;
     }
     iStopBits = iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
@@ -104,14 +115,14 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     hCom = OpenComm32((UINT)iPort, lSpeed, iDataBits, iStopBits, iParity);
     if (hCom == -1) {
         wsprintfA(szMsg, "COM%d does not exist\nor is already in use\nOh Dear!", iPort);
-        MessageBoxA(hWnd, szMsg, MSG_CAPTION, MSG_FLAGS);
+        fnPortMessage(hWnd, szMsg);
         return -1;
     }
     if (!fnRateSupported(lSpeed)) {
         // The caller gives up start-up: do not leave the port and its
         // receive thread running behind it.
         CloseComm32(hCom);
-        MessageBoxA(hWnd, "Invalid Baud Rate", MSG_CAPTION, MSG_FLAGS);
+        fnPortMessage(hWnd, "Invalid Baud Rate");
         return -1;
     }
 
@@ -141,13 +152,26 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
         }
         if (!SetCommState32(hCom, &dcb)) {
             CloseComm32(hCom);
-            MessageBoxA(hWnd, "Can't set comm state", MSG_CAPTION, MSG_FLAGS);
+            fnPortMessage(hWnd, "Can't set comm state");
             return -1;
         }
     }
 
     FlushComm(hCom, PURGE_RXCLEAR);
     FlushComm(hCom, PURGE_TXCLEAR);
+    return hCom;
+}
+
+INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
+                        int fDefHardware, int fDefXOnXOff)
+{
+    INT_PTR hCom;
+
+    fQuiet = 1;
+    hCom = fnOpenPort(hWnd, lpszFilename, lpszSection, iDefPort, lDefSpeed, iDefDataBits,
+                      iDefStopBits, lpszDefParity, fDefHardware, fDefXOnXOff);
+    fQuiet = 0;
     return hCom;
 }
 

@@ -7,4 +7,9 @@
 INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
                    ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
                    int fDefHardware, int fDefXOnXOff);
+// As fnOpenPort, for a reopen at run time: shows no message box (the open
+// simply fails with -1), and is otherwise the same, device file included.
+INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
+                        int fDefHardware, int fDefXOnXOff);
 void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength);

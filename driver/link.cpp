@@ -1,7 +1,9 @@
 // link: supervision of the serial conversation with the vision mixer -- the
 // one-second poll and its 500 ms acknowledge, the framing of what the mixer
 // sends into counted frames, the 200 ms frame time-out, line restarts, the
-// error count and the link state on the panel and in slot 4094.
+// error count and the link state on the panel and in slot 4094; and a
+// serial device that goes and comes back: the port is reopened on the line
+// restart while the serial layer reports its device dead.
 // Main window thread only: driven by WM_TIMER and WM_COMMNOTIFY.
 #include <windows.h>
 #include <string.h>
@@ -28,6 +30,17 @@ DWORD uErrors = 0;
 #define LINK_FAILED  2
 
 static const BYTE abPoll[3] = { 0x02, 0xFF, 0x80 };
+const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
+
+// The port's section of the device file and start-up's defaults for keys it
+// lacks: the same for the first open and every reopen.
+#define MIXER_PORT_SETTINGS "Configuration", 1, 38400, 8, 1, "O", 0, 0
+#define DEVICE_PATH_SIZE 512
+
+static char acDevicePath[DEVICE_PATH_SIZE];     // main thread; set by start-up
+// The device has gone (the serial layer's dead state, noticed once): the
+// port is closed, or about to be, and waits for its reopen. Main thread.
+static int fPortLost;
 
 static void fnLog(LPCSTR lpszText)
 {
@@ -64,7 +77,59 @@ static void fnEnterHealthy(void)
     fnCheckSlot(iDeviceNo, "0", SLOT_COMMS_STATUS, 0);
 }
 
-void fnResetComms(HWND hWnd)
+INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile)
+{
+    lstrcpynA(acDevicePath, lpszDeviceFile, sizeof acDevicePath);
+    fPortLost = 0;
+    return fnOpenPort(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
+}
+
+// Notices, once per loss, that the port's device has gone: logged, counted
+// as an error and shown as a failed link at once, not at the next time-out.
+// TRUE when this call noticed it.
+static BOOL fnNoticeLoss(void)
+{
+    if (fPortLost || hCommPort == -1 || !GetCommDead32(hCommPort))
+        return FALSE;
+    fPortLost = 1;
+    fnLog("Port lost");
+    uErrors++;
+    fnEnterFailed();
+    return TRUE;
+}
+
+// Closes the dead port and opens it again from the device file, as start-up
+// did, but without message boxes: this is run time. FALSE while the device
+// is still missing or the port busy; the next restart tries again.
+static BOOL fnReopenPort(HWND hWnd)
+{
+    char acCom[128];
+    INT_PTR hNew;
+
+    if (hCommPort != -1) {
+        CloseComm32(hCommPort);
+        hCommPort = -1;
+    }
+    hNew = fnOpenPortQuiet(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
+    if (hNew == -1)
+        return FALSE;
+    hCommPort = hNew;
+    fPortLost = 0;
+    EnableCommNotification(hCommPort, hWnd, 1);
+    // A frame the old device left half-sent must not take the new one's bytes.
+    KillTimer(hWnd, ID_TIMER_INCOMING);
+    fnClearFrame();
+    // The file may name another port by now: show the one in use.
+    memset(acCom, 0, sizeof acCom);
+    GetPrivateProfileStringA("Configuration", "Com", "??", acCom, sizeof acCom, acDevicePath);
+    SetDlgItemTextA(hDlg, IDC_COM, acCom);
+    fnLog("Port reopened");
+    return TRUE;
+}
+
+// The restart proper; after a reopen the start-up command follows, as at
+// start-up, so that the mixer sends its state again.
+static void fnRestartLine(HWND hWnd, BOOL fReopened)
 {
     static const BYTE abRestart[1] = { MIXER_RESTART };
     FlushComm(hCommPort, PURGE_RXCLEAR);
@@ -72,6 +137,19 @@ void fnResetComms(HWND hWnd)
     fnCommBreak(hWnd, hCommPort, 38400, 2);
     WriteComm(hCommPort, abRestart, 1);
     fnLog("Restarting comms");
+    if (fReopened)
+        WriteComm(hCommPort, abStartupCommand, sizeof abStartupCommand);
+}
+
+void fnResetComms(HWND hWnd)
+{
+    BOOL fReopened = FALSE;
+
+    // Only a dead device is reopened; a silent mixer only gets the restart.
+    fnNoticeLoss();
+    if (fPortLost)
+        fReopened = fnReopenPort(hWnd);
+    fnRestartLine(hWnd, fReopened);
 }
 
 void fnRxCommData(HWND hWnd)
@@ -107,12 +185,21 @@ void fnRxCommData(HWND hWnd)
             uRxCount = 0;
         }
     }
+    // The serial layer posts a notification when its device dies: restart
+    // the line (and with it try the reopen) now.
+    if (fnNoticeLoss())
+        fnResetComms(hWnd);
 }
 
 void fnTimer(HWND hWnd, WPARAM idTimer)
 {
     switch (idTimer) {
     case ID_TIMER_POLL:
+        // While the device is lost the reopen is also tried at every poll, not
+        // only at the restart 500 ms later: a device that is back is polled
+        // within about a second.
+        if (fPortLost && fnReopenPort(hWnd))
+            fnRestartLine(hWnd, TRUE);
         WriteComm(hCommPort, abPoll, sizeof abPoll);
         SetTimer(hWnd, ID_TIMER_TRANSMIT, PERIOD_TRANSMIT, NULL);
         SetDlgItemInt(hDlg, IDC_NETTX, uNetTX, FALSE);

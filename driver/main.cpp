@@ -77,8 +77,6 @@ static void fnWriteMixer(const BYTE *pbBytes, WORD wLen)
     WriteComm(hCommPort, pbBytes, wLen);
 }
 
-static const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
-
 // The debug list is filled whether it is shown or not. While the window is at
 // its small height the list lies below the status strip, yet every line
 // added still scrolls and repaints it -- about 10 ms a line under Wine's X11
@@ -240,7 +238,7 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
         return 0;
     }
 
-    hCommPort = fnOpenPort(hWnd, acPath, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
+    hCommPort = fnOpenMixerPort(hWnd, acPath);
     if (hCommPort == -1)
         return 0;
 

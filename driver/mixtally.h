@@ -35,9 +35,14 @@ extern DWORD uRxCount;
 extern DWORD uExpectedCount;
 extern int iCommsFail;          // -1 unknown, 1 healthy, 2 failed
 extern DWORD uErrors;
+extern const BYTE abStartupCommand[4];  // 03 24 11 FF
 void fnRxCommData(HWND hWnd);
 void fnResetComms(HWND hWnd);
 void fnTimer(HWND hWnd, WPARAM idTimer);
+// Start-up's open of the mixer's port with the device file's settings; the
+// path is kept, so that the line restart can reopen the port from the same
+// file when its device has gone and come back. -1 after the open's own box.
+INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile);
 
 // ---- application shell
 extern HINSTANCE hInstance;

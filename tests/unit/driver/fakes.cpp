@@ -25,6 +25,8 @@ std::vector<std::string> debugLines;
 std::deque<BYTE> rx;
 std::vector<std::string> line;
 std::map<int, std::vector<std::string>> panelTexts;
+int iDead;
+std::deque<INT_PTR> opens;
 
 std::string Hex(const BYTE *pb, size_t n)
 {
@@ -110,13 +112,18 @@ void Reset()
     rx.clear();
     line.clear();
     panelTexts.clear();
+    iDead = 0;
+    opens.clear();
 
     hWnd = MainWindow();
     hDlg = Panel();
     for (UINT id = 1; id <= 3; id++)
         KillTimer(hWnd, id);
     iDeviceNo = 201;
-    hCommPort = 6;
+    // Start-up's open: keeps the device file for reopens, forgets a lost port.
+    opens.push_back(6);
+    hCommPort = fnOpenMixerPort(hWnd, "C:\\cfg\\dev_201.ini");
+    line.clear();
 
     memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
     fStartup = 1;
@@ -188,4 +195,52 @@ void fnCommBreak(HWND hWnd, INT_PTR hCom, UINT uBaudRate, UINT uBreakLength)
     (void)hWnd;
     fake::line.push_back((hCom == hCommPort ? "break " : "break-wrong-port ") +
                          std::to_string(uBaudRate) + " " + std::to_string(uBreakLength));
+}
+
+int GetCommDead32(INT_PTR hCom)
+{
+    return hCom == hCommPort ? fake::iDead : 0;
+}
+
+void CloseComm32(INT_PTR hCom)
+{
+    fake::line.push_back("close " + std::to_string((long long)hCom));
+}
+
+int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
+{
+    fake::line.push_back(std::string(hWndMain == hWnd ? "notify " : "notify-wrong-window ") +
+                         std::to_string((long long)hCom) + " " + std::to_string(iBNot));
+    return 1;
+}
+
+static INT_PTR FakeOpen(const char *pszHow, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                        ULONG lDefSpeed, LPCSTR lpszDefParity)
+{
+    fake::line.push_back(std::string(pszHow) + lpszFilename + " " + lpszSection + " " +
+                         std::to_string(iDefPort) + " " + std::to_string(lDefSpeed) + " " + lpszDefParity);
+    INT_PTR h = 11;
+    if (!fake::opens.empty()) {
+        h = fake::opens.front();
+        fake::opens.pop_front();
+    }
+    if (h != -1)
+        fake::iDead = 0;    // a new device
+    return h;
+}
+
+INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
+                   int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity, int fDefHardware,
+                   int fDefXOnXOff)
+{
+    (void)hWnd, (void)iDefDataBits, (void)iDefStopBits, (void)fDefHardware, (void)fDefXOnXOff;
+    return FakeOpen("open ", lpszFilename, lpszSection, iDefPort, lDefSpeed, lpszDefParity);
+}
+
+INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
+                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
+                        int fDefHardware, int fDefXOnXOff)
+{
+    (void)hWnd, (void)iDefDataBits, (void)iDefStopBits, (void)fDefHardware, (void)fDefXOnXOff;
+    return FakeOpen("open quietly ", lpszFilename, lpszSection, iDefPort, lDefSpeed, lpszDefParity);
 }

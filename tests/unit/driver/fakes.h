@@ -23,8 +23,11 @@ extern std::vector<SlotWrite> writes;         // every fnSetSlot, in order
 extern int nSlotReads;                        // fnCheckSlot reads
 extern std::vector<std::string> debugLines;   // fnDebugList lines
 extern std::deque<BYTE> rx;                   // bytes ReadComm hands out
-extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2"
+extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2",
+                                              // "close 6", "open <file>", "notify 11 1"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
+extern int iDead;                             // GetCommDead32 of the open port
+extern std::deque<INT_PTR> opens;             // results of the next opens; none left: 11
 
 void Reset();
 void Receive(const std::vector<BYTE> &bytes);

@@ -1,7 +1,8 @@
 // Link supervision: acknowledge / negative acknowledge, poll and the two
 // time-outs, the link state on the panel and in slot 4094, and the framing
 // of the received byte stream (several messages per read, split frames,
-// 0x84/0x85 inside frames, overlong frames).
+// 0x84/0x85 inside frames, overlong frames); a dead serial device reopened
+// on the line restart.
 #include <gtest/gtest.h>
 #include "fakes.h"
 #include "driver/mixtally.h"
@@ -98,7 +99,7 @@ TEST_F(Link, TransmitTimeoutsFailOnceCountEachAndRecoverOnAcknowledge)
     EXPECT_EQ((std::vector<std::string>{ "1" }), StatusWrites());
     std::vector<std::string> expectLine = kRestart;
     expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
-    EXPECT_EQ(expectLine, fake::line);
+    EXPECT_EQ(expectLine, fake::line) << "a silent mixer is no dead device: no reopen";
     EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Restarting comms",
                                          "Transmit Timeout", "Restarting comms" }),
               fake::debugLines);
@@ -202,6 +203,98 @@ TEST_F(Link, RestartOnlyTouchesTheLine)
     EXPECT_EQ(0u, uErrors);
     EXPECT_EQ(-1, iCommsFail);
     EXPECT_TRUE(Armed(ID_TIMER_INCOMING));
+}
+
+const std::string kReopen = "open quietly C:\\cfg\\dev_201.ini Configuration 1 38400 O";
+
+// However the loss is noticed -- the serial layer's own notification, or the
+// restart of a transmit time-out -- it is logged and counted once, the link
+// fails, and the restart closes the port, reopens it from the device file
+// without a box and sends the start-up command after the restart byte.
+TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
+{
+    const struct {
+        const char *pszHow;
+        int iTimer;                 // 0: the layer's notification
+        std::vector<std::string> log;
+        unsigned uErrors;
+    } aCase[] = {
+        { "notification", 0, { "Port lost", "Port reopened", "Restarting comms" }, 1 },
+        { "transmit time-out", ID_TIMER_TRANSMIT,
+          { "Transmit Timeout", "Port lost", "Port reopened", "Restarting comms" }, 2 },
+    };
+    for (const auto &c : aCase) {
+        SCOPED_TRACE(c.pszHow);
+        fake::Reset();
+        Feed({ 0x84, 0x05, 0x24 });         // healthy, a frame half received
+        fake::line.clear();
+        fake::iDead = ERROR_BROKEN_PIPE;
+        if (c.iTimer)
+            fnTimer(hWnd, (WPARAM)c.iTimer);
+        else
+            Feed({});
+        EXPECT_EQ(c.log, fake::debugLines);
+        std::vector<std::string> expectLine = { "close 6", kReopen, "notify 11 1" };
+        expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
+        expectLine.push_back("write 03 24 11 ff");
+        EXPECT_EQ(expectLine, fake::line);
+        EXPECT_EQ(11, (int)hCommPort);
+        EXPECT_EQ(c.uErrors, uErrors) << "the loss counts as an error";
+        EXPECT_EQ(2, iCommsFail);
+        EXPECT_EQ((std::vector<std::string>{ "0", "1" }), StatusWrites());
+        EXPECT_EQ(0u, uRxCount) << "the old device's half frame ends with it";
+        EXPECT_FALSE(Armed(ID_TIMER_INCOMING));
+
+        // The new device works: nothing more, and its acknowledge heals.
+        fake::line.clear();
+        Feed({ 0x84 });
+        EXPECT_TRUE(fake::line.empty());
+        EXPECT_EQ(1, iCommsFail);
+        EXPECT_EQ(1, Count("Port lost"));
+        EXPECT_EQ(1, Count("Port reopened"));
+        // A second loss is a loss of its own.
+        fake::iDead = ERROR_NOT_READY;
+        Feed({});
+        EXPECT_EQ(2, Count("Port lost"));
+        EXPECT_EQ(2, Count("Port reopened"));
+        EXPECT_EQ("close 11", fake::line.empty() ? "" : fake::line[0]);
+    }
+}
+
+TEST_F(Link, FailedReopenIsTriedAtEveryPollAndRestartUntilTheDeviceIsBack)
+{
+    fake::iDead = ERROR_BROKEN_PIPE;
+    fake::opens = { -1, -1, 12 };
+    Feed({});
+    EXPECT_EQ((std::vector<std::string>{ "Port lost", "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ(-1, (int)hCommPort) << "the dead port is closed even when the reopen fails";
+    ASSERT_GE(fake::line.size(), 2u);
+    EXPECT_EQ("close 6", fake::line[0]);
+    EXPECT_EQ(kReopen, fake::line[1]);
+
+    // The poll tries the port again; a failed try adds no restart.
+    fake::line.clear();
+    fake::debugLines.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ((std::vector<std::string>{ kReopen, "write 02 ff 80" }), fake::line);
+    EXPECT_TRUE(fake::debugLines.empty());
+
+    // The restart of the time-out finds the device back.
+    fake::line.clear();
+    fnTimer(hWnd, ID_TIMER_TRANSMIT);
+    EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Port reopened", "Restarting comms" }),
+              fake::debugLines);
+    std::vector<std::string> expectLine = { kReopen, "notify 12 1" };
+    expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
+    expectLine.push_back("write 03 24 11 ff");
+    EXPECT_EQ(expectLine, fake::line);
+    EXPECT_EQ(2u, uErrors) << "one for the loss, one for the time-out";
+    EXPECT_EQ(0, Count("Port lost")) << "not again while the same loss lasts";
+
+    // Back on a live port, the poll is only a poll.
+    fake::line.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line);
 }
 
 TEST_F(Link, UnknownTimerIsIgnored)
