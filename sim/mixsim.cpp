@@ -24,9 +24,11 @@
 
 struct MIXSIM {
     int iPort;
-    int fdMaster;           // -1 after hang-up; guarded by mxWrite for writes
+    // The pty. Changed only on the reader thread (hang-up, replug) and by
+    // msClose after it; writes go under mxWrite.
+    int fdMaster;           // -1 after hang-up
     int fdSlave;            // held open so the master never sees EIO between opens
-    char szSlave[64];
+    char szSlave[64];       // guarded by mx once the reader runs
     char szLink[PATH_MAX];
     std::thread thReader;
     volatile bool fStop;
@@ -40,6 +42,9 @@ struct MIXSIM {
     std::vector<int64_t> vllRx;
     MSSTATS st;
     bool fHangupReq;        // msHangup asks the reader to close the pty
+    int fdNewMaster, fdNewSlave;    // msReplug hands a new pty to the reader (-1: none)
+    char szNewSlave[64];
+    volatile bool fReplugReq;       // set with the three above
     volatile bool fPaused;  // msPause: the reader leaves the pty alone
     uint8_t abMap[16];
     // parser
@@ -335,12 +340,28 @@ static void fnReader(MIXSIM *ps)
         // read can ever meet a descriptor number that was closed and reused.
         if (ps->fHangupReq && ps->fdMaster >= 0) {
             std::lock_guard<std::mutex> lkw(ps->mxWrite);
+            std::lock_guard<std::mutex> lk(ps->mx);
             close(ps->fdMaster);
             ps->fdMaster = -1;
             if (ps->fdSlave >= 0)
                 close(ps->fdSlave);
             ps->fdSlave = -1;
+            ps->cv.notify_all();
+        }
+        // A replugged line: the new pty replaces the closed one, and what the
+        // old one left half-received or unanswered is forgotten.
+        if (ps->fReplugReq) {
+            std::lock_guard<std::mutex> lkw(ps->mxWrite);
             std::lock_guard<std::mutex> lk(ps->mx);
+            ps->fReplugReq = false;
+            ps->fdMaster = ps->fdNewMaster;
+            ps->fdSlave = ps->fdNewSlave;
+            ps->fdNewMaster = ps->fdNewSlave = -1;
+            memcpy(ps->szSlave, ps->szNewSlave, sizeof(ps->szSlave));
+            ps->fHangupReq = false;
+            ps->mCur.iLen = 0;
+            ps->iExpect = -1;
+            ps->vllAckDue.clear();
             ps->cv.notify_all();
         }
         int iTimeout = 50;
@@ -427,6 +448,38 @@ static void fnReader(MIXSIM *ps)
 
 // ---------------------------------------------------------------- life
 
+// A raw pty: master non-blocking in packet mode, our own slave descriptor.
+static int fnMakePty(int *pfdMaster, int *pfdSlave, char *pszSlave, size_t cbSlave, char *pszErr,
+                     size_t cbErr)
+{
+    *pfdSlave = -1;
+    *pfdMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (*pfdMaster < 0 || grantpt(*pfdMaster) != 0 || unlockpt(*pfdMaster) != 0 ||
+        ptsname_r(*pfdMaster, pszSlave, cbSlave) != 0) {
+        fnErr(pszErr, cbErr, "posix_openpt");
+        return -1;
+    }
+    *pfdSlave = open(pszSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (*pfdSlave < 0) {
+        fnErr(pszErr, cbErr, pszSlave);
+        return -1;
+    }
+    // Raw both ways, no echo: the line carries bytes, not text.
+    struct termios tio;
+    for (int fd : {*pfdSlave, *pfdMaster}) {
+        if (tcgetattr(fd, &tio) == 0) {
+            cfmakeraw(&tio);
+            cfsetispeed(&tio, B38400);
+            cfsetospeed(&tio, B38400);
+            tcsetattr(fd, TCSANOW, &tio);
+        }
+    }
+    int iOn = 1;
+    ioctl(*pfdMaster, TIOCPKT, &iOn);
+    fcntl(*pfdMaster, F_SETFL, fcntl(*pfdMaster, F_GETFL) | O_NONBLOCK);
+    return 0;
+}
+
 MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
 {
     if (pszErr != NULL && cbErr > 0)
@@ -441,37 +494,15 @@ MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
     MIXSIM *ps = new MIXSIM();
     ps->iPort = iPort;
     ps->fdMaster = ps->fdSlave = -1;
+    ps->fdNewMaster = ps->fdNewSlave = -1;
     ps->iExpect = -1;
     ps->iAck = MSACK_NORMAL;
     snprintf(ps->szLink, sizeof(ps->szLink), "%s/com%d", pszPortsDir, iPort);
 
-    ps->fdMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (ps->fdMaster < 0 || grantpt(ps->fdMaster) != 0 || unlockpt(ps->fdMaster) != 0 ||
-        ptsname_r(ps->fdMaster, ps->szSlave, sizeof(ps->szSlave)) != 0) {
-        fnErr(pszErr, cbErr, "posix_openpt");
+    if (fnMakePty(&ps->fdMaster, &ps->fdSlave, ps->szSlave, sizeof(ps->szSlave), pszErr, cbErr) != 0) {
         msClose(ps);
         return NULL;
     }
-    ps->fdSlave = open(ps->szSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (ps->fdSlave < 0) {
-        fnErr(pszErr, cbErr, ps->szSlave);
-        msClose(ps);
-        return NULL;
-    }
-    // Raw both ways, no echo: the line carries bytes, not text.
-    struct termios tio;
-    for (int fd : {ps->fdSlave, ps->fdMaster}) {
-        if (tcgetattr(fd, &tio) == 0) {
-            cfmakeraw(&tio);
-            cfsetispeed(&tio, B38400);
-            cfsetospeed(&tio, B38400);
-            tcsetattr(fd, TCSANOW, &tio);
-        }
-    }
-    int iOn = 1;
-    ioctl(ps->fdMaster, TIOCPKT, &iOn);
-    fcntl(ps->fdMaster, F_SETFL, fcntl(ps->fdMaster, F_GETFL) | O_NONBLOCK);
-
     if (fnPointLink(ps->szLink, ps->szSlave) != 0) {
         fnErr(pszErr, cbErr, ps->szLink);
         msClose(ps);
@@ -498,6 +529,10 @@ void msClose(MIXSIM *ps)
     }
     if (ps->fdSlave >= 0)
         close(ps->fdSlave);
+    if (ps->fdNewMaster >= 0)
+        close(ps->fdNewMaster);
+    if (ps->fdNewSlave >= 0)
+        close(ps->fdNewSlave);
     delete ps;
 }
 
@@ -528,6 +563,55 @@ void msHangup(MIXSIM *ps)
     std::unique_lock<std::mutex> lk(ps->mx);
     ps->fHangupReq = true;
     ps->cv.wait_for(lk, std::chrono::seconds(10), [&] { return ps->fdMaster < 0; });
+}
+
+int msUnplug(MIXSIM *ps)
+{
+    {
+        std::lock_guard<std::mutex> lk(ps->mx);
+        if (ps->fdMaster < 0)
+            return -1;
+    }
+    msHangup(ps);
+    std::lock_guard<std::mutex> lk(ps->mx);
+    fnRemoveOurLink(ps);
+    return 0;
+}
+
+int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
+{
+    int fdM, fdS;
+    char szSlave[64];
+
+    if (pszErr != NULL && cbErr > 0)
+        pszErr[0] = 0;
+    {
+        std::lock_guard<std::mutex> lk(ps->mx);
+        if (ps->fdMaster >= 0 || ps->fdNewMaster >= 0) {
+            if (pszErr != NULL)
+                snprintf(pszErr, cbErr, "still plugged in");
+            return -1;
+        }
+    }
+    if (fnMakePty(&fdM, &fdS, szSlave, sizeof(szSlave), pszErr, cbErr) != 0) {
+        if (fdM >= 0)
+            close(fdM);
+        if (fdS >= 0)
+            close(fdS);
+        return -1;
+    }
+    // The reader takes the pty over; only then may the driver find it.
+    std::unique_lock<std::mutex> lk(ps->mx);
+    ps->fdNewMaster = fdM;
+    ps->fdNewSlave = fdS;
+    memcpy(ps->szNewSlave, szSlave, sizeof(szSlave));
+    ps->fReplugReq = true;
+    ps->cv.wait_for(lk, std::chrono::seconds(10), [&] { return ps->fdNewMaster < 0; });
+    if (ps->fdNewMaster >= 0 || fnPointLink(ps->szLink, ps->szSlave) != 0) {
+        fnErr(pszErr, cbErr, ps->szLink);
+        return -1;
+    }
+    return 0;
 }
 
 // ---------------------------------------------------------------- queries

@@ -120,6 +120,17 @@ int msUnmap(MIXSIM *ps);
 void msPause(MIXSIM *ps, int fPause);
 // Closes the master: the driver's reads fail from now on (broken pipe).
 void msHangup(MIXSIM *ps);
+// Pulls the simulated USB serial adapter out: closes the pty (both sides) and
+// removes the COM mapping, as the port's name vanishes with a real adapter.
+// The driver's reads fail (broken pipe, writes: not ready, under Wine); an
+// open meanwhile finds no device (under Wine, a stub whose calls all fail).
+// 0, or -1 when it is unplugged already.
+int msUnplug(MIXSIM *ps);
+// Plugs a new adapter in: a new pty, and the COM mapping re-pointed at it
+// atomically once the simulator serves it. What the old line left
+// half-received or unanswered is dropped; messages and counts carry on. 0, or
+// -1 (reason in pszErr) when it is still plugged in or no pty can be made.
+int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr);
 
 int64_t msNowNs(void);
 const char *msKindName(int iKind);

@@ -38,6 +38,8 @@ static const char szUsage[] =
     "  reset                     forget what was received\n"
     "  pause [on|off]            stop/resume reading: the driver's output queue fills up\n"
     "  hangup                    close the pty: the driver's reads fail from now on\n"
+    "  unplug                    pull the adapter: close the pty and remove the COM mapping\n"
+    "  replug                    plug a new adapter in: a new pty, the COM mapping re-pointed\n"
     "  quit                      end (also end of input, Ctrl-C)\n"
     "\n"
     "Output: one line per message from the driver,\n"
@@ -246,6 +248,17 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
     } else if (strcmp(szCmd, "hangup") == 0) {
         msHangup(ps);
         fnReply("ok hangup");
+    } else if (strcmp(szCmd, "unplug") == 0) {
+        if (msUnplug(ps) != 0)
+            fnReply("error unplug: unplugged already");
+        else
+            fnReply("ok unplug");
+    } else if (strcmp(szCmd, "replug") == 0) {
+        char szErr[256];
+        if (msReplug(ps, szErr, sizeof(szErr)) != 0)
+            fnReply("error replug: %s", szErr);
+        else
+            fnReply("ok replug COM%d on %s", msPort(ps), msSlaveName(ps));
     } else {
         fnReply("error unknown command \"%s\" (see mixsim --help)", szCmd);
     }

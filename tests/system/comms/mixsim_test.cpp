@@ -218,6 +218,37 @@ TEST_F(MixSimLine, SeesPurgesAndHangsUp)
     EXPECT_EQ(-1, msWrite(ps, ab, 1, NULL));
 }
 
+// A pulled adapter: the line ends and the port's name goes; a new one gets a
+// new pty under the same name, and the simulator serves it as before.
+TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
+{
+    std::string link = std::string(szDir) + "/com6";
+    Put({0x05, 0x24});                  // half a frame when the adapter goes
+    ASSERT_TRUE(msWaitBytes(ps, 2, 10000));
+    ASSERT_EQ(0, msUnplug(ps));
+    uint8_t b;
+    EXPECT_GE(0, read(fd, &b, 1)) << "the old line ends";
+    struct stat st;
+    EXPECT_NE(0, lstat(link.c_str(), &st)) << "the COM mapping goes with the adapter";
+    EXPECT_EQ(-1, msUnplug(ps)) << "unplugged already";
+    const uint8_t abAck[] = {0x84};
+    EXPECT_EQ(-1, msWrite(ps, abAck, 1, NULL));
+    close(fd);
+
+    char szErr[256];
+    ASSERT_EQ(0, msReplug(ps, szErr, sizeof(szErr))) << szErr;
+    EXPECT_EQ(-1, msReplug(ps, szErr, sizeof(szErr)));
+    EXPECT_STREQ("still plugged in", szErr);
+    char szTarget[PATH_MAX] = "";
+    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
+    EXPECT_STREQ(msSlaveName(ps), szTarget);
+    fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    Put({0x02, 0xFF, 0x80});
+    EXPECT_EQ("84", Get(1, 10000)) << "the new line is served";
+    EXPECT_EQ(1u, msCount(ps, MSK_POLL)) << "the old half frame must not swallow the poll";
+}
+
 TEST_F(MixSimLine, MappingIsReplacedAndOnlyOurOwnRemoved)
 {
     std::string link = std::string(szDir) + "/com6";
@@ -308,7 +339,7 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
     ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
     EXPECT_EQ(0, iExit);
     for (const char *psz : {"SIMULATED", "--port", "--ack", "--script", "--quiet", "map <32 hex digits>",
-                            "tally", "frame", "burst", "garbage", "stats", "quit"})
+                            "tally", "frame", "burst", "garbage", "stats", "unplug", "replug", "quit"})
         EXPECT_NE(std::string::npos, help.find(psz)) << "usage lacks " << psz;
     hpRelease(&hp);
 
@@ -355,12 +386,24 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
     ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
     EXPECT_NE(nullptr, strstr(sz, "POLL=1")) << sz;
     EXPECT_NE(nullptr, strstr(sz, "naks=1")) << sz;
+    struct stat st;
+    const struct { const char *pszCmd, *pszReply; bool fMapped; } aPlug[] = {
+        {"unplug", "ok unplug", false},
+        {"unplug", "error unplug", false},
+        {"replug", "ok replug COM7 on /dev/pts/", true},
+        {"replug", "error replug", true},
+    };
+    for (const auto &c : aPlug) {
+        hpWriteLine(&hp, c.pszCmd);
+        ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
+        EXPECT_EQ(0, strncmp(sz, c.pszReply, strlen(c.pszReply))) << c.pszCmd << ": " << sz;
+        EXPECT_EQ(c.fMapped, lstat(link.c_str(), &st) == 0) << c.pszCmd;
+    }
     hpWriteLine(&hp, "quit");
     ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
     EXPECT_EQ(0, iExit);
     hpRelease(&hp);
     close(fd);
-    struct stat st;
     EXPECT_NE(0, lstat(link.c_str(), &st)) << "quit removes the mapping";
     rmdir(szDir);
 }
