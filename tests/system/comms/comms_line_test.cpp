@@ -270,6 +270,7 @@ TEST_F(CommsLine, NotificationCoalescesAndRearms)
     long lNotes, lW, lHigh;
     is >> lNotes >> lW >> lHigh;
     EXPECT_EQ(n + 2, lNotes) << "no re-arm 100 ms after the last notification";
+    EXPECT_EQ("0", probe.State(1)["dead"]) << "requests ending on their time-outs are no dead device";
     EXPECT_EQ(1, lW) << "wParam is the index";
     EXPECT_EQ(5, lHigh) << "lParam's high word is the unread count";
     EXPECT_EQ("5 1011121314", probe.Cmd("read 1 100"));
@@ -475,12 +476,43 @@ TEST_F(CommsLine, OpenSurvivesAStolenStartRelease)
 
 // ---------------------------------------------------------------- failing device, late thread
 
-TEST_F(CommsLine, HungUpLineDoesNotSpinAndStillCloses)
+// A line held up by flow control is no dead device: a write that takes
+// nothing within its 1000 ms fails (65535) on a time-out.
+TEST_F(CommsLine, HeldUpWriteTimesOutWithoutMarkingTheDeviceDead)
+{
+    Start(2);
+    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    msPause(ps, 1);
+    std::string r;
+    // The pty takes a few KB before it holds up; a write that fills it up
+    // returns with what went through. At most a few writes fill it.
+    for (int i = 0; i < 5 && r != "65535"; i++)
+        r = probe.Cmd("writen 1 60000");
+    msPause(ps, 0);
+    EXPECT_EQ("65535", r) << "a write that takes nothing in 1000 ms";
+    EXPECT_EQ("0", probe.State(1)["dead"]);
+    EXPECT_EQ(0, probe.Notes()) << "nothing to tell the window";
+    EXPECT_EQ("4", probe.Cmd("write 1 032411ff"));
+}
+
+// A pty whose far end closed: every request fails at once. The device is
+// dead (ERROR_BROKEN_PIPE from the reads, measured under Wine), the window
+// hears of it once, the first error stays, and the thread neither spins nor
+// outlives the close.
+TEST_F(CommsLine, HungUpLineIsDeadDoesNotSpinAndStillCloses)
 {
     Start(4);
     ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
     ASSERT_EQ("1", probe.Cmd("enable 3 1"));
+    EXPECT_EQ("0", probe.State(3)["dead"]);
     msHangup(ps);       // reads now fail at once (ERROR_BROKEN_PIPE)
+    ASSERT_TRUE(probe.WaitState(3, "dead", 1)) << "the receive thread must find the device dead";
+    EXPECT_EQ("109", probe.State(3)["dead"]);
+    probe.WaitNotes(1);
+    EXPECT_EQ(1, probe.StableNotes()) << "one notification for the death, however many failures";
+    EXPECT_EQ("65535", probe.Cmd("write 3 02ff80"));
+    EXPECT_EQ("109", probe.State(3)["dead"]) << "the first error stays";
     usleep(300000);
 
     // CPU time of the probe over 3 s: a thread retrying failed reads back to
@@ -511,6 +543,14 @@ TEST_F(CommsLine, HungUpLineDoesNotSpinAndStillCloses)
 
     std::string r = probe.Cmd("close 3");
     EXPECT_EQ("exit=103", r.substr(0, 8)) << "close must still stop the thread: " << r;
+
+    // The adapter back: the same port opens again, alive, and works.
+    ASSERT_EQ(0, msReplug(ps, NULL, 0));
+    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
+    EXPECT_EQ("0", probe.State(3)["dead"]) << "a new open starts alive";
+    EXPECT_EQ("4", probe.Cmd("write 3 032411ff"));
+    EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs));
+    probe.Cmd("close 3");
 }
 
 TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)

@@ -212,13 +212,13 @@ static void fnCommand(char *pszLine)
             return fnReply("ok table=0");
         LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[i1];
         fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d "
-                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu dev=%#x",
+                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu dev=%#x dead=%d",
                 p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0,
                 p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0,
                 p->to.ReadIntervalTimeout, p->to.ReadTotalTimeoutMultiplier,
                 p->to.ReadTotalTimeoutConstant, p->to.WriteTotalTimeoutMultiplier,
                 p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
-                GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort);
+                GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort, GetCommDead32(i1));
         GlobalUnlock(hGPortInfo);
     } else if (strcmp(szCmd, "notes") == 0) {
         fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
