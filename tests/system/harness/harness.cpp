@@ -410,11 +410,12 @@ bool Post(const std::string &title, unsigned uMsg, unsigned long long wParam, un
                                     std::to_string(lParam) }, nullptr) == 0;
 }
 
-std::map<std::string, std::string> WindowInfo(const std::string &title)
+// A winpeek verb's "key value" lines.
+static std::map<std::string, std::string> Facts(const std::string &verb, const std::string &title)
 {
     std::vector<std::string> lines;
     std::map<std::string, std::string> m;
-    RunTool("winpeek.exe", { "info", title }, &lines);
+    RunTool("winpeek.exe", { verb, title }, &lines);
     for (const std::string &l : lines) {
         size_t sp = l.find(' ');
         if (sp != std::string::npos)
@@ -422,6 +423,10 @@ std::map<std::string, std::string> WindowInfo(const std::string &title)
     }
     return m;
 }
+
+std::map<std::string, std::string> WindowInfo(const std::string &title) { return Facts("info", title); }
+
+std::map<std::string, std::string> Resources(const std::string &title) { return Facts("res", title); }
 
 std::string PressBox(const std::string &caption, int timeoutMs)
 {

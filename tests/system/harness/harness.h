@@ -107,6 +107,9 @@ std::vector<std::string> DebugLines(const std::string &title);
 bool Post(const std::string &title, unsigned uMsg, unsigned long long wParam,
           unsigned long long lParam = 0);
 std::map<std::string, std::string> WindowInfo(const std::string &title);
+// The window's process seen from outside (winpeek res): "pid", "threads",
+// "handles", "windows", ... ; empty when the window is not found.
+std::map<std::string, std::string> Resources(const std::string &title);
 
 // boxpress: waits for a message box by caption, presses OK; returns its
 // text (newlines as \n) or "<timeout>".
