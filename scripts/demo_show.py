@@ -142,11 +142,14 @@ SHOW = [
     (10.0, "ack none", "mixer stops answering: link loss"),
     (13.5, "ack normal", "mixer answers again: link back"),
     (16.0, show_map([4], [5]), "cut to cam 4"),
-    (19.0, show_map([4, 5], []), "mix cam 4 -> cam 5"),
-    (20.5, show_map([5], [1]), "mix done: cam 5 on air"),
-    (23.0, show_map([1], [2]), "cut to cam 1"),
+    (18.0, "unplug", "mixer's USB serial adapter pulled: port lost"),
+    (21.0, "replug", "adapter plugged in again: the driver reopens the port"),
+    (24.0, show_map([4, 5], []), "mix cam 4 -> cam 5"),
+    (25.5, show_map([5], [1]), "mix done: cam 5 on air"),
+    (28.0, show_map([1], [2]), "cut to cam 1"),
 ]
-SHOW_END = 27.0
+SHOW_END = 32.0
+SHOT_AT = 30.0
 
 
 def view(info, caption, t):
@@ -225,7 +228,7 @@ def run():
             print(frame + "\n", flush=True)
             last = frame.split("\n", 1)[1]
         # The picture: link healthy again, frames in the debug list.
-        if not shot_taken and t >= 25.0:
+        if not shot_taken and t >= SHOT_AT:
             screenshot()
             shot_taken = True
         if t >= SHOW_END:
