@@ -38,6 +38,7 @@ const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
 #define DEVICE_PATH_SIZE 512
 
 static char acDevicePath[DEVICE_PATH_SIZE];     // main thread; set by start-up
+static INT_PTR hStartupPort = -1;               // main thread; the index start-up opened
 // The device has gone (the serial layer's dead state, noticed once): the
 // port is closed, or about to be, and waits for its reopen. Main thread.
 static int fPortLost;
@@ -81,7 +82,22 @@ INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile)
 {
     lstrcpynA(acDevicePath, lpszDeviceFile, sizeof acDevicePath);
     fPortLost = 0;
-    return fnOpenPort(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
+    hStartupPort = fnOpenPort(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
+    return hStartupPort;
+}
+
+// The reopen keeps to the port start-up opened, and only while the device
+// file is there: a file out of reach (a configuration share gone) reads as
+// all defaults, port 1 among them, and the open would write those back. A
+// file that names another port by now waits for the driver's next start.
+static BOOL fnDeviceFileNamesOurPort(void)
+{
+    int iCom;
+
+    if (GetFileAttributesA(acDevicePath) == INVALID_FILE_ATTRIBUTES)
+        return FALSE;
+    iCom = (int)GetPrivateProfileIntA("Configuration", "Com", 1, acDevicePath);
+    return iCom - 1 == hStartupPort;
 }
 
 // Notices, once per loss, that the port's device has gone: logged, counted
@@ -103,13 +119,14 @@ static BOOL fnNoticeLoss(void)
 // is still missing or the port busy; the next restart tries again.
 static BOOL fnReopenPort(HWND hWnd)
 {
-    char acCom[128];
     INT_PTR hNew;
 
     if (hCommPort != -1) {
         CloseComm32(hCommPort);
         hCommPort = -1;
     }
+    if (!fnDeviceFileNamesOurPort())
+        return FALSE;
     hNew = fnOpenPortQuiet(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
     if (hNew == -1)
         return FALSE;
@@ -119,10 +136,6 @@ static BOOL fnReopenPort(HWND hWnd)
     // A frame the old device left half-sent must not take the new one's bytes.
     KillTimer(hWnd, ID_TIMER_INCOMING);
     fnClearFrame();
-    // The file may name another port by now: show the one in use.
-    memset(acCom, 0, sizeof acCom);
-    GetPrivateProfileStringA("Configuration", "Com", "??", acCom, sizeof acCom, acDevicePath);
-    SetDlgItemTextA(hDlg, IDC_COM, acCom);
     fnLog("Port reopened");
     return TRUE;
 }

@@ -103,6 +103,13 @@ HWND Panel()
     return h;
 }
 
+std::string DeviceFile()
+{
+    char acDir[MAX_PATH];
+    GetTempPathA(sizeof acDir, acDir);
+    return std::string(acDir) + "mixtally_link_test_dev_201.ini";
+}
+
 void Reset()
 {
     slots.clear();
@@ -121,8 +128,9 @@ void Reset()
         KillTimer(hWnd, id);
     iDeviceNo = 201;
     // Start-up's open: keeps the device file for reopens, forgets a lost port.
+    WritePrivateProfileStringA("Configuration", "Com", "7", DeviceFile().c_str());
     opens.push_back(6);
-    hCommPort = fnOpenMixerPort(hWnd, "C:\\cfg\\dev_201.ini");
+    hCommPort = fnOpenMixerPort(hWnd, DeviceFile().c_str());
     line.clear();
 
     memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);

@@ -30,6 +30,8 @@ extern int iDead;                             // GetCommDead32 of the open port
 extern std::deque<INT_PTR> opens;             // results of the next opens; none left: 11
 
 void Reset();
+// The device file start-up opened port 7 (index 6) from: [Configuration] Com=7.
+std::string DeviceFile();
 void Receive(const std::vector<BYTE> &bytes);
 std::string Hex(const BYTE *pb, size_t n);
 

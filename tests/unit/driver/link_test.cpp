@@ -4,6 +4,7 @@
 // 0x84/0x85 inside frames, overlong frames); a dead serial device reopened
 // on the line restart.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include "fakes.h"
 #include "driver/mixtally.h"
 
@@ -205,7 +206,11 @@ TEST_F(Link, RestartOnlyTouchesTheLine)
     EXPECT_TRUE(Armed(ID_TIMER_INCOMING));
 }
 
-const std::string kReopen = "open quietly C:\\cfg\\dev_201.ini Configuration 1 38400 O";
+// The reopen the fakes journal: the device file, its section and start-up's defaults.
+std::string Reopen()
+{
+    return "open quietly " + fake::DeviceFile() + " Configuration 1 38400 O";
+}
 
 // However the loss is noticed -- the serial layer's own notification, or the
 // restart of a transmit time-out -- it is logged and counted once, the link
@@ -234,7 +239,7 @@ TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
         else
             Feed({});
         EXPECT_EQ(c.log, fake::debugLines);
-        std::vector<std::string> expectLine = { "close 6", kReopen, "notify 11 1" };
+        std::vector<std::string> expectLine = { "close 6", Reopen(), "notify 11 1" };
         expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
         expectLine.push_back("write 03 24 11 ff");
         EXPECT_EQ(expectLine, fake::line);
@@ -270,13 +275,13 @@ TEST_F(Link, FailedReopenIsTriedAtEveryPollAndRestartUntilTheDeviceIsBack)
     EXPECT_EQ(-1, (int)hCommPort) << "the dead port is closed even when the reopen fails";
     ASSERT_GE(fake::line.size(), 2u);
     EXPECT_EQ("close 6", fake::line[0]);
-    EXPECT_EQ(kReopen, fake::line[1]);
+    EXPECT_EQ(Reopen(), fake::line[1]);
 
     // The poll tries the port again; a failed try adds no restart.
     fake::line.clear();
     fake::debugLines.clear();
     fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((std::vector<std::string>{ kReopen, "write 02 ff 80" }), fake::line);
+    EXPECT_EQ((std::vector<std::string>{ Reopen(), "write 02 ff 80" }), fake::line);
     EXPECT_TRUE(fake::debugLines.empty());
 
     // The restart of the time-out finds the device back.
@@ -284,7 +289,7 @@ TEST_F(Link, FailedReopenIsTriedAtEveryPollAndRestartUntilTheDeviceIsBack)
     fnTimer(hWnd, ID_TIMER_TRANSMIT);
     EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Port reopened", "Restarting comms" }),
               fake::debugLines);
-    std::vector<std::string> expectLine = { kReopen, "notify 12 1" };
+    std::vector<std::string> expectLine = { Reopen(), "notify 12 1" };
     expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
     expectLine.push_back("write 03 24 11 ff");
     EXPECT_EQ(expectLine, fake::line);
@@ -295,6 +300,37 @@ TEST_F(Link, FailedReopenIsTriedAtEveryPollAndRestartUntilTheDeviceIsBack)
     fake::line.clear();
     fnTimer(hWnd, ID_TIMER_POLL);
     EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line);
+}
+
+// A device file out of reach reads as all defaults (port 1), and one that
+// names another port by now is not the driver's port: no open is tried in
+// either case, until the file names the port start-up opened again.
+TEST_F(Link, ReopenKeepsToTheStartUpPortAndItsFile)
+{
+    const std::string sFile = fake::DeviceFile();
+    const struct {
+        const char *pszFile;        // what the file holds; NULL: no file
+        bool fTried;
+    } aCase[] = {
+        { NULL, false },
+        { "3", false },
+        { "7", true },
+    };
+    fake::iDead = ERROR_BROKEN_PIPE;
+    fake::opens = { -1, -1 };
+    Feed({ 0x84 });                 // the loss, and a first reopen that fails
+    for (const auto &c : aCase) {
+        SCOPED_TRACE(c.pszFile ? std::string("Com=") + c.pszFile : "no device file");
+        DeleteFileA(sFile.c_str());
+        if (c.pszFile)
+            WritePrivateProfileStringA("Configuration", "Com", c.pszFile, sFile.c_str());
+        fake::line.clear();
+        fnTimer(hWnd, ID_TIMER_TRANSMIT);
+        EXPECT_EQ(c.fTried, std::find(fake::line.begin(), fake::line.end(), Reopen()) != fake::line.end());
+        EXPECT_EQ(-1, (int)hCommPort);
+    }
+    EXPECT_EQ(1, Count("Port lost"));
+    EXPECT_EQ(0, Count("Port reopened"));
 }
 
 TEST_F(Link, UnknownTimerIsIgnored)
