@@ -80,9 +80,9 @@ void commsODS(LPCSTR lpOutputString);
 DWORD GetCommDropped32(INT_PTR hCom);
 // Dead device: once a read or write on port index hCom failed for a reason
 // other than a time-out (the device was removed, the far end of its line
-// closed), the platform's error code of that first failure; the receive
-// thread then also posts one WM_COMMNOTIFY to the registered window at once,
-// and so does WriteComm. It stays set until the port is closed: only a new
-// open brings the device back. 0 while the device works, and for a bad index,
-// a free entry or no table.
+// closed), the platform's error code of that first failure. Whichever finds
+// it first, the receive thread or WriteComm, also posts one WM_COMMNOTIFY to
+// the registered window, so that its owner hears of it at once. It stays set
+// until the port is closed: only a new open brings the device back. 0 while
+// the device works, and for a bad index, a free entry or no table.
 int GetCommDead32(INT_PTR hCom);
