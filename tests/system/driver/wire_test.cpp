@@ -39,7 +39,7 @@ protected:
     {
         bool f = harness::Eventually([&] {
             size_t c = 0;
-            for (const std::string &l : harness::DebugLines(Title()))
+            for (const std::string &l : Debug())
                 c += l.rfind("Parse: ", 0) == 0;
             return c >= n;
         });
