@@ -27,6 +27,19 @@ protected:
 
     void TearDown() override { Down(); }
 
+    // Ends a running driver the way the control system does (the
+    // infodriver's close message) and waits for it, then takes the rest
+    // down: a case that follows finds no window of this device left.
+    void End()
+    {
+        if (driver.Running()) {
+            EXPECT_EQ("ok", info.Cmd("close"));
+            int iExit = -1;
+            EXPECT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end on the close message";
+        }
+        Down();
+    }
+
     // Driver, infodriver and mixer gone (a test may bring up another set).
     void Down()
     {
