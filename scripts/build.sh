@@ -23,9 +23,11 @@ wintree() {
 }
 
 wintree "$BUILD_DIR/win" "$ARCH" -DMIXTALLY_WINE_ENV="$BUILD_DIR/wine/env.sh"
+I686_TREE=$BUILD_DIR/win
 if [ "$ARCH" != i686 ]; then
-  wintree "$BUILD_DIR/win32" i686
+  I686_TREE=$BUILD_DIR/win32
+  wintree "$I686_TREE" i686
 fi
-cmake -S "$ROOT" -B "$BUILD_DIR/host" -DMIXTALLY_WIN_BUILD="$BUILD_DIR/win" \
+cmake -S "$ROOT" -B "$BUILD_DIR/host" -DMIXTALLY_WIN_BUILD="$BUILD_DIR/win" -DMIXTALLY_I686_BUILD="$I686_TREE" \
       -DMIXTALLY_WINE_ENV="$BUILD_DIR/wine/env.sh" -DMIXTALLY_INCLUDE_WIN_TESTS=ON >/dev/null
 cmake --build "$BUILD_DIR/host" -j "$(nproc)"

@@ -63,7 +63,10 @@ protected:
         msSetAck(sim, iAckMode, 0);
         std::string why;
         ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
-        ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+        if (m_sExe.empty())
+            ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+        else
+            ASSERT_TRUE(driver.StartExe(m_sExe, *inst, std::to_string(m_iDevice), &why)) << why;
         ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000)) << "the driver never hooked its infodriver";
         ASSERT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "no start-up command on the line";
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
@@ -157,6 +160,7 @@ protected:
     }
 
     int m_iCom, m_iDevice;
+    std::string m_sExe;     // the program Up() starts; empty: the build's
     std::unique_ptr<harness::Install> inst;
     MIXSIM *sim = nullptr;
     harness::Infodrv info;
