@@ -63,10 +63,11 @@ protected:
         msSetAck(sim, iAckMode, 0);
         std::string why;
         ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
-        if (m_sExe.empty())
+        if (m_sExe.empty()) {
             ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
-        else
+        } else {
             ASSERT_TRUE(driver.StartExe(m_sExe, *inst, std::to_string(m_iDevice), &why)) << why;
+        }
         ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000)) << "the driver never hooked its infodriver";
         ASSERT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "no start-up command on the line";
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
