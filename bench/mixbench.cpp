@@ -562,13 +562,19 @@ static std::string fnMachine(void)
     std::string sWine = pszWine ? fnCmdOutput(std::string("'") + pszWine + "' --version 2>/dev/null") : "?";
     long lCores = sysconf(_SC_NPROCESSORS_ONLN);
     std::string sArch = getenv("MIXTALLY_ARCH") ? getenv("MIXTALLY_ARCH") : "?";
+    // What ran the figures: the build's architecture and the Wine loader's
+    // width (the prefix's WINEARCH), e.g. "i686 / wine32 (wine-8.0 ...)".
+    const char *pszWineArch = getenv("WINEARCH");
+    std::string sRunsOn = sArch + " / " +
+                          (pszWineArch ? (strcmp(pszWineArch, "win32") == 0 ? "wine32" : "wine64") : "wine?") +
+                          " (" + sWine + ")";
     std::string sLoad = fnCmdOutput("cut -d' ' -f1-3 /proc/loadavg");
     fnJson("machine", fnFmt("{\"nproc\": %ld, \"cpu\": %s, \"mem_kb\": %ld, \"wine\": %s, \"arch\": %s, "
-                            "\"loadavg_at_start\": %s}",
+                            "\"runs_on\": %s, \"loadavg_at_start\": %s}",
                             lCores, fnJsonStr(sModel).c_str(), lMemKb, fnJsonStr(sWine).c_str(),
-                            fnJsonStr(sArch).c_str(), fnJsonStr(sLoad).c_str()));
-    return fnFmt("machine: %ld cores, %s, %.1f GiB, %s, %s build; load average at start %s", lCores,
-                 sModel.c_str(), lMemKb / 1048576.0, sWine.c_str(), sArch.c_str(), sLoad.c_str());
+                            fnJsonStr(sArch).c_str(), fnJsonStr(sRunsOn).c_str(), fnJsonStr(sLoad).c_str()));
+    return fnFmt("machine: %ld cores, %s, %.1f GiB; ran on %s; load average at start %s", lCores,
+                 sModel.c_str(), lMemKb / 1048576.0, sRunsOn.c_str(), sLoad.c_str());
 }
 
 // ------------------------------------------------------------ clock check

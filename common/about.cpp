@@ -4,8 +4,9 @@
 #include <stdio.h>
 #include "common/about.h"
 #include "common/about_res.h"
+#include "common/version.h"
 
-static const char szVersion[] = "3.2.0.0";
+static const char szVersion[] = VER_TEXT;
 
 void About(HWND hWndMain, HINSTANCE hInst)
 {

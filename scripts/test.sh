@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # The test command: set-up, both builds, every test through one CTest run.
+# The last line names what ran the tests: the Windows tree's architecture and
+# the Wine that ran it, e.g. "tests ran on i686 / wine32 (wine-8.0 ...)".
 set -euo pipefail
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export BUILD_DIR=${BUILD_DIR:-$ROOT/build}
@@ -8,4 +10,9 @@ export BUILD_DIR=${BUILD_DIR:-$ROOT/build}
 . "$BUILD_DIR/wine/env.sh"
 "$ROOT/scripts/build.sh"
 cd "$BUILD_DIR/host"
-exec ctest --output-on-failure --timeout 600 -j "${CTEST_JOBS:-2}" "$@"
+rc=0
+ctest --output-on-failure --timeout 600 -j "${CTEST_JOBS:-2}" "$@" || rc=$?
+arch=$(sed -n 's/^MIXTALLY_ARCH:[A-Z]*=//p' "$BUILD_DIR/win/CMakeCache.txt")
+wine=$([ "$WINEARCH" = win32 ] && echo wine32 || echo wine64)
+echo "tests ran on ${arch:-?} / $wine ($("$WINE" --version 2>/dev/null || echo "version unknown"))"
+exit $rc

@@ -37,6 +37,7 @@ struct MIXSIM {
     std::condition_variable cv;
     int iAck, iAckDelayMs;
     std::vector<int64_t> vllAckDue;     // pending late answers (ns)
+    int cAnswering;                     // answers taken from vllAckDue, not yet written
     std::vector<MSMSG> vMsgs;
     std::vector<uint8_t> vbRx;
     std::vector<int64_t> vllRx;
@@ -387,10 +388,16 @@ static void fnReader(MIXSIM *ps)
                     ps->st.ullAcks += (uint64_t)cDue;
                 else
                     ps->st.ullNaks += (uint64_t)cDue;
+                ps->cAnswering += cDue;
             }
         }
         for (int i = 0; i < cDue; i++)
             msWrite(ps, &bAnswer, 1, NULL);
+        if (cDue > 0) {
+            std::lock_guard<std::mutex> lk(ps->mx);
+            ps->cAnswering -= cDue;
+            ps->cv.notify_all();
+        }
 
         int fd = ps->fdMaster;
         if (fd < 0 || ps->fPaused) {
@@ -623,6 +630,13 @@ int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs)
     std::unique_lock<std::mutex> lk(ps->mx);
     return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
                            [&] { return ps->st.aullKind[iKind] >= ullCount; }) ? 1 : 0;
+}
+
+int msWaitAnswered(MIXSIM *ps, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lk(ps->mx);
+    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
+                           [&] { return ps->vllAckDue.empty() && ps->cAnswering == 0; }) ? 1 : 0;
 }
 
 int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs)

@@ -237,18 +237,23 @@ TEST_F(CommsLine, NotificationCoalescesAndRearms)
     ASSERT_EQ("1", probe.Cmd("enable 1 1"));
     EXPECT_EQ("2,1,0,0,1000", probe.State(1)["to"]) << "time-outs after registering with count 1";
 
-    // Three bytes about 1 ms apart, nobody reading: one notification per
-    // started 100 ms at most (the re-arm timer), at least one.
-    long long llT0 = hpNowMs();
+    // Three bytes, each sent once the last was counted (three batches a few
+    // milliseconds apart), nobody reading: one notification, and another
+    // only if they were counted 100 ms apart (84 ms of a tick count that
+    // moves in 16 ms steps). The probe times from inside how far apart the
+    // first and the last were counted.
+    ASSERT_EQ("", probe.Cmd("watch 1 3 " + std::to_string(kWaitMs)));
     for (uint8_t b : {0x10, 0x11, 0x12}) {
         Send({b});
-        usleep(1000);
+        char sz[64];
+        ASSERT_EQ(1, hpReadLine(&probe.hp, sz, sizeof(sz), kWaitMs)) << "byte " << (int)b << " not counted";
+        ASSERT_EQ("count " + std::to_string(b - 0x0F), sz) << "one batch per byte";
     }
-    ASSERT_TRUE(probe.WaitState(1, "iToRead", 3));
-    long long llSpan = hpNowMs() - llT0;
+    long lSpanUs = strtol(probe.Cmd("watched").c_str(), NULL, 10);
+    ASSERT_GE(lSpanUs, 0) << "the three bytes were not counted within " << kWaitMs << " ms";
     long n = probe.StableNotes();
     EXPECT_GE(n, 1);
-    EXPECT_LE(n, 2 + llSpan / 84) << "notifications not coalesced over " << llSpan << " ms";
+    EXPECT_LE(n, 1 + lSpanUs / 84000) << "notifications not coalesced: three batches within " << lSpanUs << " us";
     EXPECT_EQ(1, probe.StateNum(1, "notify")) << "a notification is out and unanswered";
 
     // A read re-arms at once, even one that takes nothing.
@@ -784,11 +789,22 @@ TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
     Start(5);
     ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
     // A pty reports no output queue and carries no break: what shows is that
-    // the call returns after the break length, on an open port and on none.
-    long lMs = strtol(probe.Cmd("break 4 38400 60").c_str(), NULL, 10);
-    EXPECT_GE(lMs, 59) << "the break must last its length";
-    EXPECT_LE(0, strtol(probe.Cmd("break 200 9600 2").c_str(), NULL, 10));
-    EXPECT_LE(0, strtol(probe.Cmd("break 4 0 2").c_str(), NULL, 10)) << "a rate below 10 baud";
+    // the call holds the break for its length and then returns -- on an open
+    // port, on an index with no port, and at a rate below 10 baud (no
+    // division by the rate).
+    const struct {
+        const char *pszCmd, *pszName;
+        long lBreakMs;
+    } aCase[] = {
+        {"break 4 38400 60", "open port", 60},
+        {"break 200 9600 40", "index with no port", 40},
+        {"break 4 0 40", "a rate below 10 baud", 40},
+    };
+    for (const auto &c : aCase) {
+        long lMs = strtol(probe.Cmd(c.pszCmd).c_str(), NULL, 10);
+        EXPECT_GE(lMs, c.lBreakMs - 1) << c.pszName << ": the break must last its length";
+        EXPECT_LT(lMs, c.lBreakMs + 5000) << c.pszName << ": and then end";
+    }
     EXPECT_EQ("4", probe.Cmd("write 4 032411ff"));
     EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs)) << "the line works after a break";
 }

@@ -171,8 +171,12 @@ TEST_F(MixSimLine, AnswersPollsByTheAckMode)
     msSetAck(ps, MSACK_LATE, 300);
     long long ll0 = hpNowMs();
     Put({0x02, 0xFF, 0x80});
-    EXPECT_EQ("84", Get(1, 10000)) << "late";
+    ASSERT_TRUE(msWaitKind(ps, MSK_POLL, 3, 10000));
+    ASSERT_TRUE(msWaitAnswered(ps, 10000));
     EXPECT_GE(hpNowMs() - ll0, 290) << "a late answer comes after its delay";
+    const uint8_t bAfter = 0x06;
+    ASSERT_EQ(0, msWrite(ps, &bAfter, 1, NULL));
+    EXPECT_EQ("84 06", Get(2, 10000)) << "late; what is sent once the poll is answered follows the answer";
 
     msSetAck(ps, MSACK_NONE, 0);
     Put({0x02, 0xFF, 0x80});

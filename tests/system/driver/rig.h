@@ -25,7 +25,23 @@ protected:
         inst->DevFile(m_iDevice, harness::DevFileFor(m_iCom));
     }
 
-    void TearDown() override
+    void TearDown() override { Down(); }
+
+    // Ends a running driver the way the control system does (the
+    // infodriver's close message) and waits for it, then takes the rest
+    // down: a case that follows finds no window of this device left.
+    void End()
+    {
+        if (driver.Running()) {
+            EXPECT_EQ("ok", info.Cmd("close"));
+            int iExit = -1;
+            EXPECT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end on the close message";
+        }
+        Down();
+    }
+
+    // Driver, infodriver and mixer gone (a test may bring up another set).
+    void Down()
     {
         driver.Kill();
         info.Stop();
@@ -34,8 +50,11 @@ protected:
         sim = nullptr;
     }
 
-    // Mixer, infodriver, driver; returns once the driver hooked its
-    // infodriver and its window exists.
+    // Mixer, infodriver, driver; returns once the driver has finished
+    // starting: infodriver hooked, start-up command on the line (the last
+    // step of start-up) and the window shown. Hooking comes before the port
+    // is even opened, so a test that began at the hook could find the line,
+    // the panel and the device file still untouched.
     void Up(int iAckMode = MSACK_NORMAL)
     {
         char acErr[256] = "";
@@ -44,9 +63,16 @@ protected:
         msSetAck(sim, iAckMode, 0);
         std::string why;
         ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
-        ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+        if (m_sExe.empty()) {
+            ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+        } else {
+            ASSERT_TRUE(driver.StartExe(m_sExe, *inst, std::to_string(m_iDevice), &why)) << why;
+        }
         ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000)) << "the driver never hooked its infodriver";
+        ASSERT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "no start-up command on the line";
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
+        ASSERT_TRUE(harness::Eventually([&] { return harness::WindowInfo(Title())["visible"] == "1"; }, 30000))
+            << "the window was never shown";
     }
 
     std::string Title() const { return harness::Title(m_iDevice); }
@@ -86,19 +112,31 @@ protected:
         ASSERT_EQ(0, msWrite(sim, bytes.data(), bytes.size(), nullptr)) << "pty write";
     }
 
-    // Returns right after the mixer received (and answered) a new poll:
-    // the next poll is a second away.
+    // Returns right after the mixer received and answered a new poll: the
+    // next poll is a second away, and what the test sends now follows the
+    // answer on the line (the simulator counts a poll before it answers it;
+    // an acknowledge sent after a test's count byte would be frame data).
     void AfterPoll()
     {
         uint64_t n = msCount(sim, MSK_POLL);
         ASSERT_EQ(1, msWaitKind(sim, MSK_POLL, n + 1, 20000)) << "no poll within 20 s";
+        ASSERT_EQ(1, msWaitAnswered(sim, 20000)) << "the poll was not answered within 20 s";
     }
 
+    // The debug list. It keeps at most 501 lines, dropping the oldest: once
+    // full, a count of its lines can fall, so tests that count lines must
+    // stay below that.
+    std::vector<std::string> Debug()
+    {
+        std::vector<std::string> v = harness::DebugLines(Title());
+        EXPECT_LT(v.size(), 501u) << "the debug list is full: counts of its lines are no longer exact";
+        return v;
+    }
     // Debug-list lines equal to text.
     size_t DebugCount(const std::string &text)
     {
         size_t n = 0;
-        for (const std::string &l : harness::DebugLines(Title()))
+        for (const std::string &l : Debug())
             n += l == text;
         return n;
     }
@@ -123,6 +161,7 @@ protected:
     }
 
     int m_iCom, m_iDevice;
+    std::string m_sExe;     // the program Up() starts; empty: the build's
     std::unique_ptr<harness::Install> inst;
     MIXSIM *sim = nullptr;
     harness::Infodrv info;

@@ -6,6 +6,7 @@
 
 namespace {
 
+const unsigned WM_CLOSE_MSG = 0x0010;
 const unsigned WM_COMMAND_MSG = 0x0111;
 const unsigned IDMSG_CLOSE_MSG = 2175;
 
@@ -105,13 +106,93 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
 
 TEST_F(Shell, DeviceFileIsCompletedAndShownOnThePanel)
 {
-    Up();
-    EXPECT_EQ("Default", harness::ControlText(Title(), 104));
-    EXPECT_EQ("9", harness::ControlText(Title(), 103));
-    std::string text = inst->DevFileText(m_iDevice);
-    for (const char *key : { "[Device]", "Name=Default", "DataBits=8", "StopBits=1", "XOnXOff=0", "Hardware=0" })
-        EXPECT_NE(std::string::npos, text.find(key)) << key << " missing from:\n" << text;
-    EXPECT_NE(std::string::npos, text.find("Parity=N")) << "a non-default parity stays as it was";
+    // The port keys are completed before the panel reads "Com": a file
+    // without it runs on the default port 1, gains Com=1 and shows 1 (the
+    // "??" default of that read shows only if the file cannot be written).
+    const struct {
+        const char *name;
+        int iCom;               // the port the driver must open
+        const char *file;
+        const char *com;        // control 103 afterwards
+        std::vector<const char *> keys;     // in the file afterwards
+    } cases[] = {
+        { "Com given, no Device section", 9, "[Configuration]\r\nCom=9\r\nSpeed=38400\r\nParity=N\r\n", "9",
+          { "[Device]", "Name=Default", "DataBits=8", "StopBits=1", "XOnXOff=0", "Hardware=0",
+            "Parity=N" } },     // a non-default parity stays as it was
+        { "no Com key", 1, "[Configuration]\r\nSpeed=38400\r\nParity=N\r\n", "1",
+          { "Com=1", "[Device]", "Name=Default" } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        End();
+        m_iCom = c.iCom;
+        inst->DevFile(m_iDevice, c.file);
+        ASSERT_NO_FATAL_FAILURE(Up());
+        EXPECT_EQ("Default", harness::ControlText(Title(), 104));
+        EXPECT_EQ(c.com, harness::ControlText(Title(), 103));
+        std::string text = inst->DevFileText(m_iDevice);
+        for (const char *key : c.keys)
+            EXPECT_NE(std::string::npos, text.find(key)) << key << " missing from:\n" << text;
+    }
+}
+
+TEST_F(Shell, DeviceNumberIsPaddedToThreeDigitsUpTo999)
+{
+    // Device 7's file has an unpadded twin with another name: a driver that
+    // looked for dev_7.ini would show that one.
+    const struct {
+        int iDevice;
+        const char *title, *file, *twin;
+    } cases[] = {
+        { 7, "DEV_007 - mixtally - Vede Doriv Urere Dizodo", "dev_007.ini", "dev_7.ini" },
+        { 999, "DEV_999 - mixtally - Vede Doriv Urere Dizodo", "dev_999.ini", nullptr },
+    };
+    const std::string dir = inst->Dir() + "/site/config/system/";
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.title);
+        End();
+        m_iDevice = c.iDevice;
+        harness::WriteFile(dir + c.file, harness::DevFileFor(9, "[Device]\r\nName=padded\r\n"));
+        const std::string twin = harness::DevFileFor(9, "[Device]\r\nName=unpadded\r\n");
+        if (c.twin)
+            harness::WriteFile(dir + c.twin, twin);
+        ASSERT_NO_FATAL_FAILURE(Up());
+        EXPECT_TRUE(harness::WaitWindow(c.title, 1000)) << "no window titled " << c.title;
+        EXPECT_EQ("padded", harness::ControlText(Title(), 104));
+        EXPECT_NE(std::string::npos, harness::ReadFile(dir + c.file).find("DataBits=8"))
+            << c.file << " must be the file completed";
+        if (c.twin) {
+            EXPECT_EQ(twin, harness::ReadFile(dir + c.twin)) << c.twin << " must be left alone";
+        }
+    }
+}
+
+TEST_F(Shell, ConfigurationDirectoryEndingInABackslash)
+{
+    // Only the older layout can name one: c:\zarn_config.ini, which this
+    // test holds (lock zarn_config) and puts back as it was.
+    struct Restore {
+        std::string path, text;
+        bool fHad;
+        ~Restore()
+        {
+            if (fHad)
+                harness::WriteFile(path, text);
+            else
+                unlink(path.c_str());
+        }
+    } restore;
+    restore.path = std::string(getenv("WINEPREFIX")) + "/drive_c/zarn_config.ini";
+    restore.fHad = access(restore.path.c_str(), F_OK) == 0;
+    restore.text = harness::ReadFile(restore.path);
+    ASSERT_TRUE(harness::WriteFile(restore.path,
+        "[Config]\r\nConfigPath=" + harness::WindowsPath(inst->Dir() + "/site/config/system") + "\\\r\n"
+        "SystemPath=" + harness::WindowsPath(inst->Dir() + "/site/windows/lib") + "\r\n"));
+    inst->OlderLayout();
+    inst->DevFile(m_iDevice, harness::DevFileFor(9, "[Device]\r\nName=older layout\r\n"));
+    ASSERT_NO_FATAL_FAILURE(Up());
+    EXPECT_EQ("older layout", harness::ControlText(Title(), 104));
+    EXPECT_NE(std::string::npos, inst->DevFileText(m_iDevice).find("DataBits=8")) << "the device file is completed";
 }
 
 TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
@@ -162,7 +243,7 @@ TEST_F(Shell, CloseMessageFromInfodriverEndsDriverAndFreesPort)
 
 TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
 {
-    for (unsigned msg : { WM_COMMAND_MSG, IDMSG_CLOSE_MSG }) {
+    for (unsigned msg : { WM_COMMAND_MSG, IDMSG_CLOSE_MSG, WM_CLOSE_MSG }) {
         SCOPED_TRACE(msg);
         if (!sim)
             Up();

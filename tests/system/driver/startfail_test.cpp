@@ -10,11 +10,17 @@ protected:
     StartFail() : DriverRig(10, 210) {}
 
     // Starts the driver with args, presses the box with caption; returns its
-    // text and checks the exit code.
-    std::string BoxOf(const std::string &args, const std::string &caption)
+    // text and checks the exit code. fnWhileShown, if given, runs once the
+    // box is up and before it is pressed.
+    std::string BoxOf(const std::string &args, const std::string &caption,
+                      const std::function<void()> &fnWhileShown = nullptr)
     {
         std::string why;
         EXPECT_TRUE(driver.Start(*inst, args, &why)) << why;
+        if (fnWhileShown) {
+            EXPECT_TRUE(harness::WaitWindow(caption, 60000)) << "no box captioned " << caption;
+            fnWhileShown();
+        }
         std::string text = harness::PressBox(caption, 60000);
         int iExit = -1;
         EXPECT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end after the box";
@@ -64,7 +70,13 @@ TEST_F(StartFail, NoCustomControlLibrary)
 
 TEST_F(StartFail, NoInfodriverForTheDevice)
 {
-    EXPECT_EQ("Cannot hook into (external) infodriver 211", BoxOf("211", "Error"));
+    // The panel is made before the hook is tried, and no timer runs yet: while
+    // the box is up, the link state is the panel's initial one.
+    EXPECT_EQ("Cannot hook into (external) infodriver 211", BoxOf("211", "Error", [] {
+        int iState = -1;
+        EXPECT_EQ("?", harness::ControlText(harness::Title(211), 110, &iState)) << "initial link state caption";
+        EXPECT_EQ(1, iState) << "initial colour code /__1F__";
+    }));
 }
 
 TEST_F(StartFail, PortMissing)

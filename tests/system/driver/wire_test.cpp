@@ -32,18 +32,24 @@ protected:
     }
     // Waits until the debug list shows n "Parse: " lines: the frame has
     // been decoded and every slot write it caused has been made.
-    // The line is logged before the slots are written; the next poll goes
-    // out in a later window message, so once the mixer has it every write
-    // of the frame is done, and a ping collects their events.
+    // The line is logged before the slots are written, in the handling of
+    // one notification. A maintenance command posted once the line shows is
+    // handled after that notification, so once the mixer has its bytes
+    // (03 24 11 01) every write of the frame is done, and a ping collects
+    // their events. (The next poll is no such mark: one written just before
+    // the frame's notification may reach the mixer's count only after the
+    // line was seen.)
     bool WaitParsed(size_t n)
     {
         bool f = harness::Eventually([&] {
             size_t c = 0;
-            for (const std::string &l : harness::DebugLines(Title()))
+            for (const std::string &l : Debug())
                 c += l.rfind("Parse: ", 0) == 0;
             return c >= n;
         });
-        AfterPoll();
+        uint64_t cMark = msCount(sim, MSK_MAINT1);
+        EXPECT_TRUE(harness::Post(Title(), 0x0111, 1));
+        EXPECT_EQ(1, msWaitKind(sim, MSK_MAINT1, cMark + 1, 20000)) << "the marking command never reached the mixer";
         EXPECT_EQ("ok", info.Cmd("ping"));
         return f;
     }

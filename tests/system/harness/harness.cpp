@@ -169,6 +169,8 @@ void Install::RemoveLibrary(const std::string &name)
 
 std::vector<std::string> Install::Env() const
 {
+    if (m_fOlderLayout)
+        return {};
     return { "KV_ROOT=" + WindowsPath(m_dir), "KV_SYSTEM=site" };
 }
 
@@ -292,15 +294,22 @@ Driver::~Driver() { Kill(); }
 
 bool Driver::Start(const Install &inst, const std::string &args, std::string *pWhy)
 {
+    return StartExe(WinBin("mixtally.exe"), inst, args, pWhy);
+}
+
+bool Driver::StartExe(const std::string &exe, const Install &inst, const std::string &args, std::string *pWhy)
+{
     Kill();     // a Driver may be started again once the last one ended
     std::vector<std::string> env = inst.Env();
-    const char *envp[] = { env[0].c_str(), env[1].c_str(), nullptr };
+    std::vector<const char *> envp;
+    for (const std::string &e : env)
+        envp.push_back(e.c_str());
+    envp.push_back(nullptr);
     // An empty argument still gives the program an (empty) command line.
     const char *argv[] = { args.c_str(), nullptr };
     std::string winerun = s_winBuild + "/winerun";
-    std::string exe = WinBin("mixtally.exe");
     const char *full[] = { winerun.c_str(), exe.c_str(), args.empty() ? nullptr : argv[0], nullptr };
-    if (hpSpawn(&m_p, full, envp, inst.Dir().c_str(), HP_QUIET) != 0) {
+    if (hpSpawn(&m_p, full, envp.data(), inst.Dir().c_str(), HP_QUIET) != 0) {
         *pWhy = std::string("mixtally.exe did not start: ") + strerror(errno);
         return false;
     }

@@ -40,8 +40,13 @@ public:
     void Workstation(int iWorkstation);        // 0: no xnet.ini at all
     void RemoveLibrary(const std::string &name);
     std::vector<std::string> Env() const;      // KV_ROOT=..., KV_SYSTEM=site
+    // The older layout instead: no KV_ROOT/KV_SYSTEM, so the driver takes
+    // its directories from c:\zarn_config.ini (the test writes that file,
+    // holding the zarn_config lock).
+    void OlderLayout() { m_fOlderLayout = true; }
 private:
     std::string m_dir;
+    bool m_fOlderLayout = false;
 };
 
 // Standard device file for a test on COM<n>: Speed 38400, Parity N (a pty
@@ -87,6 +92,9 @@ public:
     ~Driver();
     // mixtally.exe <args> with the installation's directory and environment.
     bool Start(const Install &inst, const std::string &args, std::string *pWhy);
+    // The same with the program at a host path of its own (an unpacked
+    // release, say).
+    bool StartExe(const std::string &exe, const Install &inst, const std::string &args, std::string *pWhy);
     bool WaitExit(int timeoutMs, int *piExit);
     bool Running();
     void Kill();

@@ -12,6 +12,8 @@
 //                                                "menu <id> checked|unchecked" for item 97
 //   winpeek post  <title> <msg> <wparam> [lparam]   PostMessageA -> "ok"
 //   winpeek show  <title> <SW_ number>        ShowWindow         -> "ok"
+//   winpeek ver   <file>                      the file's version resource ->
+//                                                "FileVersion <text>" (U.S. English, 1252)
 //   winpeek res   <title>                     resources of the window's process ->
 //                                                "pid <n>", "threads <n>", "handles <n>",
 //                                                "gdi <n>", "user <n>", "windows <n>"
@@ -167,6 +169,20 @@ int main(int argc, char **argv)
             printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
         else
             printf("gone\n");
+        return 0;
+    }
+
+    if (!strcmp(lpszVerb, "ver")) {
+        DWORD dwHandle = 0, cb = GetFileVersionInfoSizeA(lpszTitle, &dwHandle);
+        static BYTE abInfo[16384];
+        char *lpsz = NULL;
+        UINT uLen = 0;
+        if (cb == 0 || cb > sizeof abInfo || !GetFileVersionInfoA(lpszTitle, 0, cb, abInfo) ||
+            !VerQueryValueA(abInfo, "\\StringFileInfo\\040904E4\\FileVersion", (LPVOID *)&lpsz, &uLen)) {
+            printf("no version\n");
+            return 2;
+        }
+        fnPrintEscaped("FileVersion", lpsz);
         return 0;
     }
 

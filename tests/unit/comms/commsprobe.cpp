@@ -120,6 +120,56 @@ static DWORD WINAPI fnStealer(LPVOID)
     return 0;
 }
 
+// ---- "watch <index> <count> <timeout ms>": samples the port's unread count
+// on this (the window) thread about every millisecond, from a first sample
+// at 0 until it reaches count, and prints "count <n>" whenever it changes
+// (so the host can send each byte once the last one has been counted: a
+// batch of its own). "watched" then gives, in microseconds, the time from
+// the last sample at 0 (taken before its read) to the first at count or
+// more (taken after its read): an upper bound on how far apart the receive
+// thread counted the first and the last bytes, free of the host's delays.
+// -1: count not reached in time.
+static long lWatchSpanUs = -1;
+
+static LONG fnUnread(int iIndex)
+{
+    if (hGPortInfo == 0 || iIndex < 0 || iIndex >= COMMS_MAXPORTS)
+        return -1;
+    LONG l = ((LPPORTINFO)GlobalLock(hGPortInfo))[iIndex].iToRead;
+    GlobalUnlock(hGPortInfo);
+    return l;
+}
+
+static void fnWatch(int iIndex, LONG lCount, DWORD dwTimeoutMs)
+{
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    lWatchSpanUs = -1;
+    QueryPerformanceCounter(&t0);
+    if (fnUnread(iIndex) != 0)
+        return fnReply("error the unread count is not 0");
+    LONGLONG llZero = t0.QuadPart, llStart = t0.QuadPart;
+    LONG lLast = 0;
+    fnReply("ok");      // the host sends its bytes from here on
+    for (;;) {
+        Sleep(1);
+        QueryPerformanceCounter(&t0);
+        LONG l = fnUnread(iIndex);
+        QueryPerformanceCounter(&t1);
+        if (l != lLast)
+            fnReply("count %ld", l);
+        lLast = l;
+        if (l == 0)
+            llZero = t0.QuadPart;
+        else if (l >= lCount) {
+            lWatchSpanUs = (long)((t1.QuadPart - llZero) * 1000000 / f.QuadPart);
+            return;
+        }
+        if ((t1.QuadPart - llStart) * 1000 / f.QuadPart > (LONGLONG)dwTimeoutMs)
+            return;
+    }
+}
+
 static void fnCommand(char *pszLine)
 {
     char szCmd[32] = "";
@@ -220,6 +270,11 @@ static void fnCommand(char *pszLine)
                 p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
                 GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort, GetCommDead32(i1));
         GlobalUnlock(hGPortInfo);
+    } else if (strcmp(szCmd, "watch") == 0) {
+        sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
+        fnWatch(i1, i2, (DWORD)i3);
+    } else if (strcmp(szCmd, "watched") == 0) {
+        fnReply("ok %ld", lWatchSpanUs);
     } else if (strcmp(szCmd, "notes") == 0) {
         fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
     } else if (strcmp(szCmd, "drain") == 0) {

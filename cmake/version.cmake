@@ -1,0 +1,20 @@
+# The program's version as common/version.h writes it (the one place it is
+# written): sets MIXTALLY_VERSION, e.g. 3.2.0.0, and reconfigures when the
+# header changes.
+set(_vh ${CMAKE_CURRENT_LIST_DIR}/../common/version.h)
+file(STRINGS ${_vh} _lines REGEX "^#define VER_(MAJOR|MINOR|PATCH|BUILD) +[0-9]+ *$")
+set(MIXTALLY_VERSION "")
+foreach(_part MAJOR MINOR PATCH BUILD)
+  set(_n "")
+  foreach(_l IN LISTS _lines)
+    if(_l MATCHES "^#define VER_${_part} +([0-9]+)")
+      set(_n ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  if(_n STREQUAL "")
+    message(FATAL_ERROR "${_vh}: no VER_${_part}")
+  endif()
+  list(APPEND MIXTALLY_VERSION ${_n})
+endforeach()
+list(JOIN MIXTALLY_VERSION "." MIXTALLY_VERSION)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${_vh})
