@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <string.h>
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -52,6 +53,7 @@ static void fnEnterFailed(void)
     SetDlgItemTextA(hDlg, IDC_COMMS, "Fail");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__9F__");
     fnCheckSlot(iDeviceNo, "1", SLOT_COMMS_STATUS, 0);
+    fnInfodrivWatchExchanges();
 }
 
 static void fnEnterHealthy(void)
@@ -62,6 +64,7 @@ static void fnEnterHealthy(void)
     SetDlgItemTextA(hDlg, IDC_COMMS, "OK");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__2F__");
     fnCheckSlot(iDeviceNo, "0", SLOT_COMMS_STATUS, 0);
+    fnInfodrivWatchExchanges();
 }
 
 void fnResetComms(HWND hWnd)
@@ -115,6 +118,7 @@ void fnTimer(HWND hWnd, WPARAM idTimer)
     case ID_TIMER_POLL:
         WriteComm(hCommPort, abPoll, sizeof abPoll);
         SetTimer(hWnd, ID_TIMER_TRANSMIT, PERIOD_TRANSMIT, NULL);
+        fnInfodrivWatchTick();
         SetDlgItemInt(hDlg, IDC_NETTX, uNetTX, FALSE);
         SetDlgItemInt(hDlg, IDC_ERRORS, uErrors, FALSE);
         break;

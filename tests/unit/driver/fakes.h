@@ -1,5 +1,6 @@
-// Doubles of what the tally decoder and the link supervision call outside
-// their own modules: the infodriver client (an in-memory slot store), the
+// Doubles of what the tally decoder, the link supervision and the infodriver
+// watch call outside their own modules: the infodriver client (an in-memory
+// slot store behind a real window that can go, come back or stop answering), the
 // serial layer (a byte queue to read, a journal of what goes to the line)
 // and the debug list. The panel and the main window are real (hidden)
 // windows, so SetDlgItemText and the window timers are the platform's own.
@@ -25,8 +26,14 @@ extern std::vector<std::string> debugLines;   // fnDebugList lines
 extern std::deque<BYTE> rx;                   // bytes ReadComm hands out
 extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
+extern int nRehooks;                          // fnRehookExtInfodriv calls
+extern bool fSilent;                          // the infodriver's window stays but answers nothing
 
 void Reset();
+// The infodriver's process ends: its window is destroyed, the hooked handle
+// dangles. InfodrivStart: a new one runs (with a new window), not yet hooked.
+void InfodrivGone();
+void InfodrivStart();
 void Receive(const std::vector<BYTE> &bytes);
 std::string Hex(const BYTE *pb, size_t n);
 
