@@ -84,6 +84,13 @@ TEST_F(LinkSys, FramesSplitAcrossReadsAndSeveralMessagesInOneRead)
     for (int iTry = 0; iTry < 5 && !fJoined; iTry++) {
         size_t cCut = DebugCount("Incoming Message Timeout");
         AfterPoll();
+        // The poll is counted before the mixer's acknowledge goes out: wait
+        // for it, or it may land inside the frame (06 24 91 84 ff 00 01).
+        ASSERT_TRUE(harness::Eventually([&] {
+            MSSTATS st;
+            msGetStats(sim, &st);
+            return st.ullAcks >= st.aullKind[MSK_POLL];
+        })) << "the mixer did not acknowledge the poll";
         Send({ 0x06, 0x24, 0x91 });
         usleep(50000);
         Send({ 0xFF, 0x00, 0x01, 0x01 });
