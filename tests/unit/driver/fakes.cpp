@@ -26,13 +26,6 @@ std::vector<std::string> debugLines;
 std::deque<BYTE> rx;
 std::vector<std::string> line;
 std::map<int, std::vector<std::string>> panelTexts;
-int nRehooks;
-bool fSilent;
-
-// The running infodriver's window (NULL: none runs) and the client's entry
-// for the device (NULL: not hooked; may name a window that is gone).
-static HWND hInfoWnd;
-static HWND hHooked;
 
 std::string Hex(const BYTE *pb, size_t n)
 {
@@ -84,6 +77,27 @@ static void RegisterOnce()
     RegisterClassA(&wc);
 }
 
+int nRehooks;
+bool fSilent;
+
+// The running infodriver's window (NULL: none runs) and the client's entry
+// for the device (NULL: not hooked; may name a window that is gone).
+static HWND hInfoWnd;
+static HWND hHooked;
+
+void InfodrivGone()
+{
+    DestroyWindow(hInfoWnd);
+    hInfoWnd = NULL;
+}
+
+void InfodrivStart()
+{
+    RegisterOnce();
+    hInfoWnd = CreateWindowExA(0, "DriverTestProbe", "infodriver", WS_OVERLAPPED, 0, 0, 5, 5,
+                               NULL, NULL, NULL, NULL);
+}
+
 HWND MainWindow()
 {
     static HWND h;
@@ -109,19 +123,6 @@ HWND Panel()
     return h;
 }
 
-void InfodrivGone()
-{
-    DestroyWindow(hInfoWnd);
-    hInfoWnd = NULL;
-}
-
-void InfodrivStart()
-{
-    RegisterOnce();
-    hInfoWnd = CreateWindowExA(0, "DriverTestProbe", "infodriver", WS_OVERLAPPED, 0, 0, 5, 5,
-                               NULL, NULL, NULL, NULL);
-}
-
 void Reset()
 {
     slots.clear();
@@ -131,11 +132,6 @@ void Reset()
     rx.clear();
     line.clear();
     panelTexts.clear();
-    nRehooks = 0;
-    fSilent = false;
-    if (!IsWindow(hInfoWnd))
-        InfodrivStart();
-    hHooked = hInfoWnd;
 
     hWnd = MainWindow();
     hDlg = Panel();
@@ -153,6 +149,11 @@ void Reset()
     iCommsFail = -1;
     uErrors = 0;
     fMapDecoded = 0;
+    nRehooks = 0;
+    fSilent = false;
+    if (!IsWindow(hInfoWnd))
+        InfodrivStart();
+    hHooked = hInfoWnd;
     // The watch remembers the no-reply count it saw last: let it take the
     // current one silently (it does while lost), then start found.
     fInfodrivLost = 1;

@@ -26,14 +26,8 @@ extern std::vector<std::string> debugLines;   // fnDebugList lines
 extern std::deque<BYTE> rx;                   // bytes ReadComm hands out
 extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
-extern int nRehooks;                          // fnRehookExtInfodriv calls
-extern bool fSilent;                          // the infodriver's window stays but answers nothing
 
 void Reset();
-// The infodriver's process ends: its window is destroyed, the hooked handle
-// dangles. InfodrivStart: a new one runs (with a new window), not yet hooked.
-void InfodrivGone();
-void InfodrivStart();
 void Receive(const std::vector<BYTE> &bytes);
 std::string Hex(const BYTE *pb, size_t n);
 
@@ -57,5 +51,13 @@ template <class F> bool PumpUntil(F pred, DWORD dwTimeoutMs = 10000)
     }
     return true;
 }
+
+// The infodriver behind the client doubles: its process ends (its window is
+// destroyed, the hooked handle dangles), a new one starts (a new window, not
+// yet hooked), or it stays but answers nothing.
+extern int nRehooks;                          // fnRehookExtInfodriv calls
+extern bool fSilent;
+void InfodrivGone();
+void InfodrivStart();
 
 }  // namespace fake

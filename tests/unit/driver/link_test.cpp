@@ -1,8 +1,7 @@
 // Link supervision: acknowledge / negative acknowledge, poll and the two
 // time-outs, the link state on the panel and in slot 4094, and the framing
 // of the received byte stream (several messages per read, split frames,
-// 0x84/0x85 inside frames, overlong frames). Then the watch over the
-// infodriver on the poll tick: loss, quiet re-hooks, republication.
+// 0x84/0x85 inside frames, overlong frames).
 #include <gtest/gtest.h>
 #include <algorithm>
 #include "fakes.h"
@@ -207,7 +206,17 @@ TEST_F(Link, RestartOnlyTouchesTheLine)
     EXPECT_TRUE(Armed(ID_TIMER_INCOMING));
 }
 
-// ---- the infodriver watch
+TEST_F(Link, UnknownTimerIsIgnored)
+{
+    fnTimer(hWnd, 4);
+    fnTimer(hWnd, 0);
+    EXPECT_TRUE(fake::line.empty());
+    EXPECT_TRUE(fake::debugLines.empty());
+    EXPECT_EQ(0u, uErrors);
+}
+
+
+// ---- the infodriver watch on the poll tick: loss, quiet re-hooks, republication
 
 // Slot texts of a map, as a full publication writes them: "s=t" per slot.
 std::vector<std::string> MapWrites(const BYTE abMap[16])
@@ -333,15 +342,6 @@ TEST_F(Link, UnansweredExchangeMarksTheLossAndSilentInfodriverStaysLost)
     Feed({ 0x84 });
     EXPECT_EQ(2, Count("Infodriver lost"));
     EXPECT_EQ(2u, uErrors);
-}
-
-TEST_F(Link, UnknownTimerIsIgnored)
-{
-    fnTimer(hWnd, 4);
-    fnTimer(hWnd, 0);
-    EXPECT_TRUE(fake::line.empty());
-    EXPECT_TRUE(fake::debugLines.empty());
-    EXPECT_EQ(0u, uErrors);
 }
 
 }  // namespace
