@@ -8,6 +8,7 @@
 #include <windows.h>
 #include <string.h>
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -66,6 +67,7 @@ static void fnEnterFailed(void)
     SetDlgItemTextA(hDlg, IDC_COMMS, "Fail");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__9F__");
     fnCheckSlot(iDeviceNo, "1", SLOT_COMMS_STATUS, 0);
+    fnInfodrivWatchExchanges();
 }
 
 static void fnEnterHealthy(void)
@@ -76,6 +78,7 @@ static void fnEnterHealthy(void)
     SetDlgItemTextA(hDlg, IDC_COMMS, "OK");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__2F__");
     fnCheckSlot(iDeviceNo, "0", SLOT_COMMS_STATUS, 0);
+    fnInfodrivWatchExchanges();
 }
 
 INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile)
@@ -215,6 +218,7 @@ void fnTimer(HWND hWnd, WPARAM idTimer)
             fnRestartLine(hWnd, TRUE);
         WriteComm(hCommPort, abPoll, sizeof abPoll);
         SetTimer(hWnd, ID_TIMER_TRANSMIT, PERIOD_TRANSMIT, NULL);
+        fnInfodrivWatchTick();
         SetDlgItemInt(hDlg, IDC_NETTX, uNetTX, FALSE);
         SetDlgItemInt(hDlg, IDC_ERRORS, uErrors, FALSE);
         break;

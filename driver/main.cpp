@@ -6,6 +6,7 @@
 #include <string.h>
 #include <stdio.h>
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 #include "driver/resource.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
@@ -173,6 +174,7 @@ void fnInfoCommand(LPZARNMSG r)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_B, r->szInfo, 0);
     else if (r->wIndex == SLOT_MIRROR_B)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_A, r->szInfo, 0);
+    fnInfodrivWatchExchanges();
 }
 
 // Builds <configuration directory>\dev_NNN.ini. Returns 0 if it doesn't fit:

@@ -25,6 +25,7 @@
 // ---- tally decoding
 extern BYTE bPreviousUncompressedData[16];
 extern int fStartup;
+extern int fMapDecoded;         // a tally frame has been decoded (the 0xFF fill is no map)
 extern DWORD uNetTX;
 int fnParseRxData(BYTE *InBuf, UINT uRxCount);
 int fnSplitToSlotsBYTE(BYTE bIn, int iDeviceNo, UINT uStartSlot, int fCheck);

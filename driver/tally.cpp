@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <string.h>
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 #include "infodriver/exinfdrv.h"
 #include "common/common32.h"
 
@@ -14,6 +15,7 @@ BYTE bPreviousUncompressedData[16] = {
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF };
 int fStartup = 1;
+int fMapDecoded = 0;
 DWORD uNetTX = 0;
 
 #define TALLY_MAP_BYTES 16
@@ -40,9 +42,8 @@ int fnSplitToSlotsBYTE(BYTE bIn, int iDeviceNo, UINT uStartSlot, int fCheck)
         if (fCheck) {
             if (fnCheckSlot(iDeviceNo, lpszText, (int)(uStartSlot + i), 0))
                 uNetTX++;
-        } else {
-            fnSetSlot(iDeviceNo, (int)(uStartSlot + i), lpszText, 0);
-            uNetTX++;
+        } else if (fnSetSlot(iDeviceNo, (int)(uStartSlot + i), lpszText, 0) == 0) {
+            uNetTX++;      // only a write the infodriver answered
         }
     }
     return 0;
@@ -89,6 +90,8 @@ int fnParseRxData(BYTE *InBuf, UINT uRxCount)
                 fnSplitToSlotsBYTE(bUncompressedData[x], iDeviceNo, 8 * x + 1, 1);
             bPreviousUncompressedData[x] = bUncompressedData[x];
         }
+        fMapDecoded = 1;
+        fnInfodrivWatchExchanges();
     }
 
     fStartup = 0;

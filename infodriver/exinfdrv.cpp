@@ -13,12 +13,14 @@
 #define EXINF_MAX_DEVICE   999
 #define EXINF_SLOT_READ    256   // bytes of the reply text that a slot read copies
 #define EXINF_MAX_SLOT     0x7FFF
+#define EXINF_REHOOK_WAIT  200   // ms a run-time hook waits on any one window
 
 // Client state: written and read on the main window's thread only.
 HWND hIDWnd[1000];
 HWND hInfodrivWnd;
 HWND hIDTemp;
 INFOCALLBACK fnInfodrivCallback;
+DWORD uExtInfodrivNoReply;
 
 static const char szHookClass[] = "_extinfodriv";
 
@@ -82,6 +84,44 @@ int fnCreateExtInfodriv(int iDeviceNo)
     return 0;
 }
 
+// The run-time hook goes to the same windows, but a window of another
+// application that hangs must not hold the tally driver: each send waits at
+// most EXINF_REHOOK_WAIT ms, and one to a window the system already takes
+// for hung returns at once. An answer that comes after its wait has ended
+// sets hIDTemp outside any hook, which is harmless: each hook clears it first.
+static BOOL CALLBACK fnRehookEnumProc(HWND hWnd, LPARAM lParam)
+{
+    DWORD_PTR dwResult;
+    SendMessageTimeoutA(hWnd, IDMSG_HOOK, (WPARAM)((UINT_PTR)hInfodrivWnd & 0xFFFF), lParam,
+                        SMTO_NORMAL | SMTO_ABORTIFHUNG, EXINF_REHOOK_WAIT, &dwResult);
+    return TRUE;
+}
+
+int fnRehookExtInfodriv(int iDeviceNo)
+{
+    hIDTemp = NULL;
+    if (iDeviceNo > EXINF_MAX_DEVICE || iDeviceNo < 1 || !IsWindow(hInfodrivWnd))
+        return 1;
+    EnumWindows(fnRehookEnumProc, (LPARAM)((iDeviceNo | IDMSG_HOOK_DEVICE) & 0xFFFF));
+    if (hIDTemp == NULL || !IsWindow(hIDTemp))
+        return 1;
+    hIDWnd[iDeviceNo] = hIDTemp;
+    return 0;
+}
+
+void fnForgetExtInfodriv(int iDeviceNo)
+{
+    if (iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE)
+        hIDWnd[iDeviceNo] = NULL;
+}
+
+// An exchange that got no reply: counted, and the client's failure code.
+static int fnNoReply(void)
+{
+    uExtInfodrivNoReply++;
+    return 1;
+}
+
 // A slot operation may go out only to a hooked device and a slot 1..32767.
 static int fnSlotRefused(int iDeviceNo, int iIndex)
 {
@@ -94,8 +134,9 @@ int fnGetSlot(int iDeviceNo, int iIndex, char *szSlot)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex, (LPARAM)szSlot,
-                      EXINF_SLOT_READ, ZARN32_TEXT);
+    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex,
+                          (LPARAM)szSlot, EXINF_SLOT_READ, ZARN32_TEXT) == ZARN32_NO_REPLY)
+        return fnNoReply();
     return 0;
 }
 
@@ -103,8 +144,10 @@ int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
-                      (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0, ZARN32_TEXT);
+    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
+                          (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0,
+                          ZARN32_TEXT) == ZARN32_NO_REPLY)
+        return fnNoReply();
     return 0;
 }
 
@@ -112,14 +155,17 @@ int fnSetSlotOnly(int iDeviceNo, int iIndex, LPCSTR szSlot)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
-                      (LPARAM)szSlot, 0, ZARN32_TEXT);
+    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
+                          (LPARAM)szSlot, 0, ZARN32_TEXT) == ZARN32_NO_REPLY)
+        return fnNoReply();
     return 0;
 }
 
 // One read, and a write only when the infodriver's text differs. The read
 // copies 256 bytes, so a text of 256 characters or more cannot be seen whole:
 // such a text is always written rather than risk keeping a stale slot.
+// Returns 1 only for a write the infodriver answered: a failed read writes
+// nothing (it would compare with a text nobody sent), a failed write is none.
 int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
 {
     char szRead[EXINF_SLOT_READ + 1];
@@ -128,12 +174,11 @@ int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
         return 0;
     memset(szRead, 0, sizeof szRead);
     if (fnGetSlot(iDeviceNo, iSlot, szRead) != 0)
-        return 0;   // nothing can be written either: report no write
+        return 0;
     szRead[EXINF_SLOT_READ] = '\0';
     if (strnlen(szSlot, EXINF_SLOT_READ) < EXINF_SLOT_READ && lstrcmpA(szRead, szSlot) == 0)
         return 0;
-    fnSetSlot(iDeviceNo, iSlot, szSlot, fNow);
-    return 1;
+    return fnSetSlot(iDeviceNo, iSlot, szSlot, fNow) == 0 ? 1 : 0;
 }
 
 static int fnDeviceHooked(int iDeviceNo)

@@ -32,6 +32,11 @@ extern HWND hIDWnd[1000];        // infodriver window per device; 0: not hooked
 extern HWND hInfodrivWnd;        // the hook window
 extern HWND hIDTemp;             // answer collected during a hook broadcast
 extern INFOCALLBACK fnInfodrivCallback;
+extern DWORD uExtInfodrivNoReply;   // slot exchanges sent that got no reply, since start
+
+// Slot operations return 1 both when refused (device not hooked, bad index)
+// and when the exchange got no reply; only the latter counts in
+// uExtInfodrivNoReply. fnCheckSlot returns 1 only for a write that was answered.
 
 int  fnInitExtInfodriv(HWND hWnd, INFOCALLBACK fnCallback);
 int  fnInitExtInfodrivWindow(HWND hWnd);
@@ -44,5 +49,11 @@ int  fnSetTXRXMode(int iDeviceNo, WORD wMode);
 int  fnGetTXRXMode(int iDeviceNo, WORD *wMode);
 void fnSendSlotRange(int iDeviceNo, int iStart, int iEnd);
 HWND fnGetHWND(int iDeviceNo);
+// At run time, after the infodriver went: hooks the device again without a
+// message box, waiting a bounded time on each window (0 hooked, 1 not).
+int  fnRehookExtInfodriv(int iDeviceNo);
+// Forgets the device's infodriver window without a message to it (it is gone
+// or does not answer): slot operations are refused until it is hooked again.
+void fnForgetExtInfodriv(int iDeviceNo);
 void fnCleanupExtInfodriv(void);
 LRESULT CALLBACK fnExtInfodrivProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);

@@ -5,8 +5,8 @@
 // peer's ZARN32RxMessage delivers the request to its own window as a plain
 // message and answers with a COPYDATA_REPLY sent back while our send is still
 // waiting; that reply lands in our ZARN32RxMessage (nested in the send) and is
-// recorded in acCopyDataResult / lCopyDataResult, which the send reads as soon
-// as its SendMessageA returns. Sends nest; replies are consumed innermost first.
+// recorded in acCopyDataResult / lCopyDataResult and handed to the send it
+// answers. Sends nest; replies are consumed innermost first.
 //
 // Everything here runs on the thread that owns the local window.
 #include "infodriver/zarn32.h"
@@ -19,6 +19,23 @@
 // Window thread only; byte 513 is never written, so the text is terminated.
 char acCopyDataResult[514];
 LONG lCopyDataResult;
+
+// One request send waiting for its reply, on the sender's own stack for the
+// length of its SendMessageA. The reply is handed over as it arrives, so a
+// later exchange nested in the same wait (a request from a third window)
+// cannot replace it, and a send that got none knows it.
+typedef struct tagZARN32WAIT {
+    int fReplied;
+    LONG lResult;
+    char *pcText;       // caller's buffer for the reply text, or NULL
+    int cbText;         // bytes of the reply text it takes (0..513)
+} ZARN32WAIT;
+
+// The innermost waiting send, or NULL. Saved and restored around each
+// request's SendMessageA; the send of a reply waits for nothing and leaves
+// it alone (a peer in this same process answers from inside such a send).
+// Window thread only.
+static ZARN32WAIT *pWaiting;
 
 // The send in progress. SendMessageA copies the block into the message when it
 // is sent, so a nested send may reuse these while an outer one still waits.
@@ -72,14 +89,29 @@ LONG ZARN32SendMessage(HWND hWndThisApp, HWND hWndTargetApp, UINT uMsg, UINT wPa
         CDS.lpData = acNumericData;
     }
 
-    SendMessageA(hWndTargetApp, WM_COPYDATA, (WPARAM)hWndThisApp, (LPARAM)&CDS);
-
-    if ((uMsg & 0xFFFF) != COPYDATA_REPLY && iDataType == ZARN32_TEXT &&
-        iReturnDataLen > 0 && lParam != 0) {
-        int cb = iReturnDataLen > ZARN32_TEXT_BLOCK ? ZARN32_TEXT_BLOCK : iReturnDataLen;
-        memcpy((char *)lParam, acCopyDataResult, (size_t)cb);
+    if ((uMsg & 0xFFFF) == COPYDATA_REPLY) {
+        SendMessageA(hWndTargetApp, WM_COPYDATA, (WPARAM)hWndThisApp, (LPARAM)&CDS);
+        return lCopyDataResult;
     }
-    return lCopyDataResult;
+
+    // A window that is gone makes SendMessageA fail at once, and a peer that
+    // does not answer through this transport returns without a reply: in
+    // both cases the flag stays clear and nothing stale is handed out.
+    ZARN32WAIT Wait;
+    Wait.fReplied = 0;
+    Wait.lResult = 0;
+    Wait.pcText = NULL;
+    Wait.cbText = 0;
+    if (iDataType == ZARN32_TEXT && iReturnDataLen > 0 && lParam != 0) {
+        Wait.pcText = (char *)lParam;
+        Wait.cbText = iReturnDataLen > ZARN32_TEXT_BLOCK ? ZARN32_TEXT_BLOCK : iReturnDataLen;
+    }
+    ZARN32WAIT *pOuter = pWaiting;
+    pWaiting = &Wait;
+    SendMessageA(hWndTargetApp, WM_COPYDATA, (WPARAM)hWndThisApp, (LPARAM)&CDS);
+    pWaiting = pOuter;
+
+    return Wait.fReplied ? Wait.lResult : ZARN32_NO_REPLY;
 }
 
 void ZARN32RxMessage(HWND hWndThisApp, HWND hWndTargetApp, PCOPYDATASTRUCT lpCDS)
@@ -104,6 +136,13 @@ void ZARN32RxMessage(HWND hWndThisApp, HWND hWndTargetApp, PCOPYDATASTRUCT lpCDS
             memset(acCopyDataResult + cb, 0, ZARN32_TEXT_BLOCK - cb);
         }
         lCopyDataResult = (LONG)wParam;
+        if (pWaiting != NULL) {
+            // A numeric reply carries no text: the caller's buffer stays as it was.
+            pWaiting->fReplied = 1;
+            pWaiting->lResult = lCopyDataResult;
+            if (pWaiting->pcText != NULL && lpCDS->cbData != ZARN32_NUM_BLOCK)
+                memcpy(pWaiting->pcText, acCopyDataResult, (size_t)pWaiting->cbText);
+        }
         return;
     }
 

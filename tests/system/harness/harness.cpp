@@ -2,6 +2,7 @@
 #include "harness.h"
 #include <errno.h>
 #include <ftw.h>
+#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -185,6 +186,7 @@ Infodrv::~Infodrv() { Stop(); }
 
 bool Infodrv::Start(int iDevice, std::string *pWhy)
 {
+    m_iDevice = iDevice;
     std::string dev = std::to_string(iDevice);
     const char *args[] = { dev.c_str(), nullptr };
     if (hpSpawnWine(&m_p, s_winBuild.c_str(), "infodrv.exe", args, nullptr, HP_STDIN | HP_STDOUT) != 0) {
@@ -280,12 +282,42 @@ void Infodrv::Stop()
     if (!m_fStarted)
         return;
     m_fStarted = false;
+    if (m_p.pid > 0)
+        kill(-m_p.pid, SIGCONT);    // a paused stand-in must run to quit
     hpWriteLine(&m_p, "quit");
     hpCloseStdin(&m_p);
     int iExit;
     if (!hpWaitExit(&m_p, 10000, &iExit))
         hpKill(&m_p);
     hpRelease(&m_p);
+}
+
+void Infodrv::Kill()
+{
+    if (!m_fStarted)
+        return;
+    m_fStarted = false;
+    hpKill(&m_p);
+    hpRelease(&m_p);
+}
+
+// winerun execs the Wine loader, so the child's process group is the Wine
+// process of the stand-in (its threads included).
+bool Infodrv::Pause()
+{
+    return m_fStarted && m_p.pid > 0 && kill(-m_p.pid, SIGSTOP) == 0;
+}
+
+bool Infodrv::Resume()
+{
+    return m_fStarted && m_p.pid > 0 && kill(-m_p.pid, SIGCONT) == 0;
+}
+
+bool Infodrv::Restart(std::string *pWhy)
+{
+    Stop();
+    m_events.clear();
+    return Start(m_iDevice, pWhy);
 }
 
 // ------------------------------------------------------------ Driver

@@ -80,10 +80,19 @@ public:
     std::vector<InfoEvent> &Events() { return m_events; }
     std::vector<InfoEvent> Writes(int iSlotFrom = 1, int iSlotTo = 32767) const;
     void Stop();
+    // The way a control room loses one: SIGKILL to its Wine process, no
+    // unhook, no goodbye. The events read so far are kept.
+    void Kill();
+    // SIGSTOP / SIGCONT to its Wine process: a hang, and its end.
+    bool Pause();
+    bool Resume();
+    // A new stand-in for the same device (after Kill or Stop); events start afresh.
+    bool Restart(std::string *pWhy);
 private:
     void Take(const std::string &line);
     HOSTPROC m_p{};
     bool m_fStarted = false;
+    int m_iDevice = 0;
     std::vector<InfoEvent> m_events;
 };
 

@@ -2,6 +2,7 @@
 #include "fakes.h"
 #include <string.h>
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -78,6 +79,27 @@ static void RegisterOnce()
     RegisterClassA(&wc);
 }
 
+int nRehooks;
+bool fSilent;
+
+// The running infodriver's window (NULL: none runs) and the client's entry
+// for the device (NULL: not hooked; may name a window that is gone).
+static HWND hInfoWnd;
+static HWND hHooked;
+
+void InfodrivGone()
+{
+    DestroyWindow(hInfoWnd);
+    hInfoWnd = NULL;
+}
+
+void InfodrivStart()
+{
+    RegisterOnce();
+    hInfoWnd = CreateWindowExA(0, "DriverTestProbe", "infodriver", WS_OVERLAPPED, 0, 0, 5, 5,
+                               NULL, NULL, NULL, NULL);
+}
+
 HWND MainWindow()
 {
     static HWND h;
@@ -141,14 +163,39 @@ void Reset()
     uExpectedCount = 0;
     iCommsFail = -1;
     uErrors = 0;
+    fMapDecoded = 0;
+    nRehooks = 0;
+    fSilent = false;
+    if (!IsWindow(hInfoWnd))
+        InfodrivStart();
+    hHooked = hInfoWnd;
+    // The watch remembers the no-reply count it saw last: let it take the
+    // current one silently (it does while lost), then start found.
+    fInfodrivLost = 1;
+    fnInfodrivWatchExchanges();
+    fInfodrivLost = 0;
 }
 
 }  // namespace fake
 
 // ---- infodriver client
+DWORD uExtInfodrivNoReply;
+
+// An exchange reaches the store only through the hooked window of the
+// infodriver that runs; a dangling or silent one gets no reply.
+static bool Answered()
+{
+    if (fake::hHooked == fake::hInfoWnd && IsWindow(fake::hInfoWnd) && !fake::fSilent)
+        return true;
+    uExtInfodrivNoReply++;
+    return false;
+}
+
 int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 {
     (void)fNow;
+    if (fake::hHooked == NULL || !Answered())
+        return 1;
     fake::writes.push_back({ iDeviceNo, iIndex, szSlot });
     fake::slots[iIndex] = szSlot;
     return 0;
@@ -156,12 +203,37 @@ int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 
 int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
 {
+    if (fake::hHooked == NULL)
+        return 0;
     fake::nSlotReads++;
+    if (!Answered())
+        return 0;
     auto it = fake::slots.find(iSlot);
     if (it != fake::slots.end() && it->second == szSlot)
         return 0;
-    fnSetSlot(iDeviceNo, iSlot, szSlot, fNow);
-    return 1;
+    return fnSetSlot(iDeviceNo, iSlot, szSlot, fNow) == 0 ? 1 : 0;
+}
+
+HWND fnGetHWND(int iDeviceNo)
+{
+    (void)iDeviceNo;
+    return fake::hHooked;
+}
+
+int fnRehookExtInfodriv(int iDeviceNo)
+{
+    (void)iDeviceNo;
+    fake::nRehooks++;
+    if (!IsWindow(fake::hInfoWnd))
+        return 1;
+    fake::hHooked = fake::hInfoWnd;
+    return 0;
+}
+
+void fnForgetExtInfodriv(int iDeviceNo)
+{
+    (void)iDeviceNo;
+    fake::hHooked = NULL;
 }
 
 // ---- debug list

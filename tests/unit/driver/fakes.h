@@ -1,5 +1,6 @@
-// Doubles of what the tally decoder and the link supervision call outside
-// their own modules: the infodriver client (an in-memory slot store), the
+// Doubles of what the tally decoder, the link supervision and the infodriver
+// watch call outside their own modules: the infodriver client (an in-memory
+// slot store behind a real window that can go, come back or stop answering), the
 // serial layer (a byte queue to read, a journal of what goes to the line)
 // and the debug list. The panel and the main window are real (hidden)
 // windows, so SetDlgItemText and the window timers are the platform's own.
@@ -55,5 +56,13 @@ template <class F> bool PumpUntil(F pred, DWORD dwTimeoutMs = 10000)
     }
     return true;
 }
+
+// The infodriver behind the client doubles: its process ends (its window is
+// destroyed, the hooked handle dangles), a new one starts (a new window, not
+// yet hooked), or it stays but answers nothing.
+extern int nRehooks;                          // fnRehookExtInfodriv calls
+extern bool fSilent;
+void InfodrivGone();
+void InfodrivStart();
 
 }  // namespace fake

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include "fakes.h"
 #include "driver/mixtally.h"
+#include "driver/infowatch.h"
 
 namespace {
 
@@ -340,6 +341,135 @@ TEST_F(Link, UnknownTimerIsIgnored)
     EXPECT_TRUE(fake::line.empty());
     EXPECT_TRUE(fake::debugLines.empty());
     EXPECT_EQ(0u, uErrors);
+}
+
+
+// ---- the infodriver watch on the poll tick: loss, quiet re-hooks, republication
+
+// Slot texts of a map, as a full publication writes them: "s=t" per slot.
+std::vector<std::string> MapWrites(const BYTE abMap[16])
+{
+    std::vector<std::string> v;
+    for (int s = 1; s <= 128; s++)
+        v.push_back(std::to_string(s) + "=" + ((abMap[(s - 1) / 8] >> ((s - 1) % 8)) & 1 ? "1" : "0"));
+    return v;
+}
+
+std::vector<std::string> Written()
+{
+    std::vector<std::string> v;
+    for (const fake::SlotWrite &w : fake::writes)
+        v.push_back(std::to_string(w.iSlot) + "=" + w.text);
+    return v;
+}
+
+TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
+{
+    Feed({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x05 });   // healthy; map byte 0 = 05
+    fake::writes.clear();
+    fake::nSlotReads = 0;
+    fake::debugLines.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ(0, fake::nRehooks) << "a hooked infodriver whose window exists is left alone";
+    EXPECT_EQ(0, fake::nSlotReads + (int)fake::writes.size()) << "the window check costs no exchange";
+
+    fake::InfodrivGone();
+    for (int iTick = 1; iTick <= 3; iTick++)
+        fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ(3, fake::nRehooks) << "one quiet hook per tick while lost";
+    EXPECT_EQ((std::vector<std::string>{ "Infodriver lost" }), fake::debugLines);
+    EXPECT_EQ(1u, uErrors) << "the loss is one error, however long it lasts";
+    EXPECT_EQ(1, Count("Infodriver lost"));
+    std::vector<std::string> vNetTX = Texts(IDC_NETTX);
+    EXPECT_EQ(1, std::count(vNetTX.begin(), vNetTX.end(), "/__9F__")) << "Network TX turns red once";
+
+    // Frames while lost: decoded and kept, nothing sent or counted.
+    DWORD uTX = uNetTX;
+    Feed({ 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0x80, 0x03 });      // byte 15 = 80, byte 0 = 03
+    Feed({ 0x85 });                                                  // a link error meanwhile
+    SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
+    fnTimer(hWnd, ID_TIMER_TRANSMIT);                                // ... and the link fails
+    EXPECT_TRUE(fake::writes.empty());
+    EXPECT_EQ(0, fake::nSlotReads) << "a forgotten infodriver is not even read";
+    EXPECT_EQ(uTX, uNetTX);
+
+    fake::InfodrivStart();
+    fake::debugLines.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    const BYTE abMap[16] = { 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80 };
+    std::vector<std::string> vExpect = MapWrites(abMap);
+    vExpect.push_back("4094=1");
+    EXPECT_EQ(vExpect, Written()) << "slots 1..128 of the last map, then the link state";
+    EXPECT_EQ((std::vector<std::string>{ "Infodriver back" }), fake::debugLines);
+    EXPECT_EQ(uTX + 128, uNetTX) << "the republished tally writes reached the infodriver";
+    EXPECT_EQ("/__2F__", Texts(IDC_NETTX)[Texts(IDC_NETTX).size() - 2]) << "colour before the count";
+    EXPECT_EQ(0, fInfodrivLost);
+    EXPECT_EQ(3u, uErrors) << "the loss, the NAK and the time-out";
+
+    // Hooked again: later frames go through the ordinary comparison.
+    fake::writes.clear();
+    Feed({ 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0x80, 0x07 });
+    EXPECT_EQ((std::vector<std::string>{ "3=1" }), Written());
+}
+
+TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
+{
+    const BYTE abMap[16] = { 0x01, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 };
+    const struct {
+        const char *name;
+        std::vector<BYTE> rx;          // received before the loss
+        std::vector<std::string> expect;
+    } cases[] = {
+        { "nothing received", {}, {} },
+        { "only a frame that is no tally frame: the start-up fill is no map", { 0x01, 0x33 }, {} },
+        { "only an acknowledge", { 0x84 }, { "4094=0" } },
+        { "a map, link not yet known", { 0x07, 0x24, 0x91, 0xFF, 0x00, 0x03, 0x80, 0x01 },
+          MapWrites(abMap) },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        Feed(c.rx);
+        fake::InfodrivGone();
+        fnTimer(hWnd, ID_TIMER_POLL);
+        fake::InfodrivStart();
+        fake::writes.clear();
+        fnTimer(hWnd, ID_TIMER_POLL);
+        EXPECT_EQ(c.expect, Written());
+        EXPECT_EQ(1, Count("Infodriver back"));
+    }
+}
+
+// An exchange that gets no reply marks the loss at once, before any tick; an
+// infodriver that answers the hook but not the writes stays lost, quietly.
+TEST_F(Link, UnansweredExchangeMarksTheLossAndSilentInfodriverStaysLost)
+{
+    fake::fSilent = true;
+    Feed({ 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x01 });
+    EXPECT_EQ(0u, uNetTX) << "unanswered start-up writes are not counted";
+    ASSERT_EQ(3u, fake::debugLines.size());
+    EXPECT_EQ("Infodriver lost", fake::debugLines[2]) << "right after the frame's own lines";
+    EXPECT_EQ(1u, uErrors);
+
+    for (int iTick = 0; iTick < 3; iTick++)
+        fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ(3, fake::nRehooks);
+    EXPECT_EQ(1, Count("Infodriver lost"));
+    EXPECT_EQ(0, Count("Infodriver back"));
+    EXPECT_EQ(1u, uErrors);
+    EXPECT_EQ(1, fInfodrivLost);
+
+    fake::fSilent = false;
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ(1, Count("Infodriver back"));
+    EXPECT_EQ(128u, uNetTX);
+    EXPECT_EQ("1", fake::slots[1]);
+
+    // The link's own status write is an exchange too.
+    fake::fSilent = true;
+    Feed({ 0x84 });
+    EXPECT_EQ(2, Count("Infodriver lost"));
+    EXPECT_EQ(2u, uErrors);
 }
 
 }  // namespace

@@ -204,6 +204,13 @@ TEST_F(Tally, SplitToSlotsCountsOnlyWritesThatHappen)
     EXPECT_EQ(128, fake::writes[7].iSlot);
     EXPECT_EQ("1", fake::writes[7].text);
     EXPECT_EQ("0", fake::writes[6].text);
+
+    // An infodriver that does not answer takes no write, checked or not.
+    uNetTX = 0;
+    fake::fSilent = true;
+    fnSplitToSlotsBYTE(0x0F, 201, 1, 0);
+    fnSplitToSlotsBYTE(0xF0, 201, 9, 1);
+    EXPECT_EQ(0u, uNetTX);
 }
 
 }  // namespace

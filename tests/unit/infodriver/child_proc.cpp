@@ -20,6 +20,12 @@ ChildProc::~ChildProc()
 
 bool ChildProc::Start(const std::string &sExe, const std::string &sArgs)
 {
+    {   // a ChildProc may be started again after Stop
+        std::lock_guard<std::mutex> lock(mu_);
+        lines_.clear();
+        fEof_ = false;
+    }
+    sPartial_.clear();
     SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
     HANDLE hChildIn = NULL, hChildOut = NULL;
     if (!CreatePipe(&hChildIn, &hIn_, &sa, 0) || !CreatePipe(&hOut_, &hChildOut, &sa, 0)) {

@@ -43,7 +43,7 @@ public:
     ChildProc(const ChildProc &) = delete;
     ChildProc &operator=(const ChildProc &) = delete;
 
-    // Starts "<exe> <args>"; false with the reason in Error() on failure.
+    // Starts "<exe> <args>" (again, after Stop); false with the reason in Error().
     bool Start(const std::string &sExe, const std::string &sArgs);
     // Writes one line (a '\n' is added).
     bool Send(const std::string &sLine);

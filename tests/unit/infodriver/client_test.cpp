@@ -130,10 +130,23 @@ protected:
         ASSERT_EQ((unsigned)iDevice, uDev);
         hStandIn_ = (HWND)(UINT_PTR)uWnd;
 
-        // A failed hook shows a modal box: press it from a watcher (found
-        // among this thread's windows, not by caption) so the test fails
-        // with the box's text instead of hanging.
         std::string sBox;
+        int iHook = WithBoxPressed([&] { return fnCreateExtInfodriv(iDevice); }, &sBox);
+        ASSERT_EQ(0, iHook) << "the hook failed with the box: " << sBox;
+        ASSERT_EQ(hStandIn_, fnGetHWND(iDevice)) << "the hooked window is the stand-in's";
+        std::string sHooked;
+        ASSERT_TRUE(stand_.WaitFor("hooked ", &sHooked));
+        EXPECT_EQ("hooked " + Hex((UINT_PTR)hInfodrivWnd & 0xFFFF), sHooked)
+            << "the hook carries the hook window's low 16 bits";
+    }
+
+    // Runs fn; a modal box it shows is pressed from a watcher (found among
+    // this thread's windows, not by caption), its text kept in *psBox, so a
+    // test fails with the box's text instead of hanging.
+    template <class F>
+    static int WithBoxPressed(F fn, std::string *psBox)
+    {
+        std::string &sBox = *psBox;
         HANDLE hDone = CreateEventA(NULL, TRUE, FALSE, NULL);
         DWORD dwThread = GetCurrentThreadId();
         std::thread watcher([&] {
@@ -160,16 +173,20 @@ protected:
                 }
             }
         });
-        int iHook = fnCreateExtInfodriv(iDevice);
+        int iResult = fn();
         SetEvent(hDone);
         watcher.join();
         CloseHandle(hDone);
-        ASSERT_EQ(0, iHook) << "the hook failed with the box: " << sBox;
-        ASSERT_EQ(hStandIn_, fnGetHWND(iDevice)) << "the hooked window is the stand-in's";
-        std::string sHooked;
-        ASSERT_TRUE(stand_.WaitFor("hooked ", &sHooked));
-        EXPECT_EQ("hooked " + Hex((UINT_PTR)hInfodrivWnd & 0xFFFF), sHooked)
-            << "the hook carries the hook window's low 16 bits";
+        return iResult;
+    }
+
+    // Ends the stand-in's process the hard way: no unhook, no goodbye.
+    void KillStandIn()
+    {
+        ASSERT_TRUE(TerminateProcess(stand_.Process(), 9));
+        stand_.Stop();
+        ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hStandIn_); }, 30000))
+            << "the stand-in's window outlived its process";
     }
 
     // Everything the stand-in printed since the last call, up to a ping's answer.
@@ -215,6 +232,7 @@ TEST_F(InfodriverClient, SlotWritesCarryIndexNowFlagAndText)
 TEST_F(InfodriverClient, RefusedOperationsSendNothing)
 {
     Hook(112);
+    DWORD uNoReply = uExtInfodrivNoReply;
     char acBuf[300] = "untouched";
     WORD wMode = 77;
     EXPECT_EQ(1, fnSetSlot(112, 0, "1", 0)) << "slot 0";
@@ -232,8 +250,59 @@ TEST_F(InfodriverClient, RefusedOperationsSendNothing)
     fnSendSlotRange(112, 10, 9);
     fnSendSlotRange(113, 1, 2);
     EXPECT_STREQ("untouched", acBuf);
+    EXPECT_EQ(uNoReply, uExtInfodrivNoReply) << "a refusal is no failed exchange";
     std::vector<std::string> v = Drain();
     EXPECT_TRUE(v.empty()) << "the stand-in saw: " << Joined(v);
+}
+
+// The infodriver's process dies: every exchange fails at once and says so,
+// nothing stale comes back, and no write is reported. A new infodriver for
+// the device is hooked again without a box, and exchanges work again.
+TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
+{
+    Hook(126);
+    ASSERT_EQ("ok", stand_.Command("set 5 1").back());
+    char acBuf[300];
+    ASSERT_EQ(0, fnGetSlot(126, 5, acBuf));   // the transport's last reply now reads "1"
+    KillStandIn();
+
+    DWORD uNoReply = uExtInfodrivNoReply;
+    strcpy(acBuf, "untouched");
+    EXPECT_EQ(1, fnGetSlot(126, 5, acBuf));
+    EXPECT_STREQ("untouched", acBuf) << "a stale reply was handed out";
+    EXPECT_EQ(1, fnSetSlot(126, 5, "0", 0));
+    EXPECT_EQ(1, fnSetSlotOnly(126, 5, "0"));
+    EXPECT_EQ(0, fnCheckSlot(126, "0", 5, 0)) << "a write to a dead window was reported";
+    EXPECT_EQ(0, fnCheckSlot(126, "1", 5, 0));
+    EXPECT_EQ(uNoReply + 5, uExtInfodrivNoReply) << "each unanswered exchange counts once";
+
+    std::string sBox;
+    EXPECT_EQ(1, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox));
+    EXPECT_EQ("", sBox) << "a run-time hook shows no box";
+
+    ASSERT_TRUE(stand_.Start(testutil::ExeDir() + "infodrv.exe", "126")) << stand_.Error();
+    std::string sReady;
+    ASSERT_TRUE(stand_.WaitFor("ready ", &sReady));
+    unsigned uDev = 0, uWnd = 0;
+    ASSERT_EQ(2, sscanf(sReady.c_str(), "ready %u %x", &uDev, &uWnd)) << sReady;
+    EXPECT_EQ(0, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox)) << sBox;
+    EXPECT_EQ((HWND)(UINT_PTR)uWnd, fnGetHWND(126));
+    ASSERT_TRUE(stand_.WaitFor("hooked "));
+    uNoReply = uExtInfodrivNoReply;
+    EXPECT_EQ(1, fnCheckSlot(126, "1", 5, 0));
+    EXPECT_EQ(0, fnGetSlot(126, 5, acBuf));
+    EXPECT_STREQ("1", acBuf);
+    EXPECT_EQ(uNoReply, uExtInfodrivNoReply);
+
+    // Forgotten: refused without a message, until hooked again.
+    fnForgetExtInfodriv(126);
+    EXPECT_EQ(nullptr, fnGetHWND(126));
+    EXPECT_EQ(1, fnSetSlot(126, 6, "x", 0));
+    EXPECT_EQ(uNoReply, uExtInfodrivNoReply);
+    std::vector<std::string> v = Drain();
+    std::vector<std::string> vW = Starting(v, "W ");
+    ASSERT_EQ(1u, vW.size()) << Joined(v);
+    EXPECT_EQ("W 5 0 1", NoTime(vW[0]));
 }
 
 TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
@@ -500,9 +569,28 @@ WPARAM wHookW;
 LPARAM lHookL;
 int cHooks;
 int iAnswerDevice;
+// The in-process peer's copy-data: every request answered, writes left
+// unanswered, or nothing answered at all.
+enum { PEER_ANSWERS, PEER_IGNORES_WRITES, PEER_IGNORES_ALL } iPeerMode;
+int cPeerWrites;    // writes it stored
 
 LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == WM_COPYDATA) {
+        UINT uMsg = (UINT)((((const COPYDATASTRUCT *)lParam)->dwData >> 16) & 0xFFFF);
+        if (iPeerMode == PEER_IGNORES_ALL || (iPeerMode == PEER_IGNORES_WRITES && uMsg == IDMSG_SETSLOT))
+            return 1;
+        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        return 1;
+    }
+    if (msg == IDMSG_GETSLOT) {
+        strcpy((char *)lParam, "x");
+        return 0;
+    }
+    if (msg == IDMSG_SETSLOT) {
+        cPeerWrites++;
+        return 0;
+    }
     if (msg == IDMSG_HOOK && (lParam & 0x7FFF) == iAnswerDevice) {
         cHooks++;
         wHookW = wParam;
@@ -513,7 +601,7 @@ LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 
-TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
+HWND CreateHookPeer()
 {
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
@@ -521,8 +609,15 @@ TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
     wc.hInstance = GetModuleHandleA(NULL);
     wc.lpszClassName = "InfodriverHookPeer";
     RegisterClassA(&wc);
-    hHookPeer = CreateWindowExA(0, "InfodriverHookPeer", "peer", WS_OVERLAPPED, 0, 0, 10, 10, NULL,
-                                NULL, GetModuleHandleA(NULL), NULL);
+    iPeerMode = PEER_ANSWERS;
+    cPeerWrites = 0;
+    return CreateWindowExA(0, "InfodriverHookPeer", "peer", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
+                           GetModuleHandleA(NULL), NULL);
+}
+
+TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
+{
+    hHookPeer = CreateHookPeer();
     ASSERT_NE(nullptr, hHookPeer);
 
     iAnswerDevice = 999;
@@ -538,6 +633,46 @@ TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
     cHooks = 0;
     EXPECT_EQ(1, fnCreateExtInfodriv(1000));
     EXPECT_EQ(0, cHooks);
+    DestroyWindow(hHookPeer);
+}
+
+// fnCheckSlot reports a write only when the infodriver answered it, and
+// writes nothing after a read that got no answer. (The peer runs in this
+// process: its replies are sends of their own, nested in the client's.)
+TEST_F(InfodriverClient, CheckSlotReportsOnlyAnsweredWrites)
+{
+    hHookPeer = CreateHookPeer();
+    ASSERT_NE(nullptr, hHookPeer);
+    iAnswerDevice = 998;
+    ASSERT_EQ(0, fnCreateExtInfodriv(998));
+    struct {
+        const char *pszName;
+        int iMode;
+        const char *pszText;
+        int iResult;
+        int cWrites;      // writes the peer stored
+        DWORD dwNoReply;  // unanswered exchanges
+    } aCases[] = {
+        {"same text: read only", PEER_ANSWERS, "x", 0, 0, 0},
+        {"different text: read and write", PEER_ANSWERS, "y", 1, 1, 0},
+        {"write not answered", PEER_IGNORES_WRITES, "y", 0, 0, 1},
+        {"read not answered: no write", PEER_IGNORES_ALL, "y", 0, 0, 1},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        iPeerMode = (decltype(iPeerMode))c.iMode;
+        cPeerWrites = 0;
+        DWORD uNoReply = uExtInfodrivNoReply;
+        EXPECT_EQ(c.iResult, fnCheckSlot(998, c.pszText, 5, 0));
+        EXPECT_EQ(c.cWrites, cPeerWrites);
+        EXPECT_EQ(c.dwNoReply, uExtInfodrivNoReply - uNoReply);
+    }
+    char acBuf[300] = "untouched";
+    EXPECT_EQ(1, fnGetSlot(998, 5, acBuf));
+    EXPECT_STREQ("untouched", acBuf);
+    iPeerMode = PEER_ANSWERS;
+    EXPECT_EQ(0, fnGetSlot(998, 5, acBuf));
+    EXPECT_STREQ("x", acBuf);
     DestroyWindow(hHookPeer);
 }
 

@@ -27,8 +27,11 @@ enum {
     MSG_RAW_DESCRIBE = 3010,// raw peer: reply text describes the request's record
     MSG_RAW_SHORT = 3012,   // raw peer: reply block of only 5 bytes, result 9
     MSG_SHORT_TO_PARENT = 3013,  // peer sends the parent a 3-byte unterminated request
+    MSG_RAW_SILENT = 3014,  // raw peer: handled, never replied to
+    MSG_NESTED_SILENT = 3015,    // raw peer: asks the parent (MSG_PARENT_ASKS), then no reply
     MSG_PARENT_TEXT = 3100, // parent: answers "from-parent", result 42
-    MSG_PARENT_SHORT = 3101 // parent: records what it got, answers 100 'a's, result 43
+    MSG_PARENT_SHORT = 3101,// parent: records what it got, answers 100 'a's, result 43
+    MSG_PARENT_ASKS = 3102  // parent: asks the peer MSG_ANSWER "inner" from its handler
 };
 
 // A record of one WM_COPYDATA as it arrived at a window.
@@ -62,18 +65,29 @@ HWND CreateMessageWindow(const char *pszClass, WNDPROC fnProc)
 
 // ================================================================ in-process
 
-// A raw receiver: records every WM_COPYDATA and answers nothing.
+// A raw receiver: records every WM_COPYDATA; answers a request with the
+// block sRawReply (result wRawResult) by hand, or, while that is empty, not at all.
 std::vector<RawCds> vRaw;
+std::string sRawReply;
+WORD wRawResult;
 LRESULT CALLBACK RawProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_COPYDATA) {
-        vRaw.push_back(Capture((const COPYDATASTRUCT *)lParam));
+        const COPYDATASTRUCT *p = (const COPYDATASTRUCT *)lParam;
+        vRaw.push_back(Capture(p));
+        if (!sRawReply.empty() && ((p->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY) {
+            std::string sBlock = sRawReply;
+            COPYDATASTRUCT r = {((ULONG_PTR)COPYDATA_REPLY << 16) | wRawResult, (DWORD)sBlock.size(),
+                                &sBlock[0]};
+            SendMessageA((HWND)wParam, WM_COPYDATA, (WPARAM)hWnd, (LPARAM)&r);
+        }
         return 1;
     }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 
-// The own window of the receive side: records the requests delivered to it.
+// The own window of the receive side: records the requests delivered to it,
+// and runs the transport for the copy-data it receives (replies included).
 struct Delivered {
     UINT uMsg;
     WPARAM wParam;
@@ -86,6 +100,10 @@ const char *pszOwnAnswer;   // non-null: written into the block
 LRESULT lOwnResult;
 LRESULT CALLBACK OwnProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (msg == WM_COPYDATA) {
+        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        return 1;
+    }
     if (msg >= 2000 && msg < 4000) {
         Delivered d{msg, wParam, lParam, ""};
         if (fOwnIsText) {
@@ -108,6 +126,8 @@ protected:
         ASSERT_TRUE(hRaw_ && hOwn_);
         vRaw.clear();
         vDelivered.clear();
+        sRawReply.clear();
+        wRawResult = 0;
         fOwnIsText = true;
         pszOwnAnswer = nullptr;
         lOwnResult = 0;
@@ -164,8 +184,8 @@ TEST_F(TransportLayout, RequestRecords)
     }
 }
 
-// After a send that got no reply, the result and text are those of the last
-// reply received; iReturnDataLen decides how much of it is copied back.
+// A reply is recorded as it arrives; a send hands out the reply that came
+// during it, and iReturnDataLen decides how much of its text is copied back.
 TEST_F(TransportLayout, ReplyRecordingAndCopyBack)
 {
     std::string sReply("abc\0", 4);
@@ -178,6 +198,8 @@ TEST_F(TransportLayout, ReplyRecordingAndCopyBack)
     EXPECT_TRUE(vRaw.empty()) << "a reply is not answered";
     EXPECT_EQ(0, acCopyDataResult[513]);
 
+    sRawReply = sReply;
+    wRawResult = 7;
     struct {
         int iLen;
         size_t cCopied;
@@ -201,6 +223,12 @@ TEST_F(TransportLayout, ReplyRecordingAndCopyBack)
     ZARN32RxMessage(hOwn_, hRaw_, &num);
     EXPECT_EQ(65535, lCopyDataResult);
     EXPECT_STREQ("abc", acCopyDataResult);
+    // ... so a text request answered with a number gets its code, no text.
+    sRawReply = NumBlock("0000002a");
+    wRawResult = 4;
+    char acKeep[16] = "keep";
+    EXPECT_EQ(4, ZARN32SendMessage(hOwn_, hRaw_, 3000, 0, (LPARAM)acKeep, 256, 1));
+    EXPECT_STREQ("keep", acKeep);
 
     // A reply shorter than 513 bytes is never read past its end.
     char acShort[] = "abcdeXYZ";
@@ -209,6 +237,53 @@ TEST_F(TransportLayout, ReplyRecordingAndCopyBack)
     EXPECT_STREQ("abcde", acCopyDataResult);
     EXPECT_EQ(std::string(ZARN32_TEXT_BLOCK - 5, '\0'), std::string(acCopyDataResult + 5, ZARN32_TEXT_BLOCK - 5));
     EXPECT_EQ(9, lCopyDataResult);
+}
+
+// No reply during the send -- the window ignores the request, or it is gone
+// -- is reported, and the caller's buffer is left alone; the stale record of
+// an earlier reply is never handed out. A real reply afterwards is returned.
+TEST_F(TransportLayout, SendWithoutReplyReportsItAndLeavesTheBuffer)
+{
+    HWND hGone = CreateMessageWindow("TransportGone", RawProc);
+    ASSERT_TRUE(DestroyWindow(hGone));
+    std::string sStale = TextBlock("stale");
+    COPYDATASTRUCT stale = {((ULONG_PTR)COPYDATA_REPLY << 16) | 5, ZARN32_TEXT_BLOCK, &sStale[0]};
+    struct {
+        const char *pszName;
+        HWND *phTarget;
+        int iType;
+    } aCases[] = {
+        {"text, handler never replies", &hRaw_, 1},
+        {"number, handler never replies", &hRaw_, 0},
+        {"text, window gone", &hGone, 1},
+        {"number, window gone", &hGone, 0},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        ZARN32RxMessage(hOwn_, hRaw_, &stale);   // an earlier exchange's reply
+        sRawReply.clear();
+        char acBuf[600];
+        memset(acBuf, 'Z', sizeof acBuf);
+        strcpy(acBuf, "request");
+        std::string sBefore(acBuf, sizeof acBuf);
+        LPARAM lParam = c.iType == 1 ? (LPARAM)acBuf : (LPARAM)77;
+        EXPECT_EQ(ZARN32_NO_REPLY, ZARN32SendMessage(hOwn_, *c.phTarget, 3000, 1, lParam, 513, c.iType));
+        EXPECT_EQ(sBefore, std::string(acBuf, sizeof acBuf)) << "the caller's buffer was written";
+
+        // The next exchange gets its own reply, not the stale one.
+        sRawReply = TextBlock("fresh");
+        wRawResult = 3;
+        EXPECT_EQ(3, ZARN32SendMessage(hOwn_, hRaw_, 3000, 2, (LPARAM)acBuf, 513, 1));
+        EXPECT_STREQ("fresh", acBuf);
+    }
+
+    // Both ends in this process, both through the transport: the peer's reply
+    // is itself a send, and must not take the place of the request it answers.
+    pszOwnAnswer = "self";
+    lOwnResult = 9;
+    char acBuf[ZARN32_TEXT_BLOCK] = "ask";
+    EXPECT_EQ(9, ZARN32SendMessage(hOwn_, hOwn_, 3000, 0, (LPARAM)acBuf, 256, 1));
+    EXPECT_STREQ("self", acBuf);
 }
 
 TEST_F(TransportLayout, RequestsAreDeliveredAndAnswered)
@@ -272,6 +347,8 @@ TEST_F(TransportLayout, RequestsAreDeliveredAndAnswered)
 int cReplies, cNestedReplies;
 bool fInSend;
 std::string sParentShortSeen;
+LONG lParentInner;          // MSG_PARENT_ASKS: what the parent's inner send got
+std::string sParentInner;
 LRESULT CALLBACK ParentProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
@@ -293,6 +370,12 @@ LRESULT CALLBACK ParentProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         memset((char *)lParam, 'a', 100);
         ((char *)lParam)[100] = '\0';
         return 43;
+    case MSG_PARENT_ASKS: {
+        char acBuf[ZARN32_TEXT_BLOCK] = "inner";
+        lParentInner = ZARN32SendMessage(hWnd, (HWND)wParam, MSG_ANSWER, 0, (LPARAM)acBuf, 256, 1);
+        sParentInner = acBuf;
+        return 44;
+    }
     }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
@@ -320,6 +403,16 @@ LRESULT CALLBACK PeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
                      (unsigned long)p->dwData, (unsigned long)p->cbData, (int)cchText, pb, fZeros);
             COPYDATASTRUCT r = {((ULONG_PTR)COPYDATA_REPLY << 16) | 5, ZARN32_TEXT_BLOCK, acReply};
             SendMessageA(hFrom, WM_COPYDATA, (WPARAM)hWnd, (LPARAM)&r);
+            return 1;
+        }
+        if (uMsg == MSG_RAW_SILENT)
+            return 1;
+        if (uMsg == MSG_NESTED_SILENT) {
+            // The parent's handler makes an exchange of its own with us while
+            // its send waits; that send then ends with no reply of its own.
+            char acBuf[ZARN32_TEXT_BLOCK] = "";
+            ZARN32SendMessage(hWnd, hPeerParent, MSG_PARENT_ASKS, (UINT)(UINT_PTR)hWnd, (LPARAM)acBuf,
+                              256, 1);
             return 1;
         }
         if (uMsg == MSG_RAW_SHORT) {
@@ -490,6 +583,41 @@ TEST_F(TransportProcesses, RequestFromInsideAHandler)
     EXPECT_EQ(7, Send(MSG_NESTED, 0, (LPARAM)acBuf, 256, 1));
     EXPECT_STREQ("nested:from-parent inner=42", acBuf);
     EXPECT_EQ(7, lCopyDataResult);
+}
+
+// A peer that handles a request without replying: the send says so and the
+// buffer stays, even when an exchange nested in the wait got its own reply.
+TEST_F(TransportProcesses, NoReplyFromAPeerIsReportedAndTheNextReplyIsReturned)
+{
+    struct {
+        const char *pszName;
+        UINT uMsg;
+        int iType;
+        bool fNested;
+    } aCases[] = {
+        {"text", MSG_RAW_SILENT, 1, false},
+        {"number", MSG_RAW_SILENT, 0, false},
+        {"text, a nested exchange answered meanwhile", MSG_NESTED_SILENT, 1, true},
+    };
+    for (const auto &c : aCases) {
+        SCOPED_TRACE(c.pszName);
+        char acBuf[600];
+        memset(acBuf, 'Z', sizeof acBuf);
+        strcpy(acBuf, "mine");
+        std::string sBefore(acBuf, sizeof acBuf);
+        sParentInner.clear();
+        LPARAM lParam = c.iType == 1 ? (LPARAM)acBuf : (LPARAM)5;
+        EXPECT_EQ(ZARN32_NO_REPLY, Send(c.uMsg, 0, lParam, 513, c.iType));
+        EXPECT_EQ(c.fNested ? 1 : 0, cNestedReplies) << "only the inner exchange was answered";
+        EXPECT_EQ(sBefore, std::string(acBuf, sizeof acBuf));
+        if (c.fNested) {
+            EXPECT_EQ(65535, lParentInner);
+            EXPECT_EQ("reply:inner", sParentInner);
+        }
+        strcpy(acBuf, "again");
+        EXPECT_EQ(65535, Send(MSG_ANSWER, 0, (LPARAM)acBuf, 256, 1));
+        EXPECT_STREQ("reply:again", acBuf);
+    }
 }
 
 // Blocks shorter than 513 bytes are never read past their end, either way.

@@ -1,0 +1,240 @@
+// The infodriver from outside, the way a control room loses one: its process
+// killed and a new one started for the device (with and without a tally
+// frame in between), its process stopped for seconds while frames arrive,
+// and a hung window of another application while the driver hooks again.
+// Checked through the stand-ins' slots, the panel and the debug list.
+#include "rig.h"
+#include <stdio.h>
+#include <algorithm>
+#include <iostream>
+#include <map>
+
+namespace {
+
+const unsigned IDC_NETTX = 105;
+const unsigned IDC_ERRORS = 111;
+
+// A tally frame and the map it decodes to.
+struct Frame {
+    std::vector<uint8_t> bytes;
+    uint8_t abMap[16];
+    std::string Parse() const
+    {
+        char ac[8];
+        std::string s = "Parse: ";
+        for (uint8_t b : bytes) {
+            snprintf(ac, sizeof ac, "%02x ", b);
+            s += ac;
+        }
+        return s;
+    }
+    std::string Slot(int iSlot) const { return (abMap[(iSlot - 1) / 8] >> ((iSlot - 1) % 8)) & 1 ? "1" : "0"; }
+};
+
+const Frame kMapA = { { 0x09, 0x24, 0x91, 0xFF, 0x01, 0x0B, 0xFF, 0x41, 0x11, 0x03 },
+                      { 0x03, 0x11, 0, 0x41, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0 } };
+const Frame kMapB = { { 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0xAA, 0x55 },
+                      { 0x55, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xAA } };
+const Frame kMapC = { { 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x0F },
+                      { 0x0F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 } };
+const Frame kMapD = { { 0x07, 0x24, 0x91, 0xFF, 0x00, 0x11, 0x01, 0x80 },
+                      { 0x80, 0, 0, 0, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0 } };
+
+class InfodrvSys : public DriverRig {
+protected:
+    InfodrvSys() : DriverRig(11, 221) {}
+
+    // Up, link healthy, map A published in full.
+    void UpWithMap()
+    {
+        Up(MSACK_NORMAL);
+        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"))) << "the link never became healthy";
+        AfterPoll();
+        Send(kMapA.bytes);
+        ASSERT_TRUE(info.WaitFor(WriteCount(1 + 128)));
+        // The stand-in prints a write before its reply is back with the
+        // driver: only a poll says the driver's last exchange has ended.
+        AfterPoll();
+        ASSERT_EQ("ok", info.Cmd("ping"));
+    }
+
+    // Waits until the driver has published a frame that the debug list shows
+    // (the line comes before the writes): the next poll follows the writes.
+    void Published(const Frame &f)
+    {
+        ASSERT_TRUE(WaitDebug(f.Parse())) << "frame never decoded: " << f.Parse();
+        AfterPoll();
+        ASSERT_EQ("ok", info.Cmd("ping"));
+    }
+
+    // Differences between the stand-in's slots 1..128 and a map, "" if none.
+    std::string MapMismatch(const Frame &f)
+    {
+        std::vector<std::string> lines;
+        if (info.Cmd("dump 1 128", &lines) != "ok")
+            return "no dump";
+        std::map<int, std::string> held;
+        for (const std::string &l : lines) {
+            int iSlot = 0;
+            char ac[64] = "";
+            if (sscanf(l.c_str(), "slot %d %63s", &iSlot, ac) == 2)
+                held[iSlot] = ac;
+        }
+        std::string sDiff;
+        for (int s = 1; s <= 128; s++) {
+            std::string sHeld = held.count(s) ? held[s] : "<empty>";
+            if (sHeld != f.Slot(s))
+                sDiff += " slot " + std::to_string(s) + " holds " + sHeld + ", expected " + f.Slot(s) + ";";
+        }
+        return sDiff;
+    }
+
+    // Network TX as the panel shows it once a refresh has surely run after
+    // everything before: the second poll from now follows a whole tick.
+    std::string NetTX()
+    {
+        AfterPoll();
+        AfterPoll();
+        return harness::ControlText(Title(), IDC_NETTX);
+    }
+    int NetTXState()
+    {
+        int iState = -1;
+        harness::ControlText(Title(), IDC_NETTX, &iState);
+        return iState;
+    }
+    size_t DebugIndex(const std::string &text)
+    {
+        std::vector<std::string> v = harness::DebugLines(Title());
+        return (size_t)(std::find(v.begin(), v.end(), text) - v.begin());
+    }
+
+    // Kill, optionally a frame while lost, a new stand-in: the whole state
+    // must be back within 2 s of the new one being up.
+    void KillAndReplace(const Frame *pWhileLost)
+    {
+        UpWithMap();
+        ASSERT_EQ("128", NetTX());
+        size_t cWritesOld = info.Writes(1, 128).size();
+
+        info.Kill();
+        ASSERT_TRUE(WaitDebug("Infodriver lost")) << "the poll tick did not notice the infodriver go";
+        EXPECT_TRUE(harness::Eventually([&] { return NetTXState() == 9; })) << "Network TX must turn red";
+        const Frame &now = pWhileLost ? *pWhileLost : kMapA;
+        if (pWhileLost) {
+            AfterPoll();
+            Send(pWhileLost->bytes);
+            ASSERT_TRUE(WaitDebug(pWhileLost->Parse())) << "a frame while lost must still be decoded";
+        }
+        EXPECT_EQ("128", NetTX()) << "writes to the infodriver that had gone were counted";
+
+        std::string why;
+        ASSERT_TRUE(info.Restart(&why)) << why;
+        long long tUp = hpNowMs();
+        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"), 20000)) << "slot 4094 never republished";
+        long long msBack = hpNowMs() - tUp;
+        std::cout << "[ figure   ] whole state back " << msBack << " ms after the new infodriver was up\n";
+        EXPECT_LT(msBack, 2000) << "the state must be back within 2 s";
+        EXPECT_TRUE(Has("hooked")(info.Events()));
+        std::vector<harness::InfoEvent> w = info.Writes(1, 128);
+        ASSERT_EQ(128u, w.size()) << "slots 1..128 are republished once, unconditionally";
+        for (int i = 0; i < 128; i++)
+            EXPECT_EQ(i + 1, w[i].iSlot) << "write #" << i;
+        EXPECT_EQ("", MapMismatch(now));
+        EXPECT_EQ("0", info.Get(4094));
+
+        ASSERT_TRUE(WaitDebug("Infodriver back"));
+        EXPECT_EQ(1u, DebugCount("Infodriver lost"));
+        EXPECT_LT(DebugIndex("Infodriver lost"), DebugIndex("Infodriver back"));
+        EXPECT_EQ(2, NetTXState());
+        EXPECT_GE(atoi(harness::ControlText(Title(), IDC_ERRORS).c_str()), 1) << "the loss is an error";
+        EXPECT_EQ(std::to_string(cWritesOld + 128), NetTX())
+            << "Network TX must count exactly the writes the two infodrivers received";
+
+        // Hooked again: a new map goes through the ordinary comparison.
+        info.Events().clear();
+        AfterPoll();
+        Send(kMapD.bytes);
+        Published(kMapD);
+        EXPECT_EQ("", MapMismatch(kMapD));
+
+        // Its revertives are mirrored as before.
+        ASSERT_EQ("ok", info.Cmd("set 4095 cam 2"));
+        EXPECT_EQ("cam 2", info.Get(4096));
+
+        // The new infodriver's close request ends the driver cleanly.
+        ASSERT_EQ("ok", info.Cmd("close"));
+        int iExit = -1;
+        ASSERT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end within 30 s";
+        EXPECT_EQ(0, iExit);
+        EXPECT_TRUE(info.WaitFor(Has("unhooked")));
+    }
+};
+
+TEST_F(InfodrvSys, KilledInfodriverReplacedGetsTheWholeState)
+{
+    KillAndReplace(nullptr);
+}
+
+TEST_F(InfodrvSys, KilledInfodriverReplacedAfterAFrameGetsTheNewMap)
+{
+    KillAndReplace(&kMapB);
+}
+
+// Exchanges are synchronous: a stopped infodriver holds the driver, and when
+// it runs again every frame that came meanwhile reaches it.
+TEST_F(InfodrvSys, HungInfodriverHoldsTheDriverAndLosesNothing)
+{
+    UpWithMap();
+    ASSERT_TRUE(info.Pause());
+    long long tStop = hpNowMs();
+    Send(kMapB.bytes);          // the driver waits in its first exchange
+    Send(kMapC.bytes);          // ... and this one waits in the serial buffer
+    ASSERT_TRUE(WaitDebug(kMapB.Parse()));
+    while (hpNowMs() - tStop < 6000)
+        usleep(50000);          // the hang lasts 6 s
+    EXPECT_EQ(0u, DebugCount(kMapC.Parse())) << "the driver went on without the hung infodriver";
+    uint64_t ullPolls = msCount(sim, MSK_POLL);
+    ASSERT_TRUE(info.Resume());
+
+    Published(kMapC);
+    EXPECT_EQ("", MapMismatch(kMapC));
+    EXPECT_EQ(1u, DebugCount(kMapB.Parse()));
+    EXPECT_EQ(0u, DebugCount("Infodriver lost")) << "a hang is no loss";
+    EXPECT_EQ(1, msWaitKind(sim, MSK_POLL, ullPolls + 2, 20000)) << "the driver must poll again";
+    EXPECT_TRUE(WaitState("OK", 2));
+    std::string sNetTX = NetTX();
+    EXPECT_EQ(std::to_string(info.Writes(1, 128).size()), sNetTX);
+
+    Send(kMapD.bytes);
+    Published(kMapD);
+    EXPECT_EQ("", MapMismatch(kMapD));
+}
+
+// While lost the driver hooks on every tick, and the hook goes to every
+// top-level window: one of another application that hangs must not freeze it.
+TEST_F(InfodrvSys, HungWindowOfAnotherApplicationDoesNotFreezeTheRehook)
+{
+    UpWithMap();
+    harness::Infodrv other;
+    std::string why;
+    ASSERT_TRUE(other.Start(m_iDevice + 1, &why)) << why;
+    ASSERT_TRUE(other.Pause());
+
+    info.Kill();
+    ASSERT_TRUE(WaitDebug("Infodriver lost"));
+    uint64_t ullPolls = msCount(sim, MSK_POLL);
+    EXPECT_EQ(1, msWaitKind(sim, MSK_POLL, ullPolls + 3, 20000)) << "the poll stopped";
+    Send(kMapB.bytes);
+    EXPECT_TRUE(WaitDebug(kMapB.Parse())) << "frames are no longer decoded";
+
+    ASSERT_TRUE(info.Restart(&why)) << why;
+    EXPECT_TRUE(info.WaitFor(Wrote(4094, "0"), 20000));
+    EXPECT_TRUE(WaitDebug("Infodriver back"));
+    ASSERT_EQ("ok", info.Cmd("ping"));
+    EXPECT_EQ("", MapMismatch(kMapB));
+    EXPECT_TRUE(other.Resume());
+    other.Stop();
+}
+
+}  // namespace
