@@ -27,6 +27,10 @@ extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "b
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
 
 void Reset();
+// ReadComm calls whose destination starts inside the link's frame buffer and
+// runs past its end.
+int BoundsViolations();
+void ResetBoundsViolations();
 void Receive(const std::vector<BYTE> &bytes);
 std::string Hex(const BYTE *pb, size_t n);
 
