@@ -4,8 +4,9 @@
 // and 255 -- checked against a model of the receiver after every read: every
 // frame that completes is logged and decoded exactly, nothing else is
 // written, slot writes go only to 1..128 and 4094, slots 1..128 always hold
-// the last map, and after a silence of the frame time the next good frame
-// decodes exactly and the link heals on the next acknowledge. Time-outs are
+// the last map, the panel shows every change of the link state and the
+// counters of every poll, and after a silence of the frame time the next good
+// frame decodes exactly and the link heals on the next acknowledge. Time-outs are
 // driven by calling the timer handler, as the window timer would after the
 // frame time. The decoder and the link are the checked build: an index past
 // one of their arrays traps instead of writing past it.
@@ -19,6 +20,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <map>
 #include <string>
 #include <vector>
 #include "fakes.h"
@@ -105,6 +107,7 @@ struct Model {
     bool fDecoded = false;          // a tally frame completed since the last check
     std::vector<std::string> vLog;  // expected debug lines since the last check
     std::vector<std::string> vLine; // expected port actions since the last check
+    std::map<int, std::vector<std::string>> mPanel;   // expected panel texts since the last check
     size_t cTallyWrites = 0;        // expected writes to 1..128 since the last check
 
     void Restart()
@@ -144,11 +147,20 @@ struct Model {
         frame.clear();
     }
 
+    void Link(int iNew)
+    {
+        if (iLink == iNew)
+            return;
+        iLink = iNew;
+        mPanel[IDC_COMMS].push_back(iNew == 1 ? "OK" : "Fail");
+        mPanel[IDC_COMMS].push_back(iNew == 1 ? "/__2F__" : "/__9F__");
+    }
+
     void Byte(BYTE b)
     {
         if (frame.empty()) {
             if (b == 0x84) {
-                iLink = 1;
+                Link(1);
                 fTransmitTimer = false;
             } else if (b == 0x85) {
                 uErrors++;
@@ -175,7 +187,7 @@ struct Model {
         frame.clear();
         vLog.push_back("Incoming Message Timeout");
         uErrors++;
-        iLink = 2;
+        Link(2);
     }
 
     void TransmitTimeout()
@@ -184,7 +196,7 @@ struct Model {
         vLog.push_back("Transmit Timeout");
         Restart();
         uErrors++;
-        iLink = 2;
+        Link(2);
     }
 };
 
@@ -315,6 +327,8 @@ private:
         Flush();
         model_.vLine.push_back("write 02 ff 80");
         model_.fTransmitTimer = true;
+        model_.mPanel[IDC_NETTX].push_back(std::to_string(model_.uNetTX));
+        model_.mPanel[IDC_ERRORS].push_back(std::to_string(model_.uErrors));
         fnTimer(hWnd, ID_TIMER_POLL);
         Check();
     }
@@ -406,6 +420,7 @@ private:
         Expect("debug lines", model_.vLog, fake::debugLines);
         Expect("port actions", model_.vLine, fake::line);
         Expect("slot writes counted", model_.uNetTX, uNetTX);
+        Expect("panel texts", model_.mPanel, fake::panelTexts);
 
         size_t cTally = 0;
         for (const fake::SlotWrite &w : fake::writes) {
@@ -432,6 +447,8 @@ private:
 
         model_.vLog.clear();
         model_.vLine.clear();
+        model_.mPanel.clear();
+        fake::panelTexts.clear();
         model_.cTallyWrites = 0;
         model_.fDecoded = false;
         fake::debugLines.clear();
