@@ -1066,10 +1066,15 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
     auto fnElapsed = [&] { return (double)(fnNs(CLOCK_MONOTONIC) - llStart) / 1e9; };
     show.th = std::thread(fnSoakShow, &show);
 
+    // The warm-up runs every maintenance command once, so that what they
+    // allocate the first time (the debug view's first painting, say) is
+    // counted before the growth is measured; then one every SOAK_MAINT_S.
     static const unsigned auMaint[] = { 1, 2, 3, 4, 5, 97, 97 };
+    const int cMaintCycle = (int)(sizeof auMaint / sizeof auMaint[0]);
     int iMaint = 0, cLosses = 0, cRecovered = 0, cMaint = 0;
-    double dNextLoss = iMinutes == 1 ? 30.0 : SOAK_LOSS_S, dNextMaint = SOAK_MAINT_S;
+    double dNextLoss = iMinutes == 1 ? 30.0 : SOAK_LOSS_S, dNextMaint = 1.5, dNextSample = 60.0;
     SOAKSAMPLE smWarm;
+    std::vector<SOAKSAMPLE> vSeries;
     bool fWarm = false;
     while (fnElapsed() < dShowS) {
         usleep(100000);
@@ -1079,9 +1084,15 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
             smWarm = fnSoakSample(pidDrv, sTitle, dT);
             fWarm = true;
         }
+        if (iMinutes >= 5 && dT >= dNextSample) {
+            dNextSample += 60.0;
+            vSeries.push_back(fnSoakSample(pidDrv, sTitle, dT));
+        }
         if (dT >= dNextMaint) {
-            dNextMaint += SOAK_MAINT_S;
-            unsigned uCmd = auMaint[iMaint++ % (sizeof auMaint / sizeof auMaint[0])];
+            dNextMaint += iMaint + 1 < cMaintCycle ? 1.5 : SOAK_MAINT_S;
+            if (iMaint + 1 == cMaintCycle)
+                dNextMaint = std::max(dNextMaint, dWarmS + SOAK_MAINT_S);
+            unsigned uCmd = auMaint[iMaint++ % cMaintCycle];
             if (harness::Post(sTitle, 0x0111 /* WM_COMMAND */, uCmd))
                 cMaint++;
         }
@@ -1194,11 +1205,24 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
     out("  process's windows stand in for them. Growth per hour: warm-up -> end.");
     if (cOver)
         fnFail("soak: %d resource(s) grew past their bound", cOver);
+    std::string sSeries;
+    for (const SOAKSAMPLE &m : vSeries)
+        sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"handles\": %ld, \"gdi\": %ld, "
+                         "\"windows\": %ld, \"debug_lines\": %ld}",
+                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lHandles, m.lGdi,
+                         m.lWindows, m.lDebugLines);
+    if (!vSeries.empty()) {
+        std::string sLine = "  every minute (s: private kB / handles / GDI):";
+        for (const SOAKSAMPLE &m : vSeries)
+            sLine += fnFmt(" %.0f:%lld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lHandles, m.lGdi);
+        out(sLine);
+    }
     fnJson("soak", fnFmt("{\"minutes\": %d, \"show_s\": %.1f, \"warmup_s\": %.1f, \"end_s\": %.1f, \"frames\": %llu, "
                          "\"link_losses\": %d, \"link_losses_healed\": %d, \"maintenance_commands\": %d, "
-                         "\"tally_writes\": %llu, \"slots_ok\": %d, \"status_ok\": %d, \"resources\": {%s}}",
+                         "\"tally_writes\": %llu, \"slots_ok\": %d, \"status_ok\": %d, \"resources\": {",
                          iMinutes, dShowEnd, smWarm.dS, smEnd.dS, show.ullFrames, cLosses, cRecovered, cMaint,
-                         ullWrites, fSlotsOk, fStatusOk, sJsonRows.c_str()));
+                         ullWrites, fSlotsOk, fStatusOk) +
+                       sJsonRows + "}, \"series\": [" + sSeries + "]}");
     fnJson("failures", std::to_string(cFailures));
     fputs(sOut.c_str(), stdout);
     fflush(stdout);
