@@ -915,7 +915,7 @@ struct INPROC {
 struct SOAKSAMPLE {
     double dS = 0;                  // seconds since the show began
     long long llPrivate = -1;       // bytes, as the platform reports them
-    long lRssKb = -1, lAnonKb = -1;
+    long lRssKb = -1, lAnonKb = -1, lFileKb = -1;
     long lHandles = -1, lThreads = -1, lGdi = -1, lUser = -1, lWindows = -1, lDebugLines = -1;
 };
 
@@ -943,6 +943,7 @@ static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
     r.dS = dS;
     r.lRssKb = fnStatusKb(pid, "VmRSS");
     r.lAnonKb = fnStatusKb(pid, "RssAnon");
+    r.lFileKb = fnStatusKb(pid, "RssFile");
     std::vector<std::string> v;
     if (harness::RunTool("winpeek.exe", { "res", sTitle }, &v) == 0) {
         for (const std::string &l : v) {
@@ -1163,6 +1164,7 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
         { "private bytes (kB)", "private_kb", fnKb(smLaunch.llPrivate), fnKb(smWarm.llPrivate),
           fnKb(smEnd.llPrivate), 16384 },
         { "VmRSS (kB)", "rss_kb", smLaunch.lRssKb, smWarm.lRssKb, smEnd.lRssKb, -1 },
+        { "  of it mapped files (kB)", "rss_file_kb", smLaunch.lFileKb, smWarm.lFileKb, smEnd.lFileKb, -1 },
         { "handles", "handles", smLaunch.lHandles, smWarm.lHandles, smEnd.lHandles, 50 },
         { "threads", "threads", smLaunch.lThreads, smWarm.lThreads, smEnd.lThreads, 2 },
         { "GDI objects", "gdi", smLaunch.lGdi, smWarm.lGdi, smEnd.lGdi, 50 },
@@ -1207,14 +1209,14 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
         fnFail("soak: %d resource(s) grew past their bound", cOver);
     std::string sSeries;
     for (const SOAKSAMPLE &m : vSeries)
-        sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"handles\": %ld, \"gdi\": %ld, "
-                         "\"windows\": %ld, \"debug_lines\": %ld}",
-                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lHandles, m.lGdi,
-                         m.lWindows, m.lDebugLines);
+        sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"rss_file_kb\": %ld, "
+                         "\"handles\": %ld, \"gdi\": %ld, \"windows\": %ld, \"debug_lines\": %ld}",
+                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lFileKb, m.lHandles,
+                         m.lGdi, m.lWindows, m.lDebugLines);
     if (!vSeries.empty()) {
-        std::string sLine = "  every minute (s: private kB / handles / GDI):";
+        std::string sLine = "  every minute (s: private kB / VmRSS kB / handles / GDI):";
         for (const SOAKSAMPLE &m : vSeries)
-            sLine += fnFmt(" %.0f:%lld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lHandles, m.lGdi);
+            sLine += fnFmt(" %.0f:%lld/%ld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lHandles, m.lGdi);
         out(sLine);
     }
     fnJson("soak", fnFmt("{\"minutes\": %d, \"show_s\": %.1f, \"warmup_s\": %.1f, \"end_s\": %.1f, \"frames\": %llu, "

@@ -179,6 +179,11 @@ protected:
             sFail += sFail.empty() ? "the driver did not end" : "; the driver did not end";
         else if (iExit != 0)
             sFail += "; exit code " + std::to_string(iExit);
+        // Every start-up hooks its infodriver before it reads the device
+        // file, and releases it however it ends; waiting for that also
+        // leaves no line of this start-up to the next one.
+        if (!info.WaitFor(Has("unhooked"), 30000))
+            sFail += "; the infodriver was not released";
         driver.Kill();
         msClose(sim);
         sim = nullptr;
