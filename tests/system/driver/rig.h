@@ -35,7 +35,7 @@ protected:
     }
 
     // Mixer, infodriver, driver; returns once the driver hooked its
-    // infodriver and its window exists.
+    // infodriver and its start-up has ended (its window is shown).
     void Up(int iAckMode = MSACK_NORMAL)
     {
         char acErr[256] = "";
@@ -47,6 +47,11 @@ protected:
         ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
         ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000)) << "the driver never hooked its infodriver";
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
+        // The window has its title from early in the start-up, but is shown
+        // only when the start-up has ended: a test that acts on it before
+        // (minimises it, counts the start-up command) races with the rest.
+        ASSERT_TRUE(harness::Eventually([&] { return harness::WindowInfo(Title())["visible"] == "1"; }, 30000))
+            << "the start-up did not end";
     }
 
     std::string Title() const { return harness::Title(m_iDevice); }
