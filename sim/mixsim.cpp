@@ -35,6 +35,7 @@ struct MIXSIM {
     std::condition_variable cv;
     int iAck, iAckDelayMs;
     std::vector<int64_t> vllAckDue;     // pending late answers (ns)
+    int cAnswering;                     // answers taken off vllAckDue, not yet written
     std::vector<MSMSG> vMsgs;
     std::vector<uint8_t> vbRx;
     std::vector<int64_t> vllRx;
@@ -361,15 +362,20 @@ static void fnReader(MIXSIM *ps)
                 }
             }
             bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
-            if (cDue > 0) {
-                if (bAnswer == 0x84)
-                    ps->st.ullAcks += (uint64_t)cDue;
-                else
-                    ps->st.ullNaks += (uint64_t)cDue;
-            }
+            ps->cAnswering += cDue;
         }
-        for (int i = 0; i < cDue; i++)
-            msWrite(ps, &bAnswer, 1, NULL);
+        if (cDue > 0) {
+            // Counted once on the line, so that a waiter's next bytes follow them.
+            for (int i = 0; i < cDue; i++)
+                msWrite(ps, &bAnswer, 1, NULL);
+            std::lock_guard<std::mutex> lk(ps->mx);
+            if (bAnswer == 0x84)
+                ps->st.ullAcks += (uint64_t)cDue;
+            else
+                ps->st.ullNaks += (uint64_t)cDue;
+            ps->cAnswering -= cDue;
+            ps->cv.notify_all();
+        }
 
         int fd = ps->fdMaster;
         if (fd < 0 || ps->fPaused) {
@@ -539,6 +545,13 @@ int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs)
     std::unique_lock<std::mutex> lk(ps->mx);
     return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
                            [&] { return ps->st.aullKind[iKind] >= ullCount; }) ? 1 : 0;
+}
+
+int msWaitAnswered(MIXSIM *ps, int timeoutMs)
+{
+    std::unique_lock<std::mutex> lk(ps->mx);
+    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
+                           [&] { return ps->vllAckDue.empty() && ps->cAnswering == 0; }) ? 1 : 0;
 }
 
 int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs)

@@ -98,6 +98,9 @@ int msSendGarbage(MIXSIM *ps, size_t cb, uint32_t uSeed);
 // Waits until at least ullCount messages of kind iKind have been received
 // since open or msReset. 1 when reached, 0 when timeoutMs passed first.
 int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs);
+// Waits until every poll received so far has had its answer written to the
+// line (at once when the ack mode answers none). 1 when so, 0 on time-out.
+int msWaitAnswered(MIXSIM *ps, int timeoutMs);
 // Waits until at least cb bytes have been received.
 int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs);
 uint64_t msCount(MIXSIM *ps, int iKind);

@@ -91,12 +91,14 @@ protected:
         ASSERT_EQ(0, msWrite(sim, bytes.data(), bytes.size(), nullptr)) << "pty write";
     }
 
-    // Returns right after the mixer received (and answered) a new poll:
-    // the next poll is a second away.
+    // Returns right after the mixer received and answered a new poll: the
+    // next poll is a second away, and bytes sent now follow the answer on
+    // the line (the simulator writes it a moment after counting the poll).
     void AfterPoll()
     {
         uint64_t n = msCount(sim, MSK_POLL);
         ASSERT_EQ(1, msWaitKind(sim, MSK_POLL, n + 1, 20000)) << "no poll within 20 s";
+        ASSERT_EQ(1, msWaitAnswered(sim, 20000)) << "the poll was not answered within 20 s";
     }
 
     // Debug-list lines equal to text.
