@@ -968,7 +968,8 @@ static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
 }
 
 // The show: changing frames at SOAK_FPS until told to stop, held while the
-// link is down. One to three map bytes change per frame.
+// link is down and until it has healed. One map byte changes per frame, at
+// times two (a cut or a mix moves a tally bit or two).
 struct SOAKSHOW {
     MIXSIM *psim = nullptr;
     std::mutex mx;
@@ -991,7 +992,7 @@ static void fnSoakShow(SOAKSHOW *pshow)
             return;
         if (pshow->fHold)
             continue;
-        for (int n = 1 + (int)((u = u * 1103515245u + 12345u) >> 16) % 3; n > 0; n--) {
+        for (int n = ((u = u * 1103515245u + 12345u) >> 16) % 5 == 0 ? 2 : 1; n > 0; n--) {
             int x = (int)((u = u * 1103515245u + 12345u) >> 16) % 16;
             uint8_t b = (uint8_t)((u = u * 1103515245u + 12345u) >> 16);
             pshow->abMap[x] = b == pshow->abMap[x] ? (uint8_t)~b : b;
@@ -1109,11 +1110,12 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
             msSetAck(rig.psim, MSACK_NONE, 0);
             bool fFailed = fnSoakStatusIs(&rig.si, "1", 20000);
             msSetAck(rig.psim, MSACK_NORMAL, 0);
+            bool fHealed = fFailed && fnSoakStatusIs(&rig.si, "0", 30000);
             {
                 std::lock_guard<std::mutex> lk(show.mx);
                 show.fHold = 0;
             }
-            if (fFailed && fnSoakStatusIs(&rig.si, "0", 20000))
+            if (fHealed)
                 cRecovered++;
             else
                 fnFail("soak: link loss %d at %.0f s: %s", cLosses, dT, fFailed ? "no recovery" : "never shown");
@@ -1178,9 +1180,10 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
     out(fnFmt("mixtally soak, %s, %d min (%.0f s of show)", pszIso, iMinutes, dShowEnd));
     out(sMachine);
     out(fnFmt("show: %llu changing frames (%.1f/s), %d link losses (%d shown and healed), %d maintenance "
-              "commands; %llu tally slot writes; %llu polls, %llu acknowledges; errors on the panel: %s",
+              "commands; %llu tally slot writes; %llu polls (%.0f expected), %llu acknowledges; errors on the "
+              "panel: %s",
               show.ullFrames, dShowEnd > 0 ? show.ullFrames / dShowEnd : 0.0, cLosses, cRecovered, cMaint, ullWrites,
-              ms.aullKind[MSK_POLL], ms.ullAcks, sErrors.c_str()));
+              ms.aullKind[MSK_POLL], smEnd.dS, ms.ullAcks, sErrors.c_str()));
     out(fnFmt("end: slots 1..128 %s the last map, slot 4094 %s", fSlotsOk ? "hold" : "DO NOT hold",
               fStatusOk ? "\"0\"" : "NOT \"0\""));
     out("");
@@ -1221,9 +1224,10 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
     }
     fnJson("soak", fnFmt("{\"minutes\": %d, \"show_s\": %.1f, \"warmup_s\": %.1f, \"end_s\": %.1f, \"frames\": %llu, "
                          "\"link_losses\": %d, \"link_losses_healed\": %d, \"maintenance_commands\": %d, "
-                         "\"tally_writes\": %llu, \"slots_ok\": %d, \"status_ok\": %d, \"resources\": {",
+                         "\"tally_writes\": %llu, \"polls\": %llu, \"slots_ok\": %d, \"status_ok\": %d, "
+                         "\"resources\": {",
                          iMinutes, dShowEnd, smWarm.dS, smEnd.dS, show.ullFrames, cLosses, cRecovered, cMaint,
-                         ullWrites, fSlotsOk, fStatusOk) +
+                         ullWrites, ms.aullKind[MSK_POLL], fSlotsOk, fStatusOk) +
                        sJsonRows + "}, \"series\": [" + sSeries + "]}");
     fnJson("failures", std::to_string(cFailures));
     fputs(sOut.c_str(), stdout);
