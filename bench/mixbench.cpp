@@ -915,7 +915,7 @@ struct INPROC {
 struct SOAKSAMPLE {
     double dS = 0;                  // seconds since the show began
     long long llPrivate = -1;       // bytes, as the platform reports them
-    long lRssKb = -1, lAnonKb = -1, lFileKb = -1;
+    long lRssKb = -1, lAnonKb = -1, lFileKb = -1, lShmemKb = -1;
     long lHandles = -1, lThreads = -1, lGdi = -1, lUser = -1, lWindows = -1, lDebugLines = -1;
 };
 
@@ -944,6 +944,7 @@ static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
     r.lRssKb = fnStatusKb(pid, "VmRSS");
     r.lAnonKb = fnStatusKb(pid, "RssAnon");
     r.lFileKb = fnStatusKb(pid, "RssFile");
+    r.lShmemKb = fnStatusKb(pid, "RssShmem");
     std::vector<std::string> v;
     if (harness::RunTool("winpeek.exe", { "res", sTitle }, &v) == 0) {
         for (const std::string &l : v) {
@@ -1167,6 +1168,7 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
           fnKb(smEnd.llPrivate), 16384 },
         { "VmRSS (kB)", "rss_kb", smLaunch.lRssKb, smWarm.lRssKb, smEnd.lRssKb, -1 },
         { "  of it mapped files (kB)", "rss_file_kb", smLaunch.lFileKb, smWarm.lFileKb, smEnd.lFileKb, -1 },
+        { "  of it shared memory (kB)", "rss_shmem_kb", smLaunch.lShmemKb, smWarm.lShmemKb, smEnd.lShmemKb, -1 },
         { "handles", "handles", smLaunch.lHandles, smWarm.lHandles, smEnd.lHandles, 50 },
         { "threads", "threads", smLaunch.lThreads, smWarm.lThreads, smEnd.lThreads, 2 },
         { "GDI objects", "gdi", smLaunch.lGdi, smWarm.lGdi, smEnd.lGdi, 50 },
