@@ -916,6 +916,7 @@ struct SOAKSAMPLE {
     double dS = 0;                  // seconds since the show began
     long long llPrivate = -1;       // bytes, as the platform reports them
     long lRssKb = -1, lAnonKb = -1, lFileKb = -1, lShmemKb = -1;
+    long lSurfaces = -1, lSurfacesKb = -1;  // the display's shared-memory images (/SYSV... in the maps)
     long lHandles = -1, lThreads = -1, lGdi = -1, lUser = -1, lWindows = -1, lDebugLines = -1;
 };
 
@@ -937,9 +938,30 @@ static long fnStatusKb(pid_t pid, const char *pszField)
     return l;
 }
 
+// The process's System V shared-memory mappings: under Wine's X11 driver the
+// window surfaces (MIT-SHM images). Count and size in kB.
+static void fnShmSegments(pid_t pid, long *plCount, long *plKb)
+{
+    char acPath[64], ac[512];
+    snprintf(acPath, sizeof acPath, "/proc/%d/maps", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f == nullptr)
+        return;
+    *plCount = *plKb = 0;
+    while (fgets(ac, sizeof ac, f) != nullptr) {
+        unsigned long ulA, ulB;
+        if (strstr(ac, "/SYSV") != nullptr && sscanf(ac, "%lx-%lx", &ulA, &ulB) == 2) {
+            (*plCount)++;
+            *plKb += (long)((ulB - ulA) / 1024);
+        }
+    }
+    fclose(f);
+}
+
 static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
 {
     SOAKSAMPLE r;
+    fnShmSegments(pid, &r.lSurfaces, &r.lSurfacesKb);
     r.dS = dS;
     r.lRssKb = fnStatusKb(pid, "VmRSS");
     r.lAnonKb = fnStatusKb(pid, "RssAnon");
@@ -1175,6 +1197,9 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
         { "VmRSS (kB)", "rss_kb", smLaunch.lRssKb, smWarm.lRssKb, smEnd.lRssKb, -1 },
         { "  of it mapped files (kB)", "rss_file_kb", smLaunch.lFileKb, smWarm.lFileKb, smEnd.lFileKb, -1 },
         { "  of it shared memory (kB)", "rss_shmem_kb", smLaunch.lShmemKb, smWarm.lShmemKb, smEnd.lShmemKb, -1 },
+        { "window surfaces mapped (kB)", "surfaces_kb", smLaunch.lSurfacesKb, smWarm.lSurfacesKb, smEnd.lSurfacesKb,
+          -1 },
+        { "window surfaces (count)", "surfaces", smLaunch.lSurfaces, smWarm.lSurfaces, smEnd.lSurfaces, -1 },
         { "handles", "handles", smLaunch.lHandles, smWarm.lHandles, smEnd.lHandles, 50 },
         { "threads", "threads", smLaunch.lThreads, smWarm.lThreads, smEnd.lThreads, 2 },
         { "GDI objects", "gdi", smLaunch.lGdi, smWarm.lGdi, smEnd.lGdi, 50 },
@@ -1223,13 +1248,15 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
     std::string sSeries;
     for (const SOAKSAMPLE &m : vSeries)
         sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"rss_file_kb\": %ld, "
-                         "\"handles\": %ld, \"gdi\": %ld, \"windows\": %ld, \"debug_lines\": %ld}",
-                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lFileKb, m.lHandles,
-                         m.lGdi, m.lWindows, m.lDebugLines);
+                         "\"rss_shmem_kb\": %ld, \"surfaces_kb\": %ld, \"handles\": %ld, \"gdi\": %ld, "
+                         "\"windows\": %ld, \"debug_lines\": %ld}",
+                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lFileKb, m.lShmemKb,
+                         m.lSurfacesKb, m.lHandles, m.lGdi, m.lWindows, m.lDebugLines);
     if (!vSeries.empty()) {
-        std::string sLine = "  every minute (s: private kB / VmRSS kB / handles / GDI):";
+        std::string sLine = "  every minute (s: private kB / VmRSS kB / shared kB / handles / GDI):";
         for (const SOAKSAMPLE &m : vSeries)
-            sLine += fnFmt(" %.0f:%lld/%ld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lHandles, m.lGdi);
+            sLine += fnFmt(" %.0f:%lld/%ld/%ld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lShmemKb, m.lHandles,
+                           m.lGdi);
         out(sLine);
     }
     fnJson("soak", fnFmt("{\"minutes\": %d, \"show_s\": %.1f, \"warmup_s\": %.1f, \"end_s\": %.1f, \"frames\": %llu, "
