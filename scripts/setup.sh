@@ -140,7 +140,13 @@ if ! "$WINESERVER" -p 2>/dev/null; then
 fi
 "$WINE" cmd /c exit </dev/null >/dev/null 2>&1 || true
 # The virtual desktop's explorer would otherwise be started by the first test
-# that opens a window, and inherit (and hold open) that test's pipes.
+# that opens a window: it would inherit (and hold open) that test's pipes,
+# and die with that test's process group. A holder -- one idle process with
+# a hidden window, in a session of its own -- starts it instead and keeps it:
+# the server closes a desktop about a second after its last user has gone.
+# The holder starts first, so the desktop never has a moment without a user
+# (a desktop started alone closed again on a slow machine before its holder
+# came).
 # prefix_runs PATTERN: a process matching PATTERN runs for this prefix.
 prefix_runs() {
   local p
@@ -149,12 +155,7 @@ prefix_runs() {
   done
   return 1
 }
-desktop_running() { prefix_runs 'explorer.exe /desktop'; }
-if ! desktop_running; then
-  (setsid "$WINE" explorer.exe /desktop=Default,1024x768 </dev/null >/dev/null 2>&1 &)
-  for _ in $(seq 1 100); do desktop_running && break; sleep 0.1; done
-fi
-# ... and keep it: the server closes a desktop once its last user has gone.
+desktop_running() { prefix_runs 'system32.explorer.exe /desktop'; }
 holder_running() { prefix_runs 'deskhold.exe'; }
 holder=$WINE_DIR/deskhold.exe
 if [ ! -f "$holder" ] || [ "$ROOT/scripts/deskhold.c" -nt "$holder" ]; then
@@ -162,6 +163,12 @@ if [ ! -f "$holder" ] || [ "$ROOT/scripts/deskhold.c" -nt "$holder" ]; then
 fi
 if ! holder_running; then
   (setsid "$WINE" "$holder" </dev/null >/dev/null 2>&1 &)
-  for _ in $(seq 1 100); do holder_running && break; sleep 0.1; done
 fi
+for _ in $(seq 1 300); do holder_running && desktop_running && break; sleep 0.1; done
+holder_running || { echo "setup: the desktop holder did not start" >&2; exit 1; }
+desktop_running || { echo "setup: Wine's desktop (explorer.exe) did not start" >&2; exit 1; }
+# For the test command's last lines: did this desktop last the whole run?
+for p in $(pgrep -f 'system32.explorer.exe /desktop'); do
+  tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && echo "$p" > "$WINE_DIR/desktop.pid"
+done
 log "ready: source $WINE_DIR/env.sh"

@@ -35,6 +35,9 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
 
     memset(p, 0, sizeof(*p));
     p->fdIn = p->fdOut = -1;
+    // A child that died early must make a write fail (EPIPE), not kill the
+    // test with SIGPIPE before it can say what went wrong.
+    signal(SIGPIPE, SIG_IGN);
     // The pipes are close-on-exec: a child never holds another child's pipes.
     if ((iFlags & HP_STDIN) && pipe2(aIn, O_CLOEXEC) != 0)
         return -1;
@@ -276,7 +279,10 @@ int hpWaitExit(HOSTPROC *p, int timeoutMs, int *piExit)
 void hpKill(HOSTPROC *p)
 {
     if (p->pid > 0 && !p->fExited) {
-        kill(-p->pid, SIGKILL);
+        // The child only, not its process group: a Wine program that found
+        // no desktop has started Wine's own explorer.exe in its group, and
+        // killing that with it would leave the server a desktop whose X
+        // window is gone (the next Wine program then dies of BadWindow).
         kill(p->pid, SIGKILL);
         int iExit;
         hpWaitExit(p, 10000, &iExit);

@@ -56,7 +56,7 @@ int hpReadLineStarting(HOSTPROC *p, const char *prefix, char *line, size_t cbLin
 // signal, in *piExit), 0 when timeoutMs passed first.
 int hpWaitExit(HOSTPROC *p, int timeoutMs, int *piExit);
 
-// SIGKILL to the child's process group, then reaps it. Safe to call twice.
+// SIGKILL to the child (not its group), then reaps it. Safe to call twice.
 void hpKill(HOSTPROC *p);
 
 // Kills if still running and closes the pipes.

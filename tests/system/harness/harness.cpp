@@ -195,8 +195,13 @@ bool Infodrv::Start(int iDevice, std::string *pWhy)
     }
     m_fStarted = true;
     char line[4096];
-    if (hpReadLineStarting(&m_p, "ready ", line, sizeof line, 60000) != 1) {
-        *pWhy = "infodrv.exe printed no ready line within 60 s";
+    int r = hpReadLineStarting(&m_p, "ready ", line, sizeof line, 60000);
+    if (r != 1) {
+        int iExit = -1;
+        if (r < 0 && hpWaitExit(&m_p, 5000, &iExit))
+            *pWhy = "infodrv.exe ended (exit " + std::to_string(iExit) + ") before its ready line";
+        else
+            *pWhy = "infodrv.exe printed no ready line within 60 s";
         return false;
     }
     return true;
@@ -283,7 +288,7 @@ void Infodrv::Stop()
         return;
     m_fStarted = false;
     if (m_p.pid > 0)
-        kill(-m_p.pid, SIGCONT);    // a paused stand-in must run to quit
+        kill(m_p.pid, SIGCONT);     // a paused stand-in must run to quit
     hpWriteLine(&m_p, "quit");
     hpCloseStdin(&m_p);
     int iExit;
@@ -301,16 +306,17 @@ void Infodrv::Kill()
     hpRelease(&m_p);
 }
 
-// winerun execs the Wine loader, so the child's process group is the Wine
-// process of the stand-in (its threads included).
+// winerun execs the Wine loader, so the child is the stand-in's Wine process
+// and a signal to it reaches all its threads. Never to its group: Wine's
+// explorer.exe may run there (see hpKill), and stopping it stops every window.
 bool Infodrv::Pause()
 {
-    return m_fStarted && m_p.pid > 0 && kill(-m_p.pid, SIGSTOP) == 0;
+    return m_fStarted && m_p.pid > 0 && kill(m_p.pid, SIGSTOP) == 0;
 }
 
 bool Infodrv::Resume()
 {
-    return m_fStarted && m_p.pid > 0 && kill(-m_p.pid, SIGCONT) == 0;
+    return m_fStarted && m_p.pid > 0 && kill(m_p.pid, SIGCONT) == 0;
 }
 
 bool Infodrv::Restart(std::string *pWhy)
