@@ -54,6 +54,7 @@ static int iFrames = 1000;         // frames per latency case
 static int iIdleS = 60;            // idle window
 static int iStartRuns = 5;         // start-up repetitions
 static int iExchanges = 2000;      // bare exchanges per kind
+static int iBreakdownRounds = 40;  // rounds of the in-process breakdown
 static std::string sJsonDir;
 
 static std::string sJson;          // the JSON document being built
@@ -186,6 +187,7 @@ struct STANDIN {
     std::vector<std::string> vDump;
     long long llHookedNs = 0;       // CLOCK_MONOTONIC when "hooked" was read; 0: not yet
     int fEnd = 0;
+    size_t cWaitWrites = 0;         // a waiter wants this many writes; 0: none waits for writes
 };
 
 static void fnSiReader(STANDIN *psi)
@@ -216,11 +218,19 @@ static void fnSiReader(STANDIN *psi)
                     psi->ullOtherWrites++;
                 }
             }
+            // The waiter is woken by the write it waits for, not by every
+            // write of a frame: those wake-ups would load the machine while
+            // the frame is being measured.
+            if (psi->cWaitWrites == 0 || psi->vW.size() < psi->cWaitWrites)
+                continue;
         } else if (acLine[0] == 'R' && acLine[1] == ' ') {
             unsigned long long ullUs;
             int iSlot;
             if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128)
                 psi->ullTallyReads++;
+            // Only counted: nobody waits for a read, and a wake-up per
+            // exchange would add the rig's own load to what is measured.
+            continue;
         } else if (strncmp(acLine, "hooked", 6) == 0) {
             psi->llHookedNs = fnNs(CLOCK_MONOTONIC);
         } else if (strncmp(acLine, "slot ", 5) == 0) {
@@ -281,13 +291,15 @@ static void fnSiClear(STANDIN *psi)
 static int fnSiWaitWrites(STANDIN *psi, size_t cWrites, int iStallMs, std::vector<WEVENT> *pv)
 {
     std::unique_lock<std::mutex> lk(psi->mx);
+    psi->cWaitWrites = cWrites;
     for (;;) {
         size_t cSeen = psi->vW.size();
         psi->cv.wait_for(lk, std::chrono::milliseconds(iStallMs),
-                         [&] { return psi->vW.size() >= cWrites || psi->fEnd || psi->vW.size() != cSeen; });
+                         [&] { return psi->vW.size() >= cWrites || psi->fEnd; });
         if (psi->vW.size() >= cWrites || psi->fEnd || psi->vW.size() == cSeen)
             break;
     }
+    psi->cWaitWrites = 0;
     if (pv != nullptr)
         *pv = psi->vW;
     return psi->vW.size() >= cWrites;
@@ -724,6 +736,84 @@ static double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong)
     return (double)(v[cExpect - 1].llQpcNs - llQpcMinusRaw - llDone) / 1e6;
 }
 
+// ------------------------------------------------------------ the floor, interleaved
+
+// The floor of a frame, measured in the same minutes as the frame itself:
+// after every latency frame, benchprobe floor makes the same slot exchanges
+// bare (the same reads and writes, in the same order, with the same texts)
+// against a stand-in of its own, while the driver keeps running. Load that
+// comes and goes on the machine then falls on frames and floor alike.
+struct FLOORPROBE {
+    STANDIN si;
+    HOSTPROC hp{};
+    int fUp = 0;
+};
+
+static FLOORPROBE *pFloorLive;      // set while the latency cases run
+
+static std::string fnMapHex(const uint8_t abMap[16])
+{
+    std::string s;
+    for (int x = 0; x < 16; x++)
+        s += fnFmt("%02x", abMap[x]);
+    return s;
+}
+
+static int fnFloorStart(FLOORPROBE *pf)
+{
+    char acLine[512];
+    if (fnSiStart(&pf->si, BENCH_DEV_FLOOR) != 0)
+        return -1;
+    std::string sDev = std::to_string(BENCH_DEV_FLOOR);
+    const char *apszArgs[] = { "floor", sDev.c_str(), nullptr };
+    if (hpSpawnWine(&pf->hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0 ||
+        hpReadLine(&pf->hp, acLine, sizeof acLine, WAIT_LONG_MS) != 1 || strcmp(acLine, "ready") != 0) {
+        fnFail("benchprobe floor did not start");
+        return -1;
+    }
+    pf->fUp = 1;
+    return 0;
+}
+
+// One block: the exchanges of the change abOld -> abNew. Its time in ms from
+// the first exchange to the stand-in's stamp of the last write, which is
+// where a frame's latency ends too; -1 when it failed.
+static double fnFloorBlock(FLOORPROBE *pf, const uint8_t abOld[16], const uint8_t abNew[16])
+{
+    char acLine[512];
+    unsigned long long ullStart, ullEnd;
+    int cExchanges;
+    size_t cWrites = (size_t)fnDiffBits(abOld, abNew);
+    std::vector<WEVENT> v;
+    if (!pf->fUp || cWrites == 0)
+        return -1;
+    fnSiClear(&pf->si);
+    if (hpWriteLine(&pf->hp, (fnMapHex(abOld) + " " + fnMapHex(abNew)).c_str()) != 0 ||
+        hpReadLineStarting(&pf->hp, "B ", acLine, sizeof acLine, 20000) != 1 ||
+        sscanf(acLine, "B %llu %llu %d", &ullStart, &ullEnd, &cExchanges) != 3 ||
+        !fnSiWaitWrites(&pf->si, cWrites, 20000, &v)) {
+        fnFail("floor block: no answer");
+        pf->fUp = 0;
+        return -1;
+    }
+    return (double)(v[cWrites - 1].llQpcNs - (long long)ullStart) / 1e6;
+}
+
+static void fnFloorStop(FLOORPROBE *pf)
+{
+    if (pf->hp.pid > 0) {
+        int iExit;
+        hpWriteLine(&pf->hp, "quit");
+        hpCloseStdin(&pf->hp);
+        if (!hpWaitExit(&pf->hp, 20000, &iExit))
+            hpKill(&pf->hp);
+        hpRelease(&pf->hp);
+    }
+    fnSiStop(&pf->si);
+    pf->fUp = 0;
+}
+
 // ------------------------------------------------------------ sections
 
 struct LATROW {
@@ -731,6 +821,7 @@ struct LATROW {
     int cReadsToLast = 0;       // reads before the last write: what the latency contains
     STATS st;
     double dReadsMeasured = 0;
+    STATS stFloor;              // the frame's exchanges made bare, interleaved (ms, wire not included)
 };
 
 static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames)
@@ -748,14 +839,21 @@ static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames)
     if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
         fnOneFrame(prig, abA, &cWrong);
     unsigned long long ullReads0 = prig->si.ullTallyReads;
-    std::vector<double> v;
+    std::vector<double> v, vFloor;
     for (int i = 0; i < cFrames; i++) {
         double d = fnOneFrame(prig, (i & 1) ? abA : abB, &cWrong);
         if (d < 0)
             break;
         v.push_back(d);
         usleep(5000);       // frames 5 ms apart, not back to back
+        if (pFloorLive != nullptr) {
+            double dFloor = fnFloorBlock(pFloorLive, (i & 1) ? abB : abA, (i & 1) ? abA : abB);
+            if (dFloor >= 0)
+                vFloor.push_back(dFloor);
+            usleep(5000);
+        }
     }
+    row.stFloor = fnStats(vFloor);
     {
         std::lock_guard<std::mutex> lk(prig->si.mx);
         row.dReadsMeasured = v.empty() ? 0 : (double)(prig->si.ullTallyReads - ullReads0) / (double)v.size();
@@ -870,6 +968,10 @@ struct IDLE {
     int cThreads = 0;
     long lRssKb = -1;
     unsigned long long ullPolls = 0, ullAcks = 0;
+    // The floor: a bare read loop of the driver's kind on the same pty.
+    double dLoopPct = -1, dLoopSrvPct = -1;
+    unsigned long ulLoops = 0;
+    double dLoopS = 0;
 };
 
 static double fnPct(unsigned long long ullTicks, double dS)
@@ -897,11 +999,92 @@ static void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double
         *pdC = fC ? fnPct(c1 - c0, dS) : -1;
 }
 
+// The floor of the idle cost: benchprobe readloop on the driver's port (the
+// simulator silent at the other end) over the same window; its CPU and the
+// wineserver's above the base measured without the driver.
+static void fnIdleFloor(pid_t pidSrv, IDLE *pidle)
+{
+    HOSTPROC hp{};
+    char acLine[256];
+    std::string sCom = std::to_string(BENCH_COM_DRIVER);
+    const char *apszArgs[] = { "readloop", sCom.c_str(), nullptr };
+    if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0 ||
+        hpReadLine(&hp, acLine, sizeof acLine, WAIT_LONG_MS) != 1 || strcmp(acLine, "ready") != 0) {
+        fnFail("benchprobe readloop did not start");
+        hpRelease(&hp);
+        return;
+    }
+    sleep(1);       // past the start-up of the process
+    long long llT0 = fnNs(CLOCK_MONOTONIC);
+    fnCpuWindow(hp.pid, pidSrv, 0, iIdleS, &pidle->dLoopPct, &pidle->dLoopSrvPct, nullptr);
+    pidle->dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
+    hpWriteLine(&hp, "quit");
+    if (hpReadLineStarting(&hp, "loops ", acLine, sizeof acLine, 20000) == 1)
+        pidle->ulLoops = strtoul(acLine + 6, nullptr, 10);
+    hpCloseStdin(&hp);
+    int iExit;
+    if (!hpWaitExit(&hp, 20000, &iExit))
+        hpKill(&hp);
+    hpRelease(&hp);
+}
+
 struct INPROC {
     STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;
     double dWrites = 0;
     int cFrames = 0;
 };
+
+// Where the time of an exchange made inside the driver goes: benchprobe
+// breakdown, in one process, the conditions interleaved round by round.
+static void fnBreakdown(const std::string &sDev, const std::string &sFile,
+                        std::vector<std::pair<std::string, STATS>> *pv)
+{
+    std::vector<std::string> vLines;
+    std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(iBreakdownRounds);
+    int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
+    for (const std::string &l : vLines) {
+        char acName[32];
+        STATS s;
+        if (sscanf(l.c_str(), "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max, &s.mean) == 6)
+            pv->push_back(std::make_pair(std::string(acName), s));
+    }
+    if (iExit != 0 || pv->empty())
+        fnFail("benchprobe breakdown failed (exit %d)", iExit);
+}
+
+// The breakdown's table: us per exchange of a frame of 16 changed map bytes.
+template <typename OUT>
+static void fnBreakdownTable(const std::vector<std::pair<std::string, STATS>> &v, OUT out)
+{
+    static const struct { const char *pszKey, *pszText; } aRows[] = {
+        { "bare", "bare: the frame's exchanges, no port open" },
+        { "bare_rxthread", "bare, the driver's receive thread running" },
+        { "bare_readloop", "bare, a bare 1-byte/1 ms read loop running" },
+        { "decoder_rxthread", "decoder (fnParseRxData), receive thread" },
+        { "decoder", "decoder, no port open" },
+    };
+    size_t cRounds = v.empty() ? 0 : v[0].second.n;
+    out(fnFmt("%-44s %8s %8s %8s", fnFmt("WHERE AN EXCHANGE'S TIME GOES (%zu rounds)", cRounds).c_str(), "p50", "p99",
+              "mean"));
+    std::string sJson;
+    double dBare = 0;
+    for (const auto &r : aRows)
+        for (const auto &pr : v)
+            if (pr.first == r.pszKey) {
+                if (pr.first == "bare")
+                    dBare = pr.second.p50;
+                out(fnFmt("%-44s %6.1fus %6.1fus %6.1fus  %s", r.pszText, pr.second.p50, pr.second.p99, pr.second.mean,
+                          dBare > 0 ? fnFmt("%.2fx bare", pr.second.p50 / dBare).c_str() : ""));
+                if (!sJson.empty())
+                    sJson += ", ";
+                sJson += "\"" + pr.first + "\": " + fnJsonStats(pr.second);
+            }
+    out("  one process in the driver's setting (shown window, full debug list); per round every condition makes the");
+    out("  exchanges of one frame of 16 changed map bytes (128 reads, 16 writes), in turn, so load falls on all alike;");
+    out("  us per exchange, statistics over the rounds");
+    fnJson("breakdown_us_per_exchange", "{" + sJson + "}");
+}
 
 // ------------------------------------------------------------ main
 
@@ -919,6 +1102,7 @@ int main(int argc, char **argv)
             iIdleS = 5;
             iStartRuns = 1;
             iExchanges = 300;
+            iBreakdownRounds = 4;
         } else if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
             iFrames = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
@@ -1011,10 +1195,15 @@ int main(int argc, char **argv)
 
     // ---- latency
     LATROW aRows[4];
+    FLOORPROBE floor;
+    if (fnFloorStart(&floor) == 0)
+        pFloorLive = &floor;
     for (int i = 0; i < 3; i++) {
         fnNote("latency %s x%d", aCases[i].pszKey, fnCaseFrames(aCases[i]));
         aRows[i] = fnLatency(&rig, aCases[i], fnCaseFrames(aCases[i]));
     }
+    pFloorLive = nullptr;
+    fnFloorStop(&floor);
 
     // ---- throughput
     fnNote("throughput");
@@ -1078,6 +1267,8 @@ int main(int argc, char **argv)
     fnDriverStop(&rig);
     fnNote("idle %d s without the driver", iIdleS);
     fnCpuWindow(pidSrv, 0, 0, iIdleS, &idle.dSrvBasePct, nullptr, nullptr);
+    fnNote("idle %d s: the bare read loop", iIdleS);
+    fnIdleFloor(pidSrv, &idle);
     fnSiStop(&rig.si);
     msClose(rig.psim);
     rig.psim = nullptr;
@@ -1109,7 +1300,7 @@ int main(int argc, char **argv)
 
     // ---- driver cost per frame, in-process
     INPROC aIn[4];
-    std::vector<std::pair<std::string, STATS>> vParts;
+    std::vector<std::pair<std::string, STATS>> vParts, vBreakdown;
     {
         STANDIN si;
         MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
@@ -1121,6 +1312,8 @@ int main(int argc, char **argv)
         else if (fnSiStart(&si, BENCH_DEV_INPROC) == 0) {
             std::string sDev = std::to_string(BENCH_DEV_INPROC);
             std::string sFile = harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC));
+            fnNote("where an exchange's time goes x%d", iBreakdownRounds);
+            fnBreakdown(sDev, sFile, &vBreakdown);
             const char *apszArgs[] = { "frame", sDev.c_str(), sFile.c_str(), nullptr };
             if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
                             HP_STDIN | HP_STDOUT) == 0) {
@@ -1232,30 +1425,37 @@ int main(int argc, char **argv)
                             : "as CLOCK_MONOTONIC_RAW (no offset applied)"));
     out("");
     double dExch = stGet.p50, dExchSet = stSet.p50;
-    out(fnFmt("%-36s %5s %7s %9s %8s %8s %8s %7s %8s %7s", "TALLY LATENCY (last byte -> last slot write)",
-              "bytes", "wire", "exch R+W", "p50", "p99", "max", "p50/wire", "floor", "over"));
+    out(fnFmt("%-36s %5s %7s %9s %8s %8s %8s %7s %8s %6s %8s %6s", "TALLY LATENCY (last byte -> last slot write)",
+              "bytes", "wire", "exch R+W", "p50", "p99", "max", "p50/wire", "floor", "over", "floor1", "over1"));
     std::string sJsonLat;
     for (int i = 0; i < 3; i++) {
         const LATROW &r = aRows[i];
         double dWire = fnWireMs(r.cBytes);
-        double dFloor = dWire + r.cReadsToLast * dExch + r.cWrites * dExchSet;
+        double dFloor1 = dWire + r.cReadsToLast * dExch + r.cWrites * dExchSet;
+        double dFloor = r.stFloor.n > 0 ? dWire + r.stFloor.p50 : dFloor1;
         double dTotal = dWire + r.st.p50;
-        out(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %6.0f%%", aCases[i].pszName,
-                  r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max, r.st.p50 / dWire, dFloor,
-                  (dTotal - dFloor) / dFloor * 100.0));
+        out(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %5.0f%% %6.2fms %5.0f%%",
+                  aCases[i].pszName, r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max,
+                  r.st.p50 / dWire, dFloor, (dTotal - dFloor) / dFloor * 100.0, dFloor1,
+                  (dTotal - dFloor1) / dFloor1 * 100.0));
         if (!sJsonLat.empty())
             sJsonLat += ", ";
         sJsonLat += fnFmt("\"%s\": {\"bytes\": %d, \"wire_ms\": %.4f, \"reads\": %d, \"writes\": %d, "
                           "\"reads_measured_per_frame\": %.2f, \"latency_ms\": %s, \"floor_ms\": %.4f, "
-                          "\"overhead_pct\": %.1f}",
+                          "\"overhead_pct\": %.1f, \"floor_exchanges_ms\": %s, \"floor_single_p50_ms\": %.4f, "
+                          "\"overhead_single_p50_pct\": %.1f}",
                           aCases[i].pszKey, r.cBytes, dWire, r.cReads, r.cWrites, r.dReadsMeasured,
-                          fnJsonStats(r.st).c_str(), dFloor, (dTotal - dFloor) / dFloor * 100.0);
+                          fnJsonStats(r.st).c_str(), dFloor, (dTotal - dFloor) / dFloor * 100.0,
+                          fnJsonStats(r.stFloor).c_str(), dFloor1, (dTotal - dFloor1) / dFloor1 * 100.0);
     }
     out(fnFmt("%-36s %5d %6.2fms %4d+%-4d   nothing crosses a boundary: in-process cost %.3f ms p50 (below)",
               aCases[CASE_IDENTICAL].pszName, 22, fnWireMs(22), 0, 0, aIn[CASE_IDENTICAL].stBusy.p50));
     fnJson("latency", "{" + sJsonLat + "}");
-    out("  exch R+W: slot reads and writes the frame causes; floor = wire time + the reads made before its last write x bare");
-    out("  GETSLOT p50 + writes x bare SETSLOT p50 (the latency ends at the last write); over = (wire + p50 - floor) / floor");
+    out("  exch R+W: slot reads and writes the frame causes; over = (wire + p50 - floor) / floor. floor = wire time + p50 of");
+    out("  the frame's own exchanges made bare right after each frame (same reads and writes, order and texts, against a");
+    out("  stand-in of its own, the driver running), first exchange -> stamp of the last write, as the latency ends there.");
+    out("  floor1 = wire time + reads before the last write x bare GETSLOT p50 + writes x bare SETSLOT p50 (below, measured");
+    out("  later without the driver); n x the p50 of one skewed exchange lies below the p50 of a sum of n (about n x mean)");
     out("");
     out(fnFmt("%-36s %8s %8s %8s %8s", "PLATFORM FLOOR (one bare exchange)", "p50", "p99", "max", "mean"));
     out(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stGet.p50, stGet.p99,
@@ -1300,6 +1500,8 @@ int main(int argc, char **argv)
     out("  pieces timed alone in the same process (p50/p99):" + sParts);
     fnJson("pieces_ms", "{" + sJsonParts + "}");
     out("");
+    fnBreakdownTable(vBreakdown, out);
+    out("");
     double dLineA = BENCH_BAUD / BENCH_BITS_PER_CHAR / 7.0, dLineB = BENCH_BAUD / BENCH_BITS_PER_CHAR / 22.0;
     out("THROUGHPUT (changing frames, every write checked, slots 1..128 = last map at the end)");
     if (dSustained > 0)
@@ -1334,12 +1536,25 @@ int main(int argc, char **argv)
     out(fnFmt("  wineserver: %.2f%% with the driver, %.2f%% without it -> %.2f%% attributable; stand-in "
               "infodriver %.2f%%",
               idle.dSrvPct, idle.dSrvBasePct, idle.dSrvPct - idle.dSrvBasePct, idle.dInfoPct));
+    double dIdleDrv = idle.dDrvPct + idle.dSrvPct - idle.dSrvBasePct;
+    double dIdleLoop = idle.dLoopPct + idle.dLoopSrvPct - idle.dSrvBasePct;
+    out(fnFmt("  floor, a bare read loop on the same pty (1-byte requests, 1 ms total time-out; %.0f requests/s): "
+              "%.2f%% + wineserver %.2f%% = %.2f%%",
+              idle.dLoopS > 0 ? idle.ulLoops / idle.dLoopS : 0.0, idle.dLoopPct, idle.dLoopSrvPct - idle.dSrvBasePct,
+              dIdleLoop));
+    out(fnFmt("  idle cost, process + its wineserver share: %.2f%% = %.2fx the bare read loop", dIdleDrv,
+              dIdleLoop > 0 ? dIdleDrv / dIdleLoop : 0.0));
     fnJson("idle", fnFmt("{\"seconds\": %d, \"driver_cpu_pct\": %.3f, \"driver_rss_kb\": %ld, "
                          "\"wineserver_cpu_pct\": %.3f, \"wineserver_cpu_pct_without_driver\": %.3f, "
                          "\"standin_cpu_pct\": %.3f, \"polls\": %llu, \"main_thread_cpu_pct\": %.3f, "
-                         "\"busiest_other_thread_cpu_pct\": %.3f, \"threads\": %d}",
+                         "\"busiest_other_thread_cpu_pct\": %.3f, \"threads\": %d, "
+                         "\"readloop_cpu_pct\": %.3f, \"readloop_wineserver_cpu_pct\": %.3f, "
+                         "\"readloop_requests_per_s\": %.1f, \"driver_total_pct\": %.3f, "
+                         "\"readloop_total_pct\": %.3f, \"ratio_to_readloop\": %.3f}",
                          iIdleS, idle.dDrvPct, idle.lRssKb, idle.dSrvPct, idle.dSrvBasePct, idle.dInfoPct,
-                         idle.ullPolls, idle.dMainPct, idle.dBusiestPct, idle.cThreads));
+                         idle.ullPolls, idle.dMainPct, idle.dBusiestPct, idle.cThreads, idle.dLoopPct,
+                         idle.dLoopSrvPct, idle.dLoopS > 0 ? idle.ulLoops / idle.dLoopS : 0.0, dIdleDrv, dIdleLoop,
+                         dIdleLoop > 0 ? dIdleDrv / dIdleLoop : 0.0));
     out("");
     out(fnFmt("START-UP (%d run%s; launch = spawn of the Wine loader)      p50        max", iStartRuns,
               iStartRuns == 1 ? "" : "s"));
