@@ -650,6 +650,7 @@ static CLOCKCHECK fnClockCheck(int cSamples)
 // ------------------------------------------------------------ the driver rig
 
 struct RIG {
+    int iDevice = BENCH_DEV_DRIVER;
     harness::Install *pInst = nullptr;
     MIXSIM *psim = nullptr;
     STANDIN si;
@@ -665,7 +666,7 @@ static int fnDriverStart(RIG *prig, long long *pllLaunchNs)
     const char *apszEnv[] = { vEnv[0].c_str(), vEnv[1].c_str(), nullptr };
     std::string sRun = harness::WinBuild() + "/winerun";
     std::string sExe = harness::WinBin("mixtally.exe");
-    std::string sDev = std::to_string(BENCH_DEV_DRIVER);
+    std::string sDev = std::to_string(prig->iDevice);
     const char *apszArgv[] = { sRun.c_str(), sExe.c_str(), sDev.c_str(), nullptr };
     {
         std::lock_guard<std::mutex> lk(prig->si.mx);
@@ -1117,15 +1118,402 @@ static void fnThroughputFloor(const STATS &stBlock, const STATS &stGet, const ST
                                      dSingleRate > 0 ? dSustained / dSingleRate * 100.0 : 0.0));
 }
 
+// ------------------------------------------------------------ soak
+
+// The real driver under a scripted show for a number of minutes: about 25
+// changing frames a second, a link loss every minute, maintenance commands
+// every 20 s. Its resources are counted from outside at launch, after a
+// warm-up (the debug list fills to its 501 lines and the heap settles) and
+// at the end; the growth per hour is taken from the warm-up to the end. At
+// the end slots 1..128 must hold the last map and slot 4094 "0".
+#define SOAK_COM        18
+#define SOAK_DEV        304
+#define SOAK_FPS        25
+#define SOAK_LOSS_S     60
+#define SOAK_MAINT_S    20
+
+struct SOAKSAMPLE {
+    double dS = 0;                  // seconds since the show began
+    long long llPrivate = -1;       // bytes, as the platform reports them
+    long lRssKb = -1, lAnonKb = -1, lFileKb = -1, lShmemKb = -1;
+    long lSurfaces = -1, lSurfacesKb = -1;  // the display's shared-memory images (/SYSV... in the maps)
+    long lHandles = -1, lThreads = -1, lGdi = -1, lUser = -1, lWindows = -1, lDebugLines = -1;
+};
+
+static long fnStatusKb(pid_t pid, const char *pszField)
+{
+    char acPath[64], ac[256];
+    snprintf(acPath, sizeof acPath, "/proc/%d/status", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    long l = -1;
+    size_t cb = strlen(pszField);
+    if (f == nullptr)
+        return -1;
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        if (strncmp(ac, pszField, cb) == 0 && ac[cb] == ':') {
+            l = atol(ac + cb + 1);
+            break;
+        }
+    fclose(f);
+    return l;
+}
+
+// The process's System V shared-memory mappings: under Wine's X11 driver the
+// window surfaces (MIT-SHM images). Count and size in kB.
+static void fnShmSegments(pid_t pid, long *plCount, long *plKb)
+{
+    char acPath[64], ac[512];
+    snprintf(acPath, sizeof acPath, "/proc/%d/maps", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f == nullptr)
+        return;
+    *plCount = *plKb = 0;
+    while (fgets(ac, sizeof ac, f) != nullptr) {
+        unsigned long ulA, ulB;
+        if (strstr(ac, "/SYSV") != nullptr && sscanf(ac, "%lx-%lx", &ulA, &ulB) == 2) {
+            (*plCount)++;
+            *plKb += (long)((ulB - ulA) / 1024);
+        }
+    }
+    fclose(f);
+}
+
+static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
+{
+    SOAKSAMPLE r;
+    fnShmSegments(pid, &r.lSurfaces, &r.lSurfacesKb);
+    r.dS = dS;
+    r.lRssKb = fnStatusKb(pid, "VmRSS");
+    r.lAnonKb = fnStatusKb(pid, "RssAnon");
+    r.lFileKb = fnStatusKb(pid, "RssFile");
+    r.lShmemKb = fnStatusKb(pid, "RssShmem");
+    std::vector<std::string> v;
+    if (harness::RunTool("winpeek.exe", { "res", sTitle }, &v) == 0) {
+        for (const std::string &l : v) {
+            long long ll;
+            char acKey[32];
+            if (sscanf(l.c_str(), "%31s %lld", acKey, &ll) != 2)
+                continue;
+            std::string k = acKey;
+            if (k == "private") r.llPrivate = ll;
+            else if (k == "handles") r.lHandles = (long)ll;
+            else if (k == "threads") r.lThreads = (long)ll;
+            else if (k == "gdi") r.lGdi = (long)ll;
+            else if (k == "user") r.lUser = (long)ll;
+            else if (k == "windows") r.lWindows = (long)ll;
+        }
+    }
+    v.clear();
+    if (harness::RunTool("winpeek.exe", { "list", sTitle, "1001" }, &v) == 0)
+        for (const std::string &l : v)
+            sscanf(l.c_str(), "count %ld", &r.lDebugLines);
+    return r;
+}
+
+// The show: changing frames at SOAK_FPS until told to stop, held while the
+// link is down and until it has healed. One map byte changes per frame, at
+// times two (a cut or a mix moves a tally bit or two).
+struct SOAKSHOW {
+    MIXSIM *psim = nullptr;
+    std::mutex mx;
+    uint8_t abMap[16];              // the last map sent (guarded by mx)
+    unsigned long long ullFrames = 0;
+    int fHold = 0, fStop = 0;       // guarded by mx
+    std::thread th;
+};
+
+static void fnSoakShow(SOAKSHOW *pshow)
+{
+    uint32_t u = 12345;
+    long long llNext = fnNs(CLOCK_MONOTONIC);
+    for (;;) {
+        llNext += 1000000000LL / SOAK_FPS;
+        struct timespec ts = { (time_t)(llNext / 1000000000LL), (long)(llNext % 1000000000LL) };
+        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+        std::lock_guard<std::mutex> lk(pshow->mx);
+        if (pshow->fStop)
+            return;
+        if (pshow->fHold)
+            continue;
+        for (int n = ((u = u * 1103515245u + 12345u) >> 16) % 5 == 0 ? 2 : 1; n > 0; n--) {
+            int x = (int)((u = u * 1103515245u + 12345u) >> 16) % 16;
+            uint8_t b = (uint8_t)((u = u * 1103515245u + 12345u) >> 16);
+            pshow->abMap[x] = b == pshow->abMap[x] ? (uint8_t)~b : b;
+        }
+        if (msSendMap(pshow->psim, pshow->abMap, nullptr) == 0)
+            pshow->ullFrames++;
+    }
+}
+
+// Polls slot 4094 until it reads sText; false after iTimeoutMs.
+static bool fnSoakStatusIs(STANDIN *psi, const char *pszText, int iTimeoutMs)
+{
+    long long llEnd = fnNs(CLOCK_MONOTONIC) + (long long)iTimeoutMs * 1000000LL;
+    do {
+        if (fnSiCmd(psi, "get 4094") == std::string("ok ") + pszText)
+            return true;
+        usleep(100000);
+    } while (fnNs(CLOCK_MONOTONIC) < llEnd);
+    return false;
+}
+
+static long long fnKb(long long llBytes) { return llBytes < 0 ? -1 : llBytes / 1024; }
+
+static std::string fnSoakFigure(long long ll) { return ll < 0 ? "n/a" : std::to_string(ll); }
+
+static std::string fnSoakGrowth(long long llA, long long llB, double dHours)
+{
+    if (llA < 0 || llB < 0 || dHours <= 0)
+        return "n/a";
+    return fnFmt("%+.1f", (double)(llB - llA) / dHours);
+}
+
+static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp)
+{
+    std::string sMachine = fnMachine();
+    fnJson("utc", fnJsonStr(pszIso));
+    fnJson("mode", fnJsonStr("soak"));
+    double dShowS = iMinutes * 60.0;
+    double dWarmS = iMinutes >= 5 ? 60.0 : 15.0;
+
+    RIG rig;
+    rig.iDevice = SOAK_DEV;
+    harness::Install inst;
+    rig.pInst = &inst;
+    inst.DevFile(SOAK_DEV, harness::DevFileFor(SOAK_COM));
+    char acErr[256] = "";
+    rig.psim = msOpen(SOAK_COM, nullptr, acErr, sizeof acErr);
+    if (rig.psim == nullptr) {
+        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", SOAK_COM, acErr);
+        return 1;
+    }
+    if (fnSiStart(&rig.si, SOAK_DEV) != 0)
+        return 1;
+    long long llLaunch;
+    if (fnDriverStart(&rig, &llLaunch) != 0)
+        return 1;
+    std::string sTitle = harness::Title(SOAK_DEV);
+    pid_t pidDrv = rig.hpDrv.pid;
+    if (msWaitKind(rig.psim, MSK_POLL, 2, WAIT_LONG_MS) != 1 || !fnSoakStatusIs(&rig.si, "0", 20000)) {
+        fnFail("soak: the link did not come up");
+        fnDriverStop(&rig);
+        fnSiStop(&rig.si);
+        msClose(rig.psim);
+        return 1;
+    }
+    fnNote("soak: %d min, COM%d, device %d", iMinutes, SOAK_COM, SOAK_DEV);
+    SOAKSAMPLE smLaunch = fnSoakSample(pidDrv, sTitle, 0);
+
+    SOAKSHOW show;
+    show.psim = rig.psim;
+    memset(show.abMap, 0, sizeof show.abMap);
+    long long llStart = fnNs(CLOCK_MONOTONIC);
+    auto fnElapsed = [&] { return (double)(fnNs(CLOCK_MONOTONIC) - llStart) / 1e9; };
+    show.th = std::thread(fnSoakShow, &show);
+
+    // The warm-up runs every maintenance command once, so that what they
+    // allocate the first time (the debug view's first painting, say) is
+    // counted before the growth is measured; then one every SOAK_MAINT_S.
+    static const unsigned auMaint[] = { 1, 2, 3, 4, 5, 97, 97 };
+    const int cMaintCycle = (int)(sizeof auMaint / sizeof auMaint[0]);
+    int iMaint = 0, cLosses = 0, cRecovered = 0, cMaint = 0;
+    double dNextLoss = iMinutes == 1 ? 30.0 : SOAK_LOSS_S, dNextMaint = 1.5, dNextSample = 60.0;
+    SOAKSAMPLE smWarm;
+    std::vector<SOAKSAMPLE> vSeries;
+    bool fWarm = false;
+    while (fnElapsed() < dShowS) {
+        usleep(100000);
+        double dT = fnElapsed();
+        fnSiClear(&rig.si);     // the stand-in's writes are counted, not kept
+        if (!fWarm && dT >= dWarmS) {
+            smWarm = fnSoakSample(pidDrv, sTitle, dT);
+            fWarm = true;
+        }
+        if (iMinutes >= 5 && dT >= dNextSample) {
+            dNextSample += 60.0;
+            vSeries.push_back(fnSoakSample(pidDrv, sTitle, dT));
+        }
+        if (dT >= dNextMaint) {
+            dNextMaint += iMaint + 1 < cMaintCycle ? 1.5 : SOAK_MAINT_S;
+            if (iMaint + 1 == cMaintCycle)
+                dNextMaint = std::max(dNextMaint, dWarmS + SOAK_MAINT_S);
+            unsigned uCmd = auMaint[iMaint++ % cMaintCycle];
+            if (harness::Post(sTitle, 0x0111 /* WM_COMMAND */, uCmd))
+                cMaint++;
+        }
+        if (dT >= dNextLoss && dT < dShowS - 20) {
+            // The mixer falls silent (no frames, no acknowledges) until the
+            // driver shows the link failed, then answers again.
+            dNextLoss += SOAK_LOSS_S;
+            cLosses++;
+            {
+                std::lock_guard<std::mutex> lk(show.mx);
+                show.fHold = 1;
+            }
+            msSetAck(rig.psim, MSACK_NONE, 0);
+            bool fFailed = fnSoakStatusIs(&rig.si, "1", 20000);
+            msSetAck(rig.psim, MSACK_NORMAL, 0);
+            bool fHealed = fFailed && fnSoakStatusIs(&rig.si, "0", 30000);
+            {
+                std::lock_guard<std::mutex> lk(show.mx);
+                show.fHold = 0;
+            }
+            if (fHealed)
+                cRecovered++;
+            else
+                fnFail("soak: link loss %d at %.0f s: %s", cLosses, dT, fFailed ? "no recovery" : "never shown");
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lk(show.mx);
+        show.fStop = 1;
+    }
+    show.th.join();
+    double dShowEnd = fnElapsed();
+
+    // One more frame after everything else, then the slots must hold it.
+    uint8_t abLast[16];
+    memcpy(abLast, show.abMap, 16);
+    abLast[0] ^= 0x5A;
+    msSendMap(rig.psim, abLast, nullptr);
+    std::string sWant = fnMapSlots(abLast), sGot;
+    long long llEnd = fnNs(CLOCK_MONOTONIC) + 60000000000LL;
+    while ((sGot = fnSiTally(&rig.si)) != sWant && fnNs(CLOCK_MONOTONIC) < llEnd)
+        usleep(200000);
+    bool fSlotsOk = sGot == sWant;
+    bool fStatusOk = fnSoakStatusIs(&rig.si, "0", 10000);
+    // The end is counted as the warm-up was, with the debug view hidden: shown,
+    // its larger window surface (shared memory of the display) is counted too.
+    if (harness::WindowInfo(sTitle)["menu"] == "97 checked") {
+        harness::Post(sTitle, 0x0111 /* WM_COMMAND */, 97);
+        harness::Eventually([&] { return harness::WindowInfo(sTitle)["menu"] == "97 unchecked"; }, 20000);
+    }
+    if (!fSlotsOk)
+        fnFail("soak: slots 1..128 do not hold the last map at the end");
+    if (!fStatusOk)
+        fnFail("soak: slot 4094 is not \"0\" at the end");
+    SOAKSAMPLE smEnd = fnSoakSample(pidDrv, sTitle, fnElapsed());
+    std::string sErrors = harness::ControlText(sTitle, 111);
+    unsigned long long ullWrites;
+    {
+        std::lock_guard<std::mutex> lk(rig.si.mx);
+        ullWrites = rig.si.ullTallyWrites;
+    }
+    MSSTATS ms;
+    msGetStats(rig.psim, &ms);
+    fnDriverStop(&rig);
+    fnSiStop(&rig.si);
+    msClose(rig.psim);
+    if (!fWarm)
+        smWarm = smLaunch;
+
+    double dHours = (smEnd.dS - smWarm.dS) / 3600.0;
+    struct ROW {
+        const char *pszName, *pszKey;
+        long long llLaunch, llWarm, llEnd, llBound;
+    } aRows[] = {
+        { "private bytes (kB)", "private_kb", fnKb(smLaunch.llPrivate), fnKb(smWarm.llPrivate),
+          fnKb(smEnd.llPrivate), 16384 },
+        { "VmRSS (kB)", "rss_kb", smLaunch.lRssKb, smWarm.lRssKb, smEnd.lRssKb, -1 },
+        { "  of it mapped files (kB)", "rss_file_kb", smLaunch.lFileKb, smWarm.lFileKb, smEnd.lFileKb, -1 },
+        { "  of it shared memory (kB)", "rss_shmem_kb", smLaunch.lShmemKb, smWarm.lShmemKb, smEnd.lShmemKb, -1 },
+        { "window surfaces mapped (kB)", "surfaces_kb", smLaunch.lSurfacesKb, smWarm.lSurfacesKb, smEnd.lSurfacesKb,
+          -1 },
+        { "window surfaces (count)", "surfaces", smLaunch.lSurfaces, smWarm.lSurfaces, smEnd.lSurfaces, -1 },
+        { "handles", "handles", smLaunch.lHandles, smWarm.lHandles, smEnd.lHandles, 50 },
+        { "threads", "threads", smLaunch.lThreads, smWarm.lThreads, smEnd.lThreads, 2 },
+        { "GDI objects", "gdi", smLaunch.lGdi, smWarm.lGdi, smEnd.lGdi, 50 },
+        { "USER objects", "user", smLaunch.lUser, smWarm.lUser, smEnd.lUser, 50 },
+        { "windows (stand in for USER)", "windows", smLaunch.lWindows, smWarm.lWindows, smEnd.lWindows, 0 },
+        { "debug list lines", "debug_lines", smLaunch.lDebugLines, smWarm.lDebugLines, smEnd.lDebugLines, -1 },
+    };
+
+    std::string sOut;
+    auto out = [&](const std::string &sLine) { sOut += sLine + "\n"; };
+    out(fnFmt("mixtally soak, %s, %d min (%.0f s of show)", pszIso, iMinutes, dShowEnd));
+    out(sMachine);
+    out(fnFmt("show: %llu changing frames (%.1f/s), %d link losses (%d shown and healed), %d maintenance "
+              "commands; %llu tally slot writes; %llu polls (%.0f expected), %llu acknowledges; errors on the "
+              "panel: %s",
+              show.ullFrames, dShowEnd > 0 ? show.ullFrames / dShowEnd : 0.0, cLosses, cRecovered, cMaint, ullWrites,
+              ms.aullKind[MSK_POLL], smEnd.dS, ms.ullAcks, sErrors.c_str()));
+    out(fnFmt("end: slots 1..128 %s the last map, slot 4094 %s", fSlotsOk ? "hold" : "DO NOT hold",
+              fStatusOk ? "\"0\"" : "NOT \"0\""));
+    out("");
+    out(fnFmt("%-30s %10s %12s %12s %16s", "RESOURCES (from outside)", "launch",
+              fnFmt("warm-up %.0fs", smWarm.dS).c_str(), fnFmt("end %.0fs", smEnd.dS).c_str(), "growth per hour"));
+    std::string sJsonRows;
+    int cOver = 0;
+    for (const ROW &r : aRows) {
+        std::string sGrowth = fnSoakGrowth(r.llWarm, r.llEnd, dHours);
+        bool fOver = fCheck && r.llBound >= 0 && r.llWarm >= 0 && r.llEnd >= 0 && r.llEnd - r.llWarm > r.llBound;
+        cOver += fOver;
+        out(fnFmt("%-30s %10s %12s %12s %16s%s", r.pszName, fnSoakFigure(r.llLaunch).c_str(),
+                  fnSoakFigure(r.llWarm).c_str(), fnSoakFigure(r.llEnd).c_str(), sGrowth.c_str(),
+                  fOver ? fnFmt("  OVER the bound of %lld", r.llBound).c_str() : ""));
+        if (!sJsonRows.empty())
+            sJsonRows += ", ";
+        sJsonRows += fnFmt("\"%s\": {\"launch\": %lld, \"warm\": %lld, \"end\": %lld, \"growth_per_hour\": %s}",
+                           r.pszKey, r.llLaunch, r.llWarm, r.llEnd,
+                           sGrowth == "n/a" ? "null" : sGrowth.c_str() + (sGrowth[0] == '+'));
+    }
+    out("  private bytes: the platform's figure for the process (under Wine its anonymous resident memory);");
+    out("  handles: the system's handle list; GDI: the process's GDI handle table, stock objects left out;");
+    out("  shared memory: the display's window surfaces (X11 shared-memory images), about 1 MB more while");
+    out("  the debug view is shown; USER objects cannot be counted from outside under Wine (GetGuiResources");
+    out("  is a stub there): the process's windows stand in for them. Growth per hour: warm-up -> end,");
+    out("  both taken with the debug view hidden.");
+    if (cOver)
+        fnFail("soak: %d resource(s) grew past their bound", cOver);
+    std::string sSeries;
+    for (const SOAKSAMPLE &m : vSeries)
+        sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"rss_file_kb\": %ld, "
+                         "\"rss_shmem_kb\": %ld, \"surfaces_kb\": %ld, \"handles\": %ld, \"gdi\": %ld, "
+                         "\"windows\": %ld, \"debug_lines\": %ld}",
+                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lFileKb, m.lShmemKb,
+                         m.lSurfacesKb, m.lHandles, m.lGdi, m.lWindows, m.lDebugLines);
+    if (!vSeries.empty()) {
+        std::string sLine = "  every minute (s: private kB / VmRSS kB / shared kB / handles / GDI):";
+        for (const SOAKSAMPLE &m : vSeries)
+            sLine += fnFmt(" %.0f:%lld/%ld/%ld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lShmemKb, m.lHandles,
+                           m.lGdi);
+        out(sLine);
+    }
+    fnJson("soak", fnFmt("{\"minutes\": %d, \"show_s\": %.1f, \"warmup_s\": %.1f, \"end_s\": %.1f, \"frames\": %llu, "
+                         "\"link_losses\": %d, \"link_losses_healed\": %d, \"maintenance_commands\": %d, "
+                         "\"tally_writes\": %llu, \"polls\": %llu, \"slots_ok\": %d, \"status_ok\": %d, "
+                         "\"resources\": {",
+                         iMinutes, dShowEnd, smWarm.dS, smEnd.dS, show.ullFrames, cLosses, cRecovered, cMaint,
+                         ullWrites, ms.aullKind[MSK_POLL], fSlotsOk, fStatusOk) +
+                       sJsonRows + "}, \"series\": [" + sSeries + "]}");
+    fnJson("failures", std::to_string(cFailures));
+    fputs(sOut.c_str(), stdout);
+    fflush(stdout);
+
+    mkdir(sJsonDir.c_str(), 0755);
+    std::string sPath = sJsonDir + "/soak-" + pszStamp + ".json";
+    FILE *f = fopen(sPath.c_str(), "w");
+    if (f == nullptr) {
+        fnFail("cannot write %s", sPath.c_str());
+    } else {
+        fprintf(f, "{\n%s\n}\n", sJson.c_str());
+        fclose(f);
+        printf("figures written to %s\n", sPath.c_str());
+    }
+    return cFailures ? 1 : 0;
+}
+
 // ------------------------------------------------------------ main
 
 static void fnUsage(void)
 {
-    fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--json-dir DIR]\n");
+    fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--json-dir DIR]\n"
+                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n");
 }
 
 int main(int argc, char **argv)
 {
+    int iSoakMin = 0, fSoakCheck = 0;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0) {
             fQuick = 1;
@@ -1140,12 +1528,18 @@ int main(int argc, char **argv)
             iIdleS = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--json-dir") == 0 && i + 1 < argc) {
             sJsonDir = argv[++i];
+        } else if (strcmp(argv[i], "--soak") == 0) {
+            iSoakMin = 10;
+            if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9')
+                iSoakMin = atoi(argv[++i]);
+        } else if (strcmp(argv[i], "--check") == 0) {
+            fSoakCheck = 1;
         } else {
             fnUsage();
             return 2;
         }
     }
-    if (iFrames < 10 || iIdleS < 1) {
+    if (iFrames < 10 || iIdleS < 1 || iSoakMin < 0) {
         fnUsage();
         return 2;
     }
@@ -1163,6 +1557,8 @@ int main(int argc, char **argv)
     gmtime_r(&tNow, &tmNow);
     strftime(acStamp, sizeof acStamp, "%Y%m%dT%H%M%SZ", &tmNow);
     strftime(acIso, sizeof acIso, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
+    if (iSoakMin > 0)
+        return fnSoak(iSoakMin, fSoakCheck, acIso, acStamp);
     fnJson("utc", fnJsonStr(acIso));
     fnJson("mode", fnJsonStr(fQuick ? "quick" : "full"));
     std::string sMachine = fnMachine();

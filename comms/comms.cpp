@@ -44,6 +44,10 @@ static PORTINFO pCopyPI;                        // main thread; read once by a s
 static volatile LONG lRxState[COMMS_MAXPORTS];  // RX_*; both threads, Interlocked
 static volatile LONG lDropped[COMMS_MAXPORTS];  // receive thread adds, main thread reads/clears
 static volatile LONG lDead[COMMS_MAXPORTS];     // see GetCommDead32; both threads, Interlocked
+// Device error bits (CE_*) that the receive thread's ClearCommError took off
+// the device, kept for the main thread's next GetCommError. Receive thread
+// ORs in, main thread takes and clears; Interlocked on both sides.
+static volatile LONG lCommErrors[COMMS_MAXPORTS];
 // Set by a starting receive thread once it has copied pCopyPI. The start
 // semaphore's name is system-wide and made from a handle value, so another
 // process opening a device with the same handle value can release it early
@@ -201,6 +205,7 @@ INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int
     iBTR[idx] = 16;
     InterlockedExchange(&lDropped[idx], 0);
     InterlockedExchange(&lDead[idx], 0);
+    InterlockedExchange(&lCommErrors[idx], 0);
 
     if (ConfigComm32(p, lBaudRate, iDataBits, iStopBits, iParity)) {
         ahInUse[idx] = hClaim;
@@ -429,6 +434,7 @@ ULONG GetCommError(INT_PTR hCom, COMSTAT *lpcs)
     iInQue = iRemainByteEx(p->hInBuf);
     ZeroMemory(&cs, sizeof(cs));
     ClearCommError(p->hComPort, &dwErrors, &cs);
+    dwErrors |= (DWORD)InterlockedExchange(&lCommErrors[hCom], 0);
     GlobalUnlock(hGPortInfo);
     // For this layer the input count is what waits in the ring buffer.
     cs.cbInQue = (DWORD)iInQue;
@@ -620,6 +626,10 @@ int WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes)
     if (os.hEvent == NULL)
         return 65535;
     pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
+    if (pTable == NULL) {
+        CloseHandle(os.hEvent);
+        return 65535;
+    }
     hDev = pTable[hCom].hComPort;
     commsODS("Writing %d bytes to hCom %#x [port %d]");
 
@@ -698,17 +708,33 @@ void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes)
     InterlockedExchange(&lRxState[hCom], RX_ATTACHED);
 }
 
+// ClearCommError on the receive thread: the error bits it clears on the
+// device are kept for GetCommError, which would otherwise never see them.
+static BOOL fnClearCommErrorRx(int idx, HANDLE hDev, COMSTAT *pcs)
+{
+    DWORD dwErrors = 0;
+    BOOL fOk = ClearCommError(hDev, &dwErrors, pcs);
+
+    if (fOk && dwErrors != 0) {
+        LONG lOld;
+        do
+            lOld = lCommErrors[idx];
+        while (InterlockedCompareExchange(&lCommErrors[idx], lOld | (LONG)dwErrors, lOld) != lOld);
+    }
+    return fOk;
+}
+
 // After a request that filled up: takes at once what the device already
 // holds (at most cbMax), into the same batch. Under Wine every request costs
 // about a millisecond, so one-byte requests alone fall behind a 38400-baud
 // line; this keeps up without waiting for a single byte more.
-static DWORD fnReadQueued(HANDLE hDev, LPOVERLAPPED pos, BYTE *pb, DWORD cbMax)
+static DWORD fnReadQueued(int idx, HANDLE hDev, LPOVERLAPPED pos, BYTE *pb, DWORD cbMax)
 {
     COMSTAT cs;
-    DWORD dwErrors = 0, dwGot = 0, cbAsk;
+    DWORD dwGot = 0, cbAsk;
 
     ZeroMemory(&cs, sizeof(cs));
-    if (!ClearCommError(hDev, &dwErrors, &cs) || cs.cbInQue == 0)
+    if (!fnClearCommErrorRx(idx, hDev, &cs) || cs.cbInQue == 0)
         return 0;
     cbAsk = cs.cbInQue < cbMax ? cs.cbInQue : cbMax;
     if (!ReadFile(hDev, pb, cbAsk, &dwGot, pos)) {
@@ -775,12 +801,16 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam)
                     fnRxFailed(idx, dwErr);
                 }
             } else {
+                COMSTAT cs;
+                // Keep the device's error bits for GetCommError before
+                // ProcessCommError clears them again.
+                fnClearCommErrorRx(idx, hDev, &cs);
                 fnRxFailed(idx, dwErr);
                 ProcessCommError(dwErr, hDev);
             }
         }
         if (nBytesRead > 0 && nBytesRead == (DWORD)iAsk && iAsk < RX_MAXREAD)
-            nBytesRead += fnReadQueued(hDev, &os, inbuff + nBytesRead, RX_MAXREAD - nBytesRead);
+            nBytesRead += fnReadQueued(idx, hDev, &os, inbuff + nBytesRead, RX_MAXREAD - nBytesRead);
         if (nBytesRead > 0)
             ProcessBytes(idx, inbuff, nBytesRead);
         if (fHealthy)

@@ -63,6 +63,8 @@ int  GetCommState32(INT_PTR hCom, DCB *pdcb);
 int  SetCommState32(INT_PTR hCom, DCB *pdcb);
 int  ConfigCommDialog(INT_PTR hCom, HWND hWnd);
 int  FlushComm(INT_PTR hCom, ULONG ulFlags);
+// The device's error bits since the last call, including those that the
+// receive thread cleared while reading; cbInQue is the ring buffer's count.
 ULONG GetCommError(INT_PTR hCom, COMSTAT *lpcs);
 void CommBreak32(INT_PTR hCom, int b);
 

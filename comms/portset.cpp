@@ -36,17 +36,58 @@ static BOOL fnRateSupported(long lSpeed)
     return FALSE;
 }
 
+// A number the way GetPrivateProfileIntA reads one (blanks, a sign, the
+// digits at the start; none gives 0), except that a value beyond the range
+// of an int is held at its end instead of wrapping round: 4294967313 must not
+// become port 17.
+static int fnParseInt(const char *psz)
+{
+    long long llValue = 0;
+    int fNegative = 0;
+
+    while (*psz != 0 && (unsigned char)*psz <= ' ')
+        psz++;
+    if (*psz == '+' || *psz == '-')
+        fNegative = *psz++ == '-';
+    for (; *psz >= '0' && *psz <= '9'; psz++) {
+        if (llValue <= 2147483648LL)
+            llValue = llValue * 10 + (*psz - '0');
+    }
+    if (fNegative)
+        llValue = -llValue;
+    if (llValue > 2147483647LL)
+        return 2147483647;
+    if (llValue < -2147483647LL - 1)
+        return -2147483647 - 1;
+    return (int)llValue;
+}
+
+// Integer key: the default when the key is missing or empty.
+static int fnReadInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int iDef)
+{
+    char szText[32];
+
+    szText[0] = 0;
+    GetPrivateProfileStringA(lpszSection, lpszKey, "", szText, sizeof(szText), lpszFile);
+    return szText[0] == 0 ? iDef : fnParseInt(szText);
+}
+
 // Reads integer key lpszKey; writes the default back when the value equals it.
 static int fnProfileInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int iDef)
 {
     char szText[16];
-    int iVal = (int)GetPrivateProfileIntA(lpszSection, lpszKey, iDef, lpszFile);
+    int iVal = fnReadInt(lpszFile, lpszSection, lpszKey, iDef);
 
     if (iVal == iDef) {
         wsprintfA(szText, "%d", iDef);
         WritePrivateProfileStringA(lpszSection, lpszKey, szText, lpszFile);
     }
     return iVal;
+}
+
+int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort)
+{
+    return fnReadInt(lpszFilename, lpszSection, "Com", iDefPort);
 }
 
 // Parity letter to the DCB code; -1 for a letter that names no parity.
@@ -99,15 +140,22 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     if (iPort == 0)
         return -1;
 
-    // A value that is no number, or no parity letter, would open the line
-    // with settings nobody chose: refuse it before the port is touched.
-    if (!fSpeedRead) {
+    // A speed that is no number or no supported rate, or no parity letter,
+    // would open the line with settings nobody chose: refuse it before the
+    // port is touched (so the box names the speed, not the port). So is a
+    // data-bit count that the one byte of the line settings would cut to some
+    // other count (264 would be 8).
+    if (!fSpeedRead || !fnRateSupported(lSpeed)) {
         fnPortMessage(hWnd, "Invalid Baud Rate");
         return -1;
     }
     iParity = fnParityCode(cParity);
     if (iParity < 0) {
         fnPortMessage(hWnd, "Invalid Parity");
+        return -1;
+    }
+    if (iDataBits < 5 || iDataBits > 8) {
+        fnPortMessage(hWnd, "Invalid Data Bits");
         return -1;
     }
     iStopBits = iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
@@ -118,20 +166,15 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
         fnPortMessage(hWnd, szMsg);
         return -1;
     }
-    if (!fnRateSupported(lSpeed)) {
-        // The caller gives up start-up: do not leave the port and its
-        // receive thread running behind it.
-        CloseComm32(hCom);
-        fnPortMessage(hWnd, "Invalid Baud Rate");
-        return -1;
-    }
 
     fXOnXOff = fnProfileInt(lpszFilename, lpszSection, "XOnXOff", fDefXOnXOff);
     fHardware = fnProfileInt(lpszFilename, lpszSection, "Hardware", fDefHardware);
 
     // Flow control goes onto the settings the port was just opened with, so
-    // that speed, data bits, parity and stop bits stay as configured.
+    // that speed, data bits, parity and stop bits stay as configured. Without
+    // them (the read failed) a zeroed record would reset the line: refuse.
     if (fHardware || fXOnXOff) {
+        BOOL fSet = FALSE;
         dcb.DCBlength = sizeof(dcb);
         if (GetCommState32(hCom, &dcb)) {
             if (fHardware) {
@@ -149,8 +192,9 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
                 dcb.XoffLim = 32;
                 dcb.XonLim = 256;
             }
+            fSet = SetCommState32(hCom, &dcb);
         }
-        if (!SetCommState32(hCom, &dcb)) {
+        if (!fSet) {
             CloseComm32(hCom);
             fnPortMessage(hWnd, "Can't set comm state");
             return -1;

@@ -12,4 +12,7 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
 INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
                         ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
                         int fDefHardware, int fDefXOnXOff);
+// The port number that fnOpenPort takes from the section ("Com", the default
+// when missing or empty); the file is not written.
+int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort);
 void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength);

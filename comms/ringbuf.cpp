@@ -63,6 +63,12 @@ HGLOBAL bInitBuf(UINT iTok)
         return 0;
     }
     lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    if (lpBuf == NULL) {
+        GlobalFree(hGBuf);
+        ReleaseSemaphore(hSema, 1, NULL);
+        CloseHandle(hSema);
+        return 0;
+    }
     lpBuf->iBufWritePtr = 0;
     lpBuf->iBufReadPtr = 0;
     lpBuf->hSema = hSema;

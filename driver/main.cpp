@@ -196,6 +196,48 @@ static int fnDevicePath(char *acPath, size_t cbPath)
     return 1;
 }
 
+// A device file that exists but cannot be read (a directory, no access)
+// would read as all defaults and open the default port, maybe another
+// device's. A missing one is fine: it is written on first use. The profile
+// calls look a bare name up in the Windows directory, and so does this.
+static int fnDeviceFileReadable(LPCSTR lpszPath)
+{
+    char acFull[PATH_SIZE + MAX_PATH];
+    if (strchr(lpszPath, '\\') == NULL && strchr(lpszPath, ':') == NULL) {
+        UINT uLen = GetWindowsDirectoryA(acFull, MAX_PATH);
+        if (uLen == 0 || uLen >= MAX_PATH)
+            return 0;
+        _snprintf(acFull + uLen, sizeof acFull - uLen, "\\%s", lpszPath);
+        acFull[sizeof acFull - 1] = 0;
+        lpszPath = acFull;
+    }
+    DWORD dwAttr = GetFileAttributesA(lpszPath);
+    if (dwAttr == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND;
+    if (dwAttr & FILE_ATTRIBUTE_DIRECTORY)
+        return 0;
+    HANDLE h = CreateFileA(lpszPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                           OPEN_EXISTING, 0, NULL);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    CloseHandle(h);
+    return 1;
+}
+
+// The port layer refuses a port number of 0 without a word; at start-up the
+// operator must learn why the driver did not run.
+static void fnReportNoPort(HWND hWnd, LPCSTR lpszPath)
+{
+    char acValue[64], acMsg[TEXT_SIZE];
+    if (fnProfilePort(lpszPath, "Configuration", 1) != 0)
+        return;     // fnOpenPort has shown why
+    memset(acValue, 0, sizeof acValue);
+    GetPrivateProfileStringA("Configuration", "Com", "", acValue, sizeof acValue, lpszPath);
+    _snprintf(acMsg, sizeof acMsg, "The device file names no serial port: Com=%s", acValue);
+    acMsg[sizeof acMsg - 1] = 0;
+    MessageBoxA(hWnd, acMsg, "ERROR", MB_ICONERROR | MB_OK);
+}
+
 int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
 {
     char acTitle[TEXT_SIZE];
@@ -240,9 +282,19 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
         return 0;
     }
 
-    hCommPort = fnOpenMixerPort(hWnd, acPath);
-    if (hCommPort == -1)
+    if (!fnDeviceFileReadable(acPath)) {
+        char acMsg[PATH_SIZE + 64];
+        _snprintf(acMsg, sizeof acMsg, "Cannot read the device file\n%s", acPath);
+        acMsg[sizeof acMsg - 1] = 0;
+        MessageBoxA(hWnd, acMsg, "ERROR", MB_ICONERROR | MB_OK);
         return 0;
+    }
+
+    hCommPort = fnOpenMixerPort(hWnd, acPath);
+    if (hCommPort == -1) {
+        fnReportNoPort(hWnd, acPath);
+        return 0;
+    }
 
     memset(acText, 0, sizeof acText);
     GetPrivateProfileStringA("Configuration", "Com", "??", acText, sizeof acText, acPath);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One idempotent set-up step for a fresh Debian 12 machine: packages, a win32
-# Wine prefix inside the build tree with COM1..COM16 mapped to paths of our
+# Wine prefix inside the build tree with COM1..COM20 mapped to paths of our
 # own, a display (Xvfb) when none is set, and a persistent wineserver whose
 # background processes do not hold anybody's pipes.
 #
@@ -15,7 +15,7 @@ BUILD_DIR=$(cd "$BUILD_DIR" && pwd)
 WINE_DIR=$BUILD_DIR/wine
 PREFIX=$WINE_DIR/prefix
 PORTS_DIR=$BUILD_DIR/ports
-PREFIX_STAMP_VERSION=4
+PREFIX_STAMP_VERSION=5
 
 log() { printf '[setup] %s\n' "$*"; }
 
@@ -124,7 +124,7 @@ if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$PREFIX_STAMP_VERSION $MIXTALLY_
     printf '[HKEY_CURRENT_USER\\Software\\Wine\\Explorer\\Desktops]\r\n"Default"="1024x768"\r\n\r\n'
     # Never let COMn fall through to /dev/ttySn-1: ttyS0 is this machine's console.
     printf '[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
-    for i in $(seq 1 16); do printf '"COM%d"="%s"\r\n' "$i" "$PORTS_DIR/com$i"; done
+    for i in $(seq 1 20); do printf '"COM%d"="%s"\r\n' "$i" "$PORTS_DIR/com$i"; done
     printf '\r\n'
   } > "$reg"
   "$WINE" regedit /S "Z:${reg//\//\\}" </dev/null >/dev/null 2>&1

@@ -37,7 +37,7 @@ struct MIXSIM {
     std::condition_variable cv;
     int iAck, iAckDelayMs;
     std::vector<int64_t> vllAckDue;     // pending late answers (ns)
-    int cAnswering;                     // answers taken from vllAckDue, not yet written
+    int cAnswering;                     // answers taken off vllAckDue, not yet written
     std::vector<MSMSG> vMsgs;
     std::vector<uint8_t> vbRx;
     std::vector<int64_t> vllRx;
@@ -383,18 +383,17 @@ static void fnReader(MIXSIM *ps)
                 }
             }
             bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
-            if (cDue > 0) {
-                if (bAnswer == 0x84)
-                    ps->st.ullAcks += (uint64_t)cDue;
-                else
-                    ps->st.ullNaks += (uint64_t)cDue;
-                ps->cAnswering += cDue;
-            }
+            ps->cAnswering += cDue;
         }
-        for (int i = 0; i < cDue; i++)
-            msWrite(ps, &bAnswer, 1, NULL);
         if (cDue > 0) {
+            // Counted once on the line, so that a waiter's next bytes follow them.
+            for (int i = 0; i < cDue; i++)
+                msWrite(ps, &bAnswer, 1, NULL);
             std::lock_guard<std::mutex> lk(ps->mx);
+            if (bAnswer == 0x84)
+                ps->st.ullAcks += (uint64_t)cDue;
+            else
+                ps->st.ullNaks += (uint64_t)cDue;
             ps->cAnswering -= cDue;
             ps->cv.notify_all();
         }

@@ -99,9 +99,10 @@ int msSendGarbage(MIXSIM *ps, size_t cb, uint32_t uSeed);
 // since open or msReset. 1 when reached, 0 when timeoutMs passed first.
 int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs);
 // Waits until every poll received so far has had its answer written to the
-// pty. The reader counts a poll before it answers it, so bytes sent right
-// after msWaitKind(MSK_POLL) can still go out ahead of the answer. 1 when
-// done, 0 when timeoutMs passed first.
+// line. The reader counts a poll before it answers it, so bytes sent right
+// after msWaitKind(MSK_POLL) can still go out ahead of the answer; an answer
+// is counted (msGetStats) once written. At once when the ack mode answers
+// none. 1 when done, 0 when timeoutMs passed first.
 int msWaitAnswered(MIXSIM *ps, int timeoutMs);
 // Waits until at least cb bytes have been received.
 int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs);

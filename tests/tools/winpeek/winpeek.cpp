@@ -16,11 +16,14 @@
 //                                                "FileVersion <text>" (U.S. English, 1252)
 //   winpeek res   <title>                     resources of the window's process ->
 //                                                "pid <n>", "threads <n>", "handles <n>",
-//                                                "gdi <n>", "user <n>", "windows <n>"
-//                                                (-1: not known)
+//                                                "gdi <n>", "user <n>", "windows <n>",
+//                                                "private <bytes>" (-1: not known; under
+//                                                Wine gdi comes from the GDI handle table
+//                                                and user is not known, see below)
 // Exit codes: 0 done, 1 bad arguments, 2 timeout / window or control missing.
 #include <windows.h>
 #include <tlhelp32.h>
+#include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -77,6 +80,44 @@ static long fnSystemHandleCount(DWORD dwPid)
         if (lStatus != 0 && lStatus != STATUS_INFO_LENGTH_MISMATCH)
             break;
     }
+    return lCount;
+}
+
+// GDI objects of another process. Wine's GetGuiResources is a stub, but Wine
+// keeps every process's GDI handles in a table that its PEB points at
+// (GdiSharedHandleTable, as on Windows): 65536 entries of 24 bytes, an entry
+// in use when its type is not 0, bit 7 of its unique word marking the stock
+// objects every process has. Read from outside; -1 if it cannot be read.
+#pragma pack(push, 1)
+struct GDIENTRY {
+    ULONGLONG ullObject;
+    ULONG ulOwner;
+    USHORT wUnique;
+    BYTE bType, bFlags;
+    ULONGLONG ullUser;
+};
+#pragma pack(pop)
+#define GDI_TABLE_ENTRIES 0x10000
+typedef LONG(WINAPI *NTQIP)(HANDLE, ULONG, PVOID, ULONG, PULONG);
+static long fnGdiObjectCount(HANDLE hProc)
+{
+    struct { PVOID pvReserved1; PVOID pvPeb; ULONG_PTR aulReserved[4]; } pbi;
+    NTQIP pfn = (NTQIP)(void *)GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+    ULONG cb = 0;
+    if (!pfn || pfn(hProc, 0 /* ProcessBasicInformation */, &pbi, sizeof pbi, &cb) != 0 || !pbi.pvPeb)
+        return -1;
+    // GdiSharedHandleTable: offset 0x94 of a 32-bit PEB, 0xF8 of a 64-bit one.
+    PVOID pvTable = NULL;
+    SIZE_T cbGot = 0;
+    if (!ReadProcessMemory(hProc, (BYTE *)pbi.pvPeb + (sizeof(void *) == 4 ? 0x94 : 0xF8), &pvTable,
+                           sizeof pvTable, &cbGot) || !pvTable)
+        return -1;
+    static GDIENTRY aEntries[GDI_TABLE_ENTRIES];
+    if (!ReadProcessMemory(hProc, pvTable, aEntries, sizeof aEntries, &cbGot) || cbGot != sizeof aEntries)
+        return -1;
+    long lCount = 0;
+    for (int i = 0; i < GDI_TABLE_ENTRIES; i++)
+        lCount += aEntries[i].bType != 0 && (aEntries[i].wUnique & 0x80) == 0;
     return lCount;
 }
 
@@ -287,7 +328,8 @@ int main(int argc, char **argv)
         }
         printf("threads %ld\n", lThreads);
         long lHandles = -1, lGdi = -1, lUser = -1;
-        HANDLE hProc = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, dwPid);
+        long long llPrivate = -1;
+        HANDLE hProc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
         if (hProc) {
             DWORD dw = 0;
             if (GetProcessHandleCount(hProc, &dw) && dw != 0)
@@ -300,6 +342,13 @@ int main(int argc, char **argv)
                 lGdi = -1;
             if (lUser == 0)
                 lUser = -1;
+            if (lGdi < 0)
+                lGdi = fnGdiObjectCount(hProc);
+            PROCESS_MEMORY_COUNTERS_EX pmc;
+            memset(&pmc, 0, sizeof pmc);
+            pmc.cb = sizeof pmc;
+            if (GetProcessMemoryInfo(hProc, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc))
+                llPrivate = (long long)(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
             CloseHandle(hProc);
         }
         // Wine's GetProcessHandleCount also answers 0; the system's handle
@@ -310,6 +359,7 @@ int main(int argc, char **argv)
         EnumWindows(fnCountWindows, (LPARAM)&wc);
         printf("windows %ld\n", wc.lCount);
         printf("handles %ld\ngdi %ld\nuser %ld\n", lHandles, lGdi, lUser);
+        printf("private %lld\n", llPrivate);
         return 0;
     }
 

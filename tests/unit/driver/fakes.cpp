@@ -28,6 +28,10 @@ std::vector<std::string> line;
 std::map<int, std::vector<std::string>> panelTexts;
 int iDead;
 std::deque<INT_PTR> opens;
+static int cBoundsViolations;
+
+int BoundsViolations() { return cBoundsViolations; }
+void ResetBoundsViolations() { cBoundsViolations = 0; }
 
 std::string Hex(const BYTE *pb, size_t n)
 {
@@ -250,6 +254,8 @@ int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
 {
     if (hCom != hCommPort)
         return 0;
+    if (bDest >= InBuf && bDest < InBuf + INBUF_SIZE && bDest + wBytes > InBuf + INBUF_SIZE)
+        fake::cBoundsViolations++;
     int n = 0;
     while (n < wBytes && !fake::rx.empty()) {
         bDest[n++] = fake::rx.front();

@@ -33,6 +33,10 @@ extern std::deque<INT_PTR> opens;             // results of the next opens; none
 void Reset();
 // The device file start-up opened port 7 (index 6) from: [Configuration] Com=7.
 std::string DeviceFile();
+// ReadComm calls whose destination starts inside the link's frame buffer and
+// runs past its end.
+int BoundsViolations();
+void ResetBoundsViolations();
 void Receive(const std::vector<BYTE> &bytes);
 std::string Hex(const BYTE *pb, size_t n);
 

@@ -1,0 +1,338 @@
+// Hostile device files: for every key, empty values, negative numbers, 2^31
+// and beyond, text where a number belongs, 600 characters; parity letters
+// that name none; Com 0, 257 and 9999; a device file that is a directory or
+// cannot be read. Each start-up either runs with the meaning that
+// driver/README.md gives (checked on the line's settings and the panel) or
+// shows its box and ends with exit code 0; nothing but the device file's own
+// keys is ever written.
+#include "rig.h"
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <map>
+#include <set>
+#include <tuple>
+
+namespace {
+
+const int kCom = 17, kDevice = 217;
+
+// How a start-up must end. A run also says what the line must carry.
+struct Outcome {
+    const char *pszCaption;     // nullptr: it runs
+    const char *pszText;        // box text, newlines as \n
+    int fStop2, fXon, fRtsCts;  // the line's settings when it runs
+    const char *pszName;        // panel control 104 when it runs
+};
+
+const Outcome Runs = { nullptr, nullptr, 0, 0, 0, "Hostile" };
+Outcome RunsWith(int fStop2, int fXon, int fRtsCts, const char *pszName = "Hostile")
+{
+    return { nullptr, nullptr, fStop2, fXon, fRtsCts, pszName };
+}
+Outcome Box(const char *pszCaption, const char *pszText) { return { pszCaption, pszText, 0, 0, 0, nullptr }; }
+
+const char kNoCom[] = "COM%s does not exist\\nor is already in use\\nOh Dear!";
+
+struct Case {
+    const char *pszSection, *pszKey;
+    std::string sValue;
+    Outcome out;
+    const char *pszAfter;       // the key's value afterwards; nullptr: as written
+};
+
+std::string NoCom(const char *pszPort)
+{
+    char ac[160];
+    snprintf(ac, sizeof ac, kNoCom, pszPort);
+    return ac;
+}
+
+// The keys a start-up may write, by section.
+bool OwnKey(const std::string &sSection, const std::string &sKey)
+{
+    static const std::set<std::pair<std::string, std::string>> own = {
+        { "Configuration", "Com" }, { "Configuration", "Speed" }, { "Configuration", "DataBits" },
+        { "Configuration", "StopBits" }, { "Configuration", "Parity" }, { "Configuration", "XOnXOff" },
+        { "Configuration", "Hardware" }, { "Device", "Name" } };
+    return own.count({ sSection, sKey }) != 0;
+}
+
+typedef std::map<std::pair<std::string, std::string>, std::string> Ini;
+
+Ini ParseIni(const std::string &sText)
+{
+    Ini ini;
+    std::string sSection;
+    size_t i = 0;
+    while (i < sText.size()) {
+        size_t j = sText.find('\n', i);
+        std::string l = sText.substr(i, j == std::string::npos ? std::string::npos : j - i);
+        i = j == std::string::npos ? sText.size() : j + 1;
+        if (!l.empty() && l.back() == '\r')
+            l.pop_back();
+        if (!l.empty() && l[0] == '[') {
+            sSection = l.substr(1, l.find(']') - 1);
+        } else if (l.find('=') != std::string::npos) {
+            ini[{ sSection, l.substr(0, l.find('=')) }] = l.substr(l.find('=') + 1);
+        }
+    }
+    return ini;
+}
+
+// Every regular file below dir with its contents, but the device file.
+void Snapshot(const std::string &sDir, const std::string &sSkip, std::map<std::string, std::string> *pm)
+{
+    DIR *d = opendir(sDir.c_str());
+    if (d == nullptr)
+        return;
+    while (struct dirent *e = readdir(d)) {
+        std::string sName = e->d_name;
+        if (sName == "." || sName == "..")
+            continue;
+        std::string sPath = sDir + "/" + sName;
+        struct stat st;
+        if (lstat(sPath.c_str(), &st) != 0 || sPath == sSkip)
+            continue;
+        if (S_ISDIR(st.st_mode))
+            Snapshot(sPath, sSkip, pm);
+        else
+            (*pm)[sPath] = S_ISREG(st.st_mode) ? harness::ReadFile(sPath) : "<not a file>";
+    }
+    closedir(d);
+}
+
+std::string BaseFile(const char *pszSection, const char *pszKey, const std::string &sValue)
+{
+    static const char *const apszConfig[][2] = { { "Com", "17" }, { "Speed", "38400" }, { "DataBits", "8" },
+                                                 { "StopBits", "1" }, { "Parity", "N" }, { "XOnXOff", "0" },
+                                                 { "Hardware", "0" } };
+    std::string s = "[Configuration]\r\n";
+    for (const auto &kv : apszConfig)
+        s += std::string(kv[0]) + "=" + (strcmp(pszSection, "Configuration") == 0 && strcmp(pszKey, kv[0]) == 0
+                                             ? sValue : std::string(kv[1])) + "\r\n";
+    s += "[Device]\r\nName=" + (strcmp(pszKey, "Name") == 0 ? sValue : std::string("Hostile")) + "\r\n";
+    return s + "[Other]\r\nKeep=this\r\n";
+}
+
+class DevFile : public DriverRig {
+protected:
+    DevFile() : DriverRig(kCom, kDevice) {}
+
+    // The pty's settings as the driver left them (a pty shares one termios
+    // between its two ends).
+    bool LineSettings(struct termios *pt)
+    {
+        int fd = open(msSlaveName(sim), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return false;
+        bool fOk = tcgetattr(fd, pt) == 0;
+        close(fd);
+        return fOk;
+    }
+
+    // One start-up with the device file as it stands; the first broken
+    // expectation, or "".
+    std::string StartUp(const Outcome &out)
+    {
+        char acErr[256] = "";
+        sim = msOpen(kCom, nullptr, acErr, sizeof acErr);
+        if (sim == nullptr)
+            return std::string("simulator: ") + acErr;
+        info.Events().clear();
+        std::string why, sFail;
+        if (!driver.Start(*inst, std::to_string(kDevice), &why))
+            return why;
+        if (out.pszCaption != nullptr) {
+            std::string sText = harness::PressBox(out.pszCaption, 30000);
+            if (sText != out.pszText)
+                sFail = "box '" + std::string(out.pszCaption) + "' said \"" + sText + "\", expected \"" +
+                        out.pszText + "\"";
+            else if (msCount(sim, MSK_STARTUP) != 0)
+                sFail = "a start-up that failed sent the start-up command";
+        } else if (!info.WaitFor(Has("hooked"), 60000) || msWaitKind(sim, MSK_STARTUP, 1, 30000) != 1) {
+            std::string sBox = harness::PressBox("!! Error !!", 1000);
+            if (sBox == "<timeout>")
+                sBox = harness::PressBox("ERROR", 1000);
+            sFail = "did not run (box: " + sBox + ")";
+        } else {
+            struct termios t;
+            if (!LineSettings(&t))
+                sFail = "cannot read the line's settings";
+            else if (cfgetospeed(&t) != B38400 || (t.c_cflag & CSIZE) != CS8 ||
+                     !!(t.c_cflag & CSTOPB) != !!out.fStop2 || !!(t.c_iflag & IXON) != !!out.fXon ||
+                     !!(t.c_iflag & IXOFF) != !!out.fXon || !!(t.c_cflag & CRTSCTS) != !!out.fRtsCts)
+                sFail = "line settings: speed " + std::to_string((int)cfgetospeed(&t)) + ", csize " +
+                        std::to_string((int)(t.c_cflag & CSIZE)) + ", two stop bits " +
+                        std::to_string(!!(t.c_cflag & CSTOPB)) + ", xon/xoff " + std::to_string(!!(t.c_iflag & IXON)) +
+                        "/" + std::to_string(!!(t.c_iflag & IXOFF)) + ", rts/cts " +
+                        std::to_string(!!(t.c_cflag & CRTSCTS));
+            else if (harness::ControlText(Title(), 104) != out.pszName)
+                sFail = "panel name \"" + harness::ControlText(Title(), 104) + "\", expected \"" + out.pszName + "\"";
+            else if (harness::ControlText(Title(), 103) != "17")
+                sFail = "panel port \"" + harness::ControlText(Title(), 103) + "\"";
+            info.Cmd("close");
+        }
+        int iExit = -1;
+        if (!driver.WaitExit(30000, &iExit))
+            sFail += sFail.empty() ? "the driver did not end" : "; the driver did not end";
+        else if (iExit != 0)
+            sFail += "; exit code " + std::to_string(iExit);
+        // Every start-up hooks its infodriver before it reads the device
+        // file, and releases it however it ends; waiting for that also
+        // leaves no line of this start-up to the next one.
+        if (!info.WaitFor(Has("unhooked"), 30000))
+            sFail += "; the infodriver was not released";
+        driver.Kill();
+        msClose(sim);
+        sim = nullptr;
+        return sFail;
+    }
+};
+
+TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
+{
+    std::string why;
+    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
+    ASSERT_TRUE(harness::MapPort(1, "")) << "an empty Com means port 1, which must have no device here";
+
+    const std::string s2p31 = "2147483648", sBeyond = "99999999999999999999";
+    const Outcome BadSpeed = Box("!! Error !!", "Invalid Baud Rate");
+    const Outcome BadBits = Box("!! Error !!", "Invalid Data Bits");
+    const Outcome BadParity = Box("!! Error !!", "Invalid Parity");
+    const std::string sBigPort = NoCom("2147483647");
+    const std::string sNoCom1 = NoCom("1"), sNoComM5 = NoCom("-5"), sNoCom257 = NoCom("257"),
+                      sNoCom9999 = NoCom("9999");
+    const Outcome BigPort = Box("!! Error !!", sBigPort.c_str());
+    const std::string sName127(127, 'N');
+    const Case aCases[] = {
+        // Com: the port number; 0 (or text) names none, 1..256 are ports.
+        { "Configuration", "Com", "", Box("!! Error !!", sNoCom1.c_str()), "1" },
+        { "Configuration", "Com", "-5", Box("!! Error !!", sNoComM5.c_str()), nullptr },
+        { "Configuration", "Com", s2p31, BigPort, nullptr },
+        { "Configuration", "Com", sBeyond, BigPort, nullptr },
+        { "Configuration", "Com", "abc", Box("ERROR", "The device file names no serial port: Com=abc"), nullptr },
+        { "Configuration", "Com", std::string(600, '7'), BigPort, nullptr },
+        { "Configuration", "Com", "0", Box("ERROR", "The device file names no serial port: Com=0"), nullptr },
+        { "Configuration", "Com", "257", Box("!! Error !!", sNoCom257.c_str()), nullptr },
+        { "Configuration", "Com", "9999", Box("!! Error !!", sNoCom9999.c_str()), nullptr },
+        // Speed: one of the supported rates, nothing else.
+        { "Configuration", "Speed", "", BadSpeed, nullptr },
+        { "Configuration", "Speed", "-5", BadSpeed, nullptr },
+        { "Configuration", "Speed", s2p31, BadSpeed, nullptr },
+        { "Configuration", "Speed", sBeyond, BadSpeed, nullptr },
+        { "Configuration", "Speed", "abc", BadSpeed, nullptr },
+        { "Configuration", "Speed", std::string(600, '3'), BadSpeed, nullptr },
+        // DataBits: 5..8; empty is the default 8.
+        { "Configuration", "DataBits", "", Runs, "8" },
+        { "Configuration", "DataBits", "-5", BadBits, nullptr },
+        { "Configuration", "DataBits", s2p31, BadBits, nullptr },
+        { "Configuration", "DataBits", sBeyond, BadBits, nullptr },
+        { "Configuration", "DataBits", "abc", BadBits, nullptr },
+        { "Configuration", "DataBits", std::string(600, '8'), BadBits, nullptr },
+        // StopBits: 2 is two, anything else one.
+        { "Configuration", "StopBits", "", Runs, "1" },
+        { "Configuration", "StopBits", "-5", Runs, nullptr },
+        { "Configuration", "StopBits", s2p31, Runs, nullptr },
+        { "Configuration", "StopBits", sBeyond, Runs, nullptr },
+        { "Configuration", "StopBits", "abc", Runs, nullptr },
+        { "Configuration", "StopBits", std::string(600, '2'), Runs, nullptr },
+        { "Configuration", "StopBits", "2", RunsWith(1, 0, 0), nullptr },
+        // Parity: the first letter, E M N O S in either case.
+        { "Configuration", "Parity", "", BadParity, nullptr },
+        { "Configuration", "Parity", "-5", BadParity, nullptr },
+        { "Configuration", "Parity", s2p31, BadParity, nullptr },
+        { "Configuration", "Parity", sBeyond, BadParity, nullptr },
+        { "Configuration", "Parity", "abc", BadParity, nullptr },
+        { "Configuration", "Parity", "n" + std::string(599, 'x'), Runs, nullptr },
+        { "Configuration", "Parity", "e", Runs, nullptr },
+        { "Configuration", "Parity", "X", BadParity, nullptr },
+        { "Configuration", "Parity", "?", BadParity, nullptr },
+        { "Configuration", "Parity", "z", BadParity, nullptr },
+        // XOnXOff and Hardware: 0 is off, any other number on; text reads as 0.
+        { "Configuration", "XOnXOff", "", Runs, "0" },
+        { "Configuration", "XOnXOff", "-5", RunsWith(0, 1, 0), nullptr },
+        { "Configuration", "XOnXOff", s2p31, RunsWith(0, 1, 0), nullptr },
+        { "Configuration", "XOnXOff", sBeyond, RunsWith(0, 1, 0), nullptr },
+        { "Configuration", "XOnXOff", "abc", Runs, "0" },
+        { "Configuration", "XOnXOff", std::string(600, '1'), RunsWith(0, 1, 0), nullptr },
+        { "Configuration", "Hardware", "", Runs, "0" },
+        { "Configuration", "Hardware", "-5", RunsWith(0, 0, 1), nullptr },
+        { "Configuration", "Hardware", s2p31, RunsWith(0, 0, 1), nullptr },
+        { "Configuration", "Hardware", sBeyond, RunsWith(0, 0, 1), nullptr },
+        { "Configuration", "Hardware", "abc", Runs, "0" },
+        { "Configuration", "Hardware", std::string(600, '1'), RunsWith(0, 0, 1), nullptr },
+        // Name: shown as read, at most 127 characters.
+        { "Device", "Name", "", RunsWith(0, 0, 0, ""), nullptr },
+        { "Device", "Name", "-5", RunsWith(0, 0, 0, "-5"), nullptr },
+        { "Device", "Name", s2p31, RunsWith(0, 0, 0, s2p31.c_str()), nullptr },
+        { "Device", "Name", "abc", RunsWith(0, 0, 0, "abc"), nullptr },
+        { "Device", "Name", std::string(600, 'N'), RunsWith(0, 0, 0, sName127.c_str()), nullptr },
+    };
+
+    std::string sDev = inst->DevFilePath(kDevice);
+    int cCases = 0;
+    for (const Case &c : aCases) {
+        std::string sCase = std::string(c.pszKey) + "=" + (c.sValue.size() > 24 ? c.sValue.substr(0, 8) + "... (" +
+                                                           std::to_string(c.sValue.size()) + " characters)" : c.sValue);
+        SCOPED_TRACE(sCase);
+        std::string sBefore = BaseFile(c.pszSection, c.pszKey, c.sValue);
+        inst->DevFile(kDevice, sBefore);
+        std::map<std::string, std::string> mBefore, mAfter;
+        Snapshot(inst->Dir(), sDev, &mBefore);
+
+        EXPECT_EQ("", StartUp(c.out));
+        cCases++;
+
+        Snapshot(inst->Dir(), sDev, &mAfter);
+        EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
+        Ini iniBefore = ParseIni(sBefore), iniAfter = ParseIni(inst->DevFileText(kDevice));
+        for (const auto &kv : iniAfter) {
+            if (!OwnKey(kv.first.first, kv.first.second)) {
+                EXPECT_TRUE(iniBefore.count(kv.first) && iniBefore[kv.first] == kv.second)
+                    << "[" << kv.first.first << "] " << kv.first.second << " was written";
+            }
+        }
+        for (const auto &kv : iniBefore) {
+            EXPECT_TRUE(iniAfter.count(kv.first)) << "[" << kv.first.first << "] " << kv.first.second << " vanished";
+            if (kv.first == std::make_pair(std::string(c.pszSection), std::string(c.pszKey))) {
+                EXPECT_EQ(c.pszAfter ? std::string(c.pszAfter) : c.sValue, iniAfter[kv.first]) << "the key afterwards";
+            } else if (iniAfter.count(kv.first)) {
+                EXPECT_EQ(kv.second, iniAfter[kv.first]) << "[" << kv.first.first << "] " << kv.first.second;
+            }
+        }
+    }
+
+    // The device file is a directory, or exists and cannot be read (as root,
+    // who reads anything, a link that points at itself stands in for that).
+    std::string sBoxText = "Cannot read the device file\\n" + harness::WindowsPath(sDev);
+    const Outcome Unreadable = Box("ERROR", sBoxText.c_str());
+    for (int k = 0; k < 2; k++) {
+        SCOPED_TRACE(k == 0 ? "a directory" : "unreadable");
+        unlink(sDev.c_str());
+        if (k == 0)
+            ASSERT_EQ(0, mkdir(sDev.c_str(), 0755));
+        else if (geteuid() == 0)
+            ASSERT_EQ(0, symlink(sDev.c_str(), sDev.c_str()));
+        else
+            inst->DevFile(kDevice, BaseFile("Device", "Name", "Hostile")), chmod(sDev.c_str(), 0);
+        std::map<std::string, std::string> mBefore, mAfter;
+        Snapshot(inst->Dir(), sDev, &mBefore);
+        EXPECT_EQ("", StartUp(Unreadable));
+        cCases++;
+        Snapshot(inst->Dir(), sDev, &mAfter);
+        EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
+        struct stat st;
+        EXPECT_EQ(0, lstat(sDev.c_str(), &st));
+        EXPECT_TRUE(k == 0 ? S_ISDIR(st.st_mode) : geteuid() == 0 ? S_ISLNK(st.st_mode) : S_ISREG(st.st_mode))
+            << "the device file was replaced";
+        if (k == 0)
+            rmdir(sDev.c_str());
+        else
+            unlink(sDev.c_str());
+    }
+    printf("hostile device files tried: %d\n", cCases);
+}
+
+}  // namespace
