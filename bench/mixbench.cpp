@@ -1071,6 +1071,9 @@ static void fnBreakdownTable(const std::vector<std::pair<std::string, STATS>> &v
         { "bare_readloop", "bare, a bare 1-byte/1 ms read loop running" },
         { "decoder_rxthread", "decoder (fnParseRxData), receive thread" },
         { "decoder", "decoder, no port open" },
+        { "reads_slot1", "as many reads, all of slot 1 (bare probe)" },
+        { "bare_each_read", "bare, its reads one by one" },
+        { "bare_each_write", "bare, its writes one by one" },
     };
     size_t cRounds = v.empty() ? 0 : v[0].second.n;
     out(fnFmt("%-44s %8s %8s %8s", fnFmt("WHERE AN EXCHANGE'S TIME GOES (%zu rounds)", cRounds).c_str(), "p50", "p99",
@@ -1508,12 +1511,36 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
 static void fnUsage(void)
 {
     fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--json-dir DIR]\n"
-                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n");
+                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
+                    "       mixbench --breakdown ROUNDS\n");
+}
+
+// Only the breakdown of an exchange's time (a few minutes): for looking into
+// where the time goes without a full run. Prints its table, writes no JSON.
+static int fnBreakdownOnly(void)
+{
+    harness::Install inst;
+    char acErr[256] = "";
+    inst.DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
+    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
+    if (psim == nullptr) {
+        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", BENCH_COM_INPROC, acErr);
+        return 1;
+    }
+    STANDIN si;
+    std::vector<std::pair<std::string, STATS>> v;
+    if (fnSiStart(&si, BENCH_DEV_INPROC) == 0) {
+        fnBreakdown(std::to_string(BENCH_DEV_INPROC), harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC)), &v);
+        fnSiStop(&si);
+    }
+    msClose(psim);
+    fnBreakdownTable(v, [](const std::string &s) { printf("%s\n", s.c_str()); });
+    return cFailures || v.empty() ? 1 : 0;
 }
 
 int main(int argc, char **argv)
 {
-    int iSoakMin = 0, fSoakCheck = 0;
+    int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0) {
             fQuick = 1;
@@ -1534,6 +1561,9 @@ int main(int argc, char **argv)
                 iSoakMin = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--check") == 0) {
             fSoakCheck = 1;
+        } else if (strcmp(argv[i], "--breakdown") == 0 && i + 1 < argc) {
+            iBreakdownRounds = atoi(argv[++i]);
+            fBreakdownOnly = 1;
         } else {
             fnUsage();
             return 2;
@@ -1559,6 +1589,8 @@ int main(int argc, char **argv)
     strftime(acIso, sizeof acIso, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
     if (iSoakMin > 0)
         return fnSoak(iSoakMin, fSoakCheck, acIso, acStamp);
+    if (fBreakdownOnly)
+        return iBreakdownRounds < 1 ? 2 : fnBreakdownOnly();
     fnJson("utc", fnJsonStr(acIso));
     fnJson("mode", fnJsonStr(fQuick ? "quick" : "full"));
     std::string sMachine = fnMachine();

@@ -305,6 +305,15 @@ static void fnProfileParts(int iDevice)
         v.push_back((double)(fnQpcNs() - t0) / 1000.0);
     }
     fnStat("debuglist_hidden", v);
+    // What the list's lookup by control id costs (under Wine a list of the
+    // dialog's children from the server each time).
+    v.clear();
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        GetDlgItem(hDlg, IDC_DEBUGLIST);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("getdlgitem", v);
     ShowWindow(hList, SW_SHOWNA);
     UpdateWindow(hMain);
     v.clear();
@@ -385,6 +394,17 @@ static int fnFrame(int iDevice, const char *pszDevFile)
         return 1;
     }
     EnableCommNotification(hCommPort, hMain, 1);
+    // One ReadComm on the silent port: what the link pays per byte it takes.
+    {
+        std::vector<double> v;
+        BYTE b;
+        for (int i = 0; i < 200; i++) {
+            unsigned long long t0 = fnQpcNs();
+            ReadComm(hCommPort, &b, 1);
+            v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+        }
+        fnStat("readcomm", v);
+    }
     uNetTXBefore = uNetTX;
 
     HANDLE hThread = CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL);
@@ -602,10 +622,27 @@ static int fnReadLoop(int iCom)
 
 // ------------------------------------------------------------ breakdown
 
-enum { BD_BARE, BD_BARE_RX, BD_BARE_LOOP, BD_DECODE_RX, BD_DECODE, BD_COUNT };
+enum { BD_BARE, BD_BARE_RX, BD_BARE_LOOP, BD_DECODE_RX, BD_DECODE, BD_READS1, BD_COUNT };
 static const char *const apszBreakdown[BD_COUNT] = {
-    "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder",
+    "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder", "reads_slot1",
 };
+
+// The frame's exchanges made bare, each one timed: its reads and its writes
+// go to separate lists (us per exchange).
+static void fnBareExchangesTimed(int iDevice, const EXCHANGE *aEx, int n, std::vector<double> *pvRead,
+                                 std::vector<double> *pvWrite)
+{
+    char acSlot[300];
+    for (int i = 0; i < n; i++) {
+        unsigned long long t0 = fnQpcNs();
+        if (aEx[i].cKind == 'R')
+            fnGetSlot(iDevice, aEx[i].iSlot, acSlot);
+        else
+            fnSetSlot(iDevice, aEx[i].iSlot, aEx[i].pszText, 0);
+        double d = (double)(fnQpcNs() - t0) / 1000.0;
+        (aEx[i].cKind == 'R' ? pvRead : pvWrite)->push_back(d);
+    }
+}
 
 static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRounds)
 {
@@ -654,7 +691,7 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
     const BYTE *pbCur = abA;
 
     static EXCHANGE aEx[MAX_EXCHANGES];
-    std::vector<double> av[BD_COUNT];
+    std::vector<double> av[BD_COUNT], vRead, vWrite;
     for (int r = 0; r < iRounds; r++) {
         for (int k = 0; k < BD_COUNT; k++) {
             const BYTE *pbNext = pbCur == abA ? abB : abA;
@@ -681,6 +718,14 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
                 memcpy(bPreviousUncompressedData, pbCur, 16);
                 fStartup = 0;
                 fnParseRxData(abFrame, 21);
+            } else if (k == BD_BARE) {
+                fnBareExchangesTimed(iDevice, aEx, n, &vRead, &vWrite);
+            } else if (k == BD_READS1) {
+                // The single-exchange probe's loop: the same number of reads, all of slot 1.
+                char acSlot[300];
+                for (int i = 0; i < n; i++)
+                    fnGetSlot(iDevice, 1, acSlot);
+                pbNext = pbCur;
             } else {
                 fnBareExchanges(iDevice, aEx, n);
             }
@@ -702,6 +747,8 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
     }
     for (int k = 0; k < BD_COUNT; k++)
         fnStat(apszBreakdown[k], av[k]);
+    fnStat("bare_each_read", vRead);
+    fnStat("bare_each_write", vWrite);
     fnCleanupExtInfodriv();
     DestroyWindow(hMain);
     fnOut("done");
