@@ -188,6 +188,8 @@ struct STANDIN {
     long long llHookedNs = 0;       // CLOCK_MONOTONIC when "hooked" was read; 0: not yet
     int fEnd = 0;
     size_t cWaitWrites = 0;         // a waiter wants this many writes; 0: none waits for writes
+    int fKeepExchanges = 0;         // set: every tally read and write is kept in vX (its stamp, R or W, slot)
+    std::vector<WEVENT> vX;         // cText 'R' for a read, 'W' for a write
 };
 
 static void fnSiReader(STANDIN *psi)
@@ -214,6 +216,10 @@ static void fnSiReader(STANDIN *psi)
                     e.cText = n > 0 ? acLine[2 + n] : 0;
                     psi->vW.push_back(e);
                     psi->ullTallyWrites++;
+                    if (psi->fKeepExchanges) {
+                        e.cText = 'W';
+                        psi->vX.push_back(e);
+                    }
                 } else {
                     psi->ullOtherWrites++;
                 }
@@ -226,8 +232,11 @@ static void fnSiReader(STANDIN *psi)
         } else if (acLine[0] == 'R' && acLine[1] == ' ') {
             unsigned long long ullUs;
             int iSlot;
-            if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128)
+            if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128) {
                 psi->ullTallyReads++;
+                if (psi->fKeepExchanges)
+                    psi->vX.push_back(WEVENT{ (long long)ullUs * 1000, iSlot, 'R' });
+            }
             // Only counted: nobody waits for a read, and a wake-up per
             // exchange would add the rig's own load to what is measured.
             continue;
@@ -929,9 +938,34 @@ static TPROW fnPaced(RIG *prig, double dRate, int cFrames)
     return row;
 }
 
+// Where a flood's time goes in the real driver, from the stand-in's stamps
+// of its reads and writes: the steps between the exchanges of one frame
+// (one exchange each), and the step from a frame's last exchange to the
+// next frame's first (the rest of that exchange plus the driver's own work
+// per frame: taking the bytes, the debug lines, the frame timer). A frame
+// starts with its read of slot 1. In us.
+struct FLOODSPLIT {
+    STATS stStep, stGap;
+};
+
+static void fnFloodSplit(const std::vector<WEVENT> &vX, FLOODSPLIT *pfs)
+{
+    std::vector<double> vStep, vGap;
+    for (size_t i = 1; i < vX.size(); i++) {
+        double d = (double)(vX[i].llQpcNs - vX[i - 1].llQpcNs) / 1000.0;
+        if (vX[i].cText == 'R' && vX[i].iSlot == 1)
+            vGap.push_back(d);
+        else
+            vStep.push_back(d);
+    }
+    pfs->stStep = fnStats(vStep);
+    pfs->stGap = fnStats(vGap);
+}
+
 // Frames back to back, as fast as the pty takes them: what the driver drains
-// per second when it never waits for the line.
-static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
+// per second when it never waits for the line. *pfs (may be null): the split
+// of its time, from the stand-in's stamps.
+static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk, FLOODSPLIT *pfs = nullptr)
 {
     uint8_t abA[16], abB[16];
     int cWrong = 0;
@@ -947,6 +981,11 @@ static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
     }
     size_t cExpect = (size_t)cFrames * (size_t)fnDiffBits(abA, abB);
     fnSiClear(&prig->si);
+    {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        prig->si.vX.clear();
+        prig->si.fKeepExchanges = pfs != nullptr;
+    }
     long long llStart = fnNs(CLOCK_MONOTONIC_RAW);
     int64_t llDone;
     *pfOk = 0;
@@ -956,7 +995,13 @@ static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
     }
     memcpy(prig->abMap, (cFrames & 1) ? abB : abA, 16);
     std::vector<WEVENT> v;
-    if (!fnSiWaitWrites(&prig->si, cExpect, 20000, &v)) {
+    int fAll = fnSiWaitWrites(&prig->si, cExpect, 20000, &v);
+    if (pfs != nullptr) {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        prig->si.fKeepExchanges = 0;
+        fnFloodSplit(prig->si.vX, pfs);
+    }
+    if (!fAll) {
         fnFail("flood %s: %zu of %zu writes arrived", c.pszKey, v.size(), cExpect);
         return 0;
     }
@@ -1722,7 +1767,8 @@ int main(int argc, char **argv)
     // ---- throughput
     fnNote("throughput");
     int fFloodOkA = 0, fFloodOkB = 0;
-    double dFloodA = fnFlood(&rig, aCases[0], fQuick ? 50 : 1000, &fFloodOkA);
+    FLOODSPLIT fsA;
+    double dFloodA = fnFlood(&rig, aCases[0], fQuick ? 50 : 1000, &fFloodOkA, &fsA);
     double dFloodB = fnFlood(&rig, aCases[1], fQuick ? 10 : 200, &fFloodOkB);
     // Paced runs at fractions of what the flood drained, up to the line's
     // own maximum; the first run that loses a frame or backs up ends it.
@@ -2032,6 +2078,11 @@ int main(int argc, char **argv)
     fnThroughputFloor(aRows[0].stFloorAll, stGet, stSet, dSustained, dLineA, out);
     out(fnFmt("  flood, back to back: (a) %.0f frames/s [line max %.1f], (b) %.0f frames/s [line max %.1f]%s",
               dFloodA, dLineA, dFloodB, dLineB, fFloodOkA && fFloodOkB ? "" : "  (FAILED)"));
+    out(fnFmt("  flood (a) in the stand-in's stamps: one exchange after the other within a frame %.0f us p50 (mean %.0f); "
+              "a frame's last exchange -> the next frame's first %.0f us p50 (mean %.0f)",
+              fsA.stStep.p50, fsA.stStep.mean, fsA.stGap.p50, fsA.stGap.mean));
+    fnJson("flood_split_us", fnFmt("{\"step\": %s, \"frame_gap\": %s}", fnJsonStats(fsA.stStep).c_str(),
+                                   fnJsonStats(fsA.stGap).c_str()));
     std::string sRates, sJsonTp;
     for (const TPROW &r : vTp) {
         sRates += fnFmt(" %.0f/s:%.1f->%.1fms%s", r.dRate, r.dFirstP50, r.dLastP50, r.fBacklog ? "(backlog)" : "");
