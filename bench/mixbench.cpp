@@ -54,6 +54,7 @@ static int iFrames = 1000;         // frames per latency case
 static int iIdleS = 60;            // idle window
 static int iStartRuns = 5;         // start-up repetitions
 static int iExchanges = 2000;      // bare exchanges per kind
+static int iBreakdownRounds = 40;  // rounds of the in-process breakdown
 static std::string sJsonDir;
 
 static std::string sJson;          // the JSON document being built
@@ -186,6 +187,9 @@ struct STANDIN {
     std::vector<std::string> vDump;
     long long llHookedNs = 0;       // CLOCK_MONOTONIC when "hooked" was read; 0: not yet
     int fEnd = 0;
+    size_t cWaitWrites = 0;         // a waiter wants this many writes; 0: none waits for writes
+    int fKeepExchanges = 0;         // set: every tally read and write is kept in vX (its stamp, R or W, slot)
+    std::vector<WEVENT> vX;         // cText 'R' for a read, 'W' for a write
 };
 
 static void fnSiReader(STANDIN *psi)
@@ -212,15 +216,30 @@ static void fnSiReader(STANDIN *psi)
                     e.cText = n > 0 ? acLine[2 + n] : 0;
                     psi->vW.push_back(e);
                     psi->ullTallyWrites++;
+                    if (psi->fKeepExchanges) {
+                        e.cText = 'W';
+                        psi->vX.push_back(e);
+                    }
                 } else {
                     psi->ullOtherWrites++;
                 }
             }
+            // The waiter is woken by the write it waits for, not by every
+            // write of a frame: those wake-ups would load the machine while
+            // the frame is being measured.
+            if (psi->cWaitWrites == 0 || psi->vW.size() < psi->cWaitWrites)
+                continue;
         } else if (acLine[0] == 'R' && acLine[1] == ' ') {
             unsigned long long ullUs;
             int iSlot;
-            if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128)
+            if (sscanf(acLine + 2, "%llu %d", &ullUs, &iSlot) == 2 && iSlot >= 1 && iSlot <= 128) {
                 psi->ullTallyReads++;
+                if (psi->fKeepExchanges)
+                    psi->vX.push_back(WEVENT{ (long long)ullUs * 1000, iSlot, 'R' });
+            }
+            // Only counted: nobody waits for a read, and a wake-up per
+            // exchange would add the rig's own load to what is measured.
+            continue;
         } else if (strncmp(acLine, "hooked", 6) == 0) {
             psi->llHookedNs = fnNs(CLOCK_MONOTONIC);
         } else if (strncmp(acLine, "slot ", 5) == 0) {
@@ -281,13 +300,15 @@ static void fnSiClear(STANDIN *psi)
 static int fnSiWaitWrites(STANDIN *psi, size_t cWrites, int iStallMs, std::vector<WEVENT> *pv)
 {
     std::unique_lock<std::mutex> lk(psi->mx);
+    psi->cWaitWrites = cWrites;
     for (;;) {
         size_t cSeen = psi->vW.size();
         psi->cv.wait_for(lk, std::chrono::milliseconds(iStallMs),
-                         [&] { return psi->vW.size() >= cWrites || psi->fEnd || psi->vW.size() != cSeen; });
+                         [&] { return psi->vW.size() >= cWrites || psi->fEnd; });
         if (psi->vW.size() >= cWrites || psi->fEnd || psi->vW.size() == cSeen)
             break;
     }
+    psi->cWaitWrites = 0;
     if (pv != nullptr)
         *pv = psi->vW;
     return psi->vW.size() >= cWrites;
@@ -725,6 +746,86 @@ static double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong)
     return (double)(v[cExpect - 1].llQpcNs - llQpcMinusRaw - llDone) / 1e6;
 }
 
+// ------------------------------------------------------------ the floor, interleaved
+
+// The floor of a frame, measured in the same minutes as the frame itself:
+// after every latency frame, benchprobe floor makes the same slot exchanges
+// bare (the same reads and writes, in the same order, with the same texts)
+// against a stand-in of its own, while the driver keeps running. Load that
+// comes and goes on the machine then falls on frames and floor alike.
+struct FLOORPROBE {
+    STANDIN si;
+    HOSTPROC hp{};
+    int fUp = 0;
+};
+
+static FLOORPROBE *pFloorLive;      // set while the latency cases run
+
+static std::string fnMapHex(const uint8_t abMap[16])
+{
+    std::string s;
+    for (int x = 0; x < 16; x++)
+        s += fnFmt("%02x", abMap[x]);
+    return s;
+}
+
+static int fnFloorStart(FLOORPROBE *pf)
+{
+    char acLine[512];
+    if (fnSiStart(&pf->si, BENCH_DEV_FLOOR) != 0)
+        return -1;
+    std::string sDev = std::to_string(BENCH_DEV_FLOOR);
+    const char *apszArgs[] = { "floor", sDev.c_str(), nullptr };
+    if (hpSpawnWine(&pf->hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0 ||
+        hpReadLine(&pf->hp, acLine, sizeof acLine, WAIT_LONG_MS) != 1 || strcmp(acLine, "ready") != 0) {
+        fnFail("benchprobe floor did not start");
+        return -1;
+    }
+    pf->fUp = 1;
+    return 0;
+}
+
+// One block: the exchanges of the change abOld -> abNew. Its time in ms from
+// the first exchange to the stand-in's stamp of the last write, which is
+// where a frame's latency ends too; -1 when it failed. *pdAll: the time of
+// all its exchanges (the reads after the last write included).
+static double fnFloorBlock(FLOORPROBE *pf, const uint8_t abOld[16], const uint8_t abNew[16], double *pdAll)
+{
+    char acLine[512];
+    unsigned long long ullStart, ullEnd;
+    int cExchanges;
+    size_t cWrites = (size_t)fnDiffBits(abOld, abNew);
+    std::vector<WEVENT> v;
+    if (!pf->fUp || cWrites == 0)
+        return -1;
+    fnSiClear(&pf->si);
+    if (hpWriteLine(&pf->hp, (fnMapHex(abOld) + " " + fnMapHex(abNew)).c_str()) != 0 ||
+        hpReadLineStarting(&pf->hp, "B ", acLine, sizeof acLine, 20000) != 1 ||
+        sscanf(acLine, "B %llu %llu %d", &ullStart, &ullEnd, &cExchanges) != 3 ||
+        !fnSiWaitWrites(&pf->si, cWrites, 20000, &v)) {
+        fnFail("floor block: no answer");
+        pf->fUp = 0;
+        return -1;
+    }
+    *pdAll = (double)(ullEnd - ullStart) / 1e6;
+    return (double)(v[cWrites - 1].llQpcNs - (long long)ullStart) / 1e6;
+}
+
+static void fnFloorStop(FLOORPROBE *pf)
+{
+    if (pf->hp.pid > 0) {
+        int iExit;
+        hpWriteLine(&pf->hp, "quit");
+        hpCloseStdin(&pf->hp);
+        if (!hpWaitExit(&pf->hp, 20000, &iExit))
+            hpKill(&pf->hp);
+        hpRelease(&pf->hp);
+    }
+    fnSiStop(&pf->si);
+    pf->fUp = 0;
+}
+
 // ------------------------------------------------------------ sections
 
 struct LATROW {
@@ -732,6 +833,8 @@ struct LATROW {
     int cReadsToLast = 0;       // reads before the last write: what the latency contains
     STATS st;
     double dReadsMeasured = 0;
+    STATS stFloor;              // the frame's exchanges made bare, interleaved (ms, wire not included)
+    STATS stFloorAll;           // the same blocks to the end of their last exchange
 };
 
 static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames)
@@ -749,14 +852,25 @@ static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames)
     if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
         fnOneFrame(prig, abA, &cWrong);
     unsigned long long ullReads0 = prig->si.ullTallyReads;
-    std::vector<double> v;
+    std::vector<double> v, vFloor, vFloorAll;
     for (int i = 0; i < cFrames; i++) {
         double d = fnOneFrame(prig, (i & 1) ? abA : abB, &cWrong);
         if (d < 0)
             break;
         v.push_back(d);
         usleep(5000);       // frames 5 ms apart, not back to back
+        if (pFloorLive != nullptr) {
+            double dAll = 0;
+            double dFloor = fnFloorBlock(pFloorLive, (i & 1) ? abB : abA, (i & 1) ? abA : abB, &dAll);
+            if (dFloor >= 0) {
+                vFloor.push_back(dFloor);
+                vFloorAll.push_back(dAll);
+            }
+            usleep(5000);
+        }
     }
+    row.stFloor = fnStats(vFloor);
+    row.stFloorAll = fnStats(vFloorAll);
     {
         std::lock_guard<std::mutex> lk(prig->si.mx);
         row.dReadsMeasured = v.empty() ? 0 : (double)(prig->si.ullTallyReads - ullReads0) / (double)v.size();
@@ -824,9 +938,34 @@ static TPROW fnPaced(RIG *prig, double dRate, int cFrames)
     return row;
 }
 
+// Where a flood's time goes in the real driver, from the stand-in's stamps
+// of its reads and writes: the steps between the exchanges of one frame
+// (one exchange each), and the step from a frame's last exchange to the
+// next frame's first (the rest of that exchange plus the driver's own work
+// per frame: taking the bytes, the debug lines, the frame timer). A frame
+// starts with its read of slot 1. In us.
+struct FLOODSPLIT {
+    STATS stStep, stGap;
+};
+
+static void fnFloodSplit(const std::vector<WEVENT> &vX, FLOODSPLIT *pfs)
+{
+    std::vector<double> vStep, vGap;
+    for (size_t i = 1; i < vX.size(); i++) {
+        double d = (double)(vX[i].llQpcNs - vX[i - 1].llQpcNs) / 1000.0;
+        if (vX[i].cText == 'R' && vX[i].iSlot == 1)
+            vGap.push_back(d);
+        else
+            vStep.push_back(d);
+    }
+    pfs->stStep = fnStats(vStep);
+    pfs->stGap = fnStats(vGap);
+}
+
 // Frames back to back, as fast as the pty takes them: what the driver drains
-// per second when it never waits for the line.
-static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
+// per second when it never waits for the line. *pfs (may be null): the split
+// of its time, from the stand-in's stamps.
+static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk, FLOODSPLIT *pfs = nullptr)
 {
     uint8_t abA[16], abB[16];
     int cWrong = 0;
@@ -842,6 +981,11 @@ static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
     }
     size_t cExpect = (size_t)cFrames * (size_t)fnDiffBits(abA, abB);
     fnSiClear(&prig->si);
+    {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        prig->si.vX.clear();
+        prig->si.fKeepExchanges = pfs != nullptr;
+    }
     long long llStart = fnNs(CLOCK_MONOTONIC_RAW);
     int64_t llDone;
     *pfOk = 0;
@@ -851,7 +995,13 @@ static double fnFlood(RIG *prig, const CASE &c, int cFrames, int *pfOk)
     }
     memcpy(prig->abMap, (cFrames & 1) ? abB : abA, 16);
     std::vector<WEVENT> v;
-    if (!fnSiWaitWrites(&prig->si, cExpect, 20000, &v)) {
+    int fAll = fnSiWaitWrites(&prig->si, cExpect, 20000, &v);
+    if (pfs != nullptr) {
+        std::lock_guard<std::mutex> lk(prig->si.mx);
+        prig->si.fKeepExchanges = 0;
+        fnFloodSplit(prig->si.vX, pfs);
+    }
+    if (!fAll) {
         fnFail("flood %s: %zu of %zu writes arrived", c.pszKey, v.size(), cExpect);
         return 0;
     }
@@ -871,6 +1021,10 @@ struct IDLE {
     int cThreads = 0;
     long lRssKb = -1;
     unsigned long long ullPolls = 0, ullAcks = 0;
+    // The floor: a bare read loop of the driver's kind on the same pty.
+    double dLoopPct = -1, dLoopSrvPct = -1;
+    unsigned long ulLoops = 0;
+    double dLoopS = 0;
 };
 
 static double fnPct(unsigned long long ullTicks, double dS)
@@ -898,11 +1052,174 @@ static void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double
         *pdC = fC ? fnPct(c1 - c0, dS) : -1;
 }
 
+// The floor of the idle cost: benchprobe readloop on the driver's port (the
+// simulator silent at the other end) over the same window; its CPU and the
+// wineserver's above the base measured without the driver.
+static void fnIdleFloor(pid_t pidSrv, IDLE *pidle)
+{
+    HOSTPROC hp{};
+    char acLine[256];
+    std::string sCom = std::to_string(BENCH_COM_DRIVER);
+    const char *apszArgs[] = { "readloop", sCom.c_str(), nullptr };
+    if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
+                    HP_STDIN | HP_STDOUT) != 0 ||
+        hpReadLine(&hp, acLine, sizeof acLine, WAIT_LONG_MS) != 1 || strcmp(acLine, "ready") != 0) {
+        fnFail("benchprobe readloop did not start");
+        hpRelease(&hp);
+        return;
+    }
+    sleep(1);       // past the start-up of the process
+    long long llT0 = fnNs(CLOCK_MONOTONIC);
+    fnCpuWindow(hp.pid, pidSrv, 0, iIdleS, &pidle->dLoopPct, &pidle->dLoopSrvPct, nullptr);
+    pidle->dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
+    hpWriteLine(&hp, "quit");
+    if (hpReadLineStarting(&hp, "loops ", acLine, sizeof acLine, 20000) == 1)
+        pidle->ulLoops = strtoul(acLine + 6, nullptr, 10);
+    hpCloseStdin(&hp);
+    int iExit;
+    if (!hpWaitExit(&hp, 20000, &iExit))
+        hpKill(&hp);
+    hpRelease(&hp);
+}
+
 struct INPROC {
     STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;
     double dWrites = 0;
     int cFrames = 0;
 };
+
+// Where the time of an exchange made inside the driver goes: benchprobe
+// breakdown, in one process, the conditions interleaved round by round.
+static void fnBreakdown(const std::string &sDev, const std::string &sFile,
+                        std::vector<std::pair<std::string, STATS>> *pv)
+{
+    std::vector<std::string> vLines;
+    std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(iBreakdownRounds);
+    int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
+    for (const std::string &l : vLines) {
+        char acName[32];
+        STATS s;
+        if (sscanf(l.c_str(), "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max, &s.mean) == 6)
+            pv->push_back(std::make_pair(std::string(acName), s));
+    }
+    if (iExit != 0 || pv->empty())
+        fnFail("benchprobe breakdown failed (exit %d)", iExit);
+}
+
+// The breakdown's table: us per exchange of a frame of 16 changed map bytes.
+template <typename OUT>
+static void fnBreakdownTable(const std::vector<std::pair<std::string, STATS>> &v, OUT out)
+{
+    static const struct { const char *pszKey, *pszText; } aRows[] = {
+        { "bare", "bare: the frame's exchanges, no port open" },
+        { "bare_rxthread", "bare, the driver's receive thread running" },
+        { "bare_readloop", "bare, a bare 1-byte/1 ms read loop running" },
+        { "decoder_rxthread", "decoder (fnParseRxData), receive thread" },
+        { "decoder", "decoder, no port open" },
+        { "reads_slot1", "as many reads, all of slot 1 (bare probe)" },
+        { "bare_each_read", "bare, its reads one by one" },
+        { "bare_each_write", "bare, its writes one by one" },
+    };
+    size_t cRounds = v.empty() ? 0 : v[0].second.n;
+    out(fnFmt("%-44s %8s %8s %8s", fnFmt("WHERE AN EXCHANGE'S TIME GOES (%zu rounds)", cRounds).c_str(), "p50", "p99",
+              "mean"));
+    std::string sJson;
+    double dBare = 0;
+    for (const auto &r : aRows)
+        for (const auto &pr : v)
+            if (pr.first == r.pszKey) {
+                if (pr.first == "bare")
+                    dBare = pr.second.p50;
+                out(fnFmt("%-44s %6.1fus %6.1fus %6.1fus  %s", r.pszText, pr.second.p50, pr.second.p99, pr.second.mean,
+                          dBare > 0 ? fnFmt("%.2fx bare", pr.second.p50 / dBare).c_str() : ""));
+                if (!sJson.empty())
+                    sJson += ", ";
+                sJson += "\"" + pr.first + "\": " + fnJsonStats(pr.second);
+            }
+    out("  one process in the driver's setting (shown window, full debug list); per round every condition makes the");
+    out("  exchanges of one frame of 16 changed map bytes (128 reads, 16 writes), in turn, so load falls on all alike;");
+    out("  us per exchange, statistics over the rounds");
+    fnJson("breakdown_us_per_exchange", "{" + sJson + "}");
+}
+
+// The old floor with the statistic of a sum: wire time + the reads before
+// the last write x bare GETSLOT mean + writes x bare SETSLOT mean.
+template <typename OUT>
+static void fnFloorByMeans(const LATROW *aRows, const STATS &stGet, const STATS &stSet, OUT out)
+{
+    std::string sLine, sJson;
+    for (int i = 0; i < 3; i++) {
+        const LATROW &r = aRows[i];
+        double dWire = fnWireMs(r.cBytes);
+        double dFloor = dWire + r.cReadsToLast * stGet.mean + r.cWrites * stSet.mean;
+        double dOver = dFloor > 0 ? (dWire + r.st.p50 - dFloor) / dFloor * 100.0 : 0.0;
+        sLine += fnFmt("%s (%s) %.2f ms, over %.0f%%", i ? ";" : "", aCases[i].pszKey, dFloor, dOver);
+        sJson += fnFmt("%s\"%s\": {\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", i ? ", " : "", aCases[i].pszKey,
+                       dFloor, dOver);
+    }
+    out("  floor1 with the means of the single exchanges instead of their p50s:" + sLine);
+    fnJson("floor_single_means", "{" + sJson + "}");
+}
+
+// What the floor of one changed map byte (8 reads + 1 write) allows, and the
+// sustained rate of type (a) as a share of it. A rate is a mean: frames that
+// follow each other back to back cost the sum of their exchanges, so the
+// floor's rate comes from the means of the single bare exchanges (made back
+// to back, as a sustained stream makes them), capped by the line's maximum.
+// The p50s (the statistic the table used before) and the blocks made bare
+// after each frame of (a) (each after an idle gap) are given beside it.
+template <typename OUT>
+static void fnThroughputFloor(const STATS &stBlock, const STATS &stGet, const STATS &stSet, double dSustained,
+                              double dLineMax, OUT out)
+{
+    auto fnRate = [dLineMax](double dMs) { return dMs > 0 ? std::min(dLineMax, 1000.0 / dMs) : 0.0; };
+    auto fnShare = [dSustained](double dRate) { return dRate > 0 ? dSustained / dRate * 100.0 : 0.0; };
+    double dMeanMs = 8 * stGet.mean + stSet.mean, dMeanRate = fnRate(dMeanMs);
+    double dP50Ms = 8 * stGet.p50 + stSet.p50, dP50Rate = fnRate(dP50Ms);
+    double dBlockRate = fnRate(stBlock.mean);
+    out(fnFmt("  floor of one changed byte: 8 x GETSLOT mean + SETSLOT mean = %.2f ms -> %.0f frames/s (the line "
+              "allows %.1f); sustained = %.0f%% of it",
+              dMeanMs, dMeanRate, dLineMax, fnShare(dMeanRate)));
+    out(fnFmt("  (with the p50s instead: %.2f ms -> %.0f frames/s, sustained = %.0f%%; the same 9 exchanges made bare "
+              "after each frame of (a), mean %.2f ms -> %.0f frames/s, sustained = %.0f%%)",
+              dP50Ms, dP50Rate, fnShare(dP50Rate), stBlock.mean, dBlockRate, fnShare(dBlockRate)));
+    fnJson("throughput_floor",
+           fnFmt("{\"one_byte_single_mean_ms\": %.4f, \"one_byte_single_mean_fps\": %.1f, "
+                 "\"sustained_share_pct\": %.1f, \"one_byte_single_p50_ms\": %.4f, \"one_byte_single_p50_fps\": %.1f, "
+                 "\"sustained_share_of_p50_pct\": %.1f, \"one_byte_block_ms\": %s, \"one_byte_block_fps\": %.1f, "
+                 "\"sustained_share_of_block_pct\": %.1f, \"line_max_fps\": %.1f}",
+                 dMeanMs, dMeanRate, fnShare(dMeanRate), dP50Ms, dP50Rate, fnShare(dP50Rate),
+                 fnJsonStats(stBlock).c_str(), dBlockRate, fnShare(dBlockRate), dLineMax));
+}
+
+// The paced ladder's steps lie up to a fifth apart. Between the last rate it
+// followed and the first that backed up, two halvings find the sustained rate
+// more closely. Every run is checked as the ladder's are.
+static void fnRefineSustained(RIG *prig, std::vector<TPROW> *pvTp, double *pdSustained)
+{
+    if (pvTp->empty() || !pvTp->back().fBacklog || pvTp->back().cArrived < pvTp->back().cFrames ||
+        *pdSustained <= 0)
+        return;
+    double dBad = pvTp->back().dRate;
+    for (int i = 0; i < 2; i++) {
+        double dRate = (double)(long)((*pdSustained + dBad) / 2);
+        if (dRate <= *pdSustained || dRate >= dBad)
+            break;
+        int cFrames = fQuick ? 20 : std::max(100, std::min(1500, (int)(dRate * 10)));
+        TPROW row = fnPaced(prig, dRate, cFrames);
+        pvTp->push_back(row);
+        fnNote("  %.0f/s: %d/%d arrived, p50 first %.2f last %.2f ms%s", dRate, row.cArrived, row.cFrames,
+               row.dFirstP50, row.dLastP50, row.fBacklog ? " (backlog)" : "");
+        if (row.cArrived < row.cFrames) {
+            fnFail("paced %.0f/s: %d of %d frames lost", dRate, row.cFrames - row.cArrived, row.cFrames);
+            return;
+        }
+        if (row.fBacklog)
+            dBad = dRate;
+        else
+            *pdSustained = dRate;
+    }
+}
 
 // ------------------------------------------------------------ soak
 
@@ -1294,12 +1611,36 @@ static int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszS
 static void fnUsage(void)
 {
     fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--json-dir DIR]\n"
-                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n");
+                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
+                    "       mixbench --breakdown ROUNDS\n");
+}
+
+// Only the breakdown of an exchange's time (a few minutes): for looking into
+// where the time goes without a full run. Prints its table, writes no JSON.
+static int fnBreakdownOnly(void)
+{
+    harness::Install inst;
+    char acErr[256] = "";
+    inst.DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
+    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
+    if (psim == nullptr) {
+        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", BENCH_COM_INPROC, acErr);
+        return 1;
+    }
+    STANDIN si;
+    std::vector<std::pair<std::string, STATS>> v;
+    if (fnSiStart(&si, BENCH_DEV_INPROC) == 0) {
+        fnBreakdown(std::to_string(BENCH_DEV_INPROC), harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC)), &v);
+        fnSiStop(&si);
+    }
+    msClose(psim);
+    fnBreakdownTable(v, [](const std::string &s) { printf("%s\n", s.c_str()); });
+    return cFailures || v.empty() ? 1 : 0;
 }
 
 int main(int argc, char **argv)
 {
-    int iSoakMin = 0, fSoakCheck = 0;
+    int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0) {
             fQuick = 1;
@@ -1307,6 +1648,7 @@ int main(int argc, char **argv)
             iIdleS = 5;
             iStartRuns = 1;
             iExchanges = 300;
+            iBreakdownRounds = 4;
         } else if (strcmp(argv[i], "--frames") == 0 && i + 1 < argc) {
             iFrames = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
@@ -1319,6 +1661,9 @@ int main(int argc, char **argv)
                 iSoakMin = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--check") == 0) {
             fSoakCheck = 1;
+        } else if (strcmp(argv[i], "--breakdown") == 0 && i + 1 < argc) {
+            iBreakdownRounds = atoi(argv[++i]);
+            fBreakdownOnly = 1;
         } else {
             fnUsage();
             return 2;
@@ -1344,6 +1689,8 @@ int main(int argc, char **argv)
     strftime(acIso, sizeof acIso, "%Y-%m-%dT%H:%M:%SZ", &tmNow);
     if (iSoakMin > 0)
         return fnSoak(iSoakMin, fSoakCheck, acIso, acStamp);
+    if (fBreakdownOnly)
+        return iBreakdownRounds < 1 ? 2 : fnBreakdownOnly();
     fnJson("utc", fnJsonStr(acIso));
     fnJson("mode", fnJsonStr(fQuick ? "quick" : "full"));
     std::string sMachine = fnMachine();
@@ -1407,15 +1754,21 @@ int main(int argc, char **argv)
 
     // ---- latency
     LATROW aRows[4];
+    FLOORPROBE floor;
+    if (fnFloorStart(&floor) == 0)
+        pFloorLive = &floor;
     for (int i = 0; i < 3; i++) {
         fnNote("latency %s x%d", aCases[i].pszKey, fnCaseFrames(aCases[i]));
         aRows[i] = fnLatency(&rig, aCases[i], fnCaseFrames(aCases[i]));
     }
+    pFloorLive = nullptr;
+    fnFloorStop(&floor);
 
     // ---- throughput
     fnNote("throughput");
     int fFloodOkA = 0, fFloodOkB = 0;
-    double dFloodA = fnFlood(&rig, aCases[0], fQuick ? 50 : 1000, &fFloodOkA);
+    FLOODSPLIT fsA;
+    double dFloodA = fnFlood(&rig, aCases[0], fQuick ? 50 : 1000, &fFloodOkA, &fsA);
     double dFloodB = fnFlood(&rig, aCases[1], fQuick ? 10 : 200, &fFloodOkB);
     // Paced runs at fractions of what the flood drained, up to the line's
     // own maximum; the first run that loses a frame or backs up ends it.
@@ -1442,6 +1795,7 @@ int main(int argc, char **argv)
             break;
         dSustained = dRate;
     }
+    fnRefineSustained(&rig, &vTp, &dSustained);
     std::string sAfter = fnSiTally(&rig.si);
     if (sAfter != fnMapSlots(rig.abMap))
         fnFail("after the paced runs slots 1..128 differ from the last map");
@@ -1474,6 +1828,8 @@ int main(int argc, char **argv)
     fnDriverStop(&rig);
     fnNote("idle %d s without the driver", iIdleS);
     fnCpuWindow(pidSrv, 0, 0, iIdleS, &idle.dSrvBasePct, nullptr, nullptr);
+    fnNote("idle %d s: the bare read loop", iIdleS);
+    fnIdleFloor(pidSrv, &idle);
     fnSiStop(&rig.si);
     msClose(rig.psim);
     rig.psim = nullptr;
@@ -1505,7 +1861,7 @@ int main(int argc, char **argv)
 
     // ---- driver cost per frame, in-process
     INPROC aIn[4];
-    std::vector<std::pair<std::string, STATS>> vParts;
+    std::vector<std::pair<std::string, STATS>> vParts, vBreakdown;
     {
         STANDIN si;
         MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
@@ -1517,6 +1873,8 @@ int main(int argc, char **argv)
         else if (fnSiStart(&si, BENCH_DEV_INPROC) == 0) {
             std::string sDev = std::to_string(BENCH_DEV_INPROC);
             std::string sFile = harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC));
+            fnNote("where an exchange's time goes x%d", iBreakdownRounds);
+            fnBreakdown(sDev, sFile, &vBreakdown);
             const char *apszArgs[] = { "frame", sDev.c_str(), sFile.c_str(), nullptr };
             if (hpSpawnWine(&hp, harness::WinBuild().c_str(), "benchprobe.exe", apszArgs, nullptr,
                             HP_STDIN | HP_STDOUT) == 0) {
@@ -1628,30 +1986,38 @@ int main(int argc, char **argv)
                             : "as CLOCK_MONOTONIC_RAW (no offset applied)"));
     out("");
     double dExch = stGet.p50, dExchSet = stSet.p50;
-    out(fnFmt("%-36s %5s %7s %9s %8s %8s %8s %7s %8s %7s", "TALLY LATENCY (last byte -> last slot write)",
-              "bytes", "wire", "exch R+W", "p50", "p99", "max", "p50/wire", "floor", "over"));
+    out(fnFmt("%-36s %5s %7s %9s %8s %8s %8s %7s %8s %6s %8s %6s", "TALLY LATENCY (last byte -> last slot write)",
+              "bytes", "wire", "exch R+W", "p50", "p99", "max", "p50/wire", "floor", "over", "floor1", "over1"));
     std::string sJsonLat;
     for (int i = 0; i < 3; i++) {
         const LATROW &r = aRows[i];
         double dWire = fnWireMs(r.cBytes);
-        double dFloor = dWire + r.cReadsToLast * dExch + r.cWrites * dExchSet;
+        double dFloor1 = dWire + r.cReadsToLast * dExch + r.cWrites * dExchSet;
+        double dFloor = r.stFloor.n > 0 ? dWire + r.stFloor.p50 : dFloor1;
         double dTotal = dWire + r.st.p50;
-        out(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %6.0f%%", aCases[i].pszName,
-                  r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max, r.st.p50 / dWire, dFloor,
-                  (dTotal - dFloor) / dFloor * 100.0));
+        out(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %5.0f%% %6.2fms %5.0f%%",
+                  aCases[i].pszName, r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max,
+                  r.st.p50 / dWire, dFloor, (dTotal - dFloor) / dFloor * 100.0, dFloor1,
+                  (dTotal - dFloor1) / dFloor1 * 100.0));
         if (!sJsonLat.empty())
             sJsonLat += ", ";
         sJsonLat += fnFmt("\"%s\": {\"bytes\": %d, \"wire_ms\": %.4f, \"reads\": %d, \"writes\": %d, "
                           "\"reads_measured_per_frame\": %.2f, \"latency_ms\": %s, \"floor_ms\": %.4f, "
-                          "\"overhead_pct\": %.1f}",
+                          "\"overhead_pct\": %.1f, \"floor_exchanges_ms\": %s, \"floor_single_p50_ms\": %.4f, "
+                          "\"overhead_single_p50_pct\": %.1f}",
                           aCases[i].pszKey, r.cBytes, dWire, r.cReads, r.cWrites, r.dReadsMeasured,
-                          fnJsonStats(r.st).c_str(), dFloor, (dTotal - dFloor) / dFloor * 100.0);
+                          fnJsonStats(r.st).c_str(), dFloor, (dTotal - dFloor) / dFloor * 100.0,
+                          fnJsonStats(r.stFloor).c_str(), dFloor1, (dTotal - dFloor1) / dFloor1 * 100.0);
     }
     out(fnFmt("%-36s %5d %6.2fms %4d+%-4d   nothing crosses a boundary: in-process cost %.3f ms p50 (below)",
               aCases[CASE_IDENTICAL].pszName, 22, fnWireMs(22), 0, 0, aIn[CASE_IDENTICAL].stBusy.p50));
     fnJson("latency", "{" + sJsonLat + "}");
-    out("  exch R+W: slot reads and writes the frame causes; floor = wire time + the reads made before its last write x bare");
-    out("  GETSLOT p50 + writes x bare SETSLOT p50 (the latency ends at the last write); over = (wire + p50 - floor) / floor");
+    out("  exch R+W: slot reads and writes the frame causes; over = (wire + p50 - floor) / floor. floor = wire time + p50 of");
+    out("  the frame's own exchanges made bare right after each frame (same reads and writes, order and texts, against a");
+    out("  stand-in of its own, the driver running), first exchange -> stamp of the last write, as the latency ends there.");
+    out("  floor1 = wire time + reads before the last write x bare GETSLOT p50 + writes x bare SETSLOT p50 (below, measured");
+    out("  later without the driver); n x the p50 of one skewed exchange lies below the p50 of a sum of n (about n x mean)");
+    fnFloorByMeans(aRows, stGet, stSet, out);
     out("");
     out(fnFmt("%-36s %8s %8s %8s %8s", "PLATFORM FLOOR (one bare exchange)", "p50", "p99", "max", "mean"));
     out(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stGet.p50, stGet.p99,
@@ -1696,17 +2062,27 @@ int main(int argc, char **argv)
     out("  pieces timed alone in the same process (p50/p99):" + sParts);
     fnJson("pieces_ms", "{" + sJsonParts + "}");
     out("");
+    fnBreakdownTable(vBreakdown, out);
+    out("");
     double dLineA = BENCH_BAUD / BENCH_BITS_PER_CHAR / 7.0, dLineB = BENCH_BAUD / BENCH_BITS_PER_CHAR / 22.0;
     out("THROUGHPUT (changing frames, every write checked, slots 1..128 = last map at the end)");
     if (dSustained > 0)
         out(fnFmt("  sustained (paced, no lost frame, no growing backlog): %s%.0f frames/s of type (a) = %.1f%% of the "
                   "line maximum %.1f frames/s",
-                  vTp.back().fBacklog ? "" : "at least ", dSustained, dSustained / dLineA * 100.0, dLineA));
+                  std::any_of(vTp.begin(), vTp.end(), [](const TPROW &r) { return r.fBacklog != 0; }) ? ""
+                                                                                                   : "at least ",
+                  dSustained, dSustained / dLineA * 100.0, dLineA));
     else
         out(fnFmt("  sustained: not even the lowest paced rate (%.0f frames/s) was followed without a backlog",
                   vTp.empty() ? 0.0 : vTp.front().dRate));
+    fnThroughputFloor(aRows[0].stFloorAll, stGet, stSet, dSustained, dLineA, out);
     out(fnFmt("  flood, back to back: (a) %.0f frames/s [line max %.1f], (b) %.0f frames/s [line max %.1f]%s",
               dFloodA, dLineA, dFloodB, dLineB, fFloodOkA && fFloodOkB ? "" : "  (FAILED)"));
+    out(fnFmt("  flood (a) in the stand-in's stamps: one exchange after the other within a frame %.0f us p50 (mean %.0f); "
+              "a frame's last exchange -> the next frame's first %.0f us p50 (mean %.0f)",
+              fsA.stStep.p50, fsA.stStep.mean, fsA.stGap.p50, fsA.stGap.mean));
+    fnJson("flood_split_us", fnFmt("{\"step\": %s, \"frame_gap\": %s}", fnJsonStats(fsA.stStep).c_str(),
+                                   fnJsonStats(fsA.stGap).c_str()));
     std::string sRates, sJsonTp;
     for (const TPROW &r : vTp) {
         sRates += fnFmt(" %.0f/s:%.1f->%.1fms%s", r.dRate, r.dFirstP50, r.dLastP50, r.fBacklog ? "(backlog)" : "");
@@ -1730,12 +2106,25 @@ int main(int argc, char **argv)
     out(fnFmt("  wineserver: %.2f%% with the driver, %.2f%% without it -> %.2f%% attributable; stand-in "
               "infodriver %.2f%%",
               idle.dSrvPct, idle.dSrvBasePct, idle.dSrvPct - idle.dSrvBasePct, idle.dInfoPct));
+    double dIdleDrv = idle.dDrvPct + idle.dSrvPct - idle.dSrvBasePct;
+    double dIdleLoop = idle.dLoopPct + idle.dLoopSrvPct - idle.dSrvBasePct;
+    out(fnFmt("  floor, a bare read loop on the same pty (1-byte requests, 1 ms total time-out; %.0f requests/s): "
+              "%.2f%% + wineserver %.2f%% = %.2f%%",
+              idle.dLoopS > 0 ? idle.ulLoops / idle.dLoopS : 0.0, idle.dLoopPct, idle.dLoopSrvPct - idle.dSrvBasePct,
+              dIdleLoop));
+    out(fnFmt("  idle cost, process + its wineserver share: %.2f%% = %.2fx the bare read loop", dIdleDrv,
+              dIdleLoop > 0 ? dIdleDrv / dIdleLoop : 0.0));
     fnJson("idle", fnFmt("{\"seconds\": %d, \"driver_cpu_pct\": %.3f, \"driver_rss_kb\": %ld, "
                          "\"wineserver_cpu_pct\": %.3f, \"wineserver_cpu_pct_without_driver\": %.3f, "
                          "\"standin_cpu_pct\": %.3f, \"polls\": %llu, \"main_thread_cpu_pct\": %.3f, "
-                         "\"busiest_other_thread_cpu_pct\": %.3f, \"threads\": %d}",
+                         "\"busiest_other_thread_cpu_pct\": %.3f, \"threads\": %d, "
+                         "\"readloop_cpu_pct\": %.3f, \"readloop_wineserver_cpu_pct\": %.3f, "
+                         "\"readloop_requests_per_s\": %.1f, \"driver_total_pct\": %.3f, "
+                         "\"readloop_total_pct\": %.3f, \"ratio_to_readloop\": %.3f}",
                          iIdleS, idle.dDrvPct, idle.lRssKb, idle.dSrvPct, idle.dSrvBasePct, idle.dInfoPct,
-                         idle.ullPolls, idle.dMainPct, idle.dBusiestPct, idle.cThreads));
+                         idle.ullPolls, idle.dMainPct, idle.dBusiestPct, idle.cThreads, idle.dLoopPct,
+                         idle.dLoopSrvPct, idle.dLoopS > 0 ? idle.ulLoops / idle.dLoopS : 0.0, dIdleDrv, dIdleLoop,
+                         dIdleLoop > 0 ? dIdleDrv / dIdleLoop : 0.0));
     out("");
     out(fnFmt("START-UP (%d run%s; launch = spawn of the Wine loader)      p50        max", iStartRuns,
               iStartRuns == 1 ? "" : "s"));

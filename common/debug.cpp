@@ -9,15 +9,19 @@
 
 void fnDebugList(HWND hWnd, int iId, LPCSTR lpszString)
 {
-    LRESULT lCount = SendDlgItemMessageA(hWnd, iId, LB_GETCOUNT, 0, 0);
+    // The list is looked up once: under Wine every lookup by control id asks
+    // the server for the dialog's children, and a line takes six messages.
+    // A list that does not exist takes the messages harmlessly, as before.
+    HWND hList = GetDlgItem(hWnd, iId);
+    LRESULT lCount = SendMessageA(hList, LB_GETCOUNT, 0, 0);
     // For an empty list this selects -1, which clears the selection.
-    SendDlgItemMessageA(hWnd, iId, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
+    SendMessageA(hList, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
     if (lCount > DEBUG_LIST_MAX)
-        SendDlgItemMessageA(hWnd, iId, LB_DELETESTRING, 0, 0);
-    SendDlgItemMessageA(hWnd, iId, LB_ADDSTRING, 0, (LPARAM)lpszString);
-    lCount = SendDlgItemMessageA(hWnd, iId, LB_GETCOUNT, 0, 0);
+        SendMessageA(hList, LB_DELETESTRING, 0, 0);
+    SendMessageA(hList, LB_ADDSTRING, 0, (LPARAM)lpszString);
+    lCount = SendMessageA(hList, LB_GETCOUNT, 0, 0);
     // Selecting the newest line keeps it in view.
-    SendDlgItemMessageA(hWnd, iId, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
+    SendMessageA(hList, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
 }
 
 void fnDebugDump(LPCSTR header, const char *szBuf, int iLen)

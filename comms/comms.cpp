@@ -737,7 +737,6 @@ static DWORD fnReadQueued(int idx, HANDLE hDev, LPOVERLAPPED pos, BYTE *pb, DWOR
     if (!fnClearCommErrorRx(idx, hDev, &cs) || cs.cbInQue == 0)
         return 0;
     cbAsk = cs.cbInQue < cbMax ? cs.cbInQue : cbMax;
-    ResetEvent(pos->hEvent);
     if (!ReadFile(hDev, pb, cbAsk, &dwGot, pos)) {
         dwGot = 0;
         if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(hDev, pos, &dwGot, TRUE))
@@ -820,7 +819,9 @@ DWORD WINAPI ComRxThread(LPVOID lpdwParam)
             dwBackoff = 1;
         else if ((dwBackoff *= 2) > RX_BACKOFF_MAX)
             dwBackoff = RX_BACKOFF_MAX;
-        ResetEvent(os.hEvent);
+        // No ResetEvent here: ReadFile resets the request's event itself when
+        // it starts the next request. Under Wine a reset is one more round
+        // trip to the server, on every 1 ms request of a silent line.
     }
     if (os.hEvent != NULL)
         CloseHandle(os.hEvent);

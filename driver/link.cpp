@@ -168,11 +168,27 @@ void fnResetComms(HWND hWnd)
     fnRestartLine(hWnd, fReopened);
 }
 
+// How many bytes of the frame in progress one ReadComm may take: up to its
+// last byte, or, for a count byte of 0 (a frame that never completes), up to
+// the end of InBuf.
+static WORD fnFrameBytesWanted(void)
+{
+    if (uExpectedCount >= uRxCount)
+        return (WORD)(uExpectedCount - uRxCount + 1);
+    return (WORD)(INBUF_SIZE - uRxCount);
+}
+
 void fnRxCommData(HWND hWnd)
 {
-    // One byte at a time, so a frame is decoded the moment its last byte is
-    // read; every waiting byte is consumed. uRxCount never exceeds 256 here.
-    while (ReadComm(hCommPort, &InBuf[uRxCount], 1) > 0) {
+    // A byte that starts a message is taken on its own: an acknowledge, a
+    // negative acknowledge (which may restart the line and reopen the port)
+    // or a count byte. The rest of a frame is plain data, taken in one call up
+    // to the frame's last byte, which is handled the moment it is read. Under
+    // Wine every ReadComm takes the buffer's semaphore, two server round trips,
+    // so one call per byte cost a 22-byte frame 44 of them. Every waiting byte
+    // is consumed. uRxCount never exceeds 256 here.
+    int n;
+    while ((n = ReadComm(hCommPort, &InBuf[uRxCount], uRxCount == 0 ? 1 : fnFrameBytesWanted())) > 0) {
         if (uRxCount == 0) {
             BYTE b = InBuf[0];
             if (b == MIXER_ACK) {
@@ -190,11 +206,12 @@ void fnRxCommData(HWND hWnd)
                 uRxCount = 1;
                 SetTimer(hWnd, ID_TIMER_INCOMING, PERIOD_INCOMING, NULL);
             }
-        } else if (uRxCount == uExpectedCount) {
+        } else if (uRxCount + (DWORD)n - 1 == uExpectedCount) {
+            uRxCount = uExpectedCount;
             KillTimer(hWnd, ID_TIMER_INCOMING);
             fnParseRxData(InBuf, uRxCount);
             fnClearFrame();
-        } else if (++uRxCount >= INBUF_SIZE) {
+        } else if ((uRxCount += (DWORD)n) >= INBUF_SIZE) {
             // A frame longer than the buffer (only a count byte of 0 does
             // that): drop it; the incoming-message timer stays armed.
             memset(InBuf, 0, sizeof InBuf);

@@ -23,6 +23,29 @@
 //       getslot ..." for
 //       those pieces of a frame's handling timed on their own. Ends at EOF or
 //       "quit" on stdin.
+//   benchprobe floor <device>
+//       The floor of a frame, interleaved with the frames it is compared with:
+//       hooks the stand-in of <device>, prints "ready", then for every line
+//       "<old map> <new map>" (32 hex digits each, map byte 0 first) on stdin
+//       makes the slot exchanges that the decoder makes for that change --
+//       the same reads and writes, in the same order, with the same texts,
+//       bare (fnGetSlot / fnSetSlot, nothing else) -- and prints
+//       "B <start_ns> <end_ns> <exchanges>". Ends at EOF or "quit".
+//   benchprobe breakdown <device> <device file> <COM number> <rounds>
+//       Where the time of an exchange made inside the driver goes, measured
+//       in one process with the conditions interleaved round by round, so
+//       that the machine's load falls on all of them alike. Each block is the
+//       exchanges of one frame of 16 changed map bytes (128 reads, 16
+//       writes), made bare or through the decoder (fnParseRxData), with no
+//       port open, with the port open and its receive thread running as in
+//       the driver, or with only a bare read loop on the port. Prints one
+//       "stat <condition> <blocks> <p50> <p99> <max> <mean>" per condition,
+//       in us per exchange.
+//   benchprobe readloop <COM number>
+//       The floor of the driver's idle cost: a bare loop of overlapped 1-byte
+//       reads with a 1 ms total time-out (the time-outs the driver's port
+//       gets) on a thread of its own. Prints "ready", runs until EOF or
+//       "quit" on stdin, then prints "loops <requests>".
 //
 // Everything is printed straight to the stdout handle, one line per write.
 // A benchmark aid only; it is not part of the product.
@@ -275,13 +298,36 @@ static void fnProfileParts(int iDevice)
     // The same with the list hidden: what the drawing costs.
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
     ShowWindow(hList, SW_HIDE);
+    // Interleaved with it, the same line with each of its six messages
+    // addressed by control id, as fnDebugList did until it looked the list
+    // up once.
+    std::vector<double> vById;
     v.clear();
     for (int i = 0; i < cRounds; i++) {
         unsigned long long t0 = fnQpcNs();
         fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
         v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+        t0 = fnQpcNs();
+        LRESULT lCount = SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_GETCOUNT, 0, 0);
+        SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
+        if (lCount > 500)
+            SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_DELETESTRING, 0, 0);
+        SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_ADDSTRING, 0, (LPARAM)szLine);
+        lCount = SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_GETCOUNT, 0, 0);
+        SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
+        vById.push_back((double)(fnQpcNs() - t0) / 1000.0);
     }
     fnStat("debuglist_hidden", v);
+    fnStat("debuglist_hidden_by_id", vById);
+    // What the list's lookup by control id costs (under Wine a list of the
+    // dialog's children from the server each time).
+    v.clear();
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        GetDlgItem(hDlg, IDC_DEBUGLIST);
+        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+    }
+    fnStat("getdlgitem", v);
     ShowWindow(hList, SW_SHOWNA);
     UpdateWindow(hMain);
     v.clear();
@@ -362,6 +408,17 @@ static int fnFrame(int iDevice, const char *pszDevFile)
         return 1;
     }
     EnableCommNotification(hCommPort, hMain, 1);
+    // One ReadComm on the silent port: what the link pays per byte it takes.
+    {
+        std::vector<double> v;
+        BYTE b;
+        for (int i = 0; i < 200; i++) {
+            unsigned long long t0 = fnQpcNs();
+            ReadComm(hCommPort, &b, 1);
+            v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+        }
+        fnStat("readcomm", v);
+    }
     uNetTXBefore = uNetTX;
 
     HANDLE hThread = CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL);
@@ -379,6 +436,335 @@ static int fnFrame(int iDevice, const char *pszDevFile)
     fnCleanupExtInfodriv();
     CloseComm32(hCommPort);
     hCommPort = -1;
+    fnOut("done");
+    return 0;
+}
+
+// ------------------------------------------------------------ a frame's exchanges
+
+#define MAX_EXCHANGES 256
+
+// One slot exchange of a frame: a read, or a write of a text.
+typedef struct tagEXCHANGE {
+    char cKind;         // 'R' or 'W'
+    int iSlot;
+    const char *pszText;
+} EXCHANGE;
+
+// The exchanges the decoder makes for a change of map pbOld -> pbNew (after
+// start-up): for every changed map byte in ascending order, a read of each
+// of its eight slots and, right after the read of a slot whose bit changed,
+// the write of its new text. Returns how many.
+static int fnFrameExchanges(const BYTE *pbOld, const BYTE *pbNew, EXCHANGE *aEx)
+{
+    int n = 0;
+    for (int x = 0; x < 16; x++) {
+        if (pbOld[x] == pbNew[x])
+            continue;
+        for (int i = 0; i < 8; i++) {
+            int iSlot = 8 * x + 1 + i;
+            aEx[n].cKind = 'R';
+            aEx[n].iSlot = iSlot;
+            aEx[n++].pszText = NULL;
+            if (((pbOld[x] ^ pbNew[x]) >> i) & 1) {
+                aEx[n].cKind = 'W';
+                aEx[n].iSlot = iSlot;
+                aEx[n++].pszText = ((pbNew[x] >> i) & 1) ? "1" : "0";
+            }
+        }
+    }
+    return n;
+}
+
+// The same exchanges made bare, through the client and nothing else.
+static void fnBareExchanges(int iDevice, const EXCHANGE *aEx, int n)
+{
+    char acSlot[300];
+    for (int i = 0; i < n; i++) {
+        if (aEx[i].cKind == 'R')
+            fnGetSlot(iDevice, aEx[i].iSlot, acSlot);
+        else
+            fnSetSlot(iDevice, aEx[i].iSlot, aEx[i].pszText, 0);
+    }
+}
+
+// A tally frame of map pb, as the mixer sends it (every map byte carried),
+// in a zero-filled buffer as the link hands it to the decoder.
+static void fnTallyFrame(const BYTE *pb, BYTE *abFrame, size_t cbFrame)
+{
+    memset(abFrame, 0, cbFrame);
+    abFrame[0] = 21;
+    abFrame[1] = 0x24;
+    abFrame[2] = 0x91;
+    abFrame[3] = 0xFF;
+    abFrame[4] = 0xFF;
+    abFrame[5] = 0xFF;
+    for (int x = 0; x < 16; x++)
+        abFrame[6 + x] = pb[15 - x];
+}
+
+static int fnParseMap(const char *psz, BYTE *pb)
+{
+    for (int x = 0; x < 16; x++) {
+        unsigned u;
+        if (sscanf(psz + 2 * x, "%2x", &u) != 1)
+            return 0;
+        pb[x] = (BYTE)u;
+    }
+    return 1;
+}
+
+// ------------------------------------------------------------ floor
+
+static int fnFloor(int iDevice)
+{
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = fnPlainProc;
+    wc.hInstance = GetModuleHandleA(NULL);
+    wc.lpszClassName = "benchprobe";
+    RegisterClassA(&wc);
+    hMain = CreateWindowExA(0, "benchprobe", "benchprobe floor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                            NULL, NULL, wc.hInstance, NULL);
+    if (hMain == NULL || fnInitExtInfodriv(hMain, NULL) != 0) {
+        fnOut("err no window");
+        return 1;
+    }
+    if (fnHook(iDevice) != 0)
+        return 1;
+    char acSlot[300];
+    for (int i = 0; i < 50; i++)        // warm-up, as for the single exchanges
+        fnGetSlot(iDevice, 1, acSlot);
+    fnOut("ready");
+
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    char acLine[128];
+    static EXCHANGE aEx[MAX_EXCHANGES];
+    while (fnReadLine(hIn, acLine, sizeof acLine) && strcmp(acLine, "quit") != 0) {
+        BYTE abOld[16], abNew[16];
+        if (strlen(acLine) != 65 || !fnParseMap(acLine, abOld) || !fnParseMap(acLine + 33, abNew)) {
+            fnOut("err bad maps '%s'", acLine);
+            continue;
+        }
+        int n = fnFrameExchanges(abOld, abNew, aEx);
+        unsigned long long t0 = fnQpcNs();
+        fnBareExchanges(iDevice, aEx, n);
+        unsigned long long t1 = fnQpcNs();
+        fnOut("B %llu %llu %d", t0, t1, n);
+    }
+    fnCleanupExtInfodriv();
+    DestroyWindow(hMain);
+    fnOut("done");
+    return 0;
+}
+
+// ------------------------------------------------------------ read loop
+
+// Set by the main thread, read by the loop thread.
+static volatile LONG lLoopRun;
+
+// The bare loop: one overlapped read of one byte after the other, nothing
+// else (ReadFile resets the request's event itself).
+static DWORD WINAPI fnReadLoopThread(LPVOID lpv)
+{
+    HANDLE hDev = (HANDLE)lpv;
+    OVERLAPPED os;
+    BYTE b;
+    DWORD dwRequests = 0;
+    ZeroMemory(&os, sizeof os);
+    os.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+    while (lLoopRun) {
+        DWORD dw = 0;
+        if (!ReadFile(hDev, &b, 1, &dw, &os) && GetLastError() == ERROR_IO_PENDING)
+            GetOverlappedResult(hDev, &os, &dw, TRUE);
+        dwRequests++;
+    }
+    CloseHandle(os.hEvent);
+    return dwRequests;
+}
+
+// Opens COMn with the time-outs the driver's registration gives its port
+// (2, 1, 0, 0, 1000) and starts the loop; NULL (and *phDev untouched) when
+// the port does not open.
+static HANDLE fnStartReadLoop(int iCom, HANDLE *phDev)
+{
+    char acName[32];
+    snprintf(acName, sizeof acName, "\\\\.\\COM%d", iCom);
+    HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                              NULL);
+    if (hDev == INVALID_HANDLE_VALUE)
+        return NULL;
+    COMMTIMEOUTS to = { 2, 1, 0, 0, 1000 };
+    SetCommTimeouts(hDev, &to);
+    lLoopRun = 1;
+    HANDLE hThread = CreateThread(NULL, 0, fnReadLoopThread, hDev, 0, NULL);
+    if (hThread == NULL) {
+        CloseHandle(hDev);
+        return NULL;
+    }
+    *phDev = hDev;
+    return hThread;
+}
+
+// Stops the loop; the number of requests it made.
+static DWORD fnStopReadLoop(HANDLE hThread, HANDLE hDev)
+{
+    DWORD dwRequests = 0;
+    lLoopRun = 0;
+    WaitForSingleObject(hThread, 5000);
+    GetExitCodeThread(hThread, &dwRequests);
+    CloseHandle(hThread);
+    CloseHandle(hDev);
+    return dwRequests;
+}
+
+static int fnReadLoop(int iCom)
+{
+    HANDLE hDev, hThread = fnStartReadLoop(iCom, &hDev);
+    if (hThread == NULL) {
+        fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
+        return 1;
+    }
+    fnOut("ready");
+    char acLine[64];
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    while (fnReadLine(hIn, acLine, sizeof acLine) && strcmp(acLine, "quit") != 0) {
+    }
+    fnOut("loops %lu", (unsigned long)fnStopReadLoop(hThread, hDev));
+    return 0;
+}
+
+// ------------------------------------------------------------ breakdown
+
+enum { BD_BARE, BD_BARE_RX, BD_BARE_LOOP, BD_DECODE_RX, BD_DECODE, BD_READS1, BD_COUNT };
+static const char *const apszBreakdown[BD_COUNT] = {
+    "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder", "reads_slot1",
+};
+
+// The frame's exchanges made bare, each one timed: its reads and its writes
+// go to separate lists (us per exchange).
+static void fnBareExchangesTimed(int iDevice, const EXCHANGE *aEx, int n, std::vector<double> *pvRead,
+                                 std::vector<double> *pvWrite)
+{
+    char acSlot[300];
+    for (int i = 0; i < n; i++) {
+        unsigned long long t0 = fnQpcNs();
+        if (aEx[i].cKind == 'R')
+            fnGetSlot(iDevice, aEx[i].iSlot, acSlot);
+        else
+            fnSetSlot(iDevice, aEx[i].iSlot, aEx[i].pszText, 0);
+        double d = (double)(fnQpcNs() - t0) / 1000.0;
+        (aEx[i].cKind == 'R' ? pvRead : pvWrite)->push_back(d);
+    }
+}
+
+static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRounds)
+{
+    HINSTANCE hInst = GetModuleHandleA(NULL);
+    WNDCLASSA wc;
+    memset(&wc, 0, sizeof wc);
+    wc.lpfnWndProc = fnFrameProc;
+    wc.hInstance = hInst;
+    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+    wc.lpszClassName = "benchprobe_frame";
+    RegisterClassA(&wc);
+    wc.lpfnWndProc = fnPlainProc;
+    wc.lpszClassName = "benchprobe_panel";
+    RegisterClassA(&wc);
+    // The driver's setting, as in "frame": a shown main window, the panel and
+    // its full debug list, drawing suspended.
+    hMain = CreateWindowExA(0, "benchprobe_frame", "benchprobe breakdown", WS_CAPTION | WS_SYSMENU, 0, 0, 564,
+                            GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION) + 60, NULL, NULL, hInst,
+                            NULL);
+    if (hMain == NULL) {
+        fnOut("err no window");
+        return 1;
+    }
+    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL, hInst,
+                           NULL);
+    CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY, 0, 32, 420, 300,
+                    hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
+    SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
+    ShowWindow(hMain, SW_SHOWNOACTIVATE);
+    for (int i = 0; i < 501; i++)
+        fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
+    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
+        return 1;
+    iDeviceNo = iDevice;
+
+    // Map bytes 0x01 <-> 0x03: one slot of each byte flips.
+    BYTE abA[16], abB[16], abFrame[32];
+    memset(abA, 0x01, sizeof abA);
+    memset(abB, 0x03, sizeof abB);
+    // Publish map A once, so that the infodriver holds what the decoder
+    // takes as the previous map.
+    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fStartup = 1;
+    fnTallyFrame(abA, abFrame, sizeof abFrame);
+    fnParseRxData(abFrame, 21);
+    const BYTE *pbCur = abA;
+
+    static EXCHANGE aEx[MAX_EXCHANGES];
+    std::vector<double> av[BD_COUNT], vRead, vWrite;
+    for (int r = 0; r < iRounds; r++) {
+        for (int k = 0; k < BD_COUNT; k++) {
+            const BYTE *pbNext = pbCur == abA ? abB : abA;
+            HANDLE hLoop = NULL, hDev = NULL;
+            if (k == BD_BARE_RX || k == BD_DECODE_RX) {
+                hCommPort = fnOpenPort(hMain, pszDevFile, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
+                if (hCommPort == -1) {
+                    fnOut("err port of %s did not open", pszDevFile);
+                    return 1;
+                }
+                EnableCommNotification(hCommPort, hMain, 1);
+            } else if (k == BD_BARE_LOOP) {
+                hLoop = fnStartReadLoop(iCom, &hDev);
+                if (hLoop == NULL) {
+                    fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
+                    return 1;
+                }
+            }
+            Sleep(20);      // the thread settles into its requests
+            int n = fnFrameExchanges(pbCur, pbNext, aEx);
+            unsigned long long t0 = fnQpcNs();
+            if (k == BD_DECODE_RX || k == BD_DECODE) {
+                fnTallyFrame(pbNext, abFrame, sizeof abFrame);
+                memcpy(bPreviousUncompressedData, pbCur, 16);
+                fStartup = 0;
+                fnParseRxData(abFrame, 21);
+            } else if (k == BD_BARE) {
+                fnBareExchangesTimed(iDevice, aEx, n, &vRead, &vWrite);
+            } else if (k == BD_READS1) {
+                // The single-exchange probe's loop: the same number of reads, all of slot 1.
+                char acSlot[300];
+                for (int i = 0; i < n; i++)
+                    fnGetSlot(iDevice, 1, acSlot);
+                pbNext = pbCur;
+            } else {
+                fnBareExchanges(iDevice, aEx, n);
+            }
+            av[k].push_back((double)(fnQpcNs() - t0) / 1000.0 / n);
+            pbCur = pbNext;
+            if (hCommPort != -1) {
+                CloseComm32(hCommPort);
+                hCommPort = -1;
+            }
+            if (hLoop != NULL)
+                fnStopReadLoop(hLoop, hDev);
+            // Whatever the port posted meanwhile is dropped here.
+            MSG msg;
+            while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+                if (msg.message != WM_COMMNOTIFY)
+                    DispatchMessageA(&msg);
+            }
+        }
+    }
+    for (int k = 0; k < BD_COUNT; k++)
+        fnStat(apszBreakdown[k], av[k]);
+    fnStat("bare_each_read", vRead);
+    fnStat("bare_each_write", vWrite);
+    fnCleanupExtInfodriv();
+    DestroyWindow(hMain);
     fnOut("done");
     return 0;
 }
@@ -405,6 +791,31 @@ int main(int argc, char **argv)
         }
         return fnFrame(iDevice, argv[3]);
     }
-    fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file>");
+    if (argc >= 3 && strcmp(argv[1], "floor") == 0) {
+        int iDevice = atoi(argv[2]);
+        if (iDevice < 1 || iDevice > 999) {
+            fnOut("err bad device");
+            return 2;
+        }
+        return fnFloor(iDevice);
+    }
+    if (argc >= 6 && strcmp(argv[1], "breakdown") == 0) {
+        int iDevice = atoi(argv[2]), iCom = atoi(argv[4]), iRounds = atoi(argv[5]);
+        if (iDevice < 1 || iDevice > 999 || iCom < 1 || iCom > 256 || iRounds < 1) {
+            fnOut("err bad device, port or rounds");
+            return 2;
+        }
+        return fnBreakdown(iDevice, argv[3], iCom, iRounds);
+    }
+    if (argc >= 3 && strcmp(argv[1], "readloop") == 0) {
+        int iCom = atoi(argv[2]);
+        if (iCom < 1 || iCom > 256) {
+            fnOut("err bad port");
+            return 2;
+        }
+        return fnReadLoop(iCom);
+    }
+    fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file> | floor <device> |"
+          " breakdown <device> <device file> <COM number> <rounds> | readloop <COM number>");
     return 2;
 }
