@@ -4,7 +4,7 @@
 //                                  closed (or for at most two minutes)
 //   -shot <rect file> <done file>  the screenshot scene (panel_shot.cpp)
 #include <windows.h>
-#include <gtest/gtest.h>
+#include "run_tests.h"
 #include <string.h>
 
 int ShotMain(int argc, char **argv);   // panel_shot.cpp, where linked
@@ -61,6 +61,5 @@ int main(int argc, char **argv)
         return ChildWindowMain(argc, argv);
     if (argc > 1 && strcmp(argv[1], "-shot") == 0)
         return ShotMain(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return fnRunTests(&argc, argv);
 }

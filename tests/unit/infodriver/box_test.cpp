@@ -2,6 +2,7 @@
 // host-side tests use to read and press boxes unattended. Runs under the
 // "msgbox" lock: boxes are found by caption.
 #include <gtest/gtest.h>
+#include "run_tests.h"
 #include <string.h>
 
 #include <string>
@@ -120,6 +121,5 @@ int main(int argc, char **argv)
     // Child role for the boxpress test: show one box and exit with its answer.
     if (argc >= 3 && strcmp(argv[1], "--child=msgbox") == 0)
         return MessageBoxA(NULL, "first line\nsecond line", argv[2], MB_OK | MB_ICONINFORMATION);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return fnRunTests(&argc, argv);
 }

@@ -3,6 +3,7 @@
 // --child=peer as the other end), including replies nested in the waiting
 // send, a request made from inside a handler, and 16-bit truncation.
 #include <gtest/gtest.h>
+#include "run_tests.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -643,6 +644,5 @@ int main(int argc, char **argv)
 {
     if (argc >= 3 && strcmp(argv[1], "--child=peer") == 0)
         return RunPeer(argv[2]);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    return fnRunTests(&argc, argv);
 }
