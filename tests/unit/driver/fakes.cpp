@@ -1,5 +1,6 @@
 // Doubles for the decoder and link tests; see fakes.h.
 #include "fakes.h"
+#include <stdlib.h>
 #include <string.h>
 #include "driver/mixtally.h"
 #include "driver/infowatch.h"
@@ -129,11 +130,23 @@ HWND Panel()
     return h;
 }
 
+static void fnRemoveDeviceFile(void)
+{
+    DeleteFileA(DeviceFile().c_str());
+}
+
+// One file per process: CTest runs the tests of this program side by side,
+// and some delete or rewrite the file that the others' reopens read.
 std::string DeviceFile()
 {
-    char acDir[MAX_PATH];
-    GetTempPathA(sizeof acDir, acDir);
-    return std::string(acDir) + "mixtally_link_test_dev_201.ini";
+    static std::string s;
+    if (s.empty()) {
+        char acDir[MAX_PATH];
+        GetTempPathA(sizeof acDir, acDir);
+        s = std::string(acDir) + "mixtally_link_test_dev_201_" + std::to_string(GetCurrentProcessId()) + ".ini";
+        atexit(fnRemoveDeviceFile);
+    }
+    return s;
 }
 
 void Reset()
