@@ -1192,6 +1192,20 @@ static void fnThroughputFloor(const STATS &stBlock, const STATS &stGet, const ST
                  fnJsonStats(stBlock).c_str(), dBlockRate, fnShare(dBlockRate), dLineMax));
 }
 
+// One step of the paced ladder: about ten seconds of frames at dRate (20
+// frames in a quick run), noted, added to *pvTp; a lost frame is a failure.
+static const TPROW &fnPacedStep(RIG *prig, double dRate, std::vector<TPROW> *pvTp)
+{
+    int cFrames = fQuick ? 20 : std::max(100, std::min(1500, (int)(dRate * 10)));
+    pvTp->push_back(fnPaced(prig, dRate, cFrames));
+    const TPROW &row = pvTp->back();
+    fnNote("  %.0f/s: %d/%d arrived, p50 first %.2f last %.2f ms%s", dRate, row.cArrived, row.cFrames,
+           row.dFirstP50, row.dLastP50, row.fBacklog ? " (backlog)" : "");
+    if (row.cArrived < row.cFrames)
+        fnFail("paced %.0f/s: %d of %d frames lost", dRate, row.cFrames - row.cArrived, row.cFrames);
+    return row;
+}
+
 // The paced ladder's steps lie up to a fifth apart. Between the last rate it
 // followed and the first that backed up, two halvings find the sustained rate
 // more closely. Every run is checked as the ladder's are.
@@ -1205,15 +1219,9 @@ static void fnRefineSustained(RIG *prig, std::vector<TPROW> *pvTp, double *pdSus
         double dRate = (double)(long)((*pdSustained + dBad) / 2);
         if (dRate <= *pdSustained || dRate >= dBad)
             break;
-        int cFrames = fQuick ? 20 : std::max(100, std::min(1500, (int)(dRate * 10)));
-        TPROW row = fnPaced(prig, dRate, cFrames);
-        pvTp->push_back(row);
-        fnNote("  %.0f/s: %d/%d arrived, p50 first %.2f last %.2f ms%s", dRate, row.cArrived, row.cFrames,
-               row.dFirstP50, row.dLastP50, row.fBacklog ? " (backlog)" : "");
-        if (row.cArrived < row.cFrames) {
-            fnFail("paced %.0f/s: %d of %d frames lost", dRate, row.cFrames - row.cArrived, row.cFrames);
+        const TPROW &row = fnPacedStep(prig, dRate, pvTp);
+        if (row.cArrived < row.cFrames)
             return;
-        }
         if (row.fBacklog)
             dBad = dRate;
         else
@@ -1782,15 +1790,9 @@ int main(int argc, char **argv)
         double dRate = std::min(dLineMaxA, std::max(1.0, (double)(long)(dFloodA * dShare)));
         if (!vTp.empty() && dRate <= vTp.back().dRate)
             break;      // the line's maximum has been tried
-        int cFrames = fQuick ? 20 : std::max(100, std::min(1500, (int)(dRate * 10)));
-        TPROW row = fnPaced(&rig, dRate, cFrames);
-        vTp.push_back(row);
-        fnNote("  %.0f/s: %d/%d arrived, p50 first %.2f last %.2f ms%s", dRate, row.cArrived, row.cFrames,
-               row.dFirstP50, row.dLastP50, row.fBacklog ? " (backlog)" : "");
-        if (row.cArrived < row.cFrames) {
-            fnFail("paced %.0f/s: %d of %d frames lost", dRate, row.cFrames - row.cArrived, row.cFrames);
+        const TPROW &row = fnPacedStep(&rig, dRate, &vTp);
+        if (row.cArrived < row.cFrames)
             break;
-        }
         if (row.fBacklog)
             break;
         dSustained = dRate;

@@ -168,7 +168,13 @@ for _ in $(seq 1 300); do holder_running && desktop_running && break; sleep 0.1;
 holder_running || { echo "setup: the desktop holder did not start" >&2; exit 1; }
 desktop_running || { echo "setup: Wine's desktop (explorer.exe) did not start" >&2; exit 1; }
 # For the test command's last lines: did this desktop last the whole run?
-for p in $(pgrep -f 'system32.explorer.exe /desktop'); do
-  tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX" && echo "$p" > "$WINE_DIR/desktop.pid"
+# The oldest such process is the desktop: a Wine program may start another
+# explorer.exe that ends as soon as it finds the desktop taken.
+pids=$(pgrep -d, -f 'system32.explorer.exe /desktop' || true)
+for p in $( [ -n "$pids" ] && ps -o pid= --sort=start_time -p "$pids"); do
+  if tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$PREFIX"; then
+    echo "$p" > "$WINE_DIR/desktop.pid"
+    break
+  fi
 done
 log "ready: source $WINE_DIR/env.sh"

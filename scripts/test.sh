@@ -17,7 +17,7 @@ wine=$([ "$WINEARCH" = win32 ] && echo wine32 || echo wine64)
 # A desktop that went away during the run makes tests slow or fail in ways
 # of their own; say so where the failures are read.
 pid=$(cat "$BUILD_DIR/wine/desktop.pid" 2>/dev/null || true)
-if [ -n "$pid" ] && tr '\0' '\n' < "/proc/$pid/cmdline" 2>/dev/null | grep -q 'explorer.exe'; then
+if [ -n "$pid" ] && { tr '\0' '\n' < "/proc/$pid/cmdline"; } 2>/dev/null | grep -q 'explorer.exe'; then
   echo "Wine desktop: set-up's explorer.exe (pid $pid) lasted the whole run"
 else
   echo "Wine desktop: set-up's explorer.exe (pid ${pid:-?}) had gone by the end of the run"

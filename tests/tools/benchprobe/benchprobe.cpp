@@ -172,7 +172,9 @@ static void fnStat(const char *pszName, std::vector<double> &v)
           v[n - 1], dSum / (double)n);
 }
 
-static int fnExchange(int iDevice, int iCount)
+// A hidden window of our own, hooked to the infodriver of iDevice: the bare
+// client of the single exchanges and of the floor. 0, or 1 (said on stdout).
+static int fnPlainClient(const char *pszTitle, int iDevice)
 {
     WNDCLASSA wc;
     memset(&wc, 0, sizeof wc);
@@ -180,13 +182,18 @@ static int fnExchange(int iDevice, int iCount)
     wc.hInstance = GetModuleHandleA(NULL);
     wc.lpszClassName = "benchprobe";
     RegisterClassA(&wc);
-    hMain = CreateWindowExA(0, "benchprobe", "benchprobe exchange", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+    hMain = CreateWindowExA(0, "benchprobe", pszTitle, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
                             NULL, NULL, wc.hInstance, NULL);
     if (hMain == NULL || fnInitExtInfodriv(hMain, NULL) != 0) {
         fnOut("err no window");
         return 1;
     }
-    if (fnHook(iDevice) != 0)
+    return fnHook(iDevice);
+}
+
+static int fnExchange(int iDevice, int iCount)
+{
+    if (fnPlainClient("benchprobe exchange", iDevice) != 0)
         return 1;
 
     char acSlot[300];
@@ -359,7 +366,12 @@ static DWORD WINAPI fnStdinThread(LPVOID lpv)
     return 0;
 }
 
-static int fnFrame(int iDevice, const char *pszDevFile)
+// The driver's setting: a shown main window of the driver's size (no debug
+// view: 60 pixels of panel), the panel and its debug list partly inside,
+// drawing suspended as the driver does while its debug view is off, and the
+// list already full, so that every new line costs a deletion as in a driver
+// that has run a while. 0, or 1 (said on stdout).
+static int fnDriverSetting(const char *pszTitle)
 {
     HINSTANCE hInst = GetModuleHandleA(NULL);
     WNDCLASSA wc;
@@ -372,10 +384,7 @@ static int fnFrame(int iDevice, const char *pszDevFile)
     wc.lpfnWndProc = fnPlainProc;
     wc.lpszClassName = "benchprobe_panel";
     RegisterClassA(&wc);
-
-    // Like the driver: a shown main window of the driver's size (no debug
-    // view: 60 pixels of panel), the panel and its debug list partly inside.
-    hMain = CreateWindowExA(0, "benchprobe_frame", "benchprobe frame", WS_CAPTION | WS_SYSMENU,
+    hMain = CreateWindowExA(0, "benchprobe_frame", pszTitle, WS_CAPTION | WS_SYSMENU,
                             0, 0, 564, GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION) + 60,
                             NULL, NULL, hInst, NULL);
     if (hMain == NULL) {
@@ -386,13 +395,17 @@ static int fnFrame(int iDevice, const char *pszDevFile)
                            hInst, NULL);
     CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY,
                     0, 32, 420, 300, hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
-    // The driver suspends the list's drawing while its debug view is off.
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
     ShowWindow(hMain, SW_SHOWNOACTIVATE);
-    // A list that is already full: every new line then costs a deletion, as
-    // in a driver that has been running for a while.
     for (int i = 0; i < 501; i++)
         fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
+    return 0;
+}
+
+static int fnFrame(int iDevice, const char *pszDevFile)
+{
+    if (fnDriverSetting("benchprobe frame") != 0)
+        return 1;
     fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
 
     if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
@@ -518,19 +531,7 @@ static int fnParseMap(const char *psz, BYTE *pb)
 
 static int fnFloor(int iDevice)
 {
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnPlainProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "benchprobe";
-    RegisterClassA(&wc);
-    hMain = CreateWindowExA(0, "benchprobe", "benchprobe floor", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                            NULL, NULL, wc.hInstance, NULL);
-    if (hMain == NULL || fnInitExtInfodriv(hMain, NULL) != 0) {
-        fnOut("err no window");
-        return 1;
-    }
-    if (fnHook(iDevice) != 0)
+    if (fnPlainClient("benchprobe floor", iDevice) != 0)
         return 1;
     char acSlot[300];
     for (int i = 0; i < 50; i++)        // warm-up, as for the single exchanges
@@ -660,34 +661,8 @@ static void fnBareExchangesTimed(int iDevice, const EXCHANGE *aEx, int n, std::v
 
 static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRounds)
 {
-    HINSTANCE hInst = GetModuleHandleA(NULL);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnFrameProc;
-    wc.hInstance = hInst;
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = "benchprobe_frame";
-    RegisterClassA(&wc);
-    wc.lpfnWndProc = fnPlainProc;
-    wc.lpszClassName = "benchprobe_panel";
-    RegisterClassA(&wc);
-    // The driver's setting, as in "frame": a shown main window, the panel and
-    // its full debug list, drawing suspended.
-    hMain = CreateWindowExA(0, "benchprobe_frame", "benchprobe breakdown", WS_CAPTION | WS_SYSMENU, 0, 0, 564,
-                            GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION) + 60, NULL, NULL, hInst,
-                            NULL);
-    if (hMain == NULL) {
-        fnOut("err no window");
+    if (fnDriverSetting("benchprobe breakdown") != 0)
         return 1;
-    }
-    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL, hInst,
-                           NULL);
-    CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY, 0, 32, 420, 300,
-                    hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
-    SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
-    ShowWindow(hMain, SW_SHOWNOACTIVATE);
-    for (int i = 0; i < 501; i++)
-        fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
     if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
         return 1;
     iDeviceNo = iDevice;
