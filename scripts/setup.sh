@@ -31,6 +31,7 @@ can32() {
   fi
   rm -rf "$d"; [ "$rc" = 7 ]
 }
+MIXTALLY_ARCH_SET=${MIXTALLY_ARCH:-}
 if [ -z "${MIXTALLY_ARCH:-}" ]; then
   if can32; then MIXTALLY_ARCH=i686; else MIXTALLY_ARCH=x86_64; fi
 fi
@@ -38,11 +39,16 @@ PKGS=(cmake make g++ pkg-config googletest libgtest-dev
       mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
       g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
       xvfb imagemagick x11-utils procps psmisc python3)
-if [ "$MIXTALLY_ARCH" = i686 ]; then PKGS+=(wine wine32:i386); else PKGS+=(wine wine64); fi
-missing=()
-for p in "${PKGS[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+# missing_for ARCH: the packages of PKGS and ARCH's Wine that are not installed.
+missing_for() {
+  local p wine=(wine wine64)
+  [ "$1" = i686 ] && wine=(wine wine32:i386)
+  missing=()
+  for p in "${PKGS[@]}" "${wine[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+}
+missing_for "$MIXTALLY_ARCH"
 if [ ${#missing[@]} -gt 0 ]; then
   log "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
@@ -50,8 +56,25 @@ if [ ${#missing[@]} -gt 0 ]; then
   if [ "$MIXTALLY_ARCH" = i686 ]; then
     dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
   fi
-  $SUDO apt-get update -qq
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # A mirror caught mid-sync fails an index ("File has unexpected size"): try
+  # again, then install from the indexes at hand; what cannot be had fails below.
+  for try in 1 2 3; do
+    $SUDO apt-get update -qq && break
+    [ "$try" = 3 ] && log "apt-get update failed three times; installing from the indexes at hand"
+    [ "$try" = 3 ] || sleep $((try * 10))
+  done
+  if ! $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null; then
+    # i386 libraries must match the installed amd64 ones version for version;
+    # a mirror whose i386 index lacks those versions cannot give wine32. The
+    # tests then run on x86_64 / wine64, and the i686 tree is still compiled.
+    if [ "$MIXTALLY_ARCH" != i686 ] || [ -n "$MIXTALLY_ARCH_SET" ]; then
+      echo "setup: apt-get install failed" >&2; exit 1
+    fi
+    log "wine32 cannot be installed from this mirror: the tests run on x86_64 / wine64"
+    MIXTALLY_ARCH=x86_64
+    missing_for x86_64
+    [ ${#missing[@]} -eq 0 ] || $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  fi
 fi
 
 # ---------------------------------------------------------------- display
