@@ -100,3 +100,21 @@ void GetZARNTempDirectory(char *acPath, int iLen)
 {
     fnGetZARNDirectory(acPath, iLen, "\\config\\system", "TempPath");
 }
+
+int fnProfileFilePath(LPCSTR lpszFile, char *acPath, int iLen)
+{
+    if (iLen <= 0)
+        return 0;
+    if (strchr(lpszFile, '\\') != NULL || strchr(lpszFile, '/') != NULL || strchr(lpszFile, ':') != NULL) {
+        if ((int)strlen(lpszFile) >= iLen)
+            return 0;
+        strcpy(acPath, lpszFile);
+        return 1;
+    }
+    UINT uLen = GetWindowsDirectoryA(acPath, (UINT)iLen);
+    if (uLen == 0 || uLen + 1 + strlen(lpszFile) >= (size_t)iLen)
+        return 0;
+    acPath[uLen++] = '\\';
+    strcpy(acPath + uLen, lpszFile);
+    return 1;
+}

@@ -11,3 +11,6 @@ void GetZARNTempDirectory(char *acPath, int iLen);
 // iMaxLen limits the two values together, not counting the separator:
 // acPath must hold iMaxLen + 2 bytes.
 int  GetV4Directory(char *acPath, int iMaxLen);
+// Where the profile calls find a file: a name without a directory lies in
+// the Windows directory, not the current one. 0 when the path does not fit.
+int  fnProfileFilePath(LPCSTR lpszFile, char *acPath, int iLen);

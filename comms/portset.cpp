@@ -9,15 +9,13 @@
 #define MSG_CAPTION "!! Error !!"
 #define MSG_FLAGS   (MB_OK | MB_ICONWARNING)
 
-// Set by fnOpenPortQuiet for the length of its open. Main thread only.
-static int fQuiet;
+// The settings of the last successful fnOpenPort. Main thread only.
+static PORTSETTINGS psOpened;
+static BOOL fOpened;
 
-// The open's failure reports: boxes at start-up, nothing during a run (a box
-// would stop the main thread until somebody came to press it).
 static void fnPortMessage(HWND hWnd, LPCSTR lpszText)
 {
-    if (!fQuiet)
-        MessageBoxA(hWnd, lpszText, MSG_CAPTION, MSG_FLAGS);
+    MessageBoxA(hWnd, lpszText, MSG_CAPTION, MSG_FLAGS);
 }
 
 static const ULONG aulRates[] = {
@@ -203,19 +201,29 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
 
     FlushComm(hCom, PURGE_RXCLEAR);
     FlushComm(hCom, PURGE_TXCLEAR);
+    psOpened.iPort = iPort;
+    psOpened.lSpeed = lSpeed;
+    psOpened.iDataBits = iDataBits;
+    psOpened.iStopBits = iStopBits;
+    psOpened.iParity = iParity;
+    fOpened = TRUE;
     return hCom;
 }
 
-INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
-                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
-                        int fDefHardware, int fDefXOnXOff)
+BOOL fnOpenedPortSettings(PORTSETTINGS *pps)
 {
-    INT_PTR hCom;
+    if (fOpened)
+        *pps = psOpened;
+    return fOpened;
+}
 
-    fQuiet = 1;
-    hCom = fnOpenPort(hWnd, lpszFilename, lpszSection, iDefPort, lDefSpeed, iDefDataBits,
-                      iDefStopBits, lpszDefParity, fDefHardware, fDefXOnXOff);
-    fQuiet = 0;
+INT_PTR fnReopenPort(const PORTSETTINGS *pps)
+{
+    INT_PTR hCom = OpenComm32((UINT)pps->iPort, pps->lSpeed, pps->iDataBits, pps->iStopBits, pps->iParity);
+    if (hCom != -1) {
+        FlushComm(hCom, PURGE_RXCLEAR);
+        FlushComm(hCom, PURGE_TXCLEAR);
+    }
     return hCom;
 }
 

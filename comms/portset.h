@@ -7,11 +7,21 @@
 INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
                    ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
                    int fDefHardware, int fDefXOnXOff);
-// As fnOpenPort, for a reopen at run time: shows no message box (the open
-// simply fails with -1), and is otherwise the same, device file included.
-INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
-                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
-                        int fDefHardware, int fDefXOnXOff);
+// The line settings of an open, as handed to OpenComm32 (port number and the
+// line codes): what a reopen at run time uses again, without reading or
+// writing the device file.
+typedef struct tagPORTSETTINGS {
+    int iPort;
+    LONG lSpeed;
+    int iDataBits;
+    int iStopBits;      // ONESTOPBIT, TWOSTOPBITS
+    int iParity;        // NOPARITY ... SPACEPARITY
+} PORTSETTINGS;
+// The settings of the last fnOpenPort that succeeded; FALSE when none did.
+BOOL fnOpenedPortSettings(PORTSETTINGS *pps);
+// Opens the port again with exactly those settings and purges both device
+// queues, as fnOpenPort ends: the index, or -1 (no message box, no file).
+INT_PTR fnReopenPort(const PORTSETTINGS *pps);
 // The port number that fnOpenPort takes from the section ("Com", the default
 // when missing or empty); the file is not written.
 int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort);

@@ -2,20 +2,23 @@
 //
 // While lost the device's entry in the client is forgotten, so slot writes
 // are refused at once instead of going to a dead (or re-used) window
-// handle, and none of them counts in uNetTX. The decoder goes on keeping
-// its map, so the republication sends the map as it stands when the new
-// infodriver answers.
+// handle, and none of them counts in uNetTX. The decoder and the publisher
+// go on keeping the map, so the new infodriver gets the map as it stands
+// when it answers.
 #include <windows.h>
+#include <stdio.h>
 #include "driver/infowatch.h"
 #include "driver/mixtally.h"
+#include "driver/publish.h"
 #include "infodriver/exinfdrv.h"
 #include "common/common32.h"
 
 int fInfodrivLost = 0;
 
-// uExtInfodrivNoReply as last looked at: a change means a failed exchange.
+// The client's counts as the last tick left them: a change is news.
 // Main window thread only.
-static DWORD uNoReplySeen = 0;
+static DWORD uNoReplySeen;
+static DWORD uAnsweredSeen;
 
 static void fnMarkLost(void)
 {
@@ -25,52 +28,26 @@ static void fnMarkLost(void)
     fnDebugList(hDlg, IDC_DEBUGLIST, "Infodriver lost");
     // The count stays as the caption; the colour says the writes go nowhere.
     SetDlgItemTextA(hDlg, IDC_NETTX, "/__9F__");
+    // Whatever the next one is, it holds nothing of ours.
+    fnPublishAllOwed();
 }
 
-// Everything the driver owns in the infodriver, written unconditionally.
-// Stops at the first write that is not answered; returns 0 when all were.
-static int fnRepublish(void)
+static BOOL fnInfodrivGone(void)
 {
-    if (fMapDecoded) {
-        for (UINT x = 0; x < 16; x++) {
-            for (UINT i = 0; i < 8; i++) {
-                LPCSTR lpszText = (bPreviousUncompressedData[x] & (1u << i)) ? "1" : "0";
-                if (fnSetSlot(iDeviceNo, (int)(8 * x + 1 + i), lpszText, 0) != 0)
-                    return 1;
-                uNetTX++;
-            }
-        }
-    }
-    // Not yet known (no acknowledge and no time-out so far): nothing to say.
-    if (iCommsFail == 1 || iCommsFail == 2) {
-        if (fnSetSlot(iDeviceNo, SLOT_COMMS_STATUS, iCommsFail == 1 ? "0" : "1", 0) != 0)
-            return 1;
-    }
-    return 0;
+    if (!IsWindow(fnGetHWND(iDeviceNo)))
+        return TRUE;
+    return uExtInfodrivAnswered == uAnsweredSeen && uExtInfodrivMissRun >= INFODRIV_LOST_MISSES;
 }
 
-void fnInfodrivWatchExchanges(void)
+// While lost: a quiet hook, and everything owed to the one that answers.
+static void fnTryBack(void)
 {
-    if (uExtInfodrivNoReply == uNoReplySeen)
-        return;
-    uNoReplySeen = uExtInfodrivNoReply;
-    if (!fInfodrivLost)
-        fnMarkLost();
-}
-
-void fnInfodrivWatchTick(void)
-{
-    fnInfodrivWatchExchanges();
-    if (!fInfodrivLost) {
-        if (IsWindow(fnGetHWND(iDeviceNo)))
-            return;
-        fnMarkLost();
-    }
     if (fnRehookExtInfodriv(iDeviceNo) != 0)
         return;
-    int iFailed = fnRepublish();
-    uNoReplySeen = uExtInfodrivNoReply;
-    if (iFailed) {
+    DWORD uAnswered = uExtInfodrivAnswered;
+    UINT uOwed = fnPublishOwed();
+    fnPublishRetry();
+    if (uOwed != 0 && uExtInfodrivAnswered == uAnswered) {
         // Hooked but not answering: stay lost, quietly, and try again next tick.
         fnForgetExtInfodriv(iDeviceNo);
         return;
@@ -78,4 +55,46 @@ void fnInfodrivWatchTick(void)
     fInfodrivLost = 0;
     SetDlgItemTextA(hDlg, IDC_NETTX, "/__2F__");
     fnDebugList(hDlg, IDC_DEBUGLIST, "Infodriver back");
+}
+
+// Failed exchanges since the last tick: one count in the debug list, one
+// error each, and the slots they left unconfirmed written again.
+static void fnRetryFailed(void)
+{
+    DWORD uFailed = uExtInfodrivNoReply - uNoReplySeen;
+    UINT uOwed = fnPublishOwed();
+    if (uFailed != 0) {
+        char acLine[96];
+        int n = _snprintf(acLine, sizeof acLine, "%lu slot exchange%s unanswered", (unsigned long)uFailed,
+                          uFailed == 1 ? "" : "s");
+        if (uOwed != 0 && n > 0 && n < (int)sizeof acLine)
+            _snprintf(acLine + n, sizeof acLine - n, ", retrying %u slot%s", uOwed, uOwed == 1 ? "" : "s");
+        acLine[sizeof acLine - 1] = 0;
+        fnDebugList(hDlg, IDC_DEBUGLIST, acLine);
+        uErrors += uFailed;
+    }
+    // A retry that fails again is news of the next tick.
+    uNoReplySeen = uExtInfodrivNoReply;
+    if (uOwed != 0)
+        fnPublishRetry();
+}
+
+void fnInfodrivWatchTick(void)
+{
+    if (!fInfodrivLost && fnInfodrivGone())
+        fnMarkLost();
+    if (fInfodrivLost) {
+        fnTryBack();
+        uNoReplySeen = uExtInfodrivNoReply;     // part of the loss, counted once
+    } else {
+        fnRetryFailed();
+    }
+    uAnsweredSeen = uExtInfodrivAnswered;
+}
+
+void fnInfodrivWatchReset(void)
+{
+    fInfodrivLost = 0;
+    uNoReplySeen = uExtInfodrivNoReply;
+    uAnsweredSeen = uExtInfodrivAnswered;
 }

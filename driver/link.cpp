@@ -1,23 +1,23 @@
 // link: supervision of the serial conversation with the vision mixer -- the
 // one-second poll and its 500 ms acknowledge, the framing of what the mixer
 // sends into counted frames, the 200 ms frame time-out, line restarts, the
-// error count and the link state on the panel and in slot 4094; and a
-// serial device that goes and comes back: the port is reopened on the line
-// restart while the serial layer reports its device dead.
+// error count and the link state on the panel and in slot 4094 (through the
+// publisher); and the line restart after the serial device came back.
 // Main window thread only: driven by WM_TIMER and WM_COMMNOTIFY.
 #include <windows.h>
 #include <string.h>
 #include "driver/mixtally.h"
 #include "driver/infowatch.h"
+#include "driver/portwatch.h"
+#include "driver/publish.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
-#include "infodriver/exinfdrv.h"
 #include "common/common32.h"
 
 BYTE InBuf[INBUF_SIZE];
 DWORD uRxCount = 0;
 DWORD uExpectedCount = 0;
-int iCommsFail = -1;
+int iCommsFail = LINK_UNKNOWN;
 DWORD uErrors = 0;
 
 #define MIXER_ACK       0x84
@@ -26,23 +26,84 @@ DWORD uErrors = 0;
 
 #define PERIOD_INCOMING 200
 #define PERIOD_TRANSMIT 500
-
-#define LINK_HEALTHY 1
-#define LINK_FAILED  2
+#define PERIOD_POLL     1000
+// GetTickCount moves in steps of up to 16 ms: a timer counts as overdue only
+// when the tick count says so even after the longest step.
+#define TICK_STEP       16
 
 static const BYTE abPoll[3] = { 0x02, 0xFF, 0x80 };
 const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
 
-// The port's section of the device file and start-up's defaults for keys it
-// lacks: the same for the first open and every reopen.
-#define MIXER_PORT_SETTINGS "Configuration", 1, 38400, 8, 1, "O", 0, 0
-#define DEVICE_PATH_SIZE 512
+// ---------------------------------------------------------------- timers
 
-static char acDevicePath[DEVICE_PATH_SIZE];     // main thread; set by start-up
-static INT_PTR hStartupPort = -1;               // main thread; the index start-up opened
-// The device has gone (the serial layer's dead state, noticed once): the
-// port is closed, or about to be, and waits for its reopen. Main thread.
-static int fPortLost;
+DWORD (WINAPI *pfnLinkTicks)(void) = GetTickCount;
+
+// When the link armed each window timer, and whether it is armed. The
+// platform makes a WM_TIMER only while the queue holds nothing else, so a
+// flood of notifications keeps every timer from firing; the link then runs
+// a timer that is due from the notification itself. Main thread only.
+static DWORD adwArmedAt[ID_TIMER_POLL + 1];
+static BYTE afArmed[ID_TIMER_POLL + 1];
+static const UINT auPeriod[ID_TIMER_POLL + 1] = { 0, PERIOD_INCOMING, PERIOD_TRANSMIT, PERIOD_POLL };
+
+static void fnArm(HWND hWnd, UINT id)
+{
+    SetTimer(hWnd, id, auPeriod[id], NULL);
+    adwArmedAt[id] = pfnLinkTicks();
+    afArmed[id] = 1;
+}
+
+static void fnDisarm(HWND hWnd, UINT id)
+{
+    KillTimer(hWnd, id);
+    afArmed[id] = 0;
+}
+
+// ---------------------------------------------------------------- nesting
+
+// A modal loop run from inside a slot exchange (a window message another
+// program sends arrives while the exchange waits) would dispatch
+// notifications and timers in the middle of a frame or a publication. Such
+// calls are noted and run when the outer one has ended. Main thread only.
+static int iBusy;
+static int fRxDeferred;
+static BYTE afTimerDeferred[ID_TIMER_POLL + 1];
+
+static void fnRxBody(HWND hWnd);
+static void fnRunTimer(HWND hWnd, UINT id);
+
+void fnLinkEnter(void)
+{
+    iBusy++;
+}
+
+void fnLinkLeave(HWND hWnd)
+{
+    while (iBusy == 1) {
+        UINT id = ID_TIMER_INCOMING;
+        while (id <= ID_TIMER_POLL && !afTimerDeferred[id])
+            id++;
+        if (fRxDeferred) {
+            fRxDeferred = 0;
+            fnRxBody(hWnd);
+        } else if (id <= ID_TIMER_POLL) {
+            afTimerDeferred[id] = 0;
+            // An acknowledge or a completed frame since may have disarmed it.
+            if (afArmed[id])
+                fnRunTimer(hWnd, id);
+        } else {
+            break;
+        }
+    }
+    iBusy--;
+}
+
+BOOL fnLinkBusy(void)
+{
+    return iBusy > 0;
+}
+
+// ---------------------------------------------------------------- link state
 
 static void fnLog(LPCSTR lpszText)
 {
@@ -66,8 +127,7 @@ static void fnEnterFailed(void)
     // Caption first: a status button takes "/__nF__" as a colour code only.
     SetDlgItemTextA(hDlg, IDC_COMMS, "Fail");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__9F__");
-    fnCheckSlot(iDeviceNo, "1", SLOT_COMMS_STATUS, 0);
-    fnInfodrivWatchExchanges();
+    fnPublishLink(LINK_FAILED);
 }
 
 static void fnEnterHealthy(void)
@@ -77,77 +137,35 @@ static void fnEnterHealthy(void)
     iCommsFail = LINK_HEALTHY;
     SetDlgItemTextA(hDlg, IDC_COMMS, "OK");
     SetDlgItemTextA(hDlg, IDC_COMMS, "/__2F__");
-    fnCheckSlot(iDeviceNo, "0", SLOT_COMMS_STATUS, 0);
-    fnInfodrivWatchExchanges();
+    fnPublishLink(LINK_HEALTHY);
 }
 
-INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile)
-{
-    lstrcpynA(acDevicePath, lpszDeviceFile, sizeof acDevicePath);
-    fPortLost = 0;
-    hStartupPort = fnOpenPort(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
-    return hStartupPort;
-}
+// ---------------------------------------------------------------- restarts
 
-// The reopen keeps to the port start-up opened, and only while the device
-// file is there: a file out of reach (a configuration share gone) reads as
-// all defaults, port 1 among them, and the open would write those back. A
-// file that names another port by now waits for the driver's next start.
-static BOOL fnDeviceFileNamesOurPort(void)
+// A dead device, noticed once: one error, the link failed at once, and
+// what was waiting on the old device ends with it -- the half frame and the
+// acknowledge of its last poll, whose time-outs would count the same loss
+// again.
+static BOOL fnNoticeLoss(HWND hWnd)
 {
-    int iCom;
-
-    if (GetFileAttributesA(acDevicePath) == INVALID_FILE_ATTRIBUTES)
+    if (!fnPortNoticeLoss())
         return FALSE;
-    iCom = (int)GetPrivateProfileIntA("Configuration", "Com", 1, acDevicePath);
-    return iCom - 1 == hStartupPort;
-}
-
-// Notices, once per loss, that the port's device has gone: logged, counted
-// as an error and shown as a failed link at once, not at the next time-out.
-// TRUE when this call noticed it.
-static BOOL fnNoticeLoss(void)
-{
-    if (fPortLost || hCommPort == -1 || !GetCommDead32(hCommPort))
-        return FALSE;
-    fPortLost = 1;
-    fnLog("Port lost");
     uErrors++;
+    fnDisarm(hWnd, ID_TIMER_INCOMING);
+    fnDisarm(hWnd, ID_TIMER_TRANSMIT);
+    fnClearFrame();
     fnEnterFailed();
     return TRUE;
 }
 
-// Closes the dead port and opens it again from the device file, as start-up
-// did, but without message boxes: this is run time. FALSE while the device
-// is still missing or the port busy; the next restart tries again.
-static BOOL fnReopenPort(HWND hWnd)
-{
-    INT_PTR hNew;
-
-    if (hCommPort != -1) {
-        CloseComm32(hCommPort);
-        hCommPort = -1;
-    }
-    if (!fnDeviceFileNamesOurPort())
-        return FALSE;
-    hNew = fnOpenPortQuiet(hWnd, acDevicePath, MIXER_PORT_SETTINGS);
-    if (hNew == -1)
-        return FALSE;
-    hCommPort = hNew;
-    fPortLost = 0;
-    EnableCommNotification(hCommPort, hWnd, 1);
-    // A frame the old device left half-sent must not take the new one's bytes.
-    KillTimer(hWnd, ID_TIMER_INCOMING);
-    fnClearFrame();
-    fnLog("Port reopened");
-    return TRUE;
-}
-
 // The restart proper; after a reopen the start-up command follows, as at
-// start-up, so that the mixer sends its state again.
+// start-up, so that the mixer sends its state again. With no port open
+// there is no line to restart.
 static void fnRestartLine(HWND hWnd, BOOL fReopened)
 {
     static const BYTE abRestart[1] = { MIXER_RESTART };
+    if (hCommPort == -1)
+        return;
     FlushComm(hCommPort, PURGE_RXCLEAR);
     FlushComm(hCommPort, PURGE_TXCLEAR);
     fnCommBreak(hWnd, hCommPort, 38400, 2);
@@ -157,16 +175,33 @@ static void fnRestartLine(HWND hWnd, BOOL fReopened)
         WriteComm(hCommPort, abStartupCommand, sizeof abStartupCommand);
 }
 
+// Closes a dead port and tries to open it again; a frame the old device
+// left half-sent must not take the new one's bytes.
+static BOOL fnReopen(HWND hWnd)
+{
+    if (!fnPortReopen(hWnd))
+        return FALSE;
+    fnDisarm(hWnd, ID_TIMER_INCOMING);
+    fnClearFrame();
+    return TRUE;
+}
+
+// fnResetComms; TRUE when it noticed a loss (and counted its error).
+static BOOL fnRestart(HWND hWnd)
+{
+    // Only a dead device is reopened; a silent mixer only gets the restart.
+    BOOL fNoticed = fnNoticeLoss(hWnd);
+    BOOL fReopened = fnPortLost() && fnReopen(hWnd);
+    fnRestartLine(hWnd, fReopened);
+    return fNoticed;
+}
+
 void fnResetComms(HWND hWnd)
 {
-    BOOL fReopened = FALSE;
-
-    // Only a dead device is reopened; a silent mixer only gets the restart.
-    fnNoticeLoss();
-    if (fPortLost)
-        fReopened = fnReopenPort(hWnd);
-    fnRestartLine(hWnd, fReopened);
+    fnRestart(hWnd);
 }
+
+// ---------------------------------------------------------------- receiving
 
 // How many bytes of the frame in progress one ReadComm may take: up to its
 // last byte, or, for a count byte of 0 (a frame that never completes), up to
@@ -178,15 +213,24 @@ static WORD fnFrameBytesWanted(void)
     return (WORD)(INBUF_SIZE - uRxCount);
 }
 
-void fnRxCommData(HWND hWnd)
+// Runs every timer that is due but has not fired: under a flood of
+// notifications no WM_TIMER is made.
+static void fnRunOverdue(HWND hWnd)
+{
+    for (UINT id = ID_TIMER_INCOMING; id <= ID_TIMER_POLL; id++) {
+        if (afArmed[id] && pfnLinkTicks() - adwArmedAt[id] >= auPeriod[id] + TICK_STEP)
+            fnRunTimer(hWnd, id);
+    }
+}
+
+static void fnDrain(HWND hWnd)
 {
     // A byte that starts a message is taken on its own: an acknowledge, a
     // negative acknowledge (which may restart the line and reopen the port)
     // or a count byte. The rest of a frame is plain data, taken in one call up
-    // to the frame's last byte, which is handled the moment it is read. Under
-    // Wine every ReadComm takes the buffer's semaphore, two server round trips,
-    // so one call per byte cost a 22-byte frame 44 of them. Every waiting byte
-    // is consumed. uRxCount never exceeds 256 here.
+    // to the frame's last byte, which is handled the moment it is read: every
+    // ReadComm takes the ring buffer's semaphore. Every waiting byte is
+    // consumed. uRxCount never exceeds 256 here.
     int n;
     while ((n = ReadComm(hCommPort, &InBuf[uRxCount], uRxCount == 0 ? 1 : fnFrameBytesWanted())) > 0) {
         if (uRxCount == 0) {
@@ -194,21 +238,21 @@ void fnRxCommData(HWND hWnd)
             if (b == MIXER_ACK) {
                 InBuf[0] = 0;
                 fnEnterHealthy();
-                KillTimer(hWnd, ID_TIMER_TRANSMIT);
+                fnDisarm(hWnd, ID_TIMER_TRANSMIT);
             } else if (b == MIXER_NAK) {
                 uErrors++;
-                KillTimer(hWnd, ID_TIMER_TRANSMIT);
+                fnDisarm(hWnd, ID_TIMER_TRANSMIT);
                 fnLog("NAK RESTARTING COMMS");
-                fnResetComms(hWnd);
+                fnRestart(hWnd);
                 fnClearFrame();
             } else {
                 uExpectedCount = b;
                 uRxCount = 1;
-                SetTimer(hWnd, ID_TIMER_INCOMING, PERIOD_INCOMING, NULL);
+                fnArm(hWnd, ID_TIMER_INCOMING);
             }
         } else if (uRxCount + (DWORD)n - 1 == uExpectedCount) {
             uRxCount = uExpectedCount;
-            KillTimer(hWnd, ID_TIMER_INCOMING);
+            fnDisarm(hWnd, ID_TIMER_INCOMING);
             fnParseRxData(InBuf, uRxCount);
             fnClearFrame();
         } else if ((uRxCount += (DWORD)n) >= INBUF_SIZE) {
@@ -220,34 +264,66 @@ void fnRxCommData(HWND hWnd)
     }
     // The serial layer posts a notification when its device dies: restart
     // the line (and with it try the reopen) now.
-    if (fnNoticeLoss())
-        fnResetComms(hWnd);
+    if (fnNoticeLoss(hWnd))
+        fnRestart(hWnd);
 }
 
-void fnTimer(HWND hWnd, WPARAM idTimer)
+static void fnRxBody(HWND hWnd)
 {
-    switch (idTimer) {
-    case ID_TIMER_POLL:
-        // While the device is lost the reopen is also tried at every poll, not
-        // only at the restart 500 ms later: a device that is back is polled
-        // within about a second.
-        if (fPortLost && fnReopenPort(hWnd))
-            fnRestartLine(hWnd, TRUE);
+    fnDrain(hWnd);
+    fnRunOverdue(hWnd);
+    // Only now, with nothing left to read, is the newest map published.
+    fnPublishPending();
+    fnRunOverdue(hWnd);
+}
+
+void fnRxCommData(HWND hWnd)
+{
+    if (iBusy) {
+        fRxDeferred = 1;
+        return;
+    }
+    fnLinkEnter();
+    fnRxBody(hWnd);
+    fnLinkLeave(hWnd);
+}
+
+// ---------------------------------------------------------------- timers' work
+
+static void fnPollTick(HWND hWnd)
+{
+    // While the device is lost the reopen is tried at every poll: a device
+    // that is back is polled within about a second.
+    if (fnPortLost() && fnReopen(hWnd))
+        fnRestartLine(hWnd, TRUE);
+    // No port, nothing sent: no acknowledge is awaited.
+    if (hCommPort != -1) {
         WriteComm(hCommPort, abPoll, sizeof abPoll);
-        SetTimer(hWnd, ID_TIMER_TRANSMIT, PERIOD_TRANSMIT, NULL);
-        fnInfodrivWatchTick();
-        SetDlgItemInt(hDlg, IDC_NETTX, uNetTX, FALSE);
-        SetDlgItemInt(hDlg, IDC_ERRORS, uErrors, FALSE);
+        fnArm(hWnd, ID_TIMER_TRANSMIT);
+    }
+    // The next poll a period after this one, however this one came.
+    fnArm(hWnd, ID_TIMER_POLL);
+    fnInfodrivWatchTick();
+    SetDlgItemInt(hDlg, IDC_NETTX, uNetTX, FALSE);
+    SetDlgItemInt(hDlg, IDC_ERRORS, uErrors, FALSE);
+}
+
+static void fnRunTimer(HWND hWnd, UINT id)
+{
+    switch (id) {
+    case ID_TIMER_POLL:
+        fnPollTick(hWnd);
         break;
     case ID_TIMER_TRANSMIT:
-        KillTimer(hWnd, ID_TIMER_TRANSMIT);
+        fnDisarm(hWnd, ID_TIMER_TRANSMIT);
         fnLog("Transmit Timeout");
-        fnResetComms(hWnd);
-        uErrors++;
+        // A loss this restart notices has counted its one error.
+        if (!fnRestart(hWnd))
+            uErrors++;
         fnEnterFailed();
         break;
     case ID_TIMER_INCOMING:
-        KillTimer(hWnd, ID_TIMER_INCOMING);
+        fnDisarm(hWnd, ID_TIMER_INCOMING);
         fnLog("Incoming Message Timeout");
         fnClearFrame();
         uErrors++;
@@ -256,4 +332,46 @@ void fnTimer(HWND hWnd, WPARAM idTimer)
     default:
         break;
     }
+}
+
+void fnTimer(HWND hWnd, WPARAM idTimer)
+{
+    if (idTimer < ID_TIMER_INCOMING || idTimer > ID_TIMER_POLL)
+        return;
+    if (iBusy) {
+        afTimerDeferred[idTimer] = 1;
+        return;
+    }
+    fnLinkEnter();
+    fnRunTimer(hWnd, (UINT)idTimer);
+    fnLinkLeave(hWnd);
+}
+
+void fnTimerMessage(HWND hWnd, WPARAM idTimer)
+{
+    if (idTimer < ID_TIMER_INCOMING || idTimer > ID_TIMER_POLL || !afArmed[idTimer])
+        return;     // disarmed, or run from a notification, since it was made
+    // The poll run from a notification re-armed its timer; a message made
+    // before that is no second poll.
+    if (idTimer == ID_TIMER_POLL && pfnLinkTicks() - adwArmedAt[ID_TIMER_POLL] < PERIOD_POLL / 2)
+        return;
+    fnTimer(hWnd, idTimer);
+}
+
+void fnStartPollTimer(HWND hWnd)
+{
+    fnArm(hWnd, ID_TIMER_POLL);
+}
+
+void fnLinkReset(HWND hWnd)
+{
+    for (UINT id = ID_TIMER_INCOMING; id <= ID_TIMER_POLL; id++) {
+        fnDisarm(hWnd, id);
+        afTimerDeferred[id] = 0;
+    }
+    iBusy = 0;
+    fRxDeferred = 0;
+    fnClearFrame();
+    iCommsFail = LINK_UNKNOWN;
+    uErrors = 0;
 }

@@ -6,7 +6,8 @@
 #include <string.h>
 #include <stdio.h>
 #include "driver/mixtally.h"
-#include "driver/infowatch.h"
+#include "driver/portwatch.h"
+#include "driver/publish.h"
 #include "driver/resource.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
@@ -65,12 +66,25 @@ static int fnParseDeviceNo(LPCSTR lpsz)
 
 // Sends a fixed test frame to the decoder the way the link does: at the start
 // of a zero-filled buffer, so bytes a mask names past the frame read as zero.
+// Its map is published at once.
 static void fnFeedTestFrame(const BYTE *pbFrame, UINT uLen)
 {
     BYTE abFrame[TEST_FRAME_SIZE];
     memset(abFrame, 0, sizeof abFrame);
     memcpy(abFrame, pbFrame, uLen);
+    fnLinkEnter();
     fnParseRxData(abFrame, uLen);
+    fnPublishPending();
+    fnLinkLeave(hWnd);
+}
+
+// Commands that decode, open a modal loop or end the driver. One that
+// another program sends arrives nested inside whatever the driver is doing
+// (a slot exchange waits in SendMessage): it runs later, from the message
+// loop, not in the middle of a frame or a publication.
+static BOOL fnDeferWhileBusy(WPARAM wParam)
+{
+    return wParam == IDM_TEST_FRAME || wParam == IDM_TEST_CLEAR || wParam == IDM_ABOUT || wParam == IDM_EXIT;
 }
 
 static void fnWriteMixer(const BYTE *pbBytes, WORD wLen)
@@ -138,9 +152,13 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         fnRxCommData(hWnd);
         return 0;
     case WM_COMMAND:
+        if (fnLinkBusy() && fnDeferWhileBusy(wParam)) {
+            PostMessageA(hWnd, WM_COMMAND, wParam, lParam);
+            return 0;
+        }
         return PerformMenuCommand(hWnd, wParam);
     case WM_TIMER:
-        fnTimer(hWnd, wParam);
+        fnTimerMessage(hWnd, wParam);
         return 0;
     case WM_RBUTTONUP:
         PopupMenu(hWnd, hWnd, lParam);
@@ -174,7 +192,6 @@ void fnInfoCommand(LPZARNMSG r)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_B, r->szInfo, 0);
     else if (r->wIndex == SLOT_MIRROR_B)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_A, r->szInfo, 0);
-    fnInfodrivWatchExchanges();
 }
 
 // Builds <configuration directory>\dev_NNN.ini. Returns 0 if it doesn't fit:
@@ -203,14 +220,9 @@ static int fnDevicePath(char *acPath, size_t cbPath)
 static int fnDeviceFileReadable(LPCSTR lpszPath)
 {
     char acFull[PATH_SIZE + MAX_PATH];
-    if (strchr(lpszPath, '\\') == NULL && strchr(lpszPath, ':') == NULL) {
-        UINT uLen = GetWindowsDirectoryA(acFull, MAX_PATH);
-        if (uLen == 0 || uLen >= MAX_PATH)
-            return 0;
-        _snprintf(acFull + uLen, sizeof acFull - uLen, "\\%s", lpszPath);
-        acFull[sizeof acFull - 1] = 0;
-        lpszPath = acFull;
-    }
+    if (!fnProfileFilePath(lpszPath, acFull, sizeof acFull))
+        return 0;
+    lpszPath = acFull;
     DWORD dwAttr = GetFileAttributesA(lpszPath);
     if (dwAttr == INVALID_FILE_ATTRIBUTES)
         return GetLastError() == ERROR_FILE_NOT_FOUND;
@@ -244,7 +256,7 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
     char acPath[PATH_SIZE];
     char acText[TEXT_SIZE];
 
-    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fnPublishReset();       // the start-up fill, 0xFF
     fStartup = 1;
 
     if (!fnInitAllApp(hWnd))
@@ -307,7 +319,7 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
     SetDlgItemTextA(hDlg, IDC_NAME, acText);
 
     EnableCommNotification(hCommPort, hWnd, 1);
-    SetTimer(hWnd, ID_TIMER_POLL, 1000, NULL);
+    fnStartPollTimer(hWnd);
     fnResetComms(hWnd);
     fnWriteMixer(abStartupCommand, sizeof abStartupCommand);
     return 1;

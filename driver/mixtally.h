@@ -22,28 +22,41 @@
 
 #define INBUF_SIZE 257
 
-// ---- tally decoding
-extern BYTE bPreviousUncompressedData[16];
+// Link state (iCommsFail): the panel's "?", "OK" and "Fail", and slot 4094.
+typedef enum tagLINKSTATE {
+    LINK_UNKNOWN = -1,          // no acknowledge and no time-out yet
+    LINK_HEALTHY = 1,
+    LINK_FAILED = 2
+} LINKSTATE;
+
+// ---- tally decoding (publication: driver/publish.h)
 extern int fStartup;
-extern int fMapDecoded;         // a tally frame has been decoded (the 0xFF fill is no map)
-extern DWORD uNetTX;
 int fnParseRxData(BYTE *InBuf, UINT uRxCount);
-int fnSplitToSlotsBYTE(BYTE bIn, int iDeviceNo, UINT uStartSlot, int fCheck);
 
 // ---- link supervision
 extern BYTE InBuf[INBUF_SIZE];
 extern DWORD uRxCount;
 extern DWORD uExpectedCount;
-extern int iCommsFail;          // -1 unknown, 1 healthy, 2 failed
+extern int iCommsFail;          // a LINKSTATE
 extern DWORD uErrors;
 extern const BYTE abStartupCommand[4];  // 03 24 11 FF
 void fnRxCommData(HWND hWnd);
 void fnResetComms(HWND hWnd);
+// A timer's work, as if it had fired now.
 void fnTimer(HWND hWnd, WPARAM idTimer);
-// Start-up's open of the mixer's port with the device file's settings; the
-// path is kept, so that the line restart can reopen the port from the same
-// file when its device has gone and come back. -1 after the open's own box.
-INT_PTR fnOpenMixerPort(HWND hWnd, LPCSTR lpszDeviceFile);
+// WM_TIMER: a timer the link has disarmed, or has run already because it
+// was due while notifications kept the message from being made, is dropped.
+void fnTimerMessage(HWND hWnd, WPARAM idTimer);
+void fnStartPollTimer(HWND hWnd);
+// The clock the link tells due timers by: GetTickCount, unless a test sets another.
+extern DWORD (WINAPI *pfnLinkTicks)(void);
+// Around work that exchanges slots (a frame, a tick, a test frame): a
+// notification or a timer that arrives nested inside it runs once it ends.
+void fnLinkEnter(void);
+void fnLinkLeave(HWND hWnd);
+BOOL fnLinkBusy(void);
+// Back to the state before start-up: timers stopped, no frame, link unknown.
+void fnLinkReset(HWND hWnd);
 
 // ---- application shell
 extern HINSTANCE hInstance;

@@ -1,22 +1,14 @@
 // tally: expands the mixer's compressed tally map (a 16-bit presence mask and
-// only the map bytes it names) into the full 16-byte map and publishes every
-// tally bit as "1"/"0" into slots 1..128 of the driver's infodriver.
+// only the map bytes it names) into the full 16-byte map, logs every frame,
+// and hands each map to the publisher, which writes slots 1..128.
 // Main window thread only.
 #include <windows.h>
 #include <string.h>
 #include "driver/mixtally.h"
-#include "driver/infowatch.h"
-#include "infodriver/exinfdrv.h"
+#include "driver/publish.h"
 #include "common/common32.h"
 
-// The start-up fill: a first tally frame that follows some other frame is
-// compared against all-ones, so only bytes that differ from it get examined.
-BYTE bPreviousUncompressedData[16] = {
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF };
 int fStartup = 1;
-int fMapDecoded = 0;
-DWORD uNetTX = 0;
 
 #define TALLY_MAP_BYTES 16
 #define LOG_LINE_SIZE   1024
@@ -32,21 +24,6 @@ static UINT fnAppendHexByte(char *lpszLine, UINT uLen, BYTE b)
     lpszLine[uLen++] = ' ';
     lpszLine[uLen] = 0;
     return uLen;
-}
-
-int fnSplitToSlotsBYTE(BYTE bIn, int iDeviceNo, UINT uStartSlot, int fCheck)
-{
-    BYTE bMask = 1;
-    for (UINT i = 0; i < 8; i++, bMask = (BYTE)(bMask << 1)) {
-        LPCSTR lpszText = (bIn & bMask) ? "1" : "0";
-        if (fCheck) {
-            if (fnCheckSlot(iDeviceNo, lpszText, (int)(uStartSlot + i), 0))
-                uNetTX++;
-        } else if (fnSetSlot(iDeviceNo, (int)(uStartSlot + i), lpszText, 0) == 0) {
-            uNetTX++;      // only a write the infodriver answered
-        }
-    }
-    return 0;
 }
 
 int fnParseRxData(BYTE *InBuf, UINT uRxCount)
@@ -83,15 +60,9 @@ int fnParseRxData(BYTE *InBuf, UINT uRxCount)
             uLen = fnAppendHexByte(acLine, uLen, bUncompressedData[x]);
         fnDebugList(hDlg, IDC_DEBUGLIST, acLine);
 
-        for (UINT x = 0; x < TALLY_MAP_BYTES; x++) {
-            if (fStartup)
-                fnSplitToSlotsBYTE(bUncompressedData[x], iDeviceNo, 8 * x + 1, 0);
-            else if (bUncompressedData[x] != bPreviousUncompressedData[x])
-                fnSplitToSlotsBYTE(bUncompressedData[x], iDeviceNo, 8 * x + 1, 1);
-            bPreviousUncompressedData[x] = bUncompressedData[x];
-        }
-        fMapDecoded = 1;
-        fnInfodrivWatchExchanges();
+        // Published once the bytes that wait are all read: a newer frame among
+        // them replaces this map before its publication begins.
+        fnPublishMap(bUncompressedData, fStartup);
     }
 
     fStartup = 0;

@@ -21,6 +21,8 @@ HWND hInfodrivWnd;
 HWND hIDTemp;
 INFOCALLBACK fnInfodrivCallback;
 DWORD uExtInfodrivNoReply;
+DWORD uExtInfodrivAnswered;
+DWORD uExtInfodrivMissRun;
 
 static const char szHookClass[] = "_extinfodriv";
 
@@ -115,11 +117,18 @@ void fnForgetExtInfodriv(int iDeviceNo)
         hIDWnd[iDeviceNo] = NULL;
 }
 
-// An exchange that got no reply: counted, and the client's failure code.
-static int fnNoReply(void)
+// The outcome of an exchange, counted: 0 when the reply came, else the
+// client's failure code.
+static int fnExchanged(LONG lResult)
 {
-    uExtInfodrivNoReply++;
-    return 1;
+    if (lResult == ZARN32_NO_REPLY) {
+        uExtInfodrivNoReply++;
+        uExtInfodrivMissRun++;
+        return 1;
+    }
+    uExtInfodrivAnswered++;
+    uExtInfodrivMissRun = 0;
+    return 0;
 }
 
 // A slot operation may go out only to a hooked device and a slot 1..32767.
@@ -134,31 +143,25 @@ int fnGetSlot(int iDeviceNo, int iIndex, char *szSlot)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex,
-                          (LPARAM)szSlot, EXINF_SLOT_READ, ZARN32_TEXT) == ZARN32_NO_REPLY)
-        return fnNoReply();
-    return 0;
+    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex,
+                                         (LPARAM)szSlot, EXINF_SLOT_READ, ZARN32_TEXT));
 }
 
 int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
-                          (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0,
-                          ZARN32_TEXT) == ZARN32_NO_REPLY)
-        return fnNoReply();
-    return 0;
+    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
+                                         (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0,
+                                         ZARN32_TEXT));
 }
 
 int fnSetSlotOnly(int iDeviceNo, int iIndex, LPCSTR szSlot)
 {
     if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
         return 1;
-    if (ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
-                          (LPARAM)szSlot, 0, ZARN32_TEXT) == ZARN32_NO_REPLY)
-        return fnNoReply();
-    return 0;
+    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
+                                         (LPARAM)szSlot, 0, ZARN32_TEXT));
 }
 
 // One read, and a write only when the infodriver's text differs. The read

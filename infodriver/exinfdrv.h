@@ -33,6 +33,8 @@ extern HWND hInfodrivWnd;        // the hook window
 extern HWND hIDTemp;             // answer collected during a hook broadcast
 extern INFOCALLBACK fnInfodrivCallback;
 extern DWORD uExtInfodrivNoReply;   // slot exchanges sent that got no reply, since start
+extern DWORD uExtInfodrivAnswered;  // slot exchanges answered, since start
+extern DWORD uExtInfodrivMissRun;   // unanswered ones since the last that was answered
 
 // Slot operations return 1 both when refused (device not hooked, bad index)
 // and when the exchange got no reply; only the latter counts in

@@ -37,6 +37,9 @@ static unsigned long ulWrites, ulReads;
 static LARGE_INTEGER liFreq;
 static HANDLE hStdOut;
 static int iDriverSends;         // > 0 while we wait on a send to the driver
+static DWORD dwDelayMs;          // "delay": each request is answered this late
+static unsigned uWithholdOne;    // "withhold": one request in this many gets no reply (0: none)
+static unsigned long ulRandom;   // the withholding's random sequence, from its seed
 static unsigned long ulShownWrites, ulShownReads;   // the counts the window last showed
 
 // ---------------------------------------------------------------- output
@@ -116,6 +119,37 @@ static void fnSlotRevertive(int iSlot)
     char acRev[SLOT_TEXT_MAX + 1];
     snprintf(acRev, sizeof acRev, "IW %d '%s' %d", iDevice, fnSlot(iSlot), iSlot);
     fnRevertive(acRev);
+}
+
+// ---------------------------------------------------------------- slow and lossy answers
+
+// Whether this request goes unanswered: one in uWithholdOne at random, a
+// sequence fixed by the seed (xorshift32), so that a run can be repeated.
+static int fnWithholdThis(void)
+{
+    if (uWithholdOne == 0)
+        return 0;
+    ulRandom ^= ulRandom << 13;
+    ulRandom &= 0xFFFFFFFFul;
+    ulRandom ^= ulRandom >> 17;
+    ulRandom ^= ulRandom << 5;
+    ulRandom &= 0xFFFFFFFFul;
+    return ulRandom % uWithholdOne == 0;
+}
+
+// A text request handled like any other, stored or read, but with no reply:
+// the sender's send returns and finds nothing. Prints "withheld <slot>".
+static void fnHandleWithoutReply(HWND hWnd, const COPYDATASTRUCT *pCDS)
+{
+    char acBlock[ZARN32_TEXT_BLOCK + 1];
+    DWORD cb = pCDS->cbData < ZARN32_TEXT_BLOCK ? pCDS->cbData : ZARN32_TEXT_BLOCK;
+    memset(acBlock, 0, sizeof acBlock);
+    if (pCDS->lpData != NULL)
+        memcpy(acBlock, pCDS->lpData, cb);
+    UINT uMsg = (UINT)((pCDS->dwData >> 16) & 0xFFFF);
+    UINT wParam = (UINT)(pCDS->dwData & 0xFFFF);
+    SendMessageA(hWnd, uMsg, wParam, (LPARAM)acBlock);
+    fnOut("withheld %d", (int)(wParam & 0x7FFF));
 }
 
 // ---------------------------------------------------------------- control channel
@@ -203,6 +237,31 @@ static void fnCommand(char *pszLine)
             lMode = l;
             fnOut("ok");
         }
+    } else if (strcmp(pszLine, "delay") == 0) {
+        char *pcEnd;
+        long l = strtol(pszArg, &pcEnd, 10);
+        if (pcEnd == pszArg || *pcEnd != '\0' || l < 0 || l > 60000) {
+            fnOut("err bad delay");
+        } else {
+            dwDelayMs = (DWORD)l;
+            fnOut("ok");
+        }
+    } else if (strcmp(pszLine, "withhold") == 0) {
+        char *pcEnd, *pcSeed;
+        long lOne = strtol(pszArg, &pcEnd, 10);
+        unsigned long ulSeed = 1;
+        int fBad = pcEnd == pszArg || lOne < 0 || (*pcEnd != '\0' && *pcEnd != ' ');
+        if (!fBad && *pcEnd == ' ') {
+            ulSeed = strtoul(pcEnd + 1, &pcSeed, 10);
+            fBad = pcSeed == pcEnd + 1 || *pcSeed != '\0';
+        }
+        if (fBad) {
+            fnOut("err bad withhold");
+        } else {
+            uWithholdOne = (unsigned)lOne;
+            ulRandom = ulSeed != 0 ? ulSeed & 0xFFFFFFFFul : 1;   // xorshift never leaves 0
+            fnOut("ok");
+        }
     } else if (strcmp(pszLine, "quit") == 0) {
         fnOut("ok");
         DestroyWindow(hMainWnd);
@@ -255,9 +314,16 @@ static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
     case WM_COPYDATA: {
         // Requests nest (the driver may write while we wait on a revertive),
         // so the sender is kept per level.
+        const COPYDATASTRUCT *pCDS = (const COPYDATASTRUCT *)lParam;
+        int fRequest = pCDS != NULL && ((pCDS->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY;
+        if (fRequest && dwDelayMs != 0)
+            Sleep(dwDelayMs);
         HWND hOuter = hSender;
         hSender = (HWND)wParam;
-        ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        if (fRequest && pCDS->cbData != ZARN32_NUM_BLOCK && fnWithholdThis())
+            fnHandleWithoutReply(hWnd, pCDS);
+        else
+            ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
         hSender = hOuter;
         return 1;
     }

@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "driver/mixtally.h"
+#include "driver/publish.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -270,7 +271,7 @@ static LRESULT CALLBACK fnFrameProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
         return 0;
     }
     case WM_TIMER:
-        fnTimer(hWnd, wParam);
+        fnTimerMessage(hWnd, wParam);
         return 0;
     case WM_CLOSE:
         DestroyWindow(hWnd);
@@ -413,7 +414,7 @@ static int fnFrame(int iDevice, const char *pszDevFile)
     fnProfileParts(iDevice);
     fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
     iDeviceNo = iDevice;
-    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fnPublishReset();
     fStartup = 1;
     hCommPort = fnOpenPort(hMain, pszDevFile, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
     if (hCommPort == -1) {
@@ -673,10 +674,11 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
     memset(abB, 0x03, sizeof abB);
     // Publish map A once, so that the infodriver holds what the decoder
     // takes as the previous map.
-    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fnPublishReset();
     fStartup = 1;
     fnTallyFrame(abA, abFrame, sizeof abFrame);
     fnParseRxData(abFrame, 21);
+    fnPublishPending();
     const BYTE *pbCur = abA;
 
     static EXCHANGE aEx[MAX_EXCHANGES];
@@ -707,6 +709,7 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
                 memcpy(bPreviousUncompressedData, pbCur, 16);
                 fStartup = 0;
                 fnParseRxData(abFrame, 21);
+                fnPublishPending();
             } else if (k == BD_BARE) {
                 fnBareExchangesTimed(iDevice, aEx, n, &vRead, &vWrite);
             } else if (k == BD_READS1) {

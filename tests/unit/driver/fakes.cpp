@@ -4,6 +4,8 @@
 #include <string.h>
 #include "driver/mixtally.h"
 #include "driver/infowatch.h"
+#include "driver/portwatch.h"
+#include "driver/publish.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -32,6 +34,20 @@ std::deque<INT_PTR> opens;
 static int cBoundsViolations;
 
 int BoundsViolations() { return cBoundsViolations; }
+std::function<void(int)> pfnDuringExchange;
+std::function<bool(int)> fDrop;
+
+INT_PTR NextOpen()
+{
+    INT_PTR h = 11;
+    if (!opens.empty()) {
+        h = opens.front();
+        opens.pop_front();
+    }
+    if (h != -1)
+        iDead = 0;    // a new device
+    return h;
+}
 void ResetBoundsViolations() { cBoundsViolations = 0; }
 
 std::string Hex(const BYTE *pb, size_t n)
@@ -62,7 +78,7 @@ static LRESULT CALLBACK ProbeProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam
 static LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_TIMER) {
-        fnTimer(h, wParam);
+        fnTimerMessage(h, wParam);
         return 0;
     }
     return DefWindowProcA(h, msg, wParam, lParam);
@@ -163,8 +179,8 @@ void Reset()
 
     hWnd = MainWindow();
     hDlg = Panel();
-    for (UINT id = 1; id <= 3; id++)
-        KillTimer(hWnd, id);
+    pfnLinkTicks = GetTickCount;
+    fnLinkReset(hWnd);
     iDeviceNo = 201;
     // Start-up's open: keeps the device file for reopens, forgets a lost port.
     WritePrivateProfileStringA("Configuration", "Com", "7", DeviceFile().c_str());
@@ -172,46 +188,51 @@ void Reset()
     hCommPort = fnOpenMixerPort(hWnd, DeviceFile().c_str());
     line.clear();
 
-    memset(bPreviousUncompressedData, 0xFF, sizeof bPreviousUncompressedData);
+    fnPublishReset();
     fStartup = 1;
-    uNetTX = 0;
-    memset(InBuf, 0, sizeof InBuf);
-    uRxCount = 0;
-    uExpectedCount = 0;
-    iCommsFail = -1;
-    uErrors = 0;
-    fMapDecoded = 0;
     nRehooks = 0;
     fSilent = false;
+    pfnDuringExchange = nullptr;
+    fDrop = nullptr;
+    uExtInfodrivMissRun = 0;
     if (!IsWindow(hInfoWnd))
         InfodrivStart();
     hHooked = hInfoWnd;
-    // The watch remembers the no-reply count it saw last: let it take the
-    // current one silently (it does while lost), then start found.
-    fInfodrivLost = 1;
-    fnInfodrivWatchExchanges();
-    fInfodrivLost = 0;
+    fnInfodrivWatchReset();
 }
 
 }  // namespace fake
 
 // ---- infodriver client
 DWORD uExtInfodrivNoReply;
+DWORD uExtInfodrivAnswered;
+DWORD uExtInfodrivMissRun;
 
 // An exchange reaches the store only through the hooked window of the
-// infodriver that runs; a dangling or silent one gets no reply.
-static bool Answered()
+// infodriver that runs; a dangling or silent one gets no reply, nor does
+// one that fDrop says to drop.
+static bool Answered(int iSlot)
 {
-    if (fake::hHooked == fake::hInfoWnd && IsWindow(fake::hInfoWnd) && !fake::fSilent)
+    if (fake::pfnDuringExchange) {
+        auto pfn = fake::pfnDuringExchange;
+        fake::pfnDuringExchange = nullptr;      // once: a nested exchange must not recurse
+        pfn(iSlot);
+    }
+    if (fake::hHooked == fake::hInfoWnd && IsWindow(fake::hInfoWnd) && !fake::fSilent &&
+        !(fake::fDrop && fake::fDrop(iSlot))) {
+        uExtInfodrivAnswered++;
+        uExtInfodrivMissRun = 0;
         return true;
+    }
     uExtInfodrivNoReply++;
+    uExtInfodrivMissRun++;
     return false;
 }
 
 int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 {
     (void)fNow;
-    if (fake::hHooked == NULL || !Answered())
+    if (fake::hHooked == NULL || !Answered(iIndex))
         return 1;
     fake::writes.push_back({ iDeviceNo, iIndex, szSlot });
     fake::slots[iIndex] = szSlot;
@@ -223,7 +244,7 @@ int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
     if (fake::hHooked == NULL)
         return 0;
     fake::nSlotReads++;
-    if (!Answered())
+    if (!Answered(iSlot))
         return 0;
     auto it = fake::slots.find(iSlot);
     if (it != fake::slots.end() && it->second == szSlot)
@@ -313,33 +334,33 @@ int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
     return 1;
 }
 
-static INT_PTR FakeOpen(const char *pszHow, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
-                        ULONG lDefSpeed, LPCSTR lpszDefParity)
-{
-    fake::line.push_back(std::string(pszHow) + lpszFilename + " " + lpszSection + " " +
-                         std::to_string(iDefPort) + " " + std::to_string(lDefSpeed) + " " + lpszDefParity);
-    INT_PTR h = 11;
-    if (!fake::opens.empty()) {
-        h = fake::opens.front();
-        fake::opens.pop_front();
-    }
-    if (h != -1)
-        fake::iDead = 0;    // a new device
-    return h;
-}
-
 INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
                    int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity, int fDefHardware,
                    int fDefXOnXOff)
 {
-    (void)hWnd, (void)iDefDataBits, (void)iDefStopBits, (void)fDefHardware, (void)fDefXOnXOff;
-    return FakeOpen("open ", lpszFilename, lpszSection, iDefPort, lDefSpeed, lpszDefParity);
+    (void)hWnd;
+    fake::line.push_back("open " + std::string(lpszFilename) + " " + lpszSection + " " + std::to_string(iDefPort) +
+                         " " + std::to_string(lDefSpeed) + " " + std::to_string(iDefDataBits) + " " +
+                         std::to_string(iDefStopBits) + " " + lpszDefParity + " " + std::to_string(fDefHardware) +
+                         " " + std::to_string(fDefXOnXOff));
+    return fake::NextOpen();
 }
 
-INT_PTR fnOpenPortQuiet(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort,
-                        ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
-                        int fDefHardware, int fDefXOnXOff)
+// What start-up's open found in the device file: COM7, 38400 8 1 odd.
+BOOL fnOpenedPortSettings(PORTSETTINGS *pps)
 {
-    (void)hWnd, (void)iDefDataBits, (void)iDefStopBits, (void)fDefHardware, (void)fDefXOnXOff;
-    return FakeOpen("open quietly ", lpszFilename, lpszSection, iDefPort, lDefSpeed, lpszDefParity);
+    pps->iPort = 7;
+    pps->lSpeed = 38400;
+    pps->iDataBits = 8;
+    pps->iStopBits = ONESTOPBIT;
+    pps->iParity = ODDPARITY;
+    return TRUE;
+}
+
+INT_PTR fnReopenPort(const PORTSETTINGS *pps)
+{
+    fake::line.push_back("reopen COM" + std::to_string(pps->iPort) + " " + std::to_string(pps->lSpeed) + " " +
+                         std::to_string(pps->iDataBits) + " " + std::to_string(pps->iStopBits) + " " +
+                         std::to_string(pps->iParity));
+    return fake::NextOpen();
 }

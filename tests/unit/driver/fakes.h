@@ -7,6 +7,7 @@
 #pragma once
 #include <windows.h>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -25,13 +26,21 @@ extern int nSlotReads;                        // fnCheckSlot reads
 extern std::vector<std::string> debugLines;   // fnDebugList lines
 extern std::deque<BYTE> rx;                   // bytes ReadComm hands out
 extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2",
-                                              // "close 6", "open <file>", "notify 11 1"
+                                              // "close 6", "open <file> ...", "reopen COM7 ...",
+                                              // "notify 11 1"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
 extern int iDead;                             // GetCommDead32 of the open port
-extern std::deque<INT_PTR> opens;             // results of the next opens; none left: 11
+extern std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
+INT_PTR NextOpen();
+// Runs once, inside the next slot exchange (before its answer): what a
+// program that sends the driver a message during an exchange makes happen.
+extern std::function<void(int iSlot)> pfnDuringExchange;
+// Exchanges for which it holds get no reply (a flaky infodriver).
+extern std::function<bool(int iSlot)> fDrop;
 
 void Reset();
 // The device file start-up opened port 7 (index 6) from: [Configuration] Com=7.
+// fnOpenedPortSettings reports 38400 8 1 odd for it.
 std::string DeviceFile();
 // ReadComm calls whose destination starts inside the link's frame buffer and
 // runs past its end.

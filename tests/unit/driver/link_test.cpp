@@ -5,9 +5,13 @@
 // on the line restart.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <iterator>
+#include <memory>
 #include "fakes.h"
 #include "driver/mixtally.h"
 #include "driver/infowatch.h"
+#include "driver/portwatch.h"
+#include "driver/publish.h"
 
 namespace {
 
@@ -218,27 +222,23 @@ TEST_F(Link, RestartOnlyTouchesTheLine)
     EXPECT_TRUE(Armed(ID_TIMER_INCOMING));
 }
 
-// The reopen the fakes journal: the device file, its section and start-up's defaults.
-std::string Reopen()
-{
-    return "open quietly " + fake::DeviceFile() + " Configuration 1 38400 O";
-}
+// The reopen the fakes journal: start-up's settings, the file not read again.
+const std::string kReopen = "reopen COM7 38400 8 0 1";
 
 // However the loss is noticed -- the serial layer's own notification, or the
 // restart of a transmit time-out -- it is logged and counted once, the link
-// fails, and the restart closes the port, reopens it from the device file
-// without a box and sends the start-up command after the restart byte.
+// fails, and the restart closes the port, reopens it with start-up's
+// settings and sends the start-up command after the restart byte.
 TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
 {
     const struct {
         const char *pszHow;
         int iTimer;                 // 0: the layer's notification
         std::vector<std::string> log;
-        unsigned uErrors;
     } aCase[] = {
-        { "notification", 0, { "Port lost", "Port reopened", "Restarting comms" }, 1 },
+        { "notification", 0, { "Port lost", "Port reopened", "Restarting comms" } },
         { "transmit time-out", ID_TIMER_TRANSMIT,
-          { "Transmit Timeout", "Port lost", "Port reopened", "Restarting comms" }, 2 },
+          { "Transmit Timeout", "Port lost", "Port reopened", "Restarting comms" } },
     };
     for (const auto &c : aCase) {
         SCOPED_TRACE(c.pszHow);
@@ -251,16 +251,17 @@ TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
         else
             Feed({});
         EXPECT_EQ(c.log, fake::debugLines);
-        std::vector<std::string> expectLine = { "close 6", Reopen(), "notify 11 1" };
+        std::vector<std::string> expectLine = { "close 6", kReopen, "notify 11 1" };
         expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
         expectLine.push_back("write 03 24 11 ff");
         EXPECT_EQ(expectLine, fake::line);
         EXPECT_EQ(11, (int)hCommPort);
-        EXPECT_EQ(c.uErrors, uErrors) << "the loss counts as an error";
+        EXPECT_EQ(1u, uErrors) << "one loss, one error";
         EXPECT_EQ(2, iCommsFail);
         EXPECT_EQ((std::vector<std::string>{ "0", "1" }), StatusWrites());
         EXPECT_EQ(0u, uRxCount) << "the old device's half frame ends with it";
         EXPECT_FALSE(Armed(ID_TIMER_INCOMING));
+        EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT)) << "no acknowledge is awaited from the old device";
 
         // The new device works: nothing more, and its acknowledge heals.
         fake::line.clear();
@@ -274,75 +275,136 @@ TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
         Feed({});
         EXPECT_EQ(2, Count("Port lost"));
         EXPECT_EQ(2, Count("Port reopened"));
+        EXPECT_EQ(2u, uErrors);
         EXPECT_EQ("close 11", fake::line.empty() ? "" : fake::line[0]);
     }
 }
 
-TEST_F(Link, FailedReopenIsTriedAtEveryPollAndRestartUntilTheDeviceIsBack)
+// While no port is open nothing is sent and nothing is awaited: the poll
+// tries the reopen, quietly, and no time-out counts the same loss again.
+TEST_F(Link, FailedReopenIsTriedAtEveryPollUntilTheDeviceIsBack)
 {
+    fnTimer(hWnd, ID_TIMER_POLL);                // a poll is out when the device dies
+    fake::line.clear();
     fake::iDead = ERROR_BROKEN_PIPE;
-    fake::opens = { -1, -1, 12 };
+    fake::opens = { -1, -1, -1, 12 };
     Feed({});
-    EXPECT_EQ((std::vector<std::string>{ "Port lost", "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ((std::vector<std::string>{ "Port lost" }), fake::debugLines);
+    EXPECT_EQ((std::vector<std::string>{ "close 6", kReopen }), fake::line);
     EXPECT_EQ(-1, (int)hCommPort) << "the dead port is closed even when the reopen fails";
-    ASSERT_GE(fake::line.size(), 2u);
-    EXPECT_EQ("close 6", fake::line[0]);
-    EXPECT_EQ(Reopen(), fake::line[1]);
+    EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
 
-    // The poll tries the port again; a failed try adds no restart.
-    fake::line.clear();
-    fake::debugLines.clear();
-    fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((std::vector<std::string>{ Reopen(), "write 02 ff 80" }), fake::line);
-    EXPECT_TRUE(fake::debugLines.empty());
-
-    // The restart of the time-out finds the device back.
-    fake::line.clear();
-    fnTimer(hWnd, ID_TIMER_TRANSMIT);
-    EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Port reopened", "Restarting comms" }),
-              fake::debugLines);
-    std::vector<std::string> expectLine = { Reopen(), "notify 12 1" };
+    for (int iTick = 0; iTick < 3; iTick++) {
+        fake::line.clear();
+        fnTimer(hWnd, ID_TIMER_POLL);
+        if (iTick == 0) {
+            EXPECT_EQ((std::vector<std::string>{ kReopen }), fake::line) << "no poll without a port";
+            EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
+        }
+    }
+    EXPECT_EQ((std::vector<std::string>{ "Port lost", "Port reopened", "Restarting comms" }), fake::debugLines);
+    std::vector<std::string> expectLine = { kReopen, "notify 12 1" };
     expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
     expectLine.push_back("write 03 24 11 ff");
+    expectLine.push_back("write 02 ff 80");
     EXPECT_EQ(expectLine, fake::line);
-    EXPECT_EQ(2u, uErrors) << "one for the loss, one for the time-out";
-    EXPECT_EQ(0, Count("Port lost")) << "not again while the same loss lasts";
-
-    // Back on a live port, the poll is only a poll.
-    fake::line.clear();
-    fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line);
+    EXPECT_EQ(1u, uErrors) << "the loss, and nothing while it lasted";
+    EXPECT_TRUE(Armed(ID_TIMER_TRANSMIT));
 }
 
-// A device file out of reach reads as all defaults (port 1), and one that
-// names another port by now is not the driver's port: no open is tried in
-// either case, until the file names the port start-up opened again.
+// A device file that names another port by now, or that has gone since
+// start-up, means no reopen until the driver's next start; why is said once.
+// The file is looked up where the profile calls look: a bare name in the
+// Windows directory. A file start-up could not write is no reason to wait.
 TEST_F(Link, ReopenKeepsToTheStartUpPortAndItsFile)
 {
-    const std::string sFile = fake::DeviceFile();
+    char acWinDir[MAX_PATH];
+    GetWindowsDirectoryA(acWinDir, sizeof acWinDir);
+    const std::string sBare = "mixtally_link_test_dev_" + std::to_string(GetCurrentProcessId()) + ".ini";
+    const std::string sInWinDir = std::string(acWinDir) + "\\" + sBare;
     const struct {
-        const char *pszFile;        // what the file holds; NULL: no file
-        bool fTried;
+        const char *name;
+        std::string sStartFile;     // the path start-up opened from
+        bool fThereAtStart;
+        const char *pszNow;         // Com= in the file now; NULL: no file
+        const char *pszWhy;         // the line said once; NULL: the reopen is tried
     } aCase[] = {
-        { NULL, false },
-        { "3", false },
-        { "7", true },
+        { "file gone since start-up", fake::DeviceFile(), true, NULL, "Port not reopened: device file gone" },
+        { "file names another port", fake::DeviceFile(), true, "3", "Port not reopened: device file names COM3" },
+        { "file names start-up's port", fake::DeviceFile(), true, "7", NULL },
+        { "bare name, found in the Windows directory", sBare, true, "7", NULL },
+        { "start-up ran on defaults with no file", sBare, false, NULL, NULL },
     };
-    fake::iDead = ERROR_BROKEN_PIPE;
-    fake::opens = { -1, -1 };
-    Feed({ 0x84 });                 // the loss, and a first reopen that fails
     for (const auto &c : aCase) {
-        SCOPED_TRACE(c.pszFile ? std::string("Com=") + c.pszFile : "no device file");
-        DeleteFileA(sFile.c_str());
-        if (c.pszFile)
-            WritePrivateProfileStringA("Configuration", "Com", c.pszFile, sFile.c_str());
-        fake::line.clear();
-        fnTimer(hWnd, ID_TIMER_TRANSMIT);
-        EXPECT_EQ(c.fTried, std::find(fake::line.begin(), fake::line.end(), Reopen()) != fake::line.end());
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        const std::string sOnDisk = c.sStartFile == sBare ? sInWinDir : c.sStartFile;
+        DeleteFileA(sOnDisk.c_str());
+        if (c.fThereAtStart)
+            WritePrivateProfileStringA("Configuration", "Com", "7", c.sStartFile.c_str());
+        fake::opens = { 6 };
+        hCommPort = fnOpenMixerPort(hWnd, c.sStartFile.c_str());
+        DeleteFileA(sOnDisk.c_str());
+        if (c.pszNow)
+            WritePrivateProfileStringA("Configuration", "Com", c.pszNow, c.sStartFile.c_str());
+        fake::iDead = ERROR_BROKEN_PIPE;
+        fake::opens = { -1, -1, -1 };
+        Feed({});
+        fnTimer(hWnd, ID_TIMER_POLL);
+        fnTimer(hWnd, ID_TIMER_POLL);
+        int nTried = (int)std::count(fake::line.begin(), fake::line.end(), kReopen);
+        EXPECT_EQ(c.pszWhy ? 0 : 3, nTried);
+        if (c.pszWhy) {
+            EXPECT_EQ(1, Count(c.pszWhy)) << "said once, not at every try";
+        }
         EXPECT_EQ(-1, (int)hCommPort);
+        EXPECT_EQ(1, Count("Port lost"));
+        DeleteFileA(sOnDisk.c_str());
     }
-    EXPECT_EQ(1, Count("Port lost"));
-    EXPECT_EQ(0, Count("Port reopened"));
+}
+
+// Under a flood of notifications the platform makes no WM_TIMER (nothing is
+// dispatched here at all): the link runs each timer from the notifications
+// once the tick count says it is due, even after its longest step, and not
+// before.
+DWORD dwFakeTicks;
+DWORD WINAPI FakeTicks(void) { return dwFakeTicks; }
+
+TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
+{
+    dwFakeTicks = 0xFFFFFF00u;      // across the wrap
+    pfnLinkTicks = FakeTicks;
+    fnStartPollTimer(hWnd);
+    const std::vector<std::string> kPoll = { "write 02 ff 80" };
+    const struct {
+        DWORD dwAfter;              // ticks since the poll timer was armed
+        std::vector<BYTE> rx;
+        std::vector<std::string> polls;
+        std::vector<std::string> log;
+    } steps[] = {
+        { 1015, { 0x01, 0x33 }, {}, { "Parse: 01 33 " } },
+        { 1016, { 0x01, 0x33 }, kPoll, { "Parse: 01 33 " } },
+        { 1100, { 0x05, 0x24 }, {}, {} },
+        { 1315, {}, {}, {} },
+        { 1316, {}, {}, { "Incoming Message Timeout" } },
+        { 1531, {}, {}, {} },
+        { 1532, {}, {}, { "Transmit Timeout", "Restarting comms" } },
+        { 2031, {}, {}, {} },
+        { 2032, {}, kPoll, {} },
+    };
+    for (const auto &st : steps) {
+        SCOPED_TRACE("tick " + std::to_string(st.dwAfter));
+        dwFakeTicks = 0xFFFFFF00u + st.dwAfter;
+        fake::line.clear();
+        fake::debugLines.clear();
+        Feed(st.rx);
+        std::vector<std::string> polls;
+        std::copy_if(fake::line.begin(), fake::line.end(), std::back_inserter(polls),
+                     [](const std::string &l) { return l == "write 02 ff 80"; });
+        EXPECT_EQ(st.polls, polls);
+        EXPECT_EQ(st.log, fake::debugLines);
+    }
+    pfnLinkTicks = GetTickCount;
 }
 
 TEST_F(Link, UnknownTimerIsIgnored)
@@ -451,23 +513,23 @@ TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
     }
 }
 
-// An exchange that gets no reply marks the loss at once, before any tick; an
-// infodriver that answers the hook but not the writes stays lost, quietly.
-TEST_F(Link, UnansweredExchangeMarksTheLossAndSilentInfodriverStaysLost)
+// An infodriver whose window is there but answers nothing is lost at the
+// tick (nothing answered since the last one, five and more unanswered in a
+// row); one that answers the hook but not the writes stays lost, quietly.
+TEST_F(Link, SilentInfodriverIsLostAtTheTickAndStaysLostQuietly)
 {
     fake::fSilent = true;
     Feed({ 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x01 });
     EXPECT_EQ(0u, uNetTX) << "unanswered start-up writes are not counted";
-    ASSERT_EQ(3u, fake::debugLines.size());
-    EXPECT_EQ("Infodriver lost", fake::debugLines[2]) << "right after the frame's own lines";
-    EXPECT_EQ(1u, uErrors);
+    EXPECT_EQ(2u, fake::debugLines.size()) << "a failed exchange is no loss by itself";
 
     for (int iTick = 0; iTick < 3; iTick++)
         fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ("Infodriver lost", fake::debugLines[2]);
     EXPECT_EQ(3, fake::nRehooks);
     EXPECT_EQ(1, Count("Infodriver lost"));
     EXPECT_EQ(0, Count("Infodriver back"));
-    EXPECT_EQ(1u, uErrors);
+    EXPECT_EQ(1u, uErrors) << "the loss is one error, its failed exchanges none";
     EXPECT_EQ(1, fInfodrivLost);
 
     fake::fSilent = false;
@@ -475,12 +537,102 @@ TEST_F(Link, UnansweredExchangeMarksTheLossAndSilentInfodriverStaysLost)
     EXPECT_EQ(1, Count("Infodriver back"));
     EXPECT_EQ(128u, uNetTX);
     EXPECT_EQ("1", fake::slots[1]);
+}
 
-    // The link's own status write is an exchange too.
-    fake::fSilent = true;
-    Feed({ 0x84 });
-    EXPECT_EQ(2, Count("Infodriver lost"));
-    EXPECT_EQ(2u, uErrors);
+// A slot exchange without a reply from an infodriver that is still there:
+// no loss, one error, one line at the tick, and the slot written again
+// there with the text it should hold by then.
+// Drops the exchanges on iSlot whose numbers (0: its first from now on) are listed.
+std::function<bool(int)> Drop(int iSlot, std::vector<int> vNth)
+{
+    auto pn = std::make_shared<int>(0);
+    return [iSlot, pn, vNth](int i) {
+        return i == iSlot && std::count(vNth.begin(), vNth.end(), (*pn)++) != 0;
+    };
+}
+
+TEST_F(Link, FailedExchangesAreRetriedAtTheTick)
+{
+    const std::vector<BYTE> kMap01 = { 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x01 };   // byte 0 = 01
+    const std::vector<BYTE> kMap03 = { 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x03 };   // slot 2 lit
+    const struct {
+        const char *name;
+        std::function<bool(int)> drop;
+        std::vector<std::vector<BYTE>> frames;      // after the first map is published
+        std::vector<std::string> retried;           // writes of the next tick
+        const char *line;
+    } cases[] = {
+        { "a write that fails once", Drop(2, { 1 }), { kMap03 }, { "2=1" },
+          "1 slot exchange unanswered, retrying 1 slot" },
+        { "a failed read", Drop(2, { 0 }), { kMap03 }, { "2=1" }, "1 slot exchange unanswered, retrying 1 slot" },
+        { "the retry writes the text of the newest map", Drop(2, { 1, 2 }), { kMap03, kMap01 }, { "2=0" },
+          "2 slot exchanges unanswered, retrying 1 slot" },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        Feed(kMap01);
+        fake::fDrop = c.drop;
+        for (const auto &f : c.frames)
+            Feed(f);
+        fake::writes.clear();
+        fake::debugLines.clear();
+        fnTimer(hWnd, ID_TIMER_POLL);
+        EXPECT_EQ(c.retried, Written());
+        EXPECT_EQ((std::vector<std::string>{ c.line }), fake::debugLines);
+        EXPECT_EQ(c.line[0] - '0', (int)uErrors) << "one error per unanswered exchange";
+        EXPECT_EQ(0, fake::nRehooks) << "a failed exchange is no loss";
+        fake::writes.clear();
+        fnTimer(hWnd, ID_TIMER_POLL);
+        EXPECT_TRUE(fake::writes.empty()) << "a confirmed slot is not written again";
+    }
+}
+
+// After a real loss the new infodriver gets everything; a write of that
+// republication that fails is taken up at the next tick, not from slot 1.
+TEST_F(Link, RepublicationResumesWhereAWriteFailed)
+{
+    Feed({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x05 });
+    fake::InfodrivGone();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    fake::InfodrivStart();
+    fake::fDrop = Drop(64, { 0 });
+    fake::writes.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ(128u, fake::writes.size()) << "127 tally slots and 4094";
+    EXPECT_EQ(1, Count("Infodriver back"));
+    fake::writes.clear();
+    fnTimer(hWnd, ID_TIMER_POLL);
+    EXPECT_EQ((std::vector<std::string>{ "64=0" }), Written());
+}
+
+// A message sent to the driver during a slot exchange can run a modal loop,
+// which dispatches notifications and timers inside the exchange: they wait
+// until the frame's publication has ended, and then run.
+TEST_F(Link, NotificationAndTickNestedInAnExchangeRunAfterIt)
+{
+    fnStartPollTimer(hWnd);
+    Feed({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x01 });        // byte 0 = 01, published
+    fake::line.clear();
+    fake::writes.clear();
+    fake::debugLines.clear();
+    // A frame setting slot 2, and all but the last byte of one setting slot 3.
+    fake::Receive({ 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x03, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01 });
+    size_t cLinesInside = 0, cLogInside = 0;
+    fake::pfnDuringExchange = [&](int) {
+        fake::Receive({ 0x07 });
+        fnRxCommData(hWnd);
+        fnTimer(hWnd, ID_TIMER_POLL);
+        cLinesInside = fake::line.size();
+        cLogInside = fake::debugLines.size();
+    };
+    Feed({});
+    EXPECT_EQ(0u, cLinesInside) << "no poll inside the publication";
+    EXPECT_EQ(2u, cLogInside) << "the second frame is not taken inside the first one's publication";
+    EXPECT_EQ((std::vector<std::string>{ "2=1", "3=1" }), Written()) << "each frame published whole, in order";
+    ASSERT_EQ(4u, fake::debugLines.size());
+    EXPECT_EQ("Parse: 06 24 91 ff 00 01 07 ", fake::debugLines[2]);
+    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line) << "the nested tick, once";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string.h>
 #include "fakes.h"
 #include "driver/mixtally.h"
+#include "driver/publish.h"
 
 namespace {
 
@@ -13,12 +14,18 @@ protected:
 
     // Decodes a frame the way the link hands it over: at the start of a
     // zero-filled 257-byte buffer, length argument the count byte.
-    void Parse(const std::vector<BYTE> &frame)
+    static void Decode(const std::vector<BYTE> &frame)
     {
         BYTE ab[INBUF_SIZE];
         memset(ab, 0, sizeof ab);
         memcpy(ab, frame.data(), frame.size());
         EXPECT_EQ(0, fnParseRxData(ab, ab[0]));
+    }
+    // ... and publishes it, as the link does once no byte waits.
+    static void Parse(const std::vector<BYTE> &frame)
+    {
+        Decode(frame);
+        fnPublishPending();
     }
 
     // Slots 1..128 that hold "1" in the store.
@@ -186,6 +193,54 @@ TEST_F(Tally, FirstTallyFrameAfterAnotherFrameIsComparedWithStartupFill)
         EXPECT_EQ("0", w.text);
     }
     EXPECT_EQ(112u, uNetTX);
+}
+
+// Maps decoded while none is published (frames that waited together): only
+// the newest is published, compared against the map published before it.
+TEST_F(Tally, OnlyTheNewestMapIsPublishedAgainstThePublishedOne)
+{
+    const std::vector<BYTE> kByte0Is01 = { 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x01 };
+    const std::vector<BYTE> kByte0Is03 = { 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x03 };
+    const std::vector<BYTE> kBytes0And1Are01 = { 0x07, 0x24, 0x91, 0xFF, 0x00, 0x03, 0x01, 0x01 };
+    const std::vector<BYTE> kAllClear = { 0x05, 0x24, 0x91, 0xFF, 0x00, 0x00 };
+    const std::vector<BYTE> kTestFrame = { 0x09, 0x24, 0x91, 0xFF, 0x01, 0x0B, 0xFF, 0x41, 0x11, 0x03 };
+    std::vector<std::string> vAllZero;
+    for (int s = 1; s <= 128; s++)
+        vAllZero.push_back(std::to_string(s) + "=0");
+    const struct {
+        const char *name;
+        std::vector<std::vector<BYTE>> published;   // each published on its own first
+        std::vector<std::vector<BYTE>> batch;       // decoded together, then one publication
+        std::vector<std::string> written;           // "slot=text" of that publication
+        int nReads;
+    } cases[] = {
+        { "a change undone by the next map writes nothing", { kByte0Is01 }, { kByte0Is03, kByte0Is01 }, {}, 0 },
+        { "a slot set in a superseded map is set by the newest", { kByte0Is01 },
+          { kBytes0And1Are01, kBytes0And1Are01 }, { "9=1" }, 8 },
+        { "start-up's first map is written in full even when superseded", {}, { kTestFrame, kAllClear },
+          vAllZero, 0 },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::Reset();
+        for (const auto &f : c.published)
+            Parse(f);
+        fake::writes.clear();
+        fake::nSlotReads = 0;
+        fake::debugLines.clear();
+        for (const auto &f : c.batch)
+            Decode(f);
+        EXPECT_TRUE(fake::writes.empty()) << "nothing is published while frames are still read";
+        fnPublishPending();
+        std::vector<std::string> vWritten;
+        for (const fake::SlotWrite &w : fake::writes)
+            vWritten.push_back(std::to_string(w.iSlot) + "=" + w.text);
+        EXPECT_EQ(c.written, vWritten);
+        EXPECT_EQ(c.nReads, fake::nSlotReads);
+        ASSERT_EQ(2 * c.batch.size() + 1, fake::debugLines.size()) << "each frame's two lines, then the count";
+        EXPECT_EQ("1 map superseded (1 in all)", fake::debugLines.back());
+        EXPECT_EQ(1u, fnPublishSuperseded());
+    }
 }
 
 TEST_F(Tally, SplitToSlotsCountsOnlyWritesThatHappen)
