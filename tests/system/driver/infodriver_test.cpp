@@ -5,6 +5,7 @@
 // Checked through the stand-ins' slots, the panel and the debug list.
 #include "rig.h"
 #include <stdio.h>
+#include <string.h>
 #include <algorithm>
 #include <iostream>
 #include <map>
@@ -28,8 +29,12 @@ struct Frame {
         }
         return s;
     }
-    std::string Slot(int iSlot) const { return (abMap[(iSlot - 1) / 8] >> ((iSlot - 1) % 8)) & 1 ? "1" : "0"; }
 };
+
+std::string SlotOf(const uint8_t abMap[16], int iSlot)
+{
+    return (abMap[(iSlot - 1) / 8] >> ((iSlot - 1) % 8)) & 1 ? "1" : "0";
+}
 
 const Frame kMapA = { { 0x09, 0x24, 0x91, 0xFF, 0x01, 0x0B, 0xFF, 0x41, 0x11, 0x03 },
                       { 0x03, 0x11, 0, 0x41, 0, 0, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0 } };
@@ -68,7 +73,8 @@ protected:
     }
 
     // Differences between the stand-in's slots 1..128 and a map, "" if none.
-    std::string MapMismatch(const Frame &f)
+    std::string MapMismatch(const Frame &f) { return MapMismatch(f.abMap); }
+    std::string MapMismatch(const uint8_t abMap[16])
     {
         std::vector<std::string> lines;
         if (info.Cmd("dump 1 128", &lines) != "ok")
@@ -83,10 +89,18 @@ protected:
         std::string sDiff;
         for (int s = 1; s <= 128; s++) {
             std::string sHeld = held.count(s) ? held[s] : "<empty>";
-            if (sHeld != f.Slot(s))
-                sDiff += " slot " + std::to_string(s) + " holds " + sHeld + ", expected " + f.Slot(s) + ";";
+            if (sHeld != SlotOf(abMap, s))
+                sDiff += " slot " + std::to_string(s) + " holds " + sHeld + ", expected " + SlotOf(abMap, s) + ";";
         }
         return sDiff;
+    }
+
+    // Waits until the stand-in holds the map: ms from llSentNs, or -1.
+    long long LastMapLagMs(const uint8_t abMap[16], int64_t llSentNs, int iTimeoutMs)
+    {
+        if (!harness::Eventually([&] { return MapMismatch(abMap).empty(); }, iTimeoutMs))
+            return -1;
+        return (msNowNs() - llSentNs) / 1000000;
     }
 
     // Network TX as the panel shows it once a refresh has surely run after
@@ -211,6 +225,101 @@ TEST_F(InfodrvSys, HungInfodriverHoldsTheDriverAndLosesNothing)
     Send(kMapD.bytes);
     Published(kMapD);
     EXPECT_EQ("", MapMismatch(kMapD));
+}
+
+// A control system under load answers each exchange 5 ms late, and the whole
+// map changes twice a second: maps that come faster than it takes them are
+// superseded, the debug list says so, and the infodriver ends with the last.
+TEST_F(InfodrvSys, SlowInfodriverUnderABurstEndsWithTheLastMap)
+{
+    UpWithMap();
+    ASSERT_EQ("ok", info.Cmd("delay 5"));
+    uint8_t abMap[16];
+    for (int i = 0; i < 10; i++) {
+        memset(abMap, (i & 1) ? 0xAA : 0x55, sizeof abMap);
+        ASSERT_EQ(0, msSendMap(sim, abMap, nullptr));
+        usleep(500000);                 // the mixer's pace, not a wait for the driver
+    }
+    abMap[3] = 0x0F;
+    int64_t llSent = msNowNs();
+    ASSERT_EQ(0, msSendMap(sim, abMap, nullptr));
+    long long llLagMs = LastMapLagMs(abMap, llSent, 60000);
+    std::cout << "[ figure   ] slow infodriver, burst: last map whole " << llLagMs << " ms after it was sent\n";
+    ASSERT_NE(-1, llLagMs) << MapMismatch(abMap);
+    std::vector<std::string> v = Debug();
+    EXPECT_NE(v.end(), std::find_if(v.begin(), v.end(), [](const std::string &l) {
+        return l.find(" superseded (") != std::string::npos;
+    })) << "the debug list must show that maps were superseded";
+}
+
+// A flood at the line's full rate, 1,000 frames of one or two map bytes in
+// about 2 s: the poll keeps its period, and the last map lands.
+TEST_F(InfodrvSys, FloodOfFramesKeepsThePollAndEndsWithTheLastMap)
+{
+    UpWithMap();
+    std::vector<uint8_t> v;
+    uint8_t abMap[16], ab[22];
+    for (int i = 0; i < 1000; i++) {
+        memset(abMap, 0, sizeof abMap);
+        abMap[i % 16] = (uint8_t)(1 + i % 255);
+        if (i & 1)
+            abMap[(i + 7) % 16] = 0x80;
+        size_t n = msEncodeTally(abMap, ab);
+        v.insert(v.end(), ab, ab + n);
+    }
+    int64_t llStart = msNowNs();
+    ASSERT_EQ(0, msWritePaced(sim, v.data(), v.size(), 38400, 8));
+    int64_t llEnd = msNowNs();
+    long long llLagMs = LastMapLagMs(abMap, llEnd, 20000);
+    std::cout << "[ figure   ] flood of " << v.size() << " bytes in " << (llEnd - llStart) / 1000000
+              << " ms: last map whole " << llLagMs << " ms after it was sent\n";
+    ASSERT_NE(-1, llLagMs) << MapMismatch(abMap);
+    AfterPoll();
+    // Polls from the last one before the flood to the first one after it.
+    int64_t llPrev = 0, llMaxGap = 0;
+    for (const MSMSG &m : Messages()) {
+        if (m.iKind != MSK_POLL)
+            continue;
+        if (m.llNs >= llStart && llPrev != 0)
+            llMaxGap = std::max(llMaxGap, m.llNs - llPrev);
+        llPrev = m.llNs;
+        if (m.llNs > llEnd)
+            break;
+    }
+    std::cout << "[ figure   ] longest gap between polls during the flood: " << llMaxGap / 1000000 << " ms\n";
+    EXPECT_LE(llMaxGap / 1000000, 1500) << "the poll must keep its period under a flood";
+}
+
+// An infodriver that leaves one exchange in ten without a reply is no lost
+// one: the driver keeps its hook, writes again what was not answered at the
+// next tick, and the last map is whole in the infodriver within 5 s.
+TEST_F(InfodrvSys, FlakyInfodriverGetsTheLastMapAndKeepsItsHook)
+{
+    UpWithMap();
+    ASSERT_EQ("ok", info.Cmd("withhold 10 20261209"));
+    uint8_t abMap[16];
+    int64_t llSent = 0;
+    for (int i = 0; i < 4; i++) {
+        if (i != 0)
+            usleep(1500000);            // the mixer's pace
+        memset(abMap, (i & 1) ? 0xAA : 0x55, sizeof abMap);
+        abMap[i] = 0x0F;
+        llSent = msNowNs();
+        ASSERT_EQ(0, msSendMap(sim, abMap, nullptr));
+    }
+    long long llLagMs = LastMapLagMs(abMap, llSent, 20000);
+    std::cout << "[ figure   ] one reply in 10 withheld: last map whole " << llLagMs << " ms after it was sent\n";
+    ASSERT_NE(-1, llLagMs) << MapMismatch(abMap);
+    EXPECT_LE(llLagMs, 5000) << "the last map must be whole within 5 s";
+    ASSERT_EQ("ok", info.Cmd("ping"));
+    size_t cHooked = 0, cWithheld = 0;
+    for (const harness::InfoEvent &e : info.Events()) {
+        cHooked += e.kind == "hooked";
+        cWithheld += e.kind == "withheld";
+    }
+    EXPECT_GT(cWithheld, 0u) << "nothing was withheld: the test proves nothing";
+    EXPECT_EQ(1u, cHooked) << "a missed reply is no lost infodriver";
+    EXPECT_EQ(0u, DebugCount("Infodriver lost"));
 }
 
 // While lost the driver hooks on every tick, and the hook goes to every

@@ -40,9 +40,31 @@ protected:
         auto it = m.find(key);
         return it == m.end() ? -1 : atol(it->second.c_str());
     }
+
+    void VanishedAndBack();
 };
 
 TEST_F(ReplugSys, VanishedDeviceFailsTheLinkAtOnceAndIsReopenedWhenBack)
+{
+    VanishedAndBack();
+}
+
+// An empty configuration directory (the older layout's ConfigPath= with no
+// value) makes the device file the bare name, which the profile calls find
+// in the Windows directory: the reopen must look for it there too.
+TEST_F(ReplugSys, VanishedDeviceIsReopenedWithAnEmptyConfigurationDirectory)
+{
+    FileRestore zarn(std::string(getenv("WINEPREFIX")) + "/drive_c/zarn_config.ini");
+    FileRestore dev(std::string(getenv("WINEPREFIX")) + "/drive_c/windows/dev_" + std::to_string(m_iDevice) + ".ini");
+    ASSERT_TRUE(harness::WriteFile(zarn.path, "[Config]\r\nConfigPath=\r\nSystemPath=" +
+                                                  harness::WindowsPath(inst->Dir() + "/site/windows/lib") + "\r\n"));
+    ASSERT_TRUE(harness::WriteFile(dev.path, harness::DevFileFor(m_iCom)));
+    inst->OlderLayout();
+    VanishedAndBack();
+    EXPECT_NE(std::string::npos, harness::ReadFile(dev.path).find("DataBits=8")) << "start-up did not use this file";
+}
+
+void ReplugSys::VanishedAndBack()
 {
     UpHealthy();
     const uint8_t abMapA[16] = { 0x01 };

@@ -12,6 +12,23 @@
 #include "harness.h"
 #include "mixsim.h"
 
+// A file of the Wine prefix that a test rewrites (c:\zarn_config.ini, say),
+// put back as it was, or removed if it was not there, when the test ends.
+struct FileRestore {
+    explicit FileRestore(const std::string &sPath)
+        : path(sPath), fHad(access(sPath.c_str(), F_OK) == 0), text(harness::ReadFile(sPath)) {}
+    ~FileRestore()
+    {
+        if (fHad)
+            harness::WriteFile(path, text);
+        else
+            unlink(path.c_str());
+    }
+    std::string path;
+    bool fHad;
+    std::string text;
+};
+
 class DriverRig : public ::testing::Test {
 protected:
     DriverRig(int iCom, int iDevice) : m_iCom(iCom), m_iDevice(iDevice) {}

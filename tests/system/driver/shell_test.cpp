@@ -171,20 +171,7 @@ TEST_F(Shell, ConfigurationDirectoryEndingInABackslash)
 {
     // Only the older layout can name one: c:\zarn_config.ini, which this
     // test holds (lock zarn_config) and puts back as it was.
-    struct Restore {
-        std::string path, text;
-        bool fHad;
-        ~Restore()
-        {
-            if (fHad)
-                harness::WriteFile(path, text);
-            else
-                unlink(path.c_str());
-        }
-    } restore;
-    restore.path = std::string(getenv("WINEPREFIX")) + "/drive_c/zarn_config.ini";
-    restore.fHad = access(restore.path.c_str(), F_OK) == 0;
-    restore.text = harness::ReadFile(restore.path);
+    FileRestore restore(std::string(getenv("WINEPREFIX")) + "/drive_c/zarn_config.ini");
     ASSERT_TRUE(harness::WriteFile(restore.path,
         "[Config]\r\nConfigPath=" + harness::WindowsPath(inst->Dir() + "/site/config/system") + "\\\r\n"
         "SystemPath=" + harness::WindowsPath(inst->Dir() + "/site/windows/lib") + "\r\n"));
