@@ -37,6 +37,7 @@ const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
 // ---------------------------------------------------------------- timers
 
 DWORD (WINAPI *pfnLinkTicks)(void) = GetTickCount;
+UINT_PTR (WINAPI *pfnLinkSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC) = SetTimer;
 
 // When the link armed each window timer, and whether it is armed. The
 // platform makes a WM_TIMER only while the queue holds nothing else, so a
@@ -48,7 +49,7 @@ static const UINT auPeriod[ID_TIMER_POLL + 1] = { 0, PERIOD_INCOMING, PERIOD_TRA
 
 static void fnArm(HWND hWnd, UINT id)
 {
-    SetTimer(hWnd, id, auPeriod[id], NULL);
+    pfnLinkSetTimer(hWnd, id, auPeriod[id], NULL);
     adwArmedAt[id] = pfnLinkTicks();
     afArmed[id] = 1;
 }

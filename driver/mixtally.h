@@ -48,8 +48,10 @@ void fnTimer(HWND hWnd, WPARAM idTimer);
 // was due while notifications kept the message from being made, is dropped.
 void fnTimerMessage(HWND hWnd, WPARAM idTimer);
 void fnStartPollTimer(HWND hWnd);
-// The clock the link tells due timers by: GetTickCount, unless a test sets another.
+// The platform calls the link's timing goes through: GetTickCount, by which
+// it tells that a timer is due, and SetTimer. A test may put others in.
 extern DWORD (WINAPI *pfnLinkTicks)(void);
+extern UINT_PTR (WINAPI *pfnLinkSetTimer)(HWND, UINT_PTR, UINT, TIMERPROC);
 // Around work that exchanges slots (a frame, a tick, a test frame): a
 // notification or a timer that arrives nested inside it runs once it ends.
 void fnLinkEnter(void);

@@ -29,6 +29,7 @@ std::vector<std::string> debugLines;
 std::deque<BYTE> rx;
 std::vector<std::string> line;
 std::map<int, std::vector<std::string>> panelTexts;
+std::vector<std::string> timers;
 int iDead;
 std::deque<INT_PTR> opens;
 static int cBoundsViolations;
@@ -165,6 +166,13 @@ std::string DeviceFile()
     return s;
 }
 
+// The platform's own timer, journalled.
+static UINT_PTR WINAPI JournalSetTimer(HWND h, UINT_PTR id, UINT uMs, TIMERPROC pfn)
+{
+    timers.push_back(std::to_string((unsigned long long)id) + " " + std::to_string(uMs));
+    return SetTimer(h, id, uMs, pfn);
+}
+
 void Reset()
 {
     slots.clear();
@@ -180,7 +188,9 @@ void Reset()
     hWnd = MainWindow();
     hDlg = Panel();
     pfnLinkTicks = GetTickCount;
+    pfnLinkSetTimer = JournalSetTimer;
     fnLinkReset(hWnd);
+    timers.clear();
     iDeviceNo = 201;
     // Start-up's open: keeps the device file for reopens, forgets a lost port.
     WritePrivateProfileStringA("Configuration", "Com", "7", DeviceFile().c_str());

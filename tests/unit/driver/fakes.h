@@ -29,6 +29,7 @@ extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "b
                                               // "close 6", "open <file> ...", "reopen COM7 ...",
                                               // "notify 11 1"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
+extern std::vector<std::string> timers;       // every SetTimer of the link: "<id> <ms>"
 extern int iDead;                             // GetCommDead32 of the open port
 extern std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
 INT_PTR NextOpen();

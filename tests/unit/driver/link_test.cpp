@@ -5,6 +5,7 @@
 // on the line restart.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include "fakes.h"
@@ -405,6 +406,29 @@ TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
         EXPECT_EQ(st.log, fake::debugLines);
     }
     pfnLinkTicks = GetTickCount;
+}
+
+// Each timer goes to the platform with its own period: the poll with 1000 ms
+// at the start and again with every poll, the transmit timer with 500 ms on
+// every poll, the frame timer with 200 ms on every count byte.
+TEST_F(Link, TimersAreArmedWithTheirPeriods)
+{
+    const struct {
+        const char *name;
+        std::function<void()> act;
+        std::vector<std::string> timers;
+    } cases[] = {
+        { "start-up", [] { fnStartPollTimer(hWnd); }, { "3 1000" } },
+        { "poll", [] { fnTimer(hWnd, ID_TIMER_POLL); }, { "2 500", "3 1000" } },
+        { "count byte", [] { Feed({ 0x05, 0x24 }); }, { "1 200" } },
+        { "second frame", [] { Feed({ 0x91, 0xFF, 0x00, 0x00, 0x02, 0x84 }); }, { "1 200" } },
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        fake::timers.clear();
+        c.act();
+        EXPECT_EQ(c.timers, fake::timers);
+    }
 }
 
 TEST_F(Link, UnknownTimerIsIgnored)
