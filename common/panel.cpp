@@ -5,7 +5,7 @@
 #include "common/panel.h"
 #include "common/calendar.h"
 
-void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam)
+void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam, UINT uAboutId, UINT uExitId)
 {
     // Mouse messages pack x and y as signed 16-bit values: a click left of
     // the client origin arrives as a negative x.
@@ -17,8 +17,8 @@ void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam)
     HMENU hMenu = CreatePopupMenu();
     if (!hMenu)
         return;
-    AppendMenuA(hMenu, MF_STRING, 95, "&About");
-    AppendMenuA(hMenu, MF_STRING, 96, "&Exit");
+    AppendMenuA(hMenu, MF_STRING, uAboutId, "&About");
+    AppendMenuA(hMenu, MF_STRING, uExitId, "&Exit");
     TrackPopupMenu(hMenu, 0, pt.x, pt.y, 0, hMainWnd, NULL);
     DestroyMenu(hMenu);
 }

@@ -16,15 +16,7 @@
 #include "common/zarn_gcd.h"
 #include "common/about.h"
 #include "common/panel.h"
-#include "standins/bwcc32/bwcc.h"
-
-HINSTANCE hInstance;
-HWND hWnd;
-HWND hDlg;
-int iDeviceNo;
-INT_PTR hCommPort = -1;
-int fDebug = 0;
-const char ProgName[] = "mixtally";
+#include "driver/bwcc.h"
 
 #define WINDOW_WIDTH        564
 #define PANEL_HEIGHT_SMALL   60
@@ -161,7 +153,7 @@ LRESULT CALLBACK WndProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
         fnTimerMessage(hWnd, wParam);
         return 0;
     case WM_RBUTTONUP:
-        PopupMenu(hWnd, hWnd, lParam);
+        PopupMenu(hWnd, hWnd, lParam, IDM_ABOUT, IDM_EXIT);
         return 0;
     default:
         return DefWindowProcA(hWnd, message, wParam, lParam);
@@ -177,21 +169,11 @@ INT_PTR CALLBACK PanelProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam
         SetDlgItemTextA(hDlg, IDC_COMMS, "/__1F__");
         return TRUE;
     case WM_RBUTTONUP:
-        PopupMenu(GetParent(hDlg), hDlg, lParam);
+        PopupMenu(GetParent(hDlg), hDlg, lParam, IDM_ABOUT, IDM_EXIT);
         return FALSE;
     default:
         return FALSE;
     }
-}
-
-void fnInfoCommand(LPZARNMSG r)
-{
-    // The revertive's own device number is not trusted: the mirror is always
-    // between the driver's own two slots.
-    if (r->wIndex == SLOT_MIRROR_A)
-        fnSetSlot(iDeviceNo, SLOT_MIRROR_B, r->szInfo, 0);
-    else if (r->wIndex == SLOT_MIRROR_B)
-        fnSetSlot(iDeviceNo, SLOT_MIRROR_A, r->szInfo, 0);
 }
 
 // Builds <configuration directory>\dev_NNN.ini. Returns 0 if it doesn't fit:

@@ -4,17 +4,11 @@
 #pragma once
 #include <windows.h>
 #include "infodriver/driver.h"
+#include "driver/resource.h"
 
 #define ID_TIMER_INCOMING  1     // 200 ms, armed by a count byte
 #define ID_TIMER_TRANSMIT  2     // 500 ms, armed by every poll
 #define ID_TIMER_POLL      3     // 1000 ms, periodic
-
-#define IDC_NETTX     105
-#define IDC_NAME      104
-#define IDC_COM       103
-#define IDC_COMMS     110
-#define IDC_ERRORS    111
-#define IDC_DEBUGLIST 1001
 
 #define SLOT_COMMS_STATUS 4094
 #define SLOT_MIRROR_A     4095

@@ -1,5 +1,6 @@
-// resource: identifiers of the driver's resources (menu, panel, icon) and of
-// the commands it accepts from its menus and from other processes.
+// resource: the driver's resource, control and command ids, in one place for
+// the resource script, the code and the tests. Other programs send the
+// commands (WM_COMMAND) and read the controls, so the numbers are fixed.
 #pragma once
 
 #define IDR_MAINMENU   1
@@ -17,3 +18,11 @@
 #define IDM_ABOUT  95
 #define IDM_EXIT   96
 #define IDM_DEBUG  97
+
+// The panel's status fields and the debug list.
+#define IDC_COM       103
+#define IDC_NAME      104
+#define IDC_NETTX     105
+#define IDC_COMMS     110
+#define IDC_ERRORS    111
+#define IDC_DEBUGLIST 1001

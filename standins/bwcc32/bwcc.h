@@ -1,25 +1,14 @@
-// bwcc: interface of the BWCC32 custom-control library (stand-in build).
-// BWCCRegister makes the dialog classes "BORDLG"/"bordlg" and the shaded
-// frame "BorShade" available to the dialog templates of the calling program.
+// bwcc: the stand-in of the platform's control library BWCC32.DLL: the
+// program's own declaration of BWCCRegister, exported here, and the styles
+// of the shaded frame "BorShade" that the stand-in draws.
 #pragma once
 #include <windows.h>
 
 #ifdef BWCC32_BUILDING
-#define BWCC32_API __declspec(dllexport)
-#else
-#define BWCC32_API __declspec(dllimport)
+#define BWCC_API __declspec(dllexport)
 #endif
-
-#ifdef __cplusplus
-extern "C" {
-#endif
-
-// Returns TRUE when the classes are registered (also on repeated calls).
-BWCC32_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance);
-
-#ifdef __cplusplus
-}
-#endif
+// The entry point, as the program declares it.
+#include "driver/bwcc.h"
 
 // Styles of a "BorShade" control (low four bits of the window style).
 #define BSS_GROUP   1   // sunken frame around a group (also style 0)

@@ -130,7 +130,7 @@ static LRESULT CALLBACK BorShadeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
 
 // ---------------------------------------------------------------- registration
 
-extern "C" BWCC32_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
+extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
 {
     (void)hInstance;   // the classes are global: they belong to this DLL
     if (!hbrDlgFace)

@@ -168,10 +168,10 @@ protected:
                         std::to_string(!!(t.c_cflag & CSTOPB)) + ", xon/xoff " + std::to_string(!!(t.c_iflag & IXON)) +
                         "/" + std::to_string(!!(t.c_iflag & IXOFF)) + ", rts/cts " +
                         std::to_string(!!(t.c_cflag & CRTSCTS));
-            else if (harness::ControlText(Title(), 104) != out.pszName)
-                sFail = "panel name \"" + harness::ControlText(Title(), 104) + "\", expected \"" + out.pszName + "\"";
-            else if (harness::ControlText(Title(), 103) != "17")
-                sFail = "panel port \"" + harness::ControlText(Title(), 103) + "\"";
+            else if (harness::ControlText(Title(), IDC_NAME) != out.pszName)
+                sFail = "panel name \"" + harness::ControlText(Title(), IDC_NAME) + "\", expected \"" + out.pszName + "\"";
+            else if (harness::ControlText(Title(), IDC_COM) != "17")
+                sFail = "panel port \"" + harness::ControlText(Title(), IDC_COM) + "\"";
             info.Cmd("close");
         }
         int iExit = -1;

@@ -12,8 +12,6 @@
 
 namespace {
 
-const unsigned IDC_NETTX = 105;
-const unsigned IDC_ERRORS = 111;
 
 // A tally frame and the map it decodes to.
 struct Frame {

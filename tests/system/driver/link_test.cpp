@@ -10,7 +10,7 @@ class LinkSys : public DriverRig {
 protected:
     LinkSys() : DriverRig(8, 202) {}
 
-    unsigned Errors() { return (unsigned)atoi(harness::ControlText(Title(), 111).c_str()); }
+    unsigned Errors() { return (unsigned)atoi(harness::ControlText(Title(), IDC_ERRORS).c_str()); }
 
     // The stand-in infodriver stamps its events with QueryPerformanceCounter,
     // which under Wine is CLOCK_MONOTONIC_RAW in 100 ns units.
@@ -94,7 +94,7 @@ TEST_F(LinkSys, NegativeAcknowledgeRestartsTheLineAndKeepsTheState)
     EXPECT_EQ(1, msWaitKind(sim, MSK_RESTART, ullRestarts + 2, 20000));
     EXPECT_TRUE(harness::Eventually([&] { return Errors() >= 2; }));
     int s;
-    EXPECT_EQ("OK", harness::ControlText(Title(), 110, &s)) << "a NAK leaves the state alone";
+    EXPECT_EQ("OK", harness::ControlText(Title(), IDC_COMMS, &s)) << "a NAK leaves the state alone";
     EXPECT_EQ(2, s);
     EXPECT_EQ(0u, DebugCount("Transmit Timeout")) << "a NAK disarms the transmit timer";
     for (const harness::InfoEvent &e : info.Writes(4094, 4094))

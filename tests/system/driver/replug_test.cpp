@@ -114,7 +114,7 @@ void ReplugSys::VanishedAndBack()
     EXPECT_EQ("1", info.Get(128));
     EXPECT_EQ(1u, DebugCount("Port lost"));
     EXPECT_EQ(1u, DebugCount("Port reopened"));
-    EXPECT_GE(atoi(harness::ControlText(Title(), 111).c_str()), 1) << "the loss is counted";
+    EXPECT_GE(atoi(harness::ControlText(Title(), IDC_ERRORS).c_str()), 1) << "the loss is counted";
 }
 
 // Acknowledges off for 5 s with the device present: the line is restarted

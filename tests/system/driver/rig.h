@@ -9,8 +9,12 @@
 #include <memory>
 #include <string>
 #include <vector>
+#include "driver/resource.h"
 #include "harness.h"
 #include "mixsim.h"
+
+// Window messages of the platform a test posts (no windows.h on the host).
+const unsigned WM_COMMAND_MSG = 0x0111;
 
 // A file of the Wine prefix that a test rewrites (c:\zarn_config.ini, say),
 // put back as it was, or removed if it was not there, when the test ends.
@@ -166,7 +170,7 @@ protected:
     {
         return harness::Eventually([&] {
             int s;
-            return harness::ControlText(Title(), 110, &s) == caption && s == iState;
+            return harness::ControlText(Title(), IDC_COMMS, &s) == caption && s == iState;
         }, timeoutMs);
     }
 

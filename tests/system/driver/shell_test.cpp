@@ -7,7 +7,6 @@
 namespace {
 
 const unsigned WM_CLOSE_MSG = 0x0010;
-const unsigned WM_COMMAND_MSG = 0x0111;
 const unsigned IDMSG_CLOSE_MSG = 2175;
 
 class Shell : public DriverRig {
@@ -90,7 +89,7 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
     EXPECT_EQ(cy + 60, h);
     ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l0, &t0, &r, &b));
 
-    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_DEBUG));
     ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 440; }))
         << "height " << h << ", expected " << cy + 440;
     int l1, t1;
@@ -98,7 +97,7 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
     EXPECT_EQ(l0, l1) << "the window keeps its position";
     EXPECT_EQ(t0, t1);
 
-    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, 97));
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_DEBUG));
     ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 60; }));
     Size(&w, &h);
     EXPECT_EQ(564, w);
@@ -128,8 +127,8 @@ TEST_F(Shell, DeviceFileIsCompletedAndShownOnThePanel)
         m_iCom = c.iCom;
         inst->DevFile(m_iDevice, c.file);
         ASSERT_NO_FATAL_FAILURE(Up());
-        EXPECT_EQ("Default", harness::ControlText(Title(), 104));
-        EXPECT_EQ(c.com, harness::ControlText(Title(), 103));
+        EXPECT_EQ("Default", harness::ControlText(Title(), IDC_NAME));
+        EXPECT_EQ(c.com, harness::ControlText(Title(), IDC_COM));
         std::string text = inst->DevFileText(m_iDevice);
         for (const char *key : c.keys)
             EXPECT_NE(std::string::npos, text.find(key)) << key << " missing from:\n" << text;
@@ -158,7 +157,7 @@ TEST_F(Shell, DeviceNumberIsPaddedToThreeDigitsUpTo999)
             harness::WriteFile(dir + c.twin, twin);
         ASSERT_NO_FATAL_FAILURE(Up());
         EXPECT_TRUE(harness::WaitWindow(c.title, 1000)) << "no window titled " << c.title;
-        EXPECT_EQ("padded", harness::ControlText(Title(), 104));
+        EXPECT_EQ("padded", harness::ControlText(Title(), IDC_NAME));
         EXPECT_NE(std::string::npos, harness::ReadFile(dir + c.file).find("DataBits=8"))
             << c.file << " must be the file completed";
         if (c.twin) {
@@ -178,7 +177,7 @@ TEST_F(Shell, ConfigurationDirectoryEndingInABackslash)
     inst->OlderLayout();
     inst->DevFile(m_iDevice, harness::DevFileFor(9, "[Device]\r\nName=older layout\r\n"));
     ASSERT_NO_FATAL_FAILURE(Up());
-    EXPECT_EQ("older layout", harness::ControlText(Title(), 104));
+    EXPECT_EQ("older layout", harness::ControlText(Title(), IDC_NAME));
     EXPECT_NE(std::string::npos, inst->DevFileText(m_iDevice).find("DataBits=8")) << "the device file is completed";
 }
 
@@ -186,7 +185,7 @@ TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
 {
     inst->DevFile(m_iDevice, harness::DevFileFor(9, "[Device]\r\nName=Studio 4 mixer\r\n"));
     Up();
-    EXPECT_EQ("Studio 4 mixer", harness::ControlText(Title(), 104));
+    EXPECT_EQ("Studio 4 mixer", harness::ControlText(Title(), IDC_NAME));
     EXPECT_EQ(std::string::npos, inst->DevFileText(m_iDevice).find("Name=Default"));
 }
 
@@ -241,7 +240,7 @@ TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
             ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000));
             ASSERT_TRUE(harness::WaitWindow(Title(), 30000));
         }
-        ASSERT_TRUE(harness::Post(Title(), msg, msg == WM_COMMAND_MSG ? 96 : 0));
+        ASSERT_TRUE(harness::Post(Title(), msg, msg == WM_COMMAND_MSG ? IDM_EXIT : 0));
         ExpectCleanExit();
     }
 }

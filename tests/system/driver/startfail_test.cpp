@@ -74,7 +74,7 @@ TEST_F(StartFail, NoInfodriverForTheDevice)
     // the box is up, the link state is the panel's initial one.
     EXPECT_EQ("Cannot hook into (external) infodriver 211", BoxOf("211", "Error", [] {
         int iState = -1;
-        EXPECT_EQ("?", harness::ControlText(harness::Title(211), 110, &iState)) << "initial link state caption";
+        EXPECT_EQ("?", harness::ControlText(harness::Title(211), IDC_COMMS, &iState)) << "initial link state caption";
         EXPECT_EQ(1, iState) << "initial colour code /__1F__";
     }));
 }

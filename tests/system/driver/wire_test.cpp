@@ -48,7 +48,7 @@ protected:
             return c >= n;
         });
         uint64_t cMark = msCount(sim, MSK_MAINT1);
-        EXPECT_TRUE(harness::Post(Title(), 0x0111, 1));
+        EXPECT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_MIXER_CMD1));
         EXPECT_EQ(1, msWaitKind(sim, MSK_MAINT1, cMark + 1, 20000)) << "the marking command never reached the mixer";
         EXPECT_EQ("ok", info.Cmd("ping"));
         return f;
@@ -156,17 +156,17 @@ TEST_F(Wire, MaintenanceCommandsReachTheMixerAndTheDecoder)
 {
     Up();
     ASSERT_TRUE(info.WaitFor(Wrote(4094, "0")));
-    for (unsigned id : { 1u, 2u, 3u })
-        ASSERT_TRUE(harness::Post(Title(), 0x0111, id));
+    for (unsigned id : { IDM_MIXER_CMD1, IDM_MIXER_CMD2, IDM_MIXER_START })
+        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, id));
     ASSERT_EQ(1, msWaitKind(sim, MSK_MAINT2, 1, 20000));
     ASSERT_EQ(1, msWaitKind(sim, MSK_STARTUP, 2, 20000));
     EXPECT_EQ(1u, msCount(sim, MSK_MAINT1));
 
     // 5 (all clear: the first decoder call writes all 128 "0"), then 4.
-    ASSERT_TRUE(harness::Post(Title(), 0x0111, 5));
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_TEST_CLEAR));
     ASSERT_TRUE(WaitParsed(1));
     info.Events().clear();
-    ASSERT_TRUE(harness::Post(Title(), 0x0111, 4));
+    ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_TEST_FRAME));
     ASSERT_TRUE(WaitParsed(2));
     std::vector<harness::InfoEvent> w = info.Writes(1, 128);
     std::vector<int> slots;
@@ -176,8 +176,8 @@ TEST_F(Wire, MaintenanceCommandsReachTheMixerAndTheDecoder)
     }
     EXPECT_EQ((std::vector<int>{ 1, 2, 9, 13, 25, 31, 65, 66, 67, 68, 69, 70, 71, 72 }), slots);
     // The panel's write counter shows 128 + 14 after the next poll.
-    EXPECT_TRUE(harness::Eventually([&] { return harness::ControlText(Title(), 105) == "142"; }))
-        << "control 105 shows " << harness::ControlText(Title(), 105);
+    EXPECT_TRUE(harness::Eventually([&] { return harness::ControlText(Title(), IDC_NETTX) == "142"; }))
+        << "control 105 shows " << harness::ControlText(Title(), IDC_NETTX);
 }
 
 }  // namespace

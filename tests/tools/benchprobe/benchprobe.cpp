@@ -63,11 +63,6 @@
 #include "infodriver/exinfdrv.h"
 #include "common/common32.h"
 
-// The driver's shell defines these; the core modules linked here use them.
-HWND hDlg;
-int iDeviceNo;
-INT_PTR hCommPort = -1;
-
 static HWND hMain;                 // main thread
 static HANDLE hStdOut;
 static LARGE_INTEGER liFreq;

@@ -231,7 +231,7 @@ protected:
         MenuCtx c = { hWnd, { 0, 0, 0, 0 }, 0, wKey };
         ModalWatch w = { FindMyMenu, ActOnMenu, &c, NULL, 0 };
         WatchStart(&w);
-        PopupMenu(hWnd, hWnd, MAKELPARAM((WORD)x, (WORD)y));
+        PopupMenu(hWnd, hWnd, MAKELPARAM((WORD)x, (WORD)y), 95, 96);
         WatchStop();
         return c;
     }

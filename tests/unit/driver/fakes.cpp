@@ -11,15 +11,6 @@
 #include "infodriver/exinfdrv.h"
 #include "common/common32.h"
 
-// The application shell's state, which the decoder and the link read.
-HINSTANCE hInstance;
-HWND hWnd;
-HWND hDlg;
-int iDeviceNo;
-INT_PTR hCommPort = -1;
-int fDebug;
-const char ProgName[] = "mixtally";
-
 namespace fake {
 
 std::map<int, std::string> slots;
