@@ -86,9 +86,8 @@ static void fnWriteMixer(const BYTE *pbBytes, WORD wLen)
 
 // The debug list is filled whether it is shown or not. While the window is at
 // its small height the list lies below the status strip, yet every line
-// added still scrolls and repaints it -- about 10 ms a line under Wine's X11
-// driver, twice per frame. So drawing is suspended while "&Debug" is off; the
-// list's contents are the same either way.
+// added would still scroll and repaint it, twice per frame. So drawing is
+// suspended while "&Debug" is off; the list's contents are the same either way.
 static void fnDebugListRedraw(BOOL fOn)
 {
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
