@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <limits.h>
 
 #include "infodriver/exinfdrv.h"
 #include "infodriver/zarn32.h"
@@ -166,7 +167,139 @@ static int fnParseSlot(const char *psz, const char **ppszRest)
     return (int)l;
 }
 
-// Runs one control command on the window thread; prints exactly one ok/err line.
+// One command each; every one prints exactly one ok/err line.
+static void fnCmdPing(char *)
+{
+    fnOut("ok");
+}
+
+static void fnCmdSet(char *pszArg)
+{
+    const char *pszRest;
+    int iSlot = fnParseSlot(pszArg, &pszRest);
+    if (iSlot == 0) {
+        fnOut("err bad slot");
+    } else if (strlen(pszRest) > SLOT_TEXT_MAX) {
+        fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
+    } else if (fnStore(iSlot, pszRest) != 0) {
+        fnOut("err out of memory");
+    } else {
+        // A write by another client reaches the driver as a revertive;
+        // whatever the driver writes meanwhile is printed before the ok.
+        if (hHookWnd != NULL)
+            fnSlotRevertive(iSlot);
+        fnOut("ok");
+    }
+}
+
+static void fnCmdGet(char *pszArg)
+{
+    const char *pszRest;
+    int iSlot = fnParseSlot(pszArg, &pszRest);
+    if (iSlot == 0 || *pszRest != '\0')
+        fnOut("err bad slot");
+    else
+        fnOut("ok %s", fnSlot(iSlot));
+}
+
+static void fnCmdDump(char *pszArg)
+{
+    const char *pszRest;
+    int iFrom = fnParseSlot(pszArg, &pszRest);
+    int iTo = iFrom ? fnParseSlot(pszRest, &pszRest) : 0;
+    if (iFrom == 0 || iTo == 0 || *pszRest != '\0') {
+        fnOut("err bad range");
+        return;
+    }
+    for (int i = iFrom; i <= iTo; i++) {
+        if (fnSlot(i)[0] != '\0')
+            fnOut("slot %d %s", i, fnSlot(i));
+    }
+    fnOut("ok");
+}
+
+static void fnCmdRev(char *pszArg)
+{
+    if (strlen(pszArg) > SLOT_TEXT_MAX)
+        fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
+    else if (fnRevertive(pszArg) != 0)
+        fnOut("err not hooked");
+    else
+        fnOut("ok");
+}
+
+static void fnCmdClose(char *)
+{
+    // Posted: the driver destroys itself while handling it.
+    if (hHookWnd == NULL)
+        fnOut("err not hooked");
+    else if (!PostMessageA(hHookWnd, IDMSG_CLOSE, 0, 0))
+        fnOut("err post failed %lu", GetLastError());
+    else
+        fnOut("ok");
+}
+
+// A whole decimal number from lMin to lMax; FALSE for anything else.
+static BOOL fnParseLong(const char *psz, long lMin, long lMax, long *pl)
+{
+    char *pcEnd;
+    *pl = strtol(psz, &pcEnd, 10);
+    return pcEnd != psz && *pcEnd == '\0' && *pl >= lMin && *pl <= lMax;
+}
+
+static void fnCmdMode(char *pszArg)
+{
+    long l;
+    if (!fnParseLong(pszArg, LONG_MIN, LONG_MAX, &l)) {
+        fnOut("err bad mode");
+        return;
+    }
+    lMode = l;
+    fnOut("ok");
+}
+
+static void fnCmdDelay(char *pszArg)
+{
+    long l;
+    if (!fnParseLong(pszArg, 0, 60000, &l)) {
+        fnOut("err bad delay");
+        return;
+    }
+    dwDelayMs = (DWORD)l;
+    fnOut("ok");
+}
+
+static void fnCmdWithhold(char *pszArg)
+{
+    long lOne, lSeed = 1;
+    char *pszSeed = strchr(pszArg, ' ');
+    if (pszSeed != NULL)
+        *pszSeed++ = '\0';
+    if (!fnParseLong(pszArg, 0, LONG_MAX, &lOne) || (pszSeed != NULL && !fnParseLong(pszSeed, 0, LONG_MAX, &lSeed))) {
+        fnOut("err bad withhold");
+        return;
+    }
+    uWithholdOne = (unsigned)lOne;
+    ulRandom = lSeed != 0 ? (unsigned long)lSeed & 0xFFFFFFFFul : 1;   // xorshift never leaves 0
+    fnOut("ok");
+}
+
+static void fnCmdQuit(char *)
+{
+    fnOut("ok");
+    DestroyWindow(hMainWnd);
+}
+
+static const struct {
+    const char *pszName;
+    void (*pfn)(char *pszArg);
+} aCommands[] = {
+    { "ping", fnCmdPing }, { "set", fnCmdSet }, { "get", fnCmdGet }, { "dump", fnCmdDump },
+    { "rev", fnCmdRev }, { "close", fnCmdClose }, { "mode", fnCmdMode }, { "delay", fnCmdDelay },
+    { "withhold", fnCmdWithhold }, { "quit", fnCmdQuit },
+};
+
+// Runs one control command on the window thread.
 static void fnCommand(char *pszLine)
 {
     size_t cch = strlen(pszLine);
@@ -177,97 +310,13 @@ static void fnCommand(char *pszLine)
         *pszArg++ = '\0';
     else
         pszArg = pszLine + cch;
-
-    const char *pszRest;
-    int iSlot;
-    if (strcmp(pszLine, "ping") == 0) {
-        fnOut("ok");
-    } else if (strcmp(pszLine, "set") == 0) {
-        if ((iSlot = fnParseSlot(pszArg, &pszRest)) == 0) {
-            fnOut("err bad slot");
-        } else if (strlen(pszRest) > SLOT_TEXT_MAX) {
-            fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
-        } else if (fnStore(iSlot, pszRest) != 0) {
-            fnOut("err out of memory");
-        } else {
-            // A write by another client reaches the driver as a revertive;
-            // whatever the driver writes meanwhile is printed before the ok.
-            if (hHookWnd != NULL)
-                fnSlotRevertive(iSlot);
-            fnOut("ok");
+    for (const auto &c : aCommands) {
+        if (strcmp(pszLine, c.pszName) == 0) {
+            c.pfn(pszArg);
+            return;
         }
-    } else if (strcmp(pszLine, "get") == 0) {
-        if ((iSlot = fnParseSlot(pszArg, &pszRest)) == 0 || *pszRest != '\0')
-            fnOut("err bad slot");
-        else
-            fnOut("ok %s", fnSlot(iSlot));
-    } else if (strcmp(pszLine, "dump") == 0) {
-        int iFrom = fnParseSlot(pszArg, &pszRest);
-        int iTo = iFrom ? fnParseSlot(pszRest, &pszRest) : 0;
-        if (iFrom == 0 || iTo == 0 || *pszRest != '\0') {
-            fnOut("err bad range");
-        } else {
-            for (int i = iFrom; i <= iTo; i++) {
-                if (fnSlot(i)[0] != '\0')
-                    fnOut("slot %d %s", i, fnSlot(i));
-            }
-            fnOut("ok");
-        }
-    } else if (strcmp(pszLine, "rev") == 0) {
-        if (strlen(pszArg) > SLOT_TEXT_MAX)
-            fnOut("err text longer than %d characters", SLOT_TEXT_MAX);
-        else if (fnRevertive(pszArg) != 0)
-            fnOut("err not hooked");
-        else
-            fnOut("ok");
-    } else if (strcmp(pszLine, "close") == 0) {
-        // Posted: the driver destroys itself while handling it.
-        if (hHookWnd == NULL)
-            fnOut("err not hooked");
-        else if (!PostMessageA(hHookWnd, IDMSG_CLOSE, 0, 0))
-            fnOut("err post failed %lu", GetLastError());
-        else
-            fnOut("ok");
-    } else if (strcmp(pszLine, "mode") == 0) {
-        char *pcEnd;
-        long l = strtol(pszArg, &pcEnd, 10);
-        if (pcEnd == pszArg || *pcEnd != '\0') {
-            fnOut("err bad mode");
-        } else {
-            lMode = l;
-            fnOut("ok");
-        }
-    } else if (strcmp(pszLine, "delay") == 0) {
-        char *pcEnd;
-        long l = strtol(pszArg, &pcEnd, 10);
-        if (pcEnd == pszArg || *pcEnd != '\0' || l < 0 || l > 60000) {
-            fnOut("err bad delay");
-        } else {
-            dwDelayMs = (DWORD)l;
-            fnOut("ok");
-        }
-    } else if (strcmp(pszLine, "withhold") == 0) {
-        char *pcEnd, *pcSeed;
-        long lOne = strtol(pszArg, &pcEnd, 10);
-        unsigned long ulSeed = 1;
-        int fBad = pcEnd == pszArg || lOne < 0 || (*pcEnd != '\0' && *pcEnd != ' ');
-        if (!fBad && *pcEnd == ' ') {
-            ulSeed = strtoul(pcEnd + 1, &pcSeed, 10);
-            fBad = pcSeed == pcEnd + 1 || *pcSeed != '\0';
-        }
-        if (fBad) {
-            fnOut("err bad withhold");
-        } else {
-            uWithholdOne = (unsigned)lOne;
-            ulRandom = ulSeed != 0 ? ulSeed & 0xFFFFFFFFul : 1;   // xorshift never leaves 0
-            fnOut("ok");
-        }
-    } else if (strcmp(pszLine, "quit") == 0) {
-        fnOut("ok");
-        DestroyWindow(hMainWnd);
-    } else {
-        fnOut("err unknown command '%s'", pszLine);
     }
+    fnOut("err unknown command '%s'", pszLine);
 }
 
 // Reader thread: one line at a time, handed to the window thread and run
@@ -308,104 +357,138 @@ static DWORD WINAPI fnReaderThread(LPVOID)
 
 // ---------------------------------------------------------------- window
 
+// A copy-data request or reply. Requests nest (the driver may write while we
+// wait on a revertive), so the sender is kept per level.
+static void fnCopyData(HWND hWnd, HWND hFrom, const COPYDATASTRUCT *pCDS)
+{
+    int fRequest = pCDS != NULL && ((pCDS->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY;
+    if (fRequest && dwDelayMs != 0)
+        Sleep(dwDelayMs);
+    HWND hOuter = hSender;
+    hSender = hFrom;
+    if (fRequest && pCDS->cbData != ZARN32_NUM_BLOCK && fnWithholdThis())
+        fnHandleWithoutReply(hWnd, pCDS);
+    else
+        ZARN32RxMessage(hWnd, hFrom, (PCOPYDATASTRUCT)pCDS);
+    hSender = hOuter;
+}
+
+static void fnHook(HWND hWnd, WPARAM wParam)
+{
+    // The hook window's handle arrives as its low 16 bits only.
+    hHookWnd = (HWND)(UINT_PTR)(wParam & 0xFFFF);
+    iDriverSends++;
+    SendMessageA(hHookWnd, IDMSG_HOOKED, (WPARAM)hWnd, 0);
+    iDriverSends--;
+    fnOut("hooked %x", (unsigned)(UINT_PTR)hHookWnd);
+    InvalidateRect(hWnd, NULL, TRUE);
+}
+
+static void fnSetSlotMessage(WPARAM wParam, LPARAM lParam)
+{
+    int iSlot = (int)(wParam & 0x7FFF);
+    const char *pszText = lParam ? (const char *)lParam : "";
+    if (fnStore(iSlot, pszText) != 0) {
+        fnOut("bad W %d", iSlot);
+        return;
+    }
+    ulWrites++;
+    fnOut("W %llu %d %d %s", fnNowUs(), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
+    // Only a write from another client is told to the hooked driver.
+    if (hHookWnd != NULL && ((UINT_PTR)hSender & 0xFFFF) != (UINT_PTR)hHookWnd)
+        fnSlotRevertive(iSlot);
+}
+
+static void fnSetSlotOnlyMessage(WPARAM wParam, LPARAM lParam)
+{
+    int iSlot = (int)(wParam & 0xFFFF);
+    if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
+        fnOut("bad O %d", iSlot);
+        return;
+    }
+    ulWrites++;
+    fnOut("O %llu %d %s", fnNowUs(), iSlot, fnSlot(iSlot));
+}
+
+static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
+{
+    int iSlot = (int)(wParam & 0xFFFF);
+    // The block is the transport's 513-byte text block: the answer goes into it.
+    if (lParam != 0) {
+        char *pcBlock = (char *)lParam;
+        size_t cch = strnlen(fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
+        memcpy(pcBlock, fnSlot(iSlot), cch);
+        memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
+    }
+    ulReads++;
+    fnOut("R %llu %d", fnNowUs(), iSlot);
+}
+
+static void fnSlotRangeMessage(WPARAM wParam, LPARAM lParam)
+{
+    long lFrom = (long)(int)wParam, lTo = (long)(int)lParam;
+    if (lFrom < 1)
+        lFrom = 1;
+    if (lTo > MAX_SLOT)
+        lTo = MAX_SLOT;
+    for (long l = lFrom; l <= lTo && hHookWnd != NULL; l++)
+        fnSlotRevertive((int)l);
+    fnOut("range %d %d", (int)wParam, (int)lParam);
+}
+
+static void fnPaint(HWND hWnd)
+{
+    PAINTSTRUCT ps;
+    char acText[160];
+    HDC hDC = BeginPaint(hWnd, &ps);
+    int n = snprintf(acText, sizeof acText, "Stand-in infodriver, device %d", iDevice);
+    TextOutA(hDC, 8, 8, acText, n);
+    if (hHookWnd != NULL)
+        n = snprintf(acText, sizeof acText, "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
+    else
+        n = snprintf(acText, sizeof acText, "not hooked");
+    TextOutA(hDC, 8, 28, acText, n);
+    ulShownWrites = ulWrites;
+    ulShownReads = ulReads;
+    n = snprintf(acText, sizeof acText, "writes %lu, reads %lu", ulWrites, ulReads);
+    TextOutA(hDC, 8, 48, acText, n);
+    EndPaint(hWnd, &ps);
+}
+
 static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_COPYDATA: {
-        // Requests nest (the driver may write while we wait on a revertive),
-        // so the sender is kept per level.
-        const COPYDATASTRUCT *pCDS = (const COPYDATASTRUCT *)lParam;
-        int fRequest = pCDS != NULL && ((pCDS->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY;
-        if (fRequest && dwDelayMs != 0)
-            Sleep(dwDelayMs);
-        HWND hOuter = hSender;
-        hSender = (HWND)wParam;
-        if (fRequest && pCDS->cbData != ZARN32_NUM_BLOCK && fnWithholdThis())
-            fnHandleWithoutReply(hWnd, pCDS);
-        else
-            ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
-        hSender = hOuter;
+    case WM_COPYDATA:
+        fnCopyData(hWnd, (HWND)wParam, (const COPYDATASTRUCT *)lParam);
         return 1;
-    }
-
     case IDMSG_HOOK:
         if ((lParam & 0x7FFF) != iDevice)
             break;
-        // The hook window's handle arrives as its low 16 bits only.
-        hHookWnd = (HWND)(UINT_PTR)(wParam & 0xFFFF);
-        iDriverSends++;
-        SendMessageA(hHookWnd, IDMSG_HOOKED, (WPARAM)hWnd, 0);
-        iDriverSends--;
-        fnOut("hooked %x", (unsigned)(UINT_PTR)hHookWnd);
-        InvalidateRect(hWnd, NULL, TRUE);
+        fnHook(hWnd, wParam);
         return 0;
-
     case IDMSG_UNHOOK:
         hHookWnd = NULL;
         fnOut("unhooked");
         InvalidateRect(hWnd, NULL, TRUE);
         return 0;
-
-    case IDMSG_SETSLOT: {
-        int iSlot = (int)(wParam & 0x7FFF);
-        const char *pszText = lParam ? (const char *)lParam : "";
-        if (fnStore(iSlot, pszText) != 0) {
-            fnOut("bad W %d", iSlot);
-            return 0;
-        }
-        ulWrites++;
-        fnOut("W %llu %d %d %s", fnNowUs(), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
-        // Only a write from another client is told to the hooked driver.
-        if (hHookWnd != NULL && ((UINT_PTR)hSender & 0xFFFF) != (UINT_PTR)hHookWnd)
-            fnSlotRevertive(iSlot);
+    case IDMSG_SETSLOT:
+        fnSetSlotMessage(wParam, lParam);
         return 0;
-    }
-
-    case IDMSG_SETSLOTONLY: {
-        int iSlot = (int)(wParam & 0xFFFF);
-        if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
-            fnOut("bad O %d", iSlot);
-            return 0;
-        }
-        ulWrites++;
-        fnOut("O %llu %d %s", fnNowUs(), iSlot, fnSlot(iSlot));
+    case IDMSG_SETSLOTONLY:
+        fnSetSlotOnlyMessage(wParam, lParam);
         return 0;
-    }
-
-    case IDMSG_GETSLOT: {
-        int iSlot = (int)(wParam & 0xFFFF);
-        // The block is the transport's 513-byte text block: the answer goes into it.
-        if (lParam != 0) {
-            char *pcBlock = (char *)lParam;
-            size_t cch = strnlen(fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
-            memcpy(pcBlock, fnSlot(iSlot), cch);
-            memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
-        }
-        ulReads++;
-        fnOut("R %llu %d", fnNowUs(), iSlot);
+    case IDMSG_GETSLOT:
+        fnGetSlotMessage(wParam, lParam);
         return 0;
-    }
-
-    case IDMSG_SENDSLOTRANGE: {
-        long lFrom = (long)(int)wParam, lTo = (long)(int)lParam;
-        if (lFrom < 1)
-            lFrom = 1;
-        if (lTo > MAX_SLOT)
-            lTo = MAX_SLOT;
-        for (long l = lFrom; l <= lTo && hHookWnd != NULL; l++)
-            fnSlotRevertive((int)l);
-        fnOut("range %d %d", (int)wParam, (int)lParam);
+    case IDMSG_SENDSLOTRANGE:
+        fnSlotRangeMessage(wParam, lParam);
         return 0;
-    }
-
     case IDMSG_SETTXRXMODE:
         lMode = (LRESULT)wParam;
         fnOut("mode %d", (int)wParam);
         return 0;
-
     case IDMSG_GETTXRXMODE:
         return lMode;
-
     case WM_CTL_LINE: {
         char *pszLine = (char *)lParam;
         if (iDriverSends > 0)
@@ -416,35 +499,16 @@ static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
             fnCommand(pszLine);
         return 0;
     }
-
     case WM_CTL_EOF:
         DestroyWindow(hWnd);
         return 0;
-
     case WM_TIMER:
         if (wParam == ID_TIMER_SHOW && (ulWrites != ulShownWrites || ulReads != ulShownReads))
             InvalidateRect(hWnd, NULL, TRUE);
         return 0;
-
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        char acText[160];
-        HDC hDC = BeginPaint(hWnd, &ps);
-        int n = snprintf(acText, sizeof acText, "Stand-in infodriver, device %d", iDevice);
-        TextOutA(hDC, 8, 8, acText, n);
-        if (hHookWnd != NULL)
-            n = snprintf(acText, sizeof acText, "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
-        else
-            n = snprintf(acText, sizeof acText, "not hooked");
-        TextOutA(hDC, 8, 28, acText, n);
-        ulShownWrites = ulWrites;
-        ulShownReads = ulReads;
-        n = snprintf(acText, sizeof acText, "writes %lu, reads %lu", ulWrites, ulReads);
-        TextOutA(hDC, 8, 48, acText, n);
-        EndPaint(hWnd, &ps);
+    case WM_PAINT:
+        fnPaint(hWnd);
         return 0;
-    }
-
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
