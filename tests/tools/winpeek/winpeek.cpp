@@ -24,6 +24,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 #include <psapi.h>
+#include "driver/resource.h"
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -189,120 +190,194 @@ static UINT_PTR fnNumber(const char *lpsz)
     return (UINT_PTR)strtoull(lpsz, NULL, 0);
 }
 
+// The verbs, each with the arguments after the title (argc counts them too).
+static int fnWait(const char *lpszVerb, const char *lpszTitle, int argc, char **argv)
+{
+    int fPresent = !strcmp(lpszVerb, "wait");
+    DWORD dwTimeout = argc > 3 ? (DWORD)fnNumber(argv[3]) : 10000;
+    HWND h = fnWaitWindow(lpszTitle, dwTimeout, fPresent);
+    if (!h) {
+        printf("timeout\n");
+        return 2;
+    }
+    if (fPresent)
+        printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
+    else
+        printf("gone\n");
+    return 0;
+}
+
+static int fnVersion(const char *lpszFile)
+{
+    DWORD dwHandle = 0, cb = GetFileVersionInfoSizeA(lpszFile, &dwHandle);
+    static BYTE abInfo[16384];
+    char *lpsz = NULL;
+    UINT uLen = 0;
+    if (cb == 0 || cb > sizeof abInfo || !GetFileVersionInfoA(lpszFile, 0, cb, abInfo) ||
+        !VerQueryValueA(abInfo, "\\StringFileInfo\\040904E4\\FileVersion", (LPVOID *)&lpsz, &uLen)) {
+        printf("no version\n");
+        return 2;
+    }
+    fnPrintEscaped("FileVersion", lpsz);
+    return 0;
+}
+
+// "text" or "list" of a control. Wide calls: under Wine an ANSI LB_GETTEXT
+// sent to another process comes back unconverted (one character per line).
+static int fnControlText(HWND hTop, const char *lpszVerb, int argc, char **argv)
+{
+    if (argc < 4)
+        return 1;
+    HWND hCtl = fnFindControl(hTop, (int)fnNumber(argv[3]));
+    if (!hCtl) {
+        printf("no control\n");
+        return 2;
+    }
+    static WCHAR awText[4096];
+    static char acText[4 * 4096];
+    if (!strcmp(lpszVerb, "text")) {
+        awText[0] = 0;
+        SendMessageW(hCtl, WM_GETTEXT, 4096, (LPARAM)awText);
+        fnNarrow(awText, acText, sizeof acText);
+        fnPrintEscaped("text", acText);
+        char acClass[64];
+        GetClassNameA(hCtl, acClass, sizeof acClass);
+        if (!lstrcmpiA(acClass, "MOX_CC_Button"))
+            printf("state %d\n", (int)SendMessageA(hCtl, MOXM_GETSTATE, 0, 0));
+        return 0;
+    }
+    int n = (int)SendMessageA(hCtl, LB_GETCOUNT, 0, 0);
+    for (int i = 0; i < n; i++) {
+        LRESULT lLen = SendMessageW(hCtl, LB_GETTEXTLEN, i, 0);
+        if (lLen < 0 || lLen >= 4096)
+            continue;
+        awText[0] = 0;
+        SendMessageW(hCtl, LB_GETTEXT, i, (LPARAM)awText);
+        fnNarrow(awText, acText, sizeof acText);
+        fnPrintEscaped("line", acText);
+    }
+    printf("count %d\n", n);
+    return 0;
+}
+
+static int fnInfo(HWND hTop)
+{
+    RECT rc, rcClient;
+    GetWindowRect(hTop, &rc);
+    GetClientRect(hTop, &rcClient);
+    printf("rect %ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
+    printf("client %ld %ld\n", rcClient.right, rcClient.bottom);
+    printf("iconic %d\n", IsIconic(hTop) ? 1 : 0);
+    printf("visible %d\n", IsWindowVisible(hTop) ? 1 : 0);
+    printf("cymenu %d\n", GetSystemMetrics(SM_CYMENU));
+    printf("cycaption %d\n", GetSystemMetrics(SM_CYCAPTION));
+    HMENU hMenu = GetMenu(hTop);
+    if (hMenu) {
+        UINT uState = GetMenuState(hMenu, IDM_DEBUG, MF_BYCOMMAND);
+        if (uState != (UINT)-1)
+            printf("menu %d %s\n", IDM_DEBUG, (uState & MF_CHECKED) ? "checked" : "unchecked");
+    }
+    return 0;
+}
+
+static int fnPost(HWND hTop, int argc, char **argv)
+{
+    if (argc < 5)
+        return 1;
+    UINT uMsg = (UINT)fnNumber(argv[3]);
+    WPARAM wParam = (WPARAM)fnNumber(argv[4]);
+    LPARAM lParam = argc > 5 ? (LPARAM)fnNumber(argv[5]) : 0;
+    if (!PostMessageA(hTop, uMsg, wParam, lParam)) {
+        printf("err %lu\n", GetLastError());
+        return 2;
+    }
+    printf("ok\n");
+    return 0;
+}
+
+static long fnThreadCount(DWORD dwPid)
+{
+    // Threads from a snapshot: it needs no access to the process itself.
+    long lThreads = -1;
+    HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (hSnap != INVALID_HANDLE_VALUE) {
+        THREADENTRY32 te;
+        te.dwSize = sizeof te;
+        lThreads = 0;
+        for (BOOL f = Thread32First(hSnap, &te); f; f = Thread32Next(hSnap, &te))
+            lThreads += te.th32OwnerProcessID == dwPid;
+        CloseHandle(hSnap);
+    }
+    return lThreads;
+}
+
+// The resources of the window's process, as far as they can be seen from outside.
+static int fnResources(HWND hTop)
+{
+    DWORD dwPid = 0;
+    GetWindowThreadProcessId(hTop, &dwPid);
+    printf("pid %lu\n", dwPid);
+    printf("threads %ld\n", fnThreadCount(dwPid));
+    long lHandles = -1, lGdi = -1, lUser = -1;
+    long long llPrivate = -1;
+    HANDLE hProc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
+    if (hProc) {
+        DWORD dw = 0;
+        if (GetProcessHandleCount(hProc, &dw) && dw != 0)
+            lHandles = (long)dw;
+        // Wine answers 0 for both (stubs); 0 is never true of a process
+        // with a window, so it reads as not known.
+        lGdi = (long)GetGuiResources(hProc, GR_GDIOBJECTS);
+        lUser = (long)GetGuiResources(hProc, GR_USEROBJECTS);
+        if (lGdi == 0)
+            lGdi = -1;
+        if (lUser == 0)
+            lUser = -1;
+        if (lGdi < 0)
+            lGdi = fnGdiObjectCount(hProc);
+        PROCESS_MEMORY_COUNTERS_EX pmc;
+        memset(&pmc, 0, sizeof pmc);
+        pmc.cb = sizeof pmc;
+        if (GetProcessMemoryInfo(hProc, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc))
+            llPrivate = (long long)(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
+        CloseHandle(hProc);
+    }
+    // Wine's GetProcessHandleCount also answers 0; the system's handle
+    // list is implemented there and counts the same handles.
+    if (lHandles < 0)
+        lHandles = fnSystemHandleCount(dwPid);
+    WINCOUNT wc = {dwPid, 0};
+    EnumWindows(fnCountWindows, (LPARAM)&wc);
+    printf("windows %ld\n", wc.lCount);
+    printf("handles %ld\ngdi %ld\nuser %ld\n", lHandles, lGdi, lUser);
+    printf("private %lld\n", llPrivate);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: winpeek wait|gone|text|list|info|post|show <title> ...\n");
+        fprintf(stderr, "usage: winpeek wait|gone|ver|text|list|info|post|show|res <title> ...\n");
         return 1;
     }
     const char *lpszVerb = argv[1];
     const char *lpszTitle = argv[2];
-
-    if (!strcmp(lpszVerb, "wait") || !strcmp(lpszVerb, "gone")) {
-        int fPresent = !strcmp(lpszVerb, "wait");
-        DWORD dwTimeout = argc > 3 ? (DWORD)fnNumber(argv[3]) : 10000;
-        HWND h = fnWaitWindow(lpszTitle, dwTimeout, fPresent);
-        if (!h) {
-            printf("timeout\n");
-            return 2;
-        }
-        if (fPresent)
-            printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
-        else
-            printf("gone\n");
-        return 0;
-    }
-
-    if (!strcmp(lpszVerb, "ver")) {
-        DWORD dwHandle = 0, cb = GetFileVersionInfoSizeA(lpszTitle, &dwHandle);
-        static BYTE abInfo[16384];
-        char *lpsz = NULL;
-        UINT uLen = 0;
-        if (cb == 0 || cb > sizeof abInfo || !GetFileVersionInfoA(lpszTitle, 0, cb, abInfo) ||
-            !VerQueryValueA(abInfo, "\\StringFileInfo\\040904E4\\FileVersion", (LPVOID *)&lpsz, &uLen)) {
-            printf("no version\n");
-            return 2;
-        }
-        fnPrintEscaped("FileVersion", lpsz);
-        return 0;
-    }
+    if (!strcmp(lpszVerb, "wait") || !strcmp(lpszVerb, "gone"))
+        return fnWait(lpszVerb, lpszTitle, argc, argv);
+    if (!strcmp(lpszVerb, "ver"))
+        return fnVersion(lpszTitle);
 
     HWND hTop = FindWindowA(NULL, lpszTitle);
     if (!hTop) {
         printf("no window\n");
         return 2;
     }
-
-    if (!strcmp(lpszVerb, "text") || !strcmp(lpszVerb, "list")) {
-        if (argc < 4)
-            return 1;
-        HWND hCtl = fnFindControl(hTop, (int)fnNumber(argv[3]));
-        if (!hCtl) {
-            printf("no control\n");
-            return 2;
-        }
-        // Wide calls: under Wine an ANSI LB_GETTEXT sent to another
-        // process comes back unconverted (one character per line).
-        static WCHAR awText[4096];
-        static char acText[4 * 4096];
-        if (!strcmp(lpszVerb, "text")) {
-            awText[0] = 0;
-            SendMessageW(hCtl, WM_GETTEXT, 4096, (LPARAM)awText);
-            fnNarrow(awText, acText, sizeof acText);
-            fnPrintEscaped("text", acText);
-            char acClass[64];
-            GetClassNameA(hCtl, acClass, sizeof acClass);
-            if (!lstrcmpiA(acClass, "MOX_CC_Button"))
-                printf("state %d\n", (int)SendMessageA(hCtl, MOXM_GETSTATE, 0, 0));
-        } else {
-            int n = (int)SendMessageA(hCtl, LB_GETCOUNT, 0, 0);
-            for (int i = 0; i < n; i++) {
-                LRESULT lLen = SendMessageW(hCtl, LB_GETTEXTLEN, i, 0);
-                if (lLen < 0 || lLen >= 4096)
-                    continue;
-                awText[0] = 0;
-                SendMessageW(hCtl, LB_GETTEXT, i, (LPARAM)awText);
-                fnNarrow(awText, acText, sizeof acText);
-                fnPrintEscaped("line", acText);
-            }
-            printf("count %d\n", n);
-        }
-        return 0;
-    }
-
-    if (!strcmp(lpszVerb, "info")) {
-        RECT rc, rcClient;
-        GetWindowRect(hTop, &rc);
-        GetClientRect(hTop, &rcClient);
-        printf("rect %ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
-        printf("client %ld %ld\n", rcClient.right, rcClient.bottom);
-        printf("iconic %d\n", IsIconic(hTop) ? 1 : 0);
-        printf("visible %d\n", IsWindowVisible(hTop) ? 1 : 0);
-        printf("cymenu %d\n", GetSystemMetrics(SM_CYMENU));
-        printf("cycaption %d\n", GetSystemMetrics(SM_CYCAPTION));
-        HMENU hMenu = GetMenu(hTop);
-        if (hMenu) {
-            UINT uState = GetMenuState(hMenu, 97, MF_BYCOMMAND);
-            if (uState != (UINT)-1)
-                printf("menu 97 %s\n", (uState & MF_CHECKED) ? "checked" : "unchecked");
-        }
-        return 0;
-    }
-
-    if (!strcmp(lpszVerb, "post")) {
-        if (argc < 5)
-            return 1;
-        UINT uMsg = (UINT)fnNumber(argv[3]);
-        WPARAM wParam = (WPARAM)fnNumber(argv[4]);
-        LPARAM lParam = argc > 5 ? (LPARAM)fnNumber(argv[5]) : 0;
-        if (!PostMessageA(hTop, uMsg, wParam, lParam)) {
-            printf("err %lu\n", GetLastError());
-            return 2;
-        }
-        printf("ok\n");
-        return 0;
-    }
-
+    if (!strcmp(lpszVerb, "text") || !strcmp(lpszVerb, "list"))
+        return fnControlText(hTop, lpszVerb, argc, argv);
+    if (!strcmp(lpszVerb, "info"))
+        return fnInfo(hTop);
+    if (!strcmp(lpszVerb, "post"))
+        return fnPost(hTop, argc, argv);
     if (!strcmp(lpszVerb, "show")) {
         if (argc < 4)
             return 1;
@@ -310,59 +385,8 @@ int main(int argc, char **argv)
         printf("ok\n");
         return 0;
     }
-
-    if (!strcmp(lpszVerb, "res")) {
-        DWORD dwPid = 0;
-        GetWindowThreadProcessId(hTop, &dwPid);
-        printf("pid %lu\n", dwPid);
-        // Threads from a snapshot: it needs no access to the process itself.
-        long lThreads = -1;
-        HANDLE hSnap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-        if (hSnap != INVALID_HANDLE_VALUE) {
-            THREADENTRY32 te;
-            te.dwSize = sizeof te;
-            lThreads = 0;
-            for (BOOL f = Thread32First(hSnap, &te); f; f = Thread32Next(hSnap, &te))
-                lThreads += te.th32OwnerProcessID == dwPid;
-            CloseHandle(hSnap);
-        }
-        printf("threads %ld\n", lThreads);
-        long lHandles = -1, lGdi = -1, lUser = -1;
-        long long llPrivate = -1;
-        HANDLE hProc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
-        if (hProc) {
-            DWORD dw = 0;
-            if (GetProcessHandleCount(hProc, &dw) && dw != 0)
-                lHandles = (long)dw;
-            // Wine answers 0 for both (stubs); 0 is never true of a process
-            // with a window, so it reads as not known.
-            lGdi = (long)GetGuiResources(hProc, GR_GDIOBJECTS);
-            lUser = (long)GetGuiResources(hProc, GR_USEROBJECTS);
-            if (lGdi == 0)
-                lGdi = -1;
-            if (lUser == 0)
-                lUser = -1;
-            if (lGdi < 0)
-                lGdi = fnGdiObjectCount(hProc);
-            PROCESS_MEMORY_COUNTERS_EX pmc;
-            memset(&pmc, 0, sizeof pmc);
-            pmc.cb = sizeof pmc;
-            if (GetProcessMemoryInfo(hProc, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc))
-                llPrivate = (long long)(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
-            CloseHandle(hProc);
-        }
-        // Wine's GetProcessHandleCount also answers 0; the system's handle
-        // list is implemented there and counts the same handles.
-        if (lHandles < 0)
-            lHandles = fnSystemHandleCount(dwPid);
-        WINCOUNT wc = {dwPid, 0};
-        EnumWindows(fnCountWindows, (LPARAM)&wc);
-        printf("windows %ld\n", wc.lCount);
-        printf("handles %ld\ngdi %ld\nuser %ld\n", lHandles, lGdi, lUser);
-        printf("private %lld\n", llPrivate);
-        return 0;
-    }
-
+    if (!strcmp(lpszVerb, "res"))
+        return fnResources(hTop);
     fprintf(stderr, "winpeek: unknown verb %s\n", lpszVerb);
     return 1;
 }
