@@ -331,73 +331,111 @@ static void fnParseByte(MIXSIM *ps, uint8_t b, int64_t llNs, std::vector<MSMSG> 
     }
 }
 
+// Hang-up and replug requests, taken on the reader thread: the pty is closed
+// here, so that no poll or read can ever meet a descriptor number that was
+// closed and reused; a replugged line replaces the closed one, and what the
+// old one left half-received or unanswered is forgotten.
+static void fnTakeLineRequests(MIXSIM *ps)
+{
+    if (ps->fHangupReq && ps->fdMaster >= 0) {
+        std::lock_guard<std::mutex> lkw(ps->mxWrite);
+        std::lock_guard<std::mutex> lk(ps->mx);
+        close(ps->fdMaster);
+        ps->fdMaster = -1;
+        if (ps->fdSlave >= 0)
+            close(ps->fdSlave);
+        ps->fdSlave = -1;
+        ps->cv.notify_all();
+    }
+    if (ps->fReplugReq) {
+        std::lock_guard<std::mutex> lkw(ps->mxWrite);
+        std::lock_guard<std::mutex> lk(ps->mx);
+        ps->fReplugReq = false;
+        ps->fdMaster = ps->fdNewMaster;
+        ps->fdSlave = ps->fdNewSlave;
+        ps->fdNewMaster = ps->fdNewSlave = -1;
+        memcpy(ps->szSlave, ps->szNewSlave, sizeof(ps->szSlave));
+        ps->fHangupReq = false;
+        ps->mCur.iLen = 0;
+        ps->iExpect = -1;
+        ps->vllAckDue.clear();
+        ps->cv.notify_all();
+    }
+}
+
+// Writes the answers to polls that are due; returns the ms until the next
+// one is (at most iTimeout).
+static int fnAnswerDuePolls(MIXSIM *ps, int iTimeout)
+{
+    int64_t llNow = msNowNs();
+    uint8_t bAnswer = 0;
+    int cDue = 0;
+    {
+        std::lock_guard<std::mutex> lk(ps->mx);
+        for (size_t i = 0; i < ps->vllAckDue.size();) {
+            if (ps->vllAckDue[i] <= llNow) {
+                cDue++;
+                ps->vllAckDue.erase(ps->vllAckDue.begin() + (long)i);
+            } else {
+                int64_t llMs = (ps->vllAckDue[i] - llNow) / 1000000 + 1;
+                if (llMs < iTimeout)
+                    iTimeout = (int)llMs;
+                i++;
+            }
+        }
+        bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
+        ps->cAnswering += cDue;
+    }
+    if (cDue > 0) {
+        // Counted once on the line, so that a waiter's next bytes follow them.
+        for (int i = 0; i < cDue; i++)
+            msWrite(ps, &bAnswer, 1, NULL);
+        std::lock_guard<std::mutex> lk(ps->mx);
+        if (bAnswer == 0x84)
+            ps->st.ullAcks += (uint64_t)cDue;
+        else
+            ps->st.ullNaks += (uint64_t)cDue;
+        ps->cAnswering -= cDue;
+        ps->cv.notify_all();
+    }
+    return iTimeout;
+}
+
+// One read from the master in packet mode: the driver's bytes, cut into
+// messages, or a purge of its queues. Caller holds ps->mx.
+static void fnTakeRead(MIXSIM *ps, const uint8_t *ab, ssize_t n, int64_t llNs, std::vector<MSMSG> *pvOut)
+{
+    if (ab[0] != TIOCPKT_DATA) {
+        // Packet-mode status: the slave side flushed its queues.
+        if (ab[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) {
+            if (ps->iExpect >= 0 && ps->mCur.iLen > 0)
+                fnEmit(ps, MSK_PARTIAL, ps->mCur.llNs, pvOut);
+            ps->mCur.iLen = 0;
+            if (ab[0] & TIOCPKT_FLUSHREAD)
+                fnEmit(ps, MSK_PURGE_RX, llNs, pvOut);
+            if (ab[0] & TIOCPKT_FLUSHWRITE)
+                fnEmit(ps, MSK_PURGE_TX, llNs, pvOut);
+        }
+        return;
+    }
+    for (ssize_t i = 1; i < n; i++) {
+        if (ps->vbRx.size() < MS_MAXBYTES) {
+            ps->vbRx.push_back(ab[i]);
+            ps->vllRx.push_back(llNs);
+        }
+        ps->st.ullRxBytes++;
+        fnParseByte(ps, ab[i], llNs, pvOut);
+    }
+}
+
 static void fnReader(MIXSIM *ps)
 {
     uint8_t ab[4097];
     std::vector<MSMSG> vOut;
 
     while (!ps->fStop) {
-        // The pty is closed here, on the reader thread, so that no poll or
-        // read can ever meet a descriptor number that was closed and reused.
-        if (ps->fHangupReq && ps->fdMaster >= 0) {
-            std::lock_guard<std::mutex> lkw(ps->mxWrite);
-            std::lock_guard<std::mutex> lk(ps->mx);
-            close(ps->fdMaster);
-            ps->fdMaster = -1;
-            if (ps->fdSlave >= 0)
-                close(ps->fdSlave);
-            ps->fdSlave = -1;
-            ps->cv.notify_all();
-        }
-        // A replugged line: the new pty replaces the closed one, and what the
-        // old one left half-received or unanswered is forgotten.
-        if (ps->fReplugReq) {
-            std::lock_guard<std::mutex> lkw(ps->mxWrite);
-            std::lock_guard<std::mutex> lk(ps->mx);
-            ps->fReplugReq = false;
-            ps->fdMaster = ps->fdNewMaster;
-            ps->fdSlave = ps->fdNewSlave;
-            ps->fdNewMaster = ps->fdNewSlave = -1;
-            memcpy(ps->szSlave, ps->szNewSlave, sizeof(ps->szSlave));
-            ps->fHangupReq = false;
-            ps->mCur.iLen = 0;
-            ps->iExpect = -1;
-            ps->vllAckDue.clear();
-            ps->cv.notify_all();
-        }
-        int iTimeout = 50;
-        int64_t llNow = msNowNs();
-        uint8_t bAnswer = 0;
-        int cDue = 0;
-        {
-            std::lock_guard<std::mutex> lk(ps->mx);
-            for (size_t i = 0; i < ps->vllAckDue.size();) {
-                if (ps->vllAckDue[i] <= llNow) {
-                    cDue++;
-                    ps->vllAckDue.erase(ps->vllAckDue.begin() + (long)i);
-                } else {
-                    int64_t llMs = (ps->vllAckDue[i] - llNow) / 1000000 + 1;
-                    if (llMs < iTimeout)
-                        iTimeout = (int)llMs;
-                    i++;
-                }
-            }
-            bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
-            ps->cAnswering += cDue;
-        }
-        if (cDue > 0) {
-            // Counted once on the line, so that a waiter's next bytes follow them.
-            for (int i = 0; i < cDue; i++)
-                msWrite(ps, &bAnswer, 1, NULL);
-            std::lock_guard<std::mutex> lk(ps->mx);
-            if (bAnswer == 0x84)
-                ps->st.ullAcks += (uint64_t)cDue;
-            else
-                ps->st.ullNaks += (uint64_t)cDue;
-            ps->cAnswering -= cDue;
-            ps->cv.notify_all();
-        }
-
+        fnTakeLineRequests(ps);
+        int iTimeout = fnAnswerDuePolls(ps, 50);
         int fd = ps->fdMaster;
         if (fd < 0 || ps->fPaused) {
             usleep(20000);
@@ -407,11 +445,9 @@ static void fnReader(MIXSIM *ps)
         int r = poll(&pfd, 1, iTimeout);
         if (r <= 0)
             continue;
-        if (pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) {
-            if (!(pfd.revents & POLLIN)) {
-                usleep(10000);     // nobody has the slave open just now
-                continue;
-            }
+        if ((pfd.revents & (POLLHUP | POLLERR | POLLNVAL)) && !(pfd.revents & POLLIN)) {
+            usleep(10000);     // nobody has the slave open just now
+            continue;
         }
         ssize_t n = read(fd, ab, sizeof(ab));
         if (n <= 0) {
@@ -422,27 +458,7 @@ static void fnReader(MIXSIM *ps)
         vOut.clear();
         {
             std::lock_guard<std::mutex> lk(ps->mx);
-            if (ab[0] != TIOCPKT_DATA) {
-                // Packet-mode status: the slave side flushed its queues.
-                if (ab[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) {
-                    if (ps->iExpect >= 0 && ps->mCur.iLen > 0)
-                        fnEmit(ps, MSK_PARTIAL, ps->mCur.llNs, &vOut);
-                    ps->mCur.iLen = 0;
-                    if (ab[0] & TIOCPKT_FLUSHREAD)
-                        fnEmit(ps, MSK_PURGE_RX, llNs, &vOut);
-                    if (ab[0] & TIOCPKT_FLUSHWRITE)
-                        fnEmit(ps, MSK_PURGE_TX, llNs, &vOut);
-                }
-            } else {
-                for (ssize_t i = 1; i < n; i++) {
-                    if (ps->vbRx.size() < MS_MAXBYTES) {
-                        ps->vbRx.push_back(ab[i]);
-                        ps->vllRx.push_back(llNs);
-                    }
-                    ps->st.ullRxBytes++;
-                    fnParseByte(ps, ab[i], llNs, &vOut);
-                }
-            }
+            fnTakeRead(ps, ab, n, llNs, &vOut);
         }
         ps->cv.notify_all();
         if (ps->pfnListen != NULL) {

@@ -117,6 +117,179 @@ static int fnKindByName(const char *psz)
 }
 
 // Runs one command line. Returns false for quit.
+// One command each, with its arguments; each prints its one reply line.
+static void fnCmdAck(MIXSIM *ps, const char *pArgs)
+{
+    int iMode, iDelay;
+    if (msParseAck(pArgs, &iMode, &iDelay) != 0) {
+        fnReply("error ack: expected normal, late:<ms>, none, nak or nak:<ms>");
+        return;
+    }
+    msSetAck(ps, iMode, iDelay);
+    fnReply("ok ack %s", pArgs);
+}
+
+static void fnCmdMap(MIXSIM *ps, const char *pArgs)
+{
+    std::vector<uint8_t> v;
+    if (!fnParseHex(pArgs, &v) || v.size() != 16) {
+        fnReply("error map: expected 32 hex digits (16 bytes, map byte 0 first)");
+        return;
+    }
+    int64_t ll;
+    if (msSendMap(ps, v.data(), &ll) != 0)
+        fnReply("error map: write failed");
+    else
+        fnReply("ok map sent at %lld.%06lld", (long long)(ll / 1000000000LL), (long long)(ll % 1000000000LL / 1000));
+}
+
+static void fnCmdTally(MIXSIM *ps, const char *pArgs)
+{
+    int x;
+    unsigned b;
+    if (sscanf(pArgs, "%d %x", &x, &b) != 2 || x < 0 || x > 15 || b > 255) {
+        fnReply("error tally: expected <map byte 0..15> <hex byte>");
+        return;
+    }
+    if (msSendTallyByte(ps, x, (uint8_t)b, NULL) != 0)
+        fnReply("error tally: write failed");
+    else
+        fnReply("ok tally %d %02x", x, b);
+}
+
+static void fnCmdFrame(MIXSIM *ps, const char *pArgs)
+{
+    std::vector<uint8_t> v;
+    if (!fnParseHex(pArgs, &v) || v.empty()) {
+        fnReply("error frame: expected hex bytes");
+        return;
+    }
+    if (msWrite(ps, v.data(), v.size(), NULL) != 0)
+        fnReply("error frame: write failed");
+    else
+        fnReply("ok frame %zu bytes", v.size());
+}
+
+static void fnCmdBurst(MIXSIM *ps, const char *pArgs)
+{
+    int iCount, iGap, k = 0;
+    std::vector<uint8_t> v;
+    if (sscanf(pArgs, "%d %d %n", &iCount, &iGap, &k) < 2 || iCount < 1 || iGap < 0 ||
+        !fnParseHex(pArgs + k, &v) || v.empty()) {
+        fnReply("error burst: expected <count> <gap ms> <hex bytes>");
+        return;
+    }
+    if (msSendBurst(ps, v.data(), v.size(), iCount, iGap) != 0)
+        fnReply("error burst: write failed");
+    else
+        fnReply("ok burst %d x %zu bytes", iCount, v.size());
+}
+
+static void fnCmdGarbage(MIXSIM *ps, const char *pArgs)
+{
+    int iCount;
+    unsigned uSeed = 1;
+    if (sscanf(pArgs, "%d %u", &iCount, &uSeed) < 1 || iCount < 1 || iCount > 1000000) {
+        fnReply("error garbage: expected <count 1..1000000> [seed]");
+        return;
+    }
+    if (msSendGarbage(ps, (size_t)iCount, uSeed) != 0)
+        fnReply("error garbage: write failed");
+    else
+        fnReply("ok garbage %d", iCount);
+}
+
+static void fnCmdSleep(MIXSIM *, const char *pArgs)
+{
+    int iMs;
+    if (sscanf(pArgs, "%d", &iMs) != 1 || iMs < 0) {
+        fnReply("error sleep: expected <ms>");
+        return;
+    }
+    usleep((useconds_t)iMs * 1000);
+    fnReply("ok sleep");
+}
+
+static void fnCmdWait(MIXSIM *ps, const char *pArgs)
+{
+    char szKind[32];
+    unsigned long long ullN;
+    int iMs, iKind;
+    if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 || (iKind = fnKindByName(szKind)) < 0) {
+        fnReply("error wait: expected <KIND> <count> <ms>");
+        return;
+    }
+    if (msWaitKind(ps, iKind, ullN, iMs))
+        fnReply("ok wait %s %llu", msKindName(iKind), ullN);
+    else
+        fnReply("error wait: %s count %llu after %d ms", msKindName(iKind), (unsigned long long)msCount(ps, iKind),
+                iMs);
+}
+
+static void fnCmdStats(MIXSIM *ps, const char *)
+{
+    MSSTATS st;
+    msGetStats(ps, &st);
+    std::string s = "ok stats";
+    char sz[64];
+    for (int i = 0; i < MSK_KINDS; i++) {
+        snprintf(sz, sizeof(sz), " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
+        s += sz;
+    }
+    snprintf(sz, sizeof(sz), " rx=%llu tx=%llu", (unsigned long long)st.ullRxBytes, (unsigned long long)st.ullTxBytes);
+    s += sz;
+    snprintf(sz, sizeof(sz), " acks=%llu naks=%llu", (unsigned long long)st.ullAcks, (unsigned long long)st.ullNaks);
+    s += sz;
+    fnReply("%s", s.c_str());
+}
+
+static void fnCmdReset(MIXSIM *ps, const char *)
+{
+    msReset(ps);
+    fnReply("ok reset");
+}
+
+static void fnCmdPause(MIXSIM *ps, const char *pArgs)
+{
+    int fOn = strcmp(pArgs, "off") != 0;
+    msPause(ps, fOn);
+    fnReply("ok pause %s", fOn ? "on" : "off");
+}
+
+static void fnCmdHangup(MIXSIM *ps, const char *)
+{
+    msHangup(ps);
+    fnReply("ok hangup");
+}
+
+static void fnCmdUnplug(MIXSIM *ps, const char *)
+{
+    if (msUnplug(ps) != 0)
+        fnReply("error unplug: unplugged already");
+    else
+        fnReply("ok unplug");
+}
+
+static void fnCmdReplug(MIXSIM *ps, const char *)
+{
+    char szErr[256];
+    if (msReplug(ps, szErr, sizeof(szErr)) != 0)
+        fnReply("error replug: %s", szErr);
+    else
+        fnReply("ok replug COM%d on %s", msPort(ps), msSlaveName(ps));
+}
+
+static const struct {
+    const char *pszName;
+    void (*pfn)(MIXSIM *ps, const char *pArgs);
+} aCommands[] = {
+    { "ack", fnCmdAck },         { "map", fnCmdMap },       { "tally", fnCmdTally },   { "frame", fnCmdFrame },
+    { "burst", fnCmdBurst },     { "garbage", fnCmdGarbage }, { "sleep", fnCmdSleep }, { "wait", fnCmdWait },
+    { "stats", fnCmdStats },     { "reset", fnCmdReset },   { "pause", fnCmdPause },   { "hangup", fnCmdHangup },
+    { "unplug", fnCmdUnplug },   { "replug", fnCmdReplug },
+};
+
+// Runs one command line; false when it asks to end.
 static bool fnCommand(MIXSIM *ps, char *pszLine)
 {
     char *pEnd = pszLine + strlen(pszLine);
@@ -133,135 +306,15 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
     char *pArgs = p + n;
     while (*pArgs == ' ' || *pArgs == '\t')
         pArgs++;
-
-    if (strcmp(szCmd, "quit") == 0 || strcmp(szCmd, "exit") == 0) {
+    if (strcmp(szCmd, "quit") == 0 || strcmp(szCmd, "exit") == 0)
         return false;
-    } else if (strcmp(szCmd, "ack") == 0) {
-        int iMode, iDelay;
-        if (msParseAck(pArgs, &iMode, &iDelay) != 0) {
-            fnReply("error ack: expected normal, late:<ms>, none, nak or nak:<ms>");
+    for (const auto &c : aCommands) {
+        if (strcmp(szCmd, c.pszName) == 0) {
+            c.pfn(ps, pArgs);
             return true;
         }
-        msSetAck(ps, iMode, iDelay);
-        fnReply("ok ack %s", pArgs);
-    } else if (strcmp(szCmd, "map") == 0) {
-        std::vector<uint8_t> v;
-        if (!fnParseHex(pArgs, &v) || v.size() != 16) {
-            fnReply("error map: expected 32 hex digits (16 bytes, map byte 0 first)");
-            return true;
-        }
-        int64_t ll;
-        if (msSendMap(ps, v.data(), &ll) != 0)
-            fnReply("error map: write failed");
-        else
-            fnReply("ok map sent at %lld.%06lld", (long long)(ll / 1000000000LL),
-                    (long long)(ll % 1000000000LL / 1000));
-    } else if (strcmp(szCmd, "tally") == 0) {
-        int x;
-        unsigned b;
-        if (sscanf(pArgs, "%d %x", &x, &b) != 2 || x < 0 || x > 15 || b > 255) {
-            fnReply("error tally: expected <map byte 0..15> <hex byte>");
-            return true;
-        }
-        if (msSendTallyByte(ps, x, (uint8_t)b, NULL) != 0)
-            fnReply("error tally: write failed");
-        else
-            fnReply("ok tally %d %02x", x, b);
-    } else if (strcmp(szCmd, "frame") == 0) {
-        std::vector<uint8_t> v;
-        if (!fnParseHex(pArgs, &v) || v.empty()) {
-            fnReply("error frame: expected hex bytes");
-            return true;
-        }
-        if (msWrite(ps, v.data(), v.size(), NULL) != 0)
-            fnReply("error frame: write failed");
-        else
-            fnReply("ok frame %zu bytes", v.size());
-    } else if (strcmp(szCmd, "burst") == 0) {
-        int iCount, iGap, k = 0;
-        std::vector<uint8_t> v;
-        if (sscanf(pArgs, "%d %d %n", &iCount, &iGap, &k) < 2 || iCount < 1 || iGap < 0 ||
-            !fnParseHex(pArgs + k, &v) || v.empty()) {
-            fnReply("error burst: expected <count> <gap ms> <hex bytes>");
-            return true;
-        }
-        if (msSendBurst(ps, v.data(), v.size(), iCount, iGap) != 0)
-            fnReply("error burst: write failed");
-        else
-            fnReply("ok burst %d x %zu bytes", iCount, v.size());
-    } else if (strcmp(szCmd, "garbage") == 0) {
-        int iCount;
-        unsigned uSeed = 1;
-        if (sscanf(pArgs, "%d %u", &iCount, &uSeed) < 1 || iCount < 1 || iCount > 1000000) {
-            fnReply("error garbage: expected <count 1..1000000> [seed]");
-            return true;
-        }
-        if (msSendGarbage(ps, (size_t)iCount, uSeed) != 0)
-            fnReply("error garbage: write failed");
-        else
-            fnReply("ok garbage %d", iCount);
-    } else if (strcmp(szCmd, "sleep") == 0) {
-        int iMs;
-        if (sscanf(pArgs, "%d", &iMs) != 1 || iMs < 0) {
-            fnReply("error sleep: expected <ms>");
-            return true;
-        }
-        usleep((useconds_t)iMs * 1000);
-        fnReply("ok sleep");
-    } else if (strcmp(szCmd, "wait") == 0) {
-        char szKind[32];
-        unsigned long long ullN;
-        int iMs, iKind;
-        if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 ||
-            (iKind = fnKindByName(szKind)) < 0) {
-            fnReply("error wait: expected <KIND> <count> <ms>");
-            return true;
-        }
-        if (msWaitKind(ps, iKind, ullN, iMs))
-            fnReply("ok wait %s %llu", msKindName(iKind), ullN);
-        else
-            fnReply("error wait: %s count %llu after %d ms", msKindName(iKind),
-                    (unsigned long long)msCount(ps, iKind), iMs);
-    } else if (strcmp(szCmd, "stats") == 0) {
-        MSSTATS st;
-        msGetStats(ps, &st);
-        std::string s = "ok stats";
-        char sz[64];
-        for (int i = 0; i < MSK_KINDS; i++) {
-            snprintf(sz, sizeof(sz), " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
-            s += sz;
-        }
-        snprintf(sz, sizeof(sz), " rx=%llu tx=%llu", (unsigned long long)st.ullRxBytes,
-                 (unsigned long long)st.ullTxBytes);
-        s += sz;
-        snprintf(sz, sizeof(sz), " acks=%llu naks=%llu", (unsigned long long)st.ullAcks,
-                 (unsigned long long)st.ullNaks);
-        s += sz;
-        fnReply("%s", s.c_str());
-    } else if (strcmp(szCmd, "reset") == 0) {
-        msReset(ps);
-        fnReply("ok reset");
-    } else if (strcmp(szCmd, "pause") == 0) {
-        int fOn = strcmp(pArgs, "off") != 0;
-        msPause(ps, fOn);
-        fnReply("ok pause %s", fOn ? "on" : "off");
-    } else if (strcmp(szCmd, "hangup") == 0) {
-        msHangup(ps);
-        fnReply("ok hangup");
-    } else if (strcmp(szCmd, "unplug") == 0) {
-        if (msUnplug(ps) != 0)
-            fnReply("error unplug: unplugged already");
-        else
-            fnReply("ok unplug");
-    } else if (strcmp(szCmd, "replug") == 0) {
-        char szErr[256];
-        if (msReplug(ps, szErr, sizeof(szErr)) != 0)
-            fnReply("error replug: %s", szErr);
-        else
-            fnReply("ok replug COM%d on %s", msPort(ps), msSlaveName(ps));
-    } else {
-        fnReply("error unknown command \"%s\" (see mixsim --help)", szCmd);
     }
+    fnReply("error unknown command \"%s\" (see mixsim --help)", szCmd);
     return true;
 }
 
