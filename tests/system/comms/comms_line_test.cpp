@@ -561,17 +561,31 @@ TEST_F(CommsLine, HungUpLineIsDeadDoesNotSpinAndStillCloses)
 TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
 {
     Start(5);
-    // 256-byte requests with multiplier 256 last 65 s on a silent line. A
-    // byte ends the request under way (which may be the open's shorter one);
-    // the thread then starts a long one. On a loaded machine it may not have
-    // started it yet when the close comes: then try again.
-    std::string r;
-    for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
+    // 256-byte requests with multiplier 256 last 65 s on a silent line: as
+    // good as a read that never completes (a pulled USB adapter's). A byte
+    // ends the request under way (which may be the open's shorter one); the
+    // thread then starts a long one.
+    auto LongRequest = [&]() {
         ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
         ASSERT_EQ("1", probe.Cmd("enable 4 256"));
         Send({0x01});
         ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
         usleep(300000);
+    };
+    // The close cancels it: the thread ends and the port opens again at once.
+    LongRequest();
+    std::string r = probe.Cmd("close 4 5000");
+    EXPECT_EQ("exit=104", r.substr(0, 8)) << "the close must end a request that never completes: " << r;
+    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0")) << "the port must open again after the close";
+    probe.Cmd("close 4");
+
+    // A driver that does not cancel leaves the request pending: the thread
+    // outlives the close. On a loaded machine it may not have started its
+    // long request yet when the close comes: then try again.
+    ASSERT_EQ("off", probe.Cmd("cancel off"));
+    r.clear();
+    for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
+        LongRequest();
         r = probe.Cmd("close 4 1000");
     }
     ASSERT_EQ("running", r.substr(0, 7)) << "expected a thread that outlives the close: " << r;
@@ -598,6 +612,7 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     Send({0x42});
     ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
     EXPECT_EQ("1 42", probe.Cmd("read 4 10"));
+    probe.Cmd("cancel on");
     msClose(ps2);
 }
 
