@@ -244,8 +244,10 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
     ZeroMemory(&pCopyPI, sizeof(pCopyPI));
 
     // The read interval time-out is 100000 / baud: a rate of 0 or less is
-    // no line at all, refuse it rather than divide by it.
-    if (lBaudRate <= 0) {
+    // no line at all, refuse it rather than divide by it. The other three
+    // settings are bytes of the DCB: a count that one cannot hold would be
+    // cut to some other, maybe valid, one (264 data bits to 8).
+    if (lBaudRate <= 0 || (UINT)iDataBits > 255 || (UINT)iStopBits > 255 || (UINT)iParity > 255) {
         CloseHandle(hDev);
         return 0;
     }
