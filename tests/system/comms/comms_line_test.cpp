@@ -577,7 +577,7 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     };
     // The close cancels it: the thread ends and the port opens again at once.
     LongRequest();
-    std::string r = probe.Cmd("close 4 5000");
+    std::string r = probe.Cmd("close 4 " + std::to_string(kWaitMs));
     EXPECT_EQ("exit=104", r.substr(0, 8)) << "the close must end a request that never completes: " << r;
     ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0")) << "the port must open again after the close";
     probe.Cmd("close 4");
