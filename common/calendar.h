@@ -1,6 +1,6 @@
 // calendar: the standard calendar text of a local time,
 // "Www Mmm dd hh:mm:ss yyyy\n" with a space before a one-digit day, as the
-// C standard's asctime writes it (the Microsoft C runtime's ctime writes a
+// C standard's asctime writes it (the platform's C runtime's ctime writes a
 // zero there instead, so it is not used).
 #pragma once
 #include <time.h>

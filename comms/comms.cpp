@@ -15,8 +15,11 @@
 //    thread and WriteComm to see one sets it (Interlocked), the open and the
 //    close clear it.
 //
-// A receive thread that has not ended 500 ms after CloseComm32 asked it to
-// stop is detached: the close takes the entry and (maybe) the table away at
+// CloseComm32 ends the receive thread's pending read request (CancelIoEx,
+// PURGE_RXABORT) before it waits: a USB serial driver whose device was
+// pulled can leave a read pending for ever. A receive thread that has still
+// not ended 500 ms after CloseComm32 asked it to stop (a driver that does not
+// cancel) is detached: the close takes the entry and (maybe) the table away at
 // once, but leaves the device handle and the ring buffer to the thread, which
 // frees them itself when its last read request ends. While a thread is inside
 // ProcessBytes (RX_BUSY) the close waits for it, so a detached thread never
@@ -32,6 +35,7 @@
 #define RX_MAXREAD      256     // size of the receive thread's inbuff
 #define RX_BACKOFF_MAX  50      // ms between requests on a failing device
 #define CLOSE_WAIT      500
+#define CANCEL_RETRY_MS 20      // the close cancels the thread's read this often
 #define NOTIFY_REARM_MS 100
 #define NOTIFY_BACKLOG  8192
 
@@ -57,6 +61,18 @@ static volatile LONG lCopyTaken;                // starting thread sets, main th
 // Claims of the open ports, see fnClaimPort. Main thread; a detached receive
 // thread releases the claim of its own port when it ends.
 static HANDLE ahInUse[COMMS_MAXPORTS];
+
+// CancelIoEx is Vista's and later: taken by name, so that the program still
+// loads where kernel32 lacks it.
+static PFNCANCELIOEX fnFindCancelIoEx(void)
+{
+    HMODULE hKernel = GetModuleHandleA("kernel32.dll");
+    if (hKernel == NULL)
+        return NULL;
+    return (PFNCANCELIOEX)(void *)GetProcAddress(hKernel, "CancelIoEx");
+}
+
+PFNCANCELIOEX pfnCommsCancelIoEx = fnFindCancelIoEx();
 
 void commsODS(LPCSTR lpOutputString)
 {
@@ -228,8 +244,10 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
     ZeroMemory(&pCopyPI, sizeof(pCopyPI));
 
     // The read interval time-out is 100000 / baud: a rate of 0 or less is
-    // no line at all, refuse it rather than divide by it.
-    if (lBaudRate <= 0) {
+    // no line at all, refuse it rather than divide by it. The other three
+    // settings are bytes of the DCB: a count that one cannot hold would be
+    // cut to some other, maybe valid, one (264 data bits to 8).
+    if (lBaudRate <= 0 || (UINT)iDataBits > 255 || (UINT)iStopBits > 255 || (UINT)iParity > 255) {
         CloseHandle(hDev);
         return 0;
     }
@@ -302,6 +320,36 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
     return 1;
 }
 
+// Cancels the read request that the receive thread has pending on hDev.
+// CancelIo would reach only requests of the calling thread. Wine 8 makes
+// PURGE_RXABORT a plain flush that leaves the request pending, and ends it
+// with CancelIoEx (ERROR_OPERATION_ABORTED, which is no dead device).
+static void fnCancelRxRead(HANDLE hDev)
+{
+    if (pfnCommsCancelIoEx != NULL)
+        pfnCommsCancelIoEx(hDev, NULL);
+    else
+        PurgeComm(hDev, PURGE_RXABORT);
+}
+
+// Waits at most CLOSE_WAIT ms for the receive thread to end, cancelling its
+// read again and again: it may have checked bReading just before the close
+// cleared it and start its next request after a first cancel. TRUE: ended.
+static BOOL fnStopRxThread(HANDLE hDev, HANDLE hThread)
+{
+    DWORD dwStart = GetTickCount(), dwSpent, dwSlice;
+
+    for (;;) {
+        fnCancelRxRead(hDev);
+        dwSpent = GetTickCount() - dwStart;
+        if (dwSpent >= CLOSE_WAIT)
+            return WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0;
+        dwSlice = CLOSE_WAIT - dwSpent < CANCEL_RETRY_MS ? CLOSE_WAIT - dwSpent : CANCEL_RETRY_MS;
+        if (WaitForSingleObject(hThread, dwSlice) == WAIT_OBJECT_0)
+            return TRUE;
+    }
+}
+
 void CloseComm32(INT_PTR hCom)
 {
     LPPORTINFO pTable, p;
@@ -329,8 +377,8 @@ void CloseComm32(INT_PTR hCom)
 
     if (p->hComPort != 0) {
         bReading[idx] = 0;
-        PurgeComm(p->hComPort, PURGE_RXCLEAR);
-        if (WaitForSingleObject(p->hThread, CLOSE_WAIT) != WAIT_OBJECT_0) {
+        PurgeComm(p->hComPort, PURGE_RXABORT | PURGE_RXCLEAR);
+        if (!fnStopRxThread(p->hComPort, p->hThread)) {
             commsODS("Thread Exit Timeout!!!");
             // Hand the device and the buffer over, but not while the thread is
             // using them (ProcessBytes lasts at most one 200 ms lock wait).

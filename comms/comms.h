@@ -56,6 +56,13 @@ extern HGLOBAL hGPortInfo;                  // main thread; 0 while no table exi
 extern volatile int bReading[COMMS_MAXPORTS]; // main thread writes, receive thread reads
 extern volatile int iBTR[COMMS_MAXPORTS];     // main thread writes, receive thread reads
 
+// CancelIoEx of kernel32, with which the close ends the read that the
+// receive thread has pending; NULL where the system has none (the close then
+// aborts with PURGE_RXABORT alone). Tests replace it with one that cancels
+// nothing, to play a driver that leaves a cancelled request pending.
+typedef BOOL (WINAPI *PFNCANCELIOEX)(HANDLE hFile, LPOVERLAPPED lpOverlapped);
+extern PFNCANCELIOEX pfnCommsCancelIoEx;
+
 INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int iParity);
 void CloseComm32(INT_PTR hCom);
 int  ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopBits, int iParity);

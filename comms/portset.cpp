@@ -83,11 +83,6 @@ static int fnProfileInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int
     return iVal;
 }
 
-int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort)
-{
-    return fnReadInt(lpszFilename, lpszSection, "Com", iDefPort);
-}
-
 // Parity letter to the DCB code; -1 for a letter that names no parity.
 static int fnParityCode(char c)
 {
@@ -105,10 +100,9 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
                    ULONG lDefSpeed, int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity,
                    int fDefHardware, int fDefXOnXOff)
 {
-    DCB dcb;
     char szDefSpeed[32], szSpeed[200], szParity[2], szMsg[128];
     char *pEnd;
-    int iPort, iDataBits, iStopBits, iParity, fXOnXOff, fHardware;
+    int iPort, iDataBits, iStopBits, iParity;
     long lSpeed;
     BOOL fSpeedRead;
     char cParity;
@@ -116,7 +110,6 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
 
     if (lpszDefParity == NULL)
         lpszDefParity = "O";
-    ZeroMemory(&dcb, sizeof(dcb));
 
     iPort = fnProfileInt(lpszFilename, lpszSection, "Com", iDefPort);
 
@@ -138,22 +131,17 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     if (iPort == 0)
         return -1;
 
-    // A speed that is no number or no supported rate, or no parity letter,
-    // would open the line with settings nobody chose: refuse it before the
-    // port is touched (so the box names the speed, not the port). So is a
-    // data-bit count that the one byte of the line settings would cut to some
-    // other count (264 would be 8).
-    if (!fSpeedRead || !fnRateSupported(lSpeed)) {
+    // A speed that is no number and a letter that names no parity give
+    // nothing to open the line with: refused before the port is touched.
+    // Every other value goes to the open as read; a line that refuses it
+    // fails the open, and that box names the port.
+    if (!fSpeedRead) {
         fnPortMessage(hWnd, "Invalid Baud Rate");
         return -1;
     }
     iParity = fnParityCode(cParity);
     if (iParity < 0) {
         fnPortMessage(hWnd, "Invalid Parity");
-        return -1;
-    }
-    if (iDataBits < 5 || iDataBits > 8) {
-        fnPortMessage(hWnd, "Invalid Data Bits");
         return -1;
     }
     iStopBits = iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
@@ -164,40 +152,17 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
         fnPortMessage(hWnd, szMsg);
         return -1;
     }
-
-    fXOnXOff = fnProfileInt(lpszFilename, lpszSection, "XOnXOff", fDefXOnXOff);
-    fHardware = fnProfileInt(lpszFilename, lpszSection, "Hardware", fDefHardware);
-
-    // Flow control goes onto the settings the port was just opened with, so
-    // that speed, data bits, parity and stop bits stay as configured. Without
-    // them (the read failed) a zeroed record would reset the line: refuse.
-    if (fHardware || fXOnXOff) {
-        BOOL fSet = FALSE;
-        dcb.DCBlength = sizeof(dcb);
-        if (GetCommState32(hCom, &dcb)) {
-            if (fHardware) {
-                dcb.fOutxCtsFlow = 1;
-                dcb.fOutxDsrFlow = 1;
-                dcb.fOutX = 0;
-                dcb.fInX = 0;
-            } else {
-                dcb.fOutxCtsFlow = 0;
-                dcb.fOutxDsrFlow = 0;
-                dcb.fOutX = 1;
-                dcb.fInX = 1;
-                dcb.XonChar = 0x11;     // DC1
-                dcb.XoffChar = 0x13;    // DC3
-                dcb.XoffLim = 32;
-                dcb.XonLim = 256;
-            }
-            fSet = SetCommState32(hCom, &dcb);
-        }
-        if (!fSet) {
-            CloseComm32(hCom);
-            fnPortMessage(hWnd, "Can't set comm state");
-            return -1;
-        }
+    if (!fnRateSupported(lSpeed)) {
+        CloseComm32(hCom);      // the caller ends start-up: leave no port open
+        fnPortMessage(hWnd, "Invalid Baud Rate");
+        return -1;
     }
+
+    // Read and written back, but not applied: XON/XOFF would take the bytes
+    // 0x11 and 0x13 out of the mixer's binary frames, and CTS/DSR on a line
+    // without those wires would hold every write for its whole time-out.
+    fnProfileInt(lpszFilename, lpszSection, "XOnXOff", fDefXOnXOff);
+    fnProfileInt(lpszFilename, lpszSection, "Hardware", fDefHardware);
 
     FlushComm(hCom, PURGE_RXCLEAR);
     FlushComm(hCom, PURGE_TXCLEAR);

@@ -22,7 +22,4 @@ BOOL fnOpenedPortSettings(PORTSETTINGS *pps);
 // Opens the port again with exactly those settings and purges both device
 // queues, as fnOpenPort ends: the index, or -1 (no message box, no file).
 INT_PTR fnReopenPort(const PORTSETTINGS *pps);
-// The port number that fnOpenPort takes from the section ("Com", the default
-// when missing or empty); the file is not written.
-int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort);
 void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength);

@@ -217,20 +217,6 @@ static int fnDeviceFileReadable(LPCSTR lpszPath)
     return 1;
 }
 
-// The port layer refuses a port number of 0 without a word; at start-up the
-// operator must learn why the driver did not run.
-static void fnReportNoPort(HWND hWnd, LPCSTR lpszPath)
-{
-    char acValue[64], acMsg[TEXT_SIZE];
-    if (fnProfilePort(lpszPath, "Configuration", 1) != 0)
-        return;     // fnOpenPort has shown why
-    memset(acValue, 0, sizeof acValue);
-    GetPrivateProfileStringA("Configuration", "Com", "", acValue, sizeof acValue, lpszPath);
-    _snprintf(acMsg, sizeof acMsg, "The device file names no serial port: Com=%s", acValue);
-    acMsg[sizeof acMsg - 1] = 0;
-    MessageBoxA(hWnd, acMsg, "ERROR", MB_ICONERROR | MB_OK);
-}
-
 int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
 {
     char acTitle[TEXT_SIZE];
@@ -284,10 +270,8 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
     }
 
     hCommPort = fnOpenMixerPort(hWnd, acPath);
-    if (hCommPort == -1) {
-        fnReportNoPort(hWnd, acPath);
-        return 0;
-    }
+    if (hCommPort == -1)
+        return 0;       // fnOpenPort has shown why; for "Com" 0, a parked device, nothing
 
     memset(acText, 0, sizeof acText);
     GetPrivateProfileStringA("Configuration", "Com", "??", acText, sizeof acText, acPath);

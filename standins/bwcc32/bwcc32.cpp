@@ -1,5 +1,5 @@
 // bwcc32: STAND-IN for the platform's BWCC32.DLL custom-control library,
-// which this machine does not have. It is not the Borland library: it
+// which this machine does not have. It is not the platform's library: it
 // provides just what this program's dialog templates use -- the dialog
 // class "BORDLG" (light grey dialogs) and the shaded frame "BorShade" --
 // drawn with plain GDI calls.
@@ -16,7 +16,7 @@ static HBRUSH hbrDlgFace;         // dialog background; created by BWCCRegister,
 static ATOM atomDlg;              // registered "BORDLG"; main thread
 static ATOM atomShade;            // registered "BorShade"; main thread
 
-static const COLORREF crDlgFace  = RGB(192, 192, 192);   // Borland's steel grey
+static const COLORREF crDlgFace  = RGB(192, 192, 192);   // the library's steel grey
 static const COLORREF crHilight  = RGB(255, 255, 255);
 static const COLORREF crShadow   = RGB(128, 128, 128);
 

@@ -424,6 +424,9 @@ TEST_F(CommsLine, MissingDeviceAndFreeEntry)
     // The read interval time-out is 100000 / baud: no division by a rate of 0.
     EXPECT_EQ("-1", probe.Cmd("open 2 0 8 0 0"));
     EXPECT_EQ("table=0", probe.Cmd("state 1"));
+    // Line settings are bytes of the DCB: 264 data bits must not become 8.
+    EXPECT_EQ("-1", probe.Cmd("open 2 38400 264 0 0"));
+    EXPECT_EQ("table=0", probe.Cmd("state 1"));
     ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
     EXPECT_EQ("65535", probe.Cmd("write 0 01020304")) << "write to a free entry";
     EXPECT_EQ("4", probe.Cmd("write 1 032411ff")) << "a 4-byte write returns 4";
@@ -561,17 +564,31 @@ TEST_F(CommsLine, HungUpLineIsDeadDoesNotSpinAndStillCloses)
 TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
 {
     Start(5);
-    // 256-byte requests with multiplier 256 last 65 s on a silent line. A
-    // byte ends the request under way (which may be the open's shorter one);
-    // the thread then starts a long one. On a loaded machine it may not have
-    // started it yet when the close comes: then try again.
-    std::string r;
-    for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
+    // 256-byte requests with multiplier 256 last 65 s on a silent line: as
+    // good as a read that never completes (a pulled USB adapter's). A byte
+    // ends the request under way (which may be the open's shorter one); the
+    // thread then starts a long one.
+    auto LongRequest = [&]() {
         ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
         ASSERT_EQ("1", probe.Cmd("enable 4 256"));
         Send({0x01});
         ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
         usleep(300000);
+    };
+    // The close cancels it: the thread ends and the port opens again at once.
+    LongRequest();
+    std::string r = probe.Cmd("close 4 " + std::to_string(kWaitMs));
+    EXPECT_EQ("exit=104", r.substr(0, 8)) << "the close must end a request that never completes: " << r;
+    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0")) << "the port must open again after the close";
+    probe.Cmd("close 4");
+
+    // A driver that does not cancel leaves the request pending: the thread
+    // outlives the close. On a loaded machine it may not have started its
+    // long request yet when the close comes: then try again.
+    ASSERT_EQ("off", probe.Cmd("cancel off"));
+    r.clear();
+    for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
+        LongRequest();
         r = probe.Cmd("close 4 1000");
     }
     ASSERT_EQ("running", r.substr(0, 7)) << "expected a thread that outlives the close: " << r;
@@ -598,6 +615,7 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     Send({0x42});
     ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
     EXPECT_EQ("1 42", probe.Cmd("read 4 10"));
+    probe.Cmd("cancel on");
     msClose(ps2);
 }
 
@@ -753,16 +771,26 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         {"a port number past 32 bits is held at the int's end, not wrapped to 5",
          "Com=4294967301\r\nParity=N\r\n", "N", "-1",
          "COM2147483647_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
-        {"a negative speed", "Parity=N\r\nSpeed=-38400\r\n", "N", "-1", "Invalid_Baud_Rate", NULL, NULL},
+        // The port is opened before the speed is checked: what the line
+        // refuses, and a missing port, show the port's box.
+        {"a negative speed", "Parity=N\r\nSpeed=-38400\r\n", "N", "-1",
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+        {"a missing port and an unsupported speed", "Com=300\r\nParity=N\r\nSpeed=1234\r\n", "N", "-1",
+         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
         {"data bits that one byte would cut to 8", "Parity=N\r\nDataBits=264\r\n", "N", "-1",
-         "Invalid_Data_Bits", NULL, NULL},
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+        {"data bits the line refuses", "Parity=N\r\nDataBits=9\r\n", "N", "-1",
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
         {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1",
          "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
         {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", NULL, NULL},
-        {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-", NULL,
-         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=1"},     // Wine keeps no DSR flow
-        {"XON/XOFF flow control", "Parity=N\r\nXOnXOff=1\r\n", "N", "4", "-", NULL,
-         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=1 inx=1 xon=17 xoff=19"},
+        // Flow-control keys are read and written back, never applied.
+        {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-",
+         "Parity=N;Hardware=1;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;",
+         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
+        {"XON/XOFF flow control", "Parity=N\r\nXOnXOff=1\r\n", "N", "4", "-",
+         "Parity=N;XOnXOff=1;Com=5;Speed=38400;DataBits=8;StopBits=1;Hardware=0;",
+         "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
     };
     for (const Case &c : aCase) {
         SCOPED_TRACE(c.pszName);

@@ -120,6 +120,17 @@ static DWORD WINAPI fnStealer(LPVOID)
     return 0;
 }
 
+// ---- "cancel off": the layer's CancelIoEx cancels nothing from now on, as
+// with a driver that leaves a cancelled read pending; "cancel on" undoes it.
+static PFNCANCELIOEX pfnSavedCancel;
+
+static BOOL WINAPI fnCancelNothing(HANDLE hFile, LPOVERLAPPED lpOverlapped)
+{
+    (void)hFile;
+    (void)lpOverlapped;
+    return TRUE;
+}
+
 // ---- "watch <index> <count> <timeout ms>": samples the port's unread count
 // on this (the window) thread about every millisecond, from a first sample
 // at 0 until it reaches count, and prints "count <n>" whenever it changes
@@ -343,6 +354,14 @@ static void fnCommand(char *pszLine)
             Sleep(50);
         }
         fnReply("ok");
+    } else if (strcmp(szCmd, "cancel") == 0) {
+        if (strcmp(pArgs, "off") == 0 && pfnCommsCancelIoEx != fnCancelNothing) {
+            pfnSavedCancel = pfnCommsCancelIoEx;
+            pfnCommsCancelIoEx = fnCancelNothing;
+        } else if (strcmp(pArgs, "on") == 0 && pfnCommsCancelIoEx == fnCancelNothing) {
+            pfnCommsCancelIoEx = pfnSavedCancel;
+        }
+        fnReply("ok %s", pfnCommsCancelIoEx == NULL ? "none" : pfnCommsCancelIoEx == fnCancelNothing ? "off" : "on");
     } else if (strcmp(szCmd, "quit") == 0) {
         fnReply("ok");
         PostQuitMessage(0);
