@@ -70,6 +70,11 @@ static int fnReadInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int iD
     return szText[0] == 0 ? iDef : fnParseInt(szText);
 }
 
+int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort)
+{
+    return fnReadInt(lpszFilename, lpszSection, "Com", iDefPort);
+}
+
 // Reads integer key lpszKey; writes the default back when the value equals it.
 static int fnProfileInt(LPCSTR lpszFile, LPCSTR lpszSection, LPCSTR lpszKey, int iDef)
 {

@@ -22,4 +22,7 @@ BOOL fnOpenedPortSettings(PORTSETTINGS *pps);
 // Opens the port again with exactly those settings and purges both device
 // queues, as fnOpenPort ends: the index, or -1 (no message box, no file).
 INT_PTR fnReopenPort(const PORTSETTINGS *pps);
+// The port number fnOpenPort would take from the section ("Com", held at an
+// int's range, the default when missing or empty); the file is not written.
+int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort);
 void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength);

@@ -70,7 +70,7 @@ static int fnReopenRefused(int *piCom)
 {
     if (!fnDeviceFileThere())
         return fFileAtStartup ? REOPEN_FILE_GONE : REOPEN_TRIED;
-    *piCom = (int)GetPrivateProfileIntA("Configuration", "Com", 1, acDevicePath);
+    *piCom = fnProfilePort(acDevicePath, "Configuration", 1);
     return *piCom != psStartup.iPort ? REOPEN_OTHER_PORT : REOPEN_TRIED;
 }
 

@@ -347,6 +347,11 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     return fake::NextOpen();
 }
 
+int fnProfilePort(LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort)
+{
+    return (int)GetPrivateProfileIntA(lpszSection, "Com", iDefPort, lpszFilename);
+}
+
 // What start-up's open found in the device file: COM7, 38400 8 1 odd.
 BOOL fnOpenedPortSettings(PORTSETTINGS *pps)
 {
