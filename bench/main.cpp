@@ -126,10 +126,10 @@ static int fnRun(unsigned uSections, const char *pszIso, const char *pszStamp)
     return fnFinish(rsRun.sJsonDir, "bench", pszStamp);
 }
 
-int main(int argc, char **argv)
+// The run's settings from the command line; false when they make no sense.
+static bool fnOptions(int argc, char **argv, int *piSoakMin, int *pfSoakCheck, int *pfBreakdownOnly,
+                      unsigned *puSections)
 {
-    int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
-    unsigned uSections = SEC_ALL;
     for (int i = 1; i < argc; i++) {
         if (strcmp(argv[i], "--quick") == 0) {
             rsRun.fQuick = 1;
@@ -143,25 +143,33 @@ int main(int argc, char **argv)
         } else if (strcmp(argv[i], "--idle") == 0 && i + 1 < argc) {
             rsRun.iIdleS = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--only") == 0 && i + 1 < argc) {
-            uSections = fnParseSections(argv[++i]);
+            *puSections = fnParseSections(argv[++i]);
         } else if (strcmp(argv[i], "--json-dir") == 0 && i + 1 < argc) {
             rsRun.sJsonDir = argv[++i];
         } else if (strcmp(argv[i], "--soak") == 0) {
-            iSoakMin = 10;
+            *piSoakMin = 10;
             if (i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9')
-                iSoakMin = atoi(argv[++i]);
+                *piSoakMin = atoi(argv[++i]);
         } else if (strcmp(argv[i], "--check") == 0) {
-            fSoakCheck = 1;
+            *pfSoakCheck = 1;
         } else if (strcmp(argv[i], "--breakdown") == 0 && i + 1 < argc) {
             rsRun.iBreakdownRounds = atoi(argv[++i]);
-            fBreakdownOnly = 1;
+            *pfBreakdownOnly = 1;
         } else {
-            fnUsage();
-            return 2;
+            return false;
         }
     }
-    if (rsRun.iFrames < 10 || rsRun.iIdleS < 1 || iSoakMin < 0 || uSections == 0 ||
-        (fBreakdownOnly && rsRun.iBreakdownRounds < 1)) {
+    if (rsRun.sJsonDir.empty())
+        rsRun.sJsonDir = std::string(getenv("MIXTALLY_BUILD") ? getenv("MIXTALLY_BUILD") : ".") + "/bench";
+    return rsRun.iFrames >= 10 && rsRun.iIdleS >= 1 && *piSoakMin >= 0 && *puSections != 0 &&
+           (!*pfBreakdownOnly || rsRun.iBreakdownRounds >= 1);
+}
+
+int main(int argc, char **argv)
+{
+    int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
+    unsigned uSections = SEC_ALL;
+    if (!fnOptions(argc, argv, &iSoakMin, &fSoakCheck, &fBreakdownOnly, &uSections)) {
         fnUsage();
         return 2;
     }
@@ -170,8 +178,6 @@ int main(int argc, char **argv)
         fprintf(stderr, "mixbench: rig not usable: %s\n", sWhy.c_str());
         return 1;
     }
-    if (rsRun.sJsonDir.empty())
-        rsRun.sJsonDir = std::string(getenv("MIXTALLY_BUILD") ? getenv("MIXTALLY_BUILD") : ".") + "/bench";
     char acStamp[32], acIso[32];
     time_t tNow = time(nullptr);
     struct tm tmNow;
