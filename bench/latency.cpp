@@ -183,7 +183,7 @@ const STATS &fnBareSet(void)
     return stSet;
 }
 
-// The old floor with the statistic of a sum: wire time + the reads before
+// floor1 with the statistic of a sum: wire time + the reads before
 // the last write x bare GETSLOT mean + writes x bare SETSLOT mean.
 static void fnFloorByMeans(void)
 {

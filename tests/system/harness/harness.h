@@ -98,7 +98,7 @@ public:
     // From now on a thread of this process reads the stand-in's output as it
     // comes: a stand-in that prints faster than its caller reads would
     // otherwise stall on a full pipe in the middle of a slot exchange. Cmd,
-    // Get, WaitFor, Drain and Writes work as before (WaitFor then looks at
+    // Get, WaitFor, Drain and Writes work as without it (WaitFor then looks at
     // every line that is no slot exchange, and every 50 ms); Events() must not
     // be used meanwhile, TakeEvents hands them over instead. Until Stop.
     bool Listen();
