@@ -123,17 +123,21 @@ std::string fnTallyNow(harness::Infodrv *pinfo)
     return s;
 }
 
-unsigned long long fnSupersededTotal(RIG *prig)
+unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen)
 {
     std::vector<std::string> v = harness::DebugLines(harness::Title(prig->iDevice));
     if (v.empty())
         fnFail("the driver's debug list could not be read");
+    if (pfSeen != nullptr)
+        *pfSeen = false;
     for (size_t i = v.size(); i-- > 0;) {
         unsigned long ulBatch, ulTotal;
         char acWord[16];
         if (sscanf(v[i].c_str(), "%lu %15s superseded (%lu in all)", &ulBatch, acWord, &ulTotal) == 3) {
             if (ulTotal > prig->ullSuperseded)
                 prig->ullSuperseded = ulTotal;
+            if (pfSeen != nullptr)
+                *pfSeen = true;
             break;
         }
     }
@@ -207,7 +211,7 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs)
     }
     memcpy(prig->abMap, pbLast, 16);
     long long llHeldUs = fnWaitHeld(prig, &prun->rp, sWant, iHeldMs, &prun->vEvents);
-    prun->ullSuperseded = fnSupersededTotal(prig) - ullBefore;
+    prun->ullSuperseded = fnSupersededTotal(prig, &prun->fSupersededSeen) - ullBefore;
     if (llHeldUs < 0) {
         fnFail("the stand-in did not hold the last map of a run %d s after its last frame", iHeldMs / 1000);
         return -1;

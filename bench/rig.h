@@ -66,8 +66,10 @@ double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong);
 // The stand-in's slots 1..128 ('0'/'1', ' ' empty); "" when it did not answer.
 std::string fnTallyNow(harness::Infodrv *pinfo);
 // The driver's total of superseded maps: the last "(T in all)" of its debug
-// list (the list keeps 501 lines; when none is there, the total read before).
-unsigned long long fnSupersededTotal(RIG *prig);
+// list. The list keeps 501 lines, two a frame: when it holds no such line
+// (*pfSeen false) the total is the one read before, and maps superseded more
+// than about 250 frames ago since then are not in it.
+unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen = nullptr);
 // Replays the stand-in's writes (kept since its events were last taken)
 // until its slots hold sWant whole; the write's QPC us stamp, or -1 after
 // iTimeoutMs. The events are taken then (into *pv unless it is null), and
@@ -86,6 +88,7 @@ struct FRAMERUN {
     long long llLastDoneRaw = 0;            // the last frame's
     long long llHeldRaw = -1;               // the stand-in holds the last map; -1: it never did
     unsigned long long ullSuperseded = 0;   // maps the driver superseded meanwhile
+    bool fSupersededSeen = false;           // ... as its debug list still shows (else 0 may be more)
     REPLAY rp;                              // the stand-in's slots, replayed
     std::vector<harness::InfoEvent> vEvents;
 };
