@@ -2,7 +2,8 @@
 // installation per test (device file, workstation file, custom-control
 // libraries), the stand-in infodriver with its control channel, the driver
 // process itself, the small Windows tools (winpeek, boxpress) and COM port
-// mapping. Each test owns one of everything; nothing here is shared.
+// mapping. The system tests and the bench (bench/) use it. Each test or
+// bench run owns one of everything; nothing here is shared.
 #pragma once
 #include <sys/types.h>
 #include <condition_variable>
