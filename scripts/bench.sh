@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The benchmark command: set-up, both builds, then one run of bench/mixbench,
 # which prints the table and writes $BUILD_DIR/bench/bench-<UTC>.json.
-# Usage: scripts/bench.sh [--quick] [mixbench options]
+# Usage: scripts/bench.sh [--quick] [mixbench options, e.g. --only staleness]
 #        scripts/bench.sh --soak [MINUTES]        (default 10; soak-<UTC>.json)
 #        scripts/bench.sh --fuzz N [--revertives M] [--seeds S1,S2,...|random]
 #            N serial bytes (10^7 is a good long run) over the seeds (default:

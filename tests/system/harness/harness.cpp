@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 #include <fstream>
 #include <sstream>
@@ -182,6 +183,18 @@ std::string DevFileFor(int iCom, const std::string &extra)
 
 // ------------------------------------------------------------ Infodrv
 
+static long long MonotonicNs()
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+static bool IsAnswer(const std::string &s)
+{
+    return s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0;
+}
+
 Infodrv::~Infodrv() { Stop(); }
 
 bool Infodrv::Start(int iDevice, std::string *pWhy)
@@ -194,6 +207,7 @@ bool Infodrv::Start(int iDevice, std::string *pWhy)
         return false;
     }
     m_fStarted = true;
+    m_fEnded = false;
     char line[4096];
     int r = hpReadLineStarting(&m_p, "ready ", line, sizeof line, 60000);
     if (r != 1) {
@@ -207,27 +221,51 @@ bool Infodrv::Start(int iDevice, std::string *pWhy)
     return true;
 }
 
+// Split by hand rather than by a stream: a listening thread takes every
+// line of a benchmark's flood, and must cost the machine as little as it can.
 void Infodrv::Take(const std::string &line)
 {
     InfoEvent e;
     e.raw = line;
-    std::istringstream is(line);
-    is >> e.kind;
-    if (e.kind == "W" || e.kind == "O" || e.kind == "R") {
-        is >> e.tUs >> e.iSlot;
+    e.tReadNs = MonotonicNs();
+    size_t sp = line.find(' ');
+    e.kind = line.substr(0, sp);
+    if (sp != std::string::npos && (e.kind == "W" || e.kind == "O" || e.kind == "R")) {
+        const char *p = line.c_str() + sp;
+        char *pEnd;
+        e.tUs = strtoll(p, &pEnd, 10);
+        e.iSlot = (int)strtol(pEnd, &pEnd, 10);
         if (e.kind == "W")
-            is >> e.fNow;
+            e.fNow = (int)strtol(pEnd, &pEnd, 10);
         // The text is the rest of the line after one blank (may hold blanks).
-        std::string::size_type pos = (std::string::size_type)is.tellg();
-        if (pos != std::string::npos && pos < line.size())
-            e.text = line.substr(pos + 1);
+        if (*pEnd == ' ')
+            e.text = pEnd + 1;
     }
+    m_totals[e.kind]++;
     m_events.push_back(e);
 }
 
 std::string Infodrv::Cmd(const std::string &cmd, std::vector<std::string> *pLines, int timeoutMs)
 {
-    if (!m_fStarted || hpWriteLine(&m_p, cmd.c_str()) != 0)
+    if (!m_fStarted)
+        return "";
+    if (m_fListening) {
+        std::unique_lock<std::mutex> lk(m_mx);
+        m_answers.clear();
+        m_pCmdLines = pLines;
+        if (hpWriteLine(&m_p, cmd.c_str()) != 0) {
+            m_pCmdLines = nullptr;
+            return "";
+        }
+        m_cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return !m_answers.empty() || m_fEnded; });
+        m_pCmdLines = nullptr;
+        if (m_answers.empty())
+            return "";
+        std::string s = m_answers.front();
+        m_answers.pop_front();
+        return s;
+    }
+    if (hpWriteLine(&m_p, cmd.c_str()) != 0)
         return "";
     long long deadline = hpNowMs() + timeoutMs;
     char line[4096];
@@ -236,7 +274,7 @@ std::string Infodrv::Cmd(const std::string &cmd, std::vector<std::string> *pLine
         if (left <= 0 || hpReadLine(&m_p, line, sizeof line, (int)left) != 1)
             return "";
         std::string s = line;
-        if (s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0)
+        if (IsAnswer(s))
             return s;
         if (pLines && s.rfind("slot ", 0) == 0)
             pLines->push_back(s);
@@ -254,6 +292,18 @@ std::string Infodrv::Get(int iSlot)
 bool Infodrv::WaitFor(const std::function<bool(const std::vector<InfoEvent> &)> &pred, int timeoutMs)
 {
     long long deadline = hpNowMs() + timeoutMs;
+    if (m_fListening) {
+        std::unique_lock<std::mutex> lk(m_mx);
+        while (!pred(m_events)) {
+            long long left = deadline - hpNowMs();
+            if (left <= 0)
+                return false;
+            if (m_fEnded)
+                return pred(m_events);
+            m_cv.wait_for(lk, std::chrono::milliseconds(left < 50 ? left : 50));
+        }
+        return true;
+    }
     char line[4096];
     while (!pred(m_events)) {
         long long left = deadline - hpNowMs();
@@ -275,11 +325,122 @@ void Infodrv::Drain(int ms)
 
 std::vector<InfoEvent> Infodrv::Writes(int iSlotFrom, int iSlotTo) const
 {
+    std::lock_guard<std::mutex> lk(m_mx);
     std::vector<InfoEvent> v;
     for (const InfoEvent &e : m_events)
         if (e.kind == "W" && e.iSlot >= iSlotFrom && e.iSlot <= iSlotTo)
             v.push_back(e);
     return v;
+}
+
+// The listening thread: every line as it comes. The caller is woken by an
+// answer, by an event other than a slot exchange, and by the write it waits
+// for -- not by every exchange, whose wake-ups would load the machine while
+// the exchanges are being timed.
+void Infodrv::Listener()
+{
+    char line[4096];
+    for (;;) {
+        int r = hpReadLine(&m_p, line, sizeof line, 200);
+        std::lock_guard<std::mutex> lk(m_mx);
+        if (r < 0 || m_fQuitListener) {
+            m_fEnded = r < 0;
+            m_cv.notify_all();
+            return;
+        }
+        if (r == 0)
+            continue;
+        m_cLines++;
+        std::string s = line;
+        if (IsAnswer(s)) {
+            m_answers.push_back(s);
+            m_cv.notify_all();
+            continue;
+        }
+        if (m_pCmdLines && s.rfind("slot ", 0) == 0) {
+            m_pCmdLines->push_back(s);
+            continue;
+        }
+        Take(s);
+        const InfoEvent &e = m_events.back();
+        bool fExchange = e.kind == "W" || e.kind == "R";
+        if (m_fWaitWrites && e.kind == "W" && e.iSlot >= m_iWaitFrom && e.iSlot <= m_iWaitTo &&
+            m_cWritesLeft > 0 && --m_cWritesLeft == 0)
+            fExchange = false;
+        if (!fExchange)
+            m_cv.notify_all();
+    }
+}
+
+bool Infodrv::Listen()
+{
+    if (!m_fStarted)
+        return false;
+    if (!m_fListening) {
+        m_fQuitListener = false;
+        m_fListening = true;
+        m_thListener = std::thread(&Infodrv::Listener, this);
+    }
+    return true;
+}
+
+// Before m_p's output side is closed: the thread reads from it.
+void Infodrv::EndListener()
+{
+    if (!m_fListening)
+        return;
+    {
+        std::lock_guard<std::mutex> lk(m_mx);
+        m_fQuitListener = true;
+    }
+    m_thListener.join();
+    m_fListening = false;
+}
+
+std::vector<InfoEvent> Infodrv::TakeEvents()
+{
+    std::lock_guard<std::mutex> lk(m_mx);
+    std::vector<InfoEvent> v;
+    v.swap(m_events);
+    return v;
+}
+
+size_t Infodrv::CountWrites(int iSlotFrom, int iSlotTo) const
+{
+    size_t c = 0;
+    for (const InfoEvent &e : m_events)
+        c += e.kind == "W" && e.iSlot >= iSlotFrom && e.iSlot <= iSlotTo;
+    return c;
+}
+
+bool Infodrv::WaitWrites(size_t n, int iSlotFrom, int iSlotTo, int stallMs)
+{
+    if (!m_fListening)
+        return WaitFor([&](const std::vector<InfoEvent> &) { return CountWrites(iSlotFrom, iSlotTo) >= n; },
+                       stallMs);
+    std::unique_lock<std::mutex> lk(m_mx);
+    size_t c = CountWrites(iSlotFrom, iSlotTo);
+    if (c >= n)
+        return true;
+    m_cWritesLeft = n - c;
+    m_iWaitFrom = iSlotFrom;
+    m_iWaitTo = iSlotTo;
+    m_fWaitWrites = true;
+    for (;;) {
+        unsigned long long cSeen = m_cLines;
+        m_cv.wait_for(lk, std::chrono::milliseconds(stallMs), [&] { return m_cWritesLeft == 0 || m_fEnded; });
+        if (m_cWritesLeft == 0 || m_fEnded || m_cLines == cSeen)
+            break;
+    }
+    m_fWaitWrites = false;
+    return m_cWritesLeft == 0;
+}
+
+unsigned long long Infodrv::Total(const std::string &kind) const
+{
+    std::lock_guard<std::mutex> lk(m_mx);
+    auto it = m_totals.find(kind);
+    return it == m_totals.end() ? 0 : it->second;
 }
 
 void Infodrv::Stop()
@@ -294,6 +455,7 @@ void Infodrv::Stop()
     int iExit;
     if (!hpWaitExit(&m_p, 10000, &iExit))
         hpKill(&m_p);
+    EndListener();
     hpRelease(&m_p);
 }
 
@@ -303,6 +465,7 @@ void Infodrv::Kill()
         return;
     m_fStarted = false;
     hpKill(&m_p);
+    EndListener();
     hpRelease(&m_p);
 }
 

@@ -2,12 +2,18 @@
 // installation per test (device file, workstation file, custom-control
 // libraries), the stand-in infodriver with its control channel, the driver
 // process itself, the small Windows tools (winpeek, boxpress) and COM port
-// mapping. Each test owns one of everything; nothing here is shared.
+// mapping. The system tests and the bench (bench/) use it. Each test or
+// bench run owns one of everything; nothing here is shared.
 #pragma once
-#include <string>
-#include <vector>
-#include <map>
+#include <sys/types.h>
+#include <condition_variable>
+#include <deque>
 #include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 #include "sim/hostproc.h"
 
 namespace harness {
@@ -61,6 +67,7 @@ struct InfoEvent {
     int fNow = 0;
     std::string text;
     std::string raw;
+    long long tReadNs = 0; // CLOCK_MONOTONIC when this process read the line
 };
 
 class Infodrv {
@@ -88,12 +95,49 @@ public:
     bool Resume();
     // A new stand-in for the same device (after Kill or Stop); events start afresh.
     bool Restart(std::string *pWhy);
+
+    // From now on a thread of this process reads the stand-in's output as it
+    // comes: a stand-in that prints faster than its caller reads would
+    // otherwise stall on a full pipe in the middle of a slot exchange. Cmd,
+    // Get, WaitFor, Drain and Writes work as without it (WaitFor then looks at
+    // every line that is no slot exchange, and every 50 ms); Events() must not
+    // be used meanwhile, TakeEvents hands them over instead. Until Stop.
+    bool Listen();
+    // The events kept so far; they are forgotten here.
+    std::vector<InfoEvent> TakeEvents();
+    // Waits until the events kept hold at least n writes to slots
+    // iSlotFrom..iSlotTo. The listening thread wakes the caller with the
+    // write it waits for, not with every exchange. Gives up only when no line
+    // at all came for stallMs: a stand-in still busy gets all the time it needs.
+    bool WaitWrites(size_t n, int iSlotFrom, int iSlotTo, int stallMs);
+    // Lines of a kind ("W", "R", "hooked", "withheld", ...) since Start,
+    // whether taken or not.
+    unsigned long long Total(const std::string &kind) const;
+    pid_t Pid() const { return m_p.pid; }
 private:
     void Take(const std::string &line);
+    void Listener();
+    void EndListener();
+    size_t CountWrites(int iSlotFrom, int iSlotTo) const;
     HOSTPROC m_p{};
     bool m_fStarted = false;
     int m_iDevice = 0;
     std::vector<InfoEvent> m_events;
+    std::map<std::string, unsigned long long> m_totals;
+    // While listening, the thread and the caller share all of the above
+    // but m_p's stdin side, and the following, under m_mx.
+    mutable std::mutex m_mx;
+    std::condition_variable m_cv;
+    std::thread m_thListener;
+    bool m_fListening = false;
+    bool m_fQuitListener = false;
+    bool m_fEnded = false;                     // the stand-in's output ended
+    std::deque<std::string> m_answers;
+    std::vector<std::string> *m_pCmdLines = nullptr;   // where the command in progress wants dump lines
+    unsigned long long m_cLines = 0;
+    bool m_fWaitWrites = false;
+    size_t m_cWritesLeft = 0;
+    int m_iWaitFrom = 0, m_iWaitTo = 0;
 };
 
 class Driver {
@@ -107,6 +151,7 @@ public:
     bool WaitExit(int timeoutMs, int *piExit);
     bool Running();
     void Kill();
+    pid_t Pid() const { return m_p.pid; }
 private:
     HOSTPROC m_p{};
     bool m_fStarted = false;

@@ -10,37 +10,37 @@
 //       calls (each one WM_COPYDATA request with its nested reply). Prints
 //       "stat getslot|setslot <n> <p50_us> <p99_us> <max_us> <mean_us>".
 //   benchprobe frame <device> <device file>
-//       Runs the driver's own link and decoding modules in this process: a
-//       main window, a panel with the debug list (filled to its 501 lines), the
-//       port of the device file opened and notifying like the driver does, the
-//       stand-in infodriver hooked. Every WM_COMMNOTIFY is timed with QPC around
-//       fnRxCommData; once a frame has been decoded it prints
+//       Runs the driver's own link, decoding and publishing modules in this
+//       process: a main window, a panel with the debug list (filled to its 501
+//       lines), the port of the device file opened and notifying like the driver
+//       does, the stand-in infodriver hooked. Every WM_COMMNOTIFY is timed with
+//       QPC around fnRxCommData (which publishes the map once the bytes waiting
+//       are all read); once a frame has been decoded and published it prints
 //       "F <first_ns> <last_ns> <end_ns> <busy_ns> <notifications> <writes>":
 //       start of the first and of the last notification that carried the
 //       frame, end of the last, time spent inside fnRxCommData, number of
-//       notifications and slot writes (uNetTX) the frame caused. Before
-//       "ready" it prints "stat debuglist|debuglist_hidden|outputdebugstring|
-//       getslot ..." for
-//       those pieces of a frame's handling timed on their own. Ends at EOF or
-//       "quit" on stdin.
+//       notifications and slot writes (uNetTX) the frame caused. Before "ready"
+//       it prints "stat debuglist|debuglist_hidden|outputdebugstring|getslot
+//       ..." for those pieces of a frame's handling timed on their own. Ends at
+//       EOF or "quit" on stdin.
 //   benchprobe floor <device>
 //       The floor of a frame, interleaved with the frames it is compared with:
 //       hooks the stand-in of <device>, prints "ready", then for every line
 //       "<old map> <new map>" (32 hex digits each, map byte 0 first) on stdin
-//       makes the slot exchanges that the decoder makes for that change --
+//       makes the slot exchanges that the publisher makes for that change --
 //       the same reads and writes, in the same order, with the same texts,
 //       bare (fnGetSlot / fnSetSlot, nothing else) -- and prints
 //       "B <start_ns> <end_ns> <exchanges>". Ends at EOF or "quit".
 //   benchprobe breakdown <device> <device file> <COM number> <rounds>
-//       Where the time of an exchange made inside the driver goes, measured
-//       in one process with the conditions interleaved round by round, so
-//       that the machine's load falls on all of them alike. Each block is the
-//       exchanges of one frame of 16 changed map bytes (128 reads, 16
-//       writes), made bare or through the decoder (fnParseRxData), with no
-//       port open, with the port open and its receive thread running as in
-//       the driver, or with only a bare read loop on the port. Prints one
-//       "stat <condition> <blocks> <p50> <p99> <max> <mean>" per condition,
-//       in us per exchange.
+//       Where the time of an exchange made inside the driver goes, measured in
+//       one process with the conditions interleaved round by round, so that the
+//       machine's load falls on all of them alike. Each block is the exchanges of
+//       one frame of 16 changed map bytes (128 reads, 16 writes), made bare or
+//       through the decoder and the publisher (fnParseRxData, fnPublishPending),
+//       with no port open, with the port open and its receive thread running as
+//       in the driver, or with only a bare read loop on the port. Prints one
+//       "stat <condition> <blocks> <p50> <p99> <max> <mean>" per condition, in us
+//       per exchange.
 //   benchprobe readloop <COM number>
 //       The floor of the driver's idle cost: a bare loop of overlapped 1-byte
 //       reads with a 1 ms total time-out (the time-outs the driver's port
@@ -460,7 +460,7 @@ typedef struct tagEXCHANGE {
     const char *pszText;
 } EXCHANGE;
 
-// The exchanges the decoder makes for a change of map pbOld -> pbNew (after
+// The exchanges the publisher makes for a change of map pbOld -> pbNew (after
 // start-up): for every changed map byte in ascending order, a read of each
 // of its eight slots and, right after the read of a slot whose bit changed,
 // the write of its new text. Returns how many.

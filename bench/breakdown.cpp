@@ -1,0 +1,231 @@
+// breakdown: see breakdown.h.
+#include "breakdown.h"
+#include <string.h>
+#include <unistd.h>
+#include "clock.h"
+#include "latency.h"
+#include "report.h"
+#include "rig.h"
+
+struct INPROC {
+    STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;
+    double dWrites = 0;
+    int cFrames = 0;
+};
+
+static INPROC aIn[CASE_COUNT];
+static std::vector<std::pair<std::string, STATS>> vParts;      // pieces timed alone, ms
+static std::vector<std::pair<std::string, STATS>> vBreakdown;  // us per exchange
+
+static void fnBreakdownMeasure(const std::string &sDev, const std::string &sFile)
+{
+    std::vector<std::string> vLines;
+    std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(rsRun.iBreakdownRounds);
+    fnNote("where an exchange's time goes x%d", rsRun.iBreakdownRounds);
+    int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
+    for (const std::string &l : vLines) {
+        std::string sName;
+        STATS s;
+        if (fnProbeStat(l, 1, &sName, &s))
+            vBreakdown.push_back(std::make_pair(sName, s));
+    }
+    if (iExit != 0 || vBreakdown.empty())
+        fnFail("benchprobe breakdown failed (exit %d)", iExit);
+}
+
+// One frame through benchprobe frame: its "F" report, checked against the
+// writes the change must cause. false when it failed (said).
+static bool fnInProcessFrame(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinfo, const uint8_t *pb,
+                             size_t cExpect, const char *pszKey, INPROC *pin, std::vector<double> *av)
+{
+    char acLine[512];
+    long long llDone;
+    pinfo->TakeEvents();
+    if (fnSendMap(psim, pb, &llDone) != 0 || hpReadLineStarting(php, "F ", acLine, sizeof acLine, 20000) != 1) {
+        fnFail("in-process %s: no decode reported", pszKey);
+        return false;
+    }
+    unsigned long long ullFirst, ullLast, ullEnd, ullBusy;
+    unsigned uNot;
+    unsigned long ulWrites;
+    if (sscanf(acLine, "F %llu %llu %llu %llu %u %lu", &ullFirst, &ullLast, &ullEnd, &ullBusy, &uNot, &ulWrites) !=
+            6 || ulWrites != cExpect) {
+        fnFail("in-process %s: '%s', %zu writes expected", pszKey, acLine, cExpect);
+        return false;
+    }
+    if (pin == nullptr)
+        return true;
+    av[0].push_back((double)ullBusy / 1e6);
+    av[1].push_back((double)(ullEnd - ullLast) / 1e6);
+    av[2].push_back((double)(fnQpcNsToRaw((long long)ullLast) - llDone) / 1e6);
+    av[3].push_back((double)(fnQpcNsToRaw((long long)ullEnd) - llDone) / 1e6);
+    av[4].push_back(uNot);
+    pin->dWrites += (double)ulWrites;
+    return true;
+}
+
+// Every case in turn, its frames alternating between its two maps, each
+// sent once the probe has reported the one before. false once one failed.
+static bool fnInProcessCases(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinfo)
+{
+    uint8_t abPrev[16];
+    memset(abPrev, 0xFF, sizeof abPrev);
+    int fFirst = 1;
+    for (int k = 0; k < CASE_COUNT; k++) {
+        const CASE &c = aCases[k];
+        int cFrames = rsRun.fQuick && c.fAllBytes && c.bA != c.bB ? 10 : rsRun.iFrames;
+        fnNote("in-process %s x%d", c.pszKey, cFrames);
+        std::vector<double> av[5];
+        uint8_t abA[16], abB[16];
+        fnCaseMap(c, 0, abA);
+        fnCaseMap(c, 1, abB);
+        // Frame -1 settles the map (and pays the first, full publication).
+        for (int i = -1; i < cFrames; i++) {
+            const uint8_t *pb = i == -1 ? abA : (i & 1) ? abA : abB;
+            if (i == -1 && !fFirst && memcmp(abPrev, abA, 16) == 0)
+                continue;
+            size_t cExpect = fFirst ? 128 : (size_t)fnDiffBits(abPrev, pb);
+            if (!fnInProcessFrame(php, psim, pinfo, pb, cExpect, c.pszKey, i < 0 ? nullptr : &aIn[k], av))
+                return false;
+            memcpy(abPrev, pb, 16);
+            fFirst = 0;
+            if (i >= 0)
+                usleep(5000);
+        }
+        aIn[k].cFrames = (int)av[0].size();
+        aIn[k].stBusy = fnStats(av[0]);
+        aIn[k].stLastToEnd = fnStats(av[1]);
+        aIn[k].stDoneToLast = fnStats(av[2]);
+        aIn[k].stDoneToEnd = fnStats(av[3]);
+        aIn[k].stNotifies = fnStats(av[4]);
+        aIn[k].dWrites = av[0].empty() ? 0 : aIn[k].dWrites / (double)av[0].size();
+    }
+    return true;
+}
+
+void fnInProcessRun(harness::Install *pInst)
+{
+    harness::Infodrv info;
+    char acErr[256] = "";
+    pInst->DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
+    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
+    if (psim == nullptr) {
+        fnFail("simulator on COM%d: %s", BENCH_COM_INPROC, acErr);
+        return;
+    }
+    if (fnStandInStart(&info, BENCH_DEV_INPROC) == 0) {
+        std::string sDev = std::to_string(BENCH_DEV_INPROC);
+        std::string sFile = harness::WindowsPath(pInst->DevFilePath(BENCH_DEV_INPROC));
+        fnBreakdownMeasure(sDev, sFile);
+        HOSTPROC hp{};
+        std::vector<std::string> vBefore;
+        if (!fnProbeStart(&hp, { "frame", sDev, sFile }, "ready", &vBefore)) {
+            fnFail("benchprobe frame did not start");
+        } else {
+            for (const std::string &l : vBefore) {
+                std::string sName;
+                STATS s;
+                if (fnProbeStat(l, 1000, &sName, &s))
+                    vParts.push_back(std::make_pair(sName, s));
+            }
+            fnInProcessCases(&hp, psim, &info);
+            fnProbeQuit(&hp, nullptr, nullptr);
+        }
+        info.Stop();
+    }
+    msClose(psim);
+}
+
+double fnInProcessP50(int iCase)
+{
+    return aIn[iCase].stBusy.p50;
+}
+
+void fnInProcessReport(void)
+{
+    double dGet = fnBareGet().p50;
+    fnOut(fnFmt("%-36s %8s %8s %8s %9s %9s %6s %7s", "DRIVER COST PER FRAME (in-process)", "p50", "p99", "max",
+                "byte->ntf", "byte->end", "notif", "reads%"));
+    std::string sJsonIn;
+    for (int k = 0; k < CASE_COUNT; k++) {
+        const INPROC &r = aIn[k];
+        uint8_t abA[16], abB[16];
+        fnCaseMap(aCases[k], 0, abA);
+        fnCaseMap(aCases[k], 1, abB);
+        double dReadsMs = 8 * fnDiffBytes(abA, abB) * dGet;
+        double dShare = r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0;
+        fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %7.3fms %7.3fms %6.1f %6.0f%%", aCases[k].pszName, r.stBusy.p50,
+                    r.stBusy.p99, r.stBusy.max, r.stDoneToLast.p50, r.stDoneToEnd.p50, r.stNotifies.p50, dShare));
+        sJsonIn += fnFmt("%s\"%s\": {\"frames\": %d, \"busy_ms\": %s, \"last_notification_ms\": %s, "
+                         "\"last_byte_to_last_notification_ms\": %s, \"last_byte_to_end_ms\": %s, "
+                         "\"notifications\": %s, \"writes_per_frame\": %.2f, \"reads_share_pct\": %.1f}",
+                         sJsonIn.empty() ? "" : ", ", aCases[k].pszKey, r.cFrames, fnJsonStats(r.stBusy).c_str(),
+                         fnJsonStats(r.stLastToEnd).c_str(), fnJsonStats(r.stDoneToLast).c_str(),
+                         fnJsonStats(r.stDoneToEnd).c_str(), fnJsonStats(r.stNotifies).c_str(), r.dWrites, dShare);
+    }
+    fnJson("in_process", "{" + sJsonIn + "}");
+    fnOut("  p50..max: QPC around fnRxCommData (framing, decoding, publication) summed over the notifications that");
+    fnOut("  carried the frame; byte->ntf / byte->end: last byte written -> start of the decoding notification / its");
+    fnOut("  end (p50); reads%: the frame's GETSLOT reads at the bare p50 cost, as a share of the p50 cost");
+    std::string sParts, sJsonParts;
+    for (const auto &pr : vParts) {
+        sParts += fnFmt(" %s %.3f/%.3fms", pr.first.c_str(), pr.second.p50, pr.second.p99);
+        sJsonParts += (sJsonParts.empty() ? "\"" : ", \"") + pr.first + "\": " + fnJsonStats(pr.second);
+    }
+    fnOut("  pieces timed alone in the same process (p50/p99):" + sParts);
+    fnJson("pieces_ms", "{" + sJsonParts + "}");
+}
+
+void fnBreakdownReport(void)
+{
+    static const struct { const char *pszKey, *pszText; } aRows[] = {
+        { "bare", "bare: the frame's exchanges, no port open" },
+        { "bare_rxthread", "bare, the driver's receive thread running" },
+        { "bare_readloop", "bare, a bare 1-byte/1 ms read loop running" },
+        { "decoder_rxthread", "decoder + publisher, receive thread" },
+        { "decoder", "decoder + publisher, no port open" },
+        { "reads_slot1", "as many reads, all of slot 1 (bare probe)" },
+        { "bare_each_read", "bare, its reads one by one" },
+        { "bare_each_write", "bare, its writes one by one" },
+    };
+    size_t cRounds = vBreakdown.empty() ? 0 : vBreakdown[0].second.n;
+    fnOut(fnFmt("%-44s %8s %8s %8s", fnFmt("WHERE AN EXCHANGE'S TIME GOES (%zu rounds)", cRounds).c_str(), "p50", "p99",
+                "mean"));
+    std::string sJson;
+    double dBare = 0;
+    for (const auto &r : aRows)
+        for (const auto &pr : vBreakdown)
+            if (pr.first == r.pszKey) {
+                if (pr.first == "bare")
+                    dBare = pr.second.p50;
+                fnOut(fnFmt("%-44s %6.1fus %6.1fus %6.1fus  %s", r.pszText, pr.second.p50, pr.second.p99,
+                            pr.second.mean, dBare > 0 ? fnFmt("%.2fx bare", pr.second.p50 / dBare).c_str() : ""));
+                sJson += (sJson.empty() ? "\"" : ", \"") + pr.first + "\": " + fnJsonStats(pr.second);
+            }
+    fnOut("  one process in the driver's setting (shown window, full debug list); per round every condition makes the");
+    fnOut("  exchanges of one frame of 16 changed map bytes (128 reads, 16 writes), in turn, so load falls on all alike;");
+    fnOut("  us per exchange, statistics over the rounds");
+    fnJson("breakdown_us_per_exchange", "{" + sJson + "}");
+}
+
+int fnBreakdownOnly(void)
+{
+    harness::Install inst;
+    harness::Infodrv info;
+    char acErr[256] = "";
+    inst.DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
+    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
+    if (psim == nullptr) {
+        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", BENCH_COM_INPROC, acErr);
+        return 1;
+    }
+    if (fnStandInStart(&info, BENCH_DEV_INPROC) == 0) {
+        fnBreakdownMeasure(std::to_string(BENCH_DEV_INPROC),
+                           harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC)));
+        info.Stop();
+    }
+    msClose(psim);
+    fnBreakdownReport();
+    fnPrintTable();
+    return fnFailures() || vBreakdown.empty() ? 1 : 0;
+}

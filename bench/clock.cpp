@@ -1,0 +1,98 @@
+// clock: see clock.h.
+#include "clock.h"
+#include <stdlib.h>
+#include <algorithm>
+#include <string>
+#include <vector>
+#include "report.h"
+#include "rig.h"
+
+static long long llQpcMinusRaw;    // applied to every QPC stamp (0 when QPC is RAW)
+
+long long fnNs(clockid_t id)
+{
+    struct timespec ts;
+    clock_gettime(id, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+long long fnMonoMinusRaw(void)
+{
+    long long r0 = fnNs(CLOCK_MONOTONIC_RAW);
+    long long m = fnNs(CLOCK_MONOTONIC);
+    long long r1 = fnNs(CLOCK_MONOTONIC_RAW);
+    return m - (r0 + r1) / 2;
+}
+
+long long fnQpcUsToRaw(long long llUs)
+{
+    return llUs * 1000 - llQpcMinusRaw;
+}
+
+long long fnQpcNsToRaw(long long llNs)
+{
+    return llNs - llQpcMinusRaw;
+}
+
+long long fnQpcOffset(void)
+{
+    return llQpcMinusRaw;
+}
+
+CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
+{
+    CLOCKCHECK cc;
+    HOSTPROC hp{};
+    char acLine[256];
+    if (!fnProbeStart(&hp, { "clock" }, "freq ")) {
+        fnFail("benchprobe clock did not start");
+        return cc;
+    }
+    struct SAMPLE { long long llWidth, llRaw, llMono; };
+    std::vector<SAMPLE> v;
+    for (int i = 0; i < cSamples; i++) {
+        long long r0 = fnNs(CLOCK_MONOTONIC_RAW), m0 = fnNs(CLOCK_MONOTONIC);
+        if (hpWriteLine(&hp, "t") != 0 || hpReadLineStarting(&hp, "qpc_ns ", acLine, sizeof acLine, 10000) != 1)
+            break;
+        long long m1 = fnNs(CLOCK_MONOTONIC), r1 = fnNs(CLOCK_MONOTONIC_RAW);
+        long long llQpc = atoll(acLine + 7);
+        v.push_back({ r1 - r0, llQpc - (r0 + r1) / 2, llQpc - (m0 + m1) / 2 });
+    }
+    fnProbeQuit(&hp, nullptr, nullptr);
+    if (v.size() < 20) {
+        fnFail("clock check: only %zu readings", v.size());
+        return cc;
+    }
+    std::sort(v.begin(), v.end(), [](const SAMPLE &a, const SAMPLE &b) { return a.llWidth < b.llWidth; });
+    cc.fOk = 1;
+    cc.cSamples = (int)v.size();
+    cc.llQpcMinusRaw = v[0].llRaw;
+    cc.llHalfWidth = v[0].llWidth / 2;
+    cc.llQpcMinusMono = v[0].llMono;
+    long long llLo = v[0].llRaw, llHi = v[0].llRaw;
+    for (size_t i = 0; i < 20; i++) {
+        llLo = std::min(llLo, v[i].llRaw);
+        llHi = std::max(llHi, v[i].llRaw);
+    }
+    cc.llRawSpreadNs = llHi - llLo;
+    if (fSetOffset && llabs(cc.llQpcMinusRaw) > cc.llHalfWidth + 2000)
+        llQpcMinusRaw = cc.llQpcMinusRaw;
+    return cc;
+}
+
+void fnClockReport(const CLOCKCHECK &ccStart, const CLOCKCHECK &ccEnd)
+{
+    fnOut(fnFmt("clocks: QPC - CLOCK_MONOTONIC_RAW = %+.1f us (bracket +-%.1f us, spread %.1f us over the 20 "
+                "tightest of %d readings), at the end %+.1f us (+-%.1f); QPC - CLOCK_MONOTONIC = %+.3f ms, at the "
+                "end %+.3f ms. QPC stamps used %s.",
+                ccStart.llQpcMinusRaw / 1e3, ccStart.llHalfWidth / 1e3, ccStart.llRawSpreadNs / 1e3,
+                ccStart.cSamples, ccEnd.llQpcMinusRaw / 1e3, ccEnd.llHalfWidth / 1e3, ccStart.llQpcMinusMono / 1e6,
+                ccEnd.llQpcMinusMono / 1e6,
+                llQpcMinusRaw ? fnFmt("with %+.1f us applied", llQpcMinusRaw / 1e3).c_str()
+                              : "as CLOCK_MONOTONIC_RAW (no offset applied)"));
+    fnJson("clocks", fnFmt("{\"qpc_minus_raw_ns\": %lld, \"bracket_half_ns\": %lld, \"spread_ns\": %lld, "
+                           "\"qpc_minus_raw_end_ns\": %lld, \"qpc_minus_mono_ns\": %lld, "
+                           "\"qpc_minus_mono_end_ns\": %lld, \"applied_ns\": %lld}",
+                           ccStart.llQpcMinusRaw, ccStart.llHalfWidth, ccStart.llRawSpreadNs, ccEnd.llQpcMinusRaw,
+                           ccStart.llQpcMinusMono, ccEnd.llQpcMinusMono, llQpcMinusRaw));
+}

@@ -1,0 +1,231 @@
+// proc: see proc.h.
+#include "proc.h"
+#include <dirent.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include "report.h"
+
+static int fnStatTicks(const char *pszPath, unsigned long long *pull)
+{
+    char ac[1024];
+    FILE *f = fopen(pszPath, "r");
+    if (f == nullptr)
+        return -1;
+    size_t n = fread(ac, 1, sizeof ac - 1, f);
+    fclose(f);
+    ac[n] = 0;
+    char *p = strrchr(ac, ')');
+    if (p == nullptr)
+        return -1;
+    // After the command: state (field 3) ... utime is field 14, stime 15.
+    unsigned long long ullU = 0, ullS = 0;
+    if (sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &ullU, &ullS) != 2)
+        return -1;
+    *pull = ullU + ullS;
+    return 0;
+}
+
+int fnCpuTicks(pid_t pid, unsigned long long *pull)
+{
+    char acPath[64];
+    snprintf(acPath, sizeof acPath, "/proc/%d/stat", (int)pid);
+    return fnStatTicks(acPath, pull);
+}
+
+std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid)
+{
+    std::vector<std::pair<int, unsigned long long>> v;
+    char acDir[64];
+    snprintf(acDir, sizeof acDir, "/proc/%d/task", (int)pid);
+    DIR *d = opendir(acDir);
+    if (d == nullptr)
+        return v;
+    while (struct dirent *e = readdir(d)) {
+        unsigned long long ull;
+        char acPath[400];
+        snprintf(acPath, sizeof acPath, "%s/%s/stat", acDir, e->d_name);
+        if (e->d_name[0] >= '0' && e->d_name[0] <= '9' && fnStatTicks(acPath, &ull) == 0)
+            v.push_back(std::make_pair(atoi(e->d_name), ull));
+    }
+    closedir(d);
+    return v;
+}
+
+double fnPct(unsigned long long ullTicks, double dS)
+{
+    return (double)ullTicks / (double)sysconf(_SC_CLK_TCK) / dS * 100.0;
+}
+
+static long long fnMonoNs(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double *pdA, double *pdB, double *pdC)
+{
+    unsigned long long a0 = 0, b0 = 0, c0 = 0, a1 = 0, b1 = 0, c1 = 0;
+    int fA = pidA > 0 && fnCpuTicks(pidA, &a0) == 0;
+    int fB = pidB > 0 && fnCpuTicks(pidB, &b0) == 0;
+    int fC = pidC > 0 && fnCpuTicks(pidC, &c0) == 0;
+    long long llT0 = fnMonoNs();
+    // The window itself: what is measured is what happens meanwhile.
+    sleep((unsigned)iSeconds);
+    fA = fA && fnCpuTicks(pidA, &a1) == 0;
+    fB = fB && fnCpuTicks(pidB, &b1) == 0;
+    fC = fC && fnCpuTicks(pidC, &c1) == 0;
+    double dS = (double)(fnMonoNs() - llT0) / 1e9;
+    *pdA = fA ? fnPct(a1 - a0, dS) : -1;
+    if (pdB)
+        *pdB = fB ? fnPct(b1 - b0, dS) : -1;
+    if (pdC)
+        *pdC = fC ? fnPct(c1 - c0, dS) : -1;
+}
+
+long fnStatusKb(pid_t pid, const char *pszField)
+{
+    char acPath[64], ac[256];
+    snprintf(acPath, sizeof acPath, "/proc/%d/status", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    long l = -1;
+    size_t cb = strlen(pszField);
+    if (f == nullptr)
+        return -1;
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        if (strncmp(ac, pszField, cb) == 0 && ac[cb] == ':') {
+            l = atol(ac + cb + 1);
+            break;
+        }
+    fclose(f);
+    return l;
+}
+
+void fnShmSegments(pid_t pid, long *plCount, long *plKb)
+{
+    char acPath[64], ac[512];
+    snprintf(acPath, sizeof acPath, "/proc/%d/maps", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f == nullptr)
+        return;
+    *plCount = *plKb = 0;
+    while (fgets(ac, sizeof ac, f) != nullptr) {
+        unsigned long ulA, ulB;
+        if (strstr(ac, "/SYSV") != nullptr && sscanf(ac, "%lx-%lx", &ulA, &ulB) == 2) {
+            (*plCount)++;
+            *plKb += (long)((ulB - ulA) / 1024);
+        }
+    }
+    fclose(f);
+}
+
+std::string fnProcComm(pid_t pid)
+{
+    char acPath[64], ac[64] = "";
+    snprintf(acPath, sizeof acPath, "/proc/%d/comm", (int)pid);
+    FILE *f = fopen(acPath, "r");
+    if (f != nullptr) {
+        if (fgets(ac, sizeof ac, f) == nullptr)
+            ac[0] = 0;
+        fclose(f);
+    }
+    ac[strcspn(ac, "\n")] = 0;
+    return ac;
+}
+
+// Its working directory is the server directory named after the prefix's
+// device and inode.
+pid_t fnWineserverPid(void)
+{
+    const char *pszPrefix = getenv("WINEPREFIX");
+    struct stat st;
+    if (pszPrefix == nullptr || stat(pszPrefix, &st) != 0)
+        return 0;
+    char acTail[64];
+    snprintf(acTail, sizeof acTail, "/server-%llx-%llx", (unsigned long long)st.st_dev,
+             (unsigned long long)st.st_ino);
+    DIR *d = opendir("/proc");
+    pid_t pidFound = 0;
+    if (d == nullptr)
+        return 0;
+    while (struct dirent *e = readdir(d)) {
+        if (e->d_name[0] < '0' || e->d_name[0] > '9')
+            continue;
+        char acLink[300], acCwd[PATH_MAX];
+        snprintf(acLink, sizeof acLink, "/proc/%s/cwd", e->d_name);
+        ssize_t n = readlink(acLink, acCwd, sizeof acCwd - 1);
+        if (n <= 0)
+            continue;
+        acCwd[n] = 0;
+        size_t cbTail = strlen(acTail);
+        if ((size_t)n >= cbTail && strcmp(acCwd + n - cbTail, acTail) == 0 &&
+            fnProcComm(atoi(e->d_name)).find("wineserver") != std::string::npos) {
+            pidFound = atoi(e->d_name);
+            break;
+        }
+    }
+    closedir(d);
+    return pidFound;
+}
+
+static std::string fnCmdOutput(const std::string &sCmd)
+{
+    FILE *f = popen(sCmd.c_str(), "r");
+    std::string s;
+    if (f == nullptr)
+        return s;
+    char ac[512];
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        s += ac;
+    pclose(f);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r'))
+        s.pop_back();
+    return s;
+}
+
+std::string fnMachine(void)
+{
+    std::string sModel = "?";
+    long lMemKb = 0;
+    FILE *f = fopen("/proc/cpuinfo", "r");
+    char ac[512];
+    if (f != nullptr) {
+        while (fgets(ac, sizeof ac, f) != nullptr)
+            if (strncmp(ac, "model name", 10) == 0) {
+                const char *p = strchr(ac, ':');
+                sModel = p ? p + 2 : ac;
+                sModel.erase(sModel.find_last_not_of("\n ") + 1);
+                break;
+            }
+        fclose(f);
+    }
+    f = fopen("/proc/meminfo", "r");
+    if (f != nullptr) {
+        while (fgets(ac, sizeof ac, f) != nullptr)
+            if (sscanf(ac, "MemTotal: %ld", &lMemKb) == 1)
+                break;
+        fclose(f);
+    }
+    const char *pszWine = getenv("WINE");
+    std::string sWine = pszWine ? fnCmdOutput(std::string("'") + pszWine + "' --version 2>/dev/null") : "?";
+    long lCores = sysconf(_SC_NPROCESSORS_ONLN);
+    std::string sArch = getenv("MIXTALLY_ARCH") ? getenv("MIXTALLY_ARCH") : "?";
+    // What ran the figures: the build's architecture and the Wine loader's
+    // width (the prefix's WINEARCH), e.g. "i686 / wine32 (wine-8.0 ...)".
+    const char *pszWineArch = getenv("WINEARCH");
+    std::string sRunsOn = sArch + " / " +
+                          (pszWineArch ? (strcmp(pszWineArch, "win32") == 0 ? "wine32" : "wine64") : "wine?") +
+                          " (" + sWine + ")";
+    std::string sLoad = fnCmdOutput("cut -d' ' -f1-3 /proc/loadavg");
+    fnJson("machine", fnFmt("{\"nproc\": %ld, \"cpu\": %s, \"mem_kb\": %ld, \"wine\": %s, \"arch\": %s, "
+                            "\"runs_on\": %s, \"loadavg_at_start\": %s}",
+                            lCores, fnJsonStr(sModel).c_str(), lMemKb, fnJsonStr(sWine).c_str(),
+                            fnJsonStr(sArch).c_str(), fnJsonStr(sRunsOn).c_str(), fnJsonStr(sLoad).c_str()));
+    return fnFmt("machine: %ld cores, %s, %.1f GiB; ran on %s; load average at start %s", lCores,
+                 sModel.c_str(), lMemKb / 1048576.0, sRunsOn.c_str(), sLoad.c_str());
+}

@@ -1,0 +1,121 @@
+// report: see report.h.
+#include "report.h"
+#include <stdarg.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <algorithm>
+
+static std::string sTable;         // the table being built
+static std::string sJsonDoc;       // the JSON document's members
+static int cFailures;
+
+STATS fnStats(std::vector<double> v)
+{
+    STATS s;
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    s.n = v.size();
+    s.p50 = v[v.size() / 2];
+    s.p99 = v[(v.size() * 99) / 100];
+    s.max = v.back();
+    s.min = v.front();
+    double d = 0;
+    for (double x : v)
+        d += x;
+    s.mean = d / (double)v.size();
+    return s;
+}
+
+std::string fnJsonStats(const STATS &s)
+{
+    return fnFmt("{\"n\": %zu, \"p50\": %.4f, \"p99\": %.4f, \"max\": %.4f, \"min\": %.4f, \"mean\": %.4f}",
+                 s.n, s.p50, s.p99, s.max, s.min, s.mean);
+}
+
+std::string fnFmt(const char *pszFormat, ...)
+{
+    char ac[2048];
+    va_list ap;
+    va_start(ap, pszFormat);
+    vsnprintf(ac, sizeof ac, pszFormat, ap);
+    va_end(ap);
+    return ac;
+}
+
+void fnFail(const char *pszFormat, ...)
+{
+    va_list ap;
+    va_start(ap, pszFormat);
+    fprintf(stderr, "mixbench: ");
+    vfprintf(stderr, pszFormat, ap);
+    fprintf(stderr, "\n");
+    va_end(ap);
+    cFailures++;
+}
+
+int fnFailures(void)
+{
+    return cFailures;
+}
+
+void fnNote(const char *pszFormat, ...)
+{
+    va_list ap;
+    va_start(ap, pszFormat);
+    fprintf(stderr, "[bench] ");
+    vfprintf(stderr, pszFormat, ap);
+    fprintf(stderr, "\n");
+    va_end(ap);
+}
+
+void fnOut(const std::string &sLine)
+{
+    sTable += sLine + "\n";
+}
+
+void fnJson(const char *pszKey, const std::string &sValue)
+{
+    if (!sJsonDoc.empty())
+        sJsonDoc += ",\n";
+    sJsonDoc += "  \"" + std::string(pszKey) + "\": " + sValue;
+}
+
+std::string fnJsonStr(const std::string &s)
+{
+    std::string o = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\')
+            o += '\\';
+        if ((unsigned char)c < 0x20)
+            continue;
+        o += c;
+    }
+    return o + "\"";
+}
+
+void fnPrintTable(void)
+{
+    fputs(sTable.c_str(), stdout);
+    fflush(stdout);
+    sTable.clear();
+}
+
+int fnFinish(const std::string &sDir, const char *pszPrefix, const char *pszStamp)
+{
+    fnJson("failures", std::to_string(cFailures));
+    fnPrintTable();
+    mkdir(sDir.c_str(), 0755);
+    std::string sPath = sDir + "/" + pszPrefix + "-" + pszStamp + ".json";
+    FILE *f = fopen(sPath.c_str(), "w");
+    if (f == nullptr) {
+        fnFail("cannot write %s", sPath.c_str());
+    } else {
+        fprintf(f, "{\n%s\n}\n", sJsonDoc.c_str());
+        fclose(f);
+        printf("figures written to %s\n", sPath.c_str());
+    }
+    if (cFailures)
+        printf("%d measurement(s) failed or lost data (see above)\n", cFailures);
+    return cFailures ? 1 : 0;
+}
