@@ -30,6 +30,9 @@ DWORD uErrors = 0;
 // GetTickCount moves in steps of up to 16 ms: a timer counts as overdue only
 // when the tick count says so even after the longest step.
 #define TICK_STEP       16
+// A drain that meets a stream it cannot finish still publishes, polls and
+// shows its lines this often.
+#define DRAIN_SLICE     100
 
 static const BYTE abPoll[3] = { 0x02, 0xFF, 0x80 };
 const BYTE abStartupCommand[4] = { 0x03, 0x24, 0x11, 0xFF };
@@ -224,8 +227,18 @@ static void fnRunOverdue(HWND hWnd)
     }
 }
 
+// The poll, when due, from inside a drain: the time-outs wait for its end,
+// since an acknowledge or the rest of a frame may be among the bytes not yet
+// read.
+static void fnPollIfDue(HWND hWnd)
+{
+    if (afArmed[ID_TIMER_POLL] && pfnLinkTicks() - adwArmedAt[ID_TIMER_POLL] >= PERIOD_POLL + TICK_STEP)
+        fnRunTimer(hWnd, ID_TIMER_POLL);
+}
+
 static void fnDrain(HWND hWnd)
 {
+    DWORD dwSlice = pfnLinkTicks();
     // A byte that starts a message is taken on its own: an acknowledge, a
     // negative acknowledge (which may restart the line and reopen the port)
     // or a count byte. The rest of a frame is plain data, taken in one call up
@@ -256,6 +269,15 @@ static void fnDrain(HWND hWnd)
             fnDisarm(hWnd, ID_TIMER_INCOMING);
             fnParseRxData(InBuf, uRxCount);
             fnClearFrame();
+            if (pfnLinkTicks() - dwSlice >= DRAIN_SLICE) {
+                fnPollIfDue(hWnd);
+                fnPublishPending();
+                if (fDebug) {
+                    fnDebugListRedraw(TRUE);
+                    fnDebugListRedraw(FALSE);
+                }
+                dwSlice = pfnLinkTicks();
+            }
         } else if ((uRxCount += (DWORD)n) >= INBUF_SIZE) {
             // A frame longer than the buffer (only a count byte of 0 does
             // that): drop it; the incoming-message timer stays armed.
@@ -285,8 +307,13 @@ void fnRxCommData(HWND hWnd)
         return;
     }
     fnLinkEnter();
+    // One repaint of a shown debug list for all the lines of the notification.
+    if (fDebug)
+        fnDebugListRedraw(FALSE);
     fnRxBody(hWnd);
     fnLinkLeave(hWnd);
+    if (fDebug)
+        fnDebugListRedraw(TRUE);
 }
 
 // ---------------------------------------------------------------- timers' work

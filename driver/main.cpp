@@ -84,20 +84,6 @@ static void fnWriteMixer(const BYTE *pbBytes, WORD wLen)
     WriteComm(hCommPort, pbBytes, wLen);
 }
 
-// The debug list is filled whether it is shown or not. While the window is at
-// its small height the list lies below the status strip, yet every line
-// added would still scroll and repaint it, twice per frame. So drawing is
-// suspended while "&Debug" is off; the list's contents are the same either way.
-static void fnDebugListRedraw(BOOL fOn)
-{
-    HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
-    if (!hList)
-        return;
-    SendMessageA(hList, WM_SETREDRAW, fOn, 0);
-    if (fOn)
-        InvalidateRect(hList, NULL, TRUE);
-}
-
 LONG PerformMenuCommand(HWND hWnd, WPARAM wParam)
 {
     static const BYTE abCmd1[4] = { 0x03, 0x24, 0x11, 0x01 };

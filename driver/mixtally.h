@@ -68,3 +68,5 @@ INT_PTR CALLBACK PanelProc(HWND hDlg, UINT message, WPARAM wParam, LPARAM lParam
 int  fnInitialise(HWND hWnd, LPSTR lpszCmdLine);
 void fnCleanUp(HWND hWnd);
 void fnInfoCommand(LPZARNMSG r);
+// Turns the debug list's drawing on (one repaint) or off; its lines are kept either way.
+void fnDebugListRedraw(BOOL fOn);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include "driver/mixtally.h"
 #include "infodriver/exinfdrv.h"
+#include "common/common32.h"
 
 HINSTANCE hInstance;
 HWND hWnd;
@@ -21,4 +22,19 @@ void fnInfoCommand(LPZARNMSG r)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_B, r->szInfo, 0);
     else if (r->wIndex == SLOT_MIRROR_B)
         fnSetSlot(iDeviceNo, SLOT_MIRROR_A, r->szInfo, 0);
+}
+
+// The debug list is filled whether it is shown or not, and every line added
+// scrolls and repaints it, twice per frame. So drawing is suspended while
+// "&Debug" is off (the list then lies below the status strip), and while the
+// link works through the bytes of a notification; the list's contents are
+// the same either way.
+void fnDebugListRedraw(BOOL fOn)
+{
+    HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
+    if (!hList)
+        return;
+    SendMessageA(hList, WM_SETREDRAW, fOn, 0);
+    if (fOn)
+        InvalidateRect(hList, NULL, TRUE);
 }

@@ -21,6 +21,8 @@ std::deque<BYTE> rx;
 std::vector<std::string> line;
 std::map<int, std::vector<std::string>> panelTexts;
 std::vector<std::string> timers;
+DWORD dwTicks, dwTicksPerRead;
+DWORD WINAPI Ticks(void) { return dwTicks; }
 int iDead;
 std::deque<INT_PTR> opens;
 static int cBoundsViolations;
@@ -179,6 +181,7 @@ void Reset()
     hWnd = MainWindow();
     hDlg = Panel();
     pfnLinkTicks = GetTickCount;
+    dwTicksPerRead = 0;
     pfnLinkSetTimer = JournalSetTimer;
     fnLinkReset(hWnd);
     timers.clear();
@@ -291,6 +294,7 @@ int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
         return 0;
     if (bDest >= InBuf && bDest < InBuf + INBUF_SIZE && bDest + wBytes > InBuf + INBUF_SIZE)
         fake::cBoundsViolations++;
+    fake::dwTicks += fake::dwTicksPerRead;
     int n = 0;
     while (n < wBytes && !fake::rx.empty()) {
         bDest[n++] = fake::rx.front();

@@ -30,6 +30,10 @@ extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "b
                                               // "notify 11 1"
 extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
 extern std::vector<std::string> timers;       // every SetTimer of the link: "<id> <ms>"
+// A clock for the link (pfnLinkTicks = fake::Ticks) that moves only when told,
+// and by dwTicksPerRead at every ReadComm (a drain that takes its time).
+extern DWORD dwTicks, dwTicksPerRead;
+DWORD WINAPI Ticks(void);
 extern int iDead;                             // GetCommDead32 of the open port
 extern std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
 INT_PTR NextOpen();

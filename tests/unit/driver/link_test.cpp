@@ -367,35 +367,42 @@ TEST_F(Link, ReopenKeepsToTheStartUpPortAndItsFile)
 // Under a flood of notifications the platform makes no WM_TIMER (nothing is
 // dispatched here at all): the link runs each timer from the notifications
 // once the tick count says it is due, even after its longest step, and not
-// before.
-DWORD dwFakeTicks;
-DWORD WINAPI FakeTicks(void) { return dwFakeTicks; }
-
+// before. A drain that cannot finish (reads that take their time) still
+// polls every period.
 TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
 {
-    dwFakeTicks = 0xFFFFFF00u;      // across the wrap
-    pfnLinkTicks = FakeTicks;
+    fake::dwTicks = 0xFFFFFF00u;      // across the wrap
+    pfnLinkTicks = fake::Ticks;
     fnStartPollTimer(hWnd);
     const std::vector<std::string> kPoll = { "write 02 ff 80" };
+    std::vector<BYTE> vTenFrames;
+    std::vector<std::string> vTenLines;
+    for (int i = 0; i < 10; i++) {
+        vTenFrames.insert(vTenFrames.end(), { 0x01, 0x33 });
+        vTenLines.push_back("Parse: 01 33 ");
+    }
     const struct {
         DWORD dwAfter;              // ticks since the poll timer was armed
         std::vector<BYTE> rx;
+        DWORD dwPerRead;
         std::vector<std::string> polls;
         std::vector<std::string> log;
     } steps[] = {
-        { 1015, { 0x01, 0x33 }, {}, { "Parse: 01 33 " } },
-        { 1016, { 0x01, 0x33 }, kPoll, { "Parse: 01 33 " } },
-        { 1100, { 0x05, 0x24 }, {}, {} },
-        { 1315, {}, {}, {} },
-        { 1316, {}, {}, { "Incoming Message Timeout" } },
-        { 1531, {}, {}, {} },
-        { 1532, {}, {}, { "Transmit Timeout", "Restarting comms" } },
-        { 2031, {}, {}, {} },
-        { 2032, {}, kPoll, {} },
+        { 1015, { 0x01, 0x33 }, 0, {}, { "Parse: 01 33 " } },
+        { 1016, { 0x01, 0x33 }, 0, kPoll, { "Parse: 01 33 " } },
+        { 1100, { 0x05, 0x24 }, 0, {}, {} },
+        { 1315, {}, 0, {}, {} },
+        { 1316, {}, 0, {}, { "Incoming Message Timeout" } },
+        { 1531, {}, 0, {}, {} },
+        { 1532, {}, 0, {}, { "Transmit Timeout", "Restarting comms" } },
+        { 2031, {}, 0, {}, {} },
+        { 2032, {}, 0, kPoll, {} },
+        { 2100, vTenFrames, 60, kPoll, vTenLines },      // 21 reads: 2100 .. 3360
     };
     for (const auto &st : steps) {
         SCOPED_TRACE("tick " + std::to_string(st.dwAfter));
-        dwFakeTicks = 0xFFFFFF00u + st.dwAfter;
+        fake::dwTicks = 0xFFFFFF00u + st.dwAfter;
+        fake::dwTicksPerRead = st.dwPerRead;
         fake::line.clear();
         fake::debugLines.clear();
         Feed(st.rx);
