@@ -128,15 +128,14 @@ struct Model {
         fFrameTimer = false;
         vLog.push_back(HexLine("Parse: ", f.data(), f.size()));
         if (f[0] >= 5 && f[1] == 0x24 && f[2] == 0x91 && f[3] == 0xFF) {
+            // Map byte x is carried when mask bit x is set, as the k-th data
+            // byte, k the number of set mask bits above x; one the frame does
+            // not hold is 0, and so is every byte the mask leaves out.
             unsigned uMask = f[4] * 256u + f[5];
-            size_t uNext = 6;
             BYTE abNew[16];
-            for (int x = 15; x >= 0; x--) {
-                abNew[x] = 0;
-                if (uMask & (1u << x)) {
-                    abNew[x] = uNext < f.size() ? f[uNext] : 0;
-                    uNext++;
-                }
+            for (unsigned x = 0; x < 16; x++) {
+                size_t k = (size_t)__builtin_popcount(uMask >> (x + 1));
+                abNew[x] = (uMask >> x & 1) && 6 + k < f.size() ? f[6 + k] : 0;
             }
             vLog.push_back(HexLine("Uncompressed data :", abNew, 16));
             if (fPending) {
