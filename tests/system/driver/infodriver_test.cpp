@@ -94,6 +94,16 @@ protected:
         return sDiff;
     }
 
+    // The last n lines of the debug list, one a line, for a failure message.
+    std::string DebugTail(size_t n)
+    {
+        std::vector<std::string> v = harness::DebugLines(Title());
+        std::string s;
+        for (size_t i = v.size() > n ? v.size() - n : 0; i < v.size(); i++)
+            s += "\n  " + v[i];
+        return s;
+    }
+
     // Waits until the stand-in holds the map: ms from llSentNs, or -1.
     long long LastMapLagMs(const uint8_t abMap[16], int64_t llSentNs, int iTimeoutMs)
     {
@@ -283,7 +293,7 @@ TEST_F(InfodrvSys, FloodOfFramesKeepsThePollAndEndsWithTheLastMap)
         long long llLagMs = LastMapLagMs(abMap, llEnd, 30000);
         std::cout << "[ figure   ] flood of " << v.size() << " bytes in " << (llEnd - llStart) / 1000000
                   << " ms, debug view " << pszView << ": last map whole " << llLagMs << " ms after it was sent\n";
-        ASSERT_NE(-1, llLagMs) << MapMismatch(abMap);
+        ASSERT_NE(-1, llLagMs) << MapMismatch(abMap) << "\nthe debug list ends with:" << DebugTail(12);
         AfterPoll();
         // Polls from the last one before the flood to the first one after it.
         int64_t llPrev = 0, llMaxGap = 0;
