@@ -142,14 +142,21 @@ int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
     return fnWriteLocked(ps, pb, cb, pllDoneNs);
 }
 
-int msWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
+// Writes the run in pieces, each when the line would have carried the bytes
+// before it; cbChunk 0: piece by piece of whole counted frames.
+static int fnWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
 {
-    if (iBaud <= 0 || cbChunk == 0)
+    if (iBaud <= 0)
         return -1;
     int64_t llStart = msNowNs();
     size_t cbDone = 0;
     while (cbDone < cb) {
-        size_t n = cb - cbDone < cbChunk ? cb - cbDone : cbChunk;
+        size_t n = cbChunk != 0 ? cbChunk : (size_t)pb[cbDone] + 1;
+        if (n > cb - cbDone) {
+            if (cbChunk == 0)
+                return -1;
+            n = cb - cbDone;
+        }
         // The chunk is due when the line would have carried the bytes before it.
         int64_t llDue = llStart + (int64_t)cbDone * 10 * 1000000000LL / iBaud;
         struct timespec ts = {(time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL)};
@@ -160,6 +167,16 @@ int msWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbC
         cbDone += n;
     }
     return 0;
+}
+
+int msWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
+{
+    return cbChunk == 0 ? -1 : fnWritePaced(ps, pb, cb, iBaud, cbChunk);
+}
+
+int msWriteFramesPaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud)
+{
+    return fnWritePaced(ps, pb, cb, iBaud, 0);
 }
 
 size_t msEncodeTallyMask(const uint8_t abMap[16], uint16_t wMask, uint8_t *pbOut)

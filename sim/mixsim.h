@@ -78,6 +78,11 @@ int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs);
 // Writes paced like a line at iBaud (10 bits per byte), in chunks of up to
 // cbChunk bytes at absolute deadlines. 0 or -1.
 int msWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk);
+// The same for a run of counted frames (count byte N, then N bytes), each
+// written whole, as a mixer sends them: the simulator's answers to polls go
+// between frames, never into one. 0 or -1 (also for a run that does not end
+// on a frame's last byte).
+int msWriteFramesPaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud);
 
 // Compressed tally frame of a 16-byte map: count, 24 91 FF, mask (high byte
 // first), then the non-zero map bytes, highest map byte first. pbOut needs

@@ -288,7 +288,7 @@ TEST_F(InfodrvSys, FloodOfFramesKeepsThePollAndEndsWithTheLastMap)
             v.insert(v.end(), ab, ab + n);
         }
         int64_t llStart = msNowNs();
-        ASSERT_EQ(0, msWritePaced(sim, v.data(), v.size(), 38400, 8));
+        ASSERT_EQ(0, msWriteFramesPaced(sim, v.data(), v.size(), 38400));
         int64_t llEnd = msNowNs();
         long long llLagMs = LastMapLagMs(abMap, llEnd, 30000);
         std::cout << "[ figure   ] flood of " << v.size() << " bytes in " << (llEnd - llStart) / 1000000
