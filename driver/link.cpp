@@ -324,11 +324,12 @@ static void fnPollTick(HWND hWnd)
     // that is back is polled within about a second.
     if (fnPortLost() && fnReopen(hWnd))
         fnRestartLine(hWnd, TRUE);
-    // No port, nothing sent: no acknowledge is awaited.
-    if (hCommPort != -1) {
+    // No port, nothing sent: no acknowledge is awaited. The transmit timer
+    // then only has the reopen tried again half a period on.
+    if (hCommPort != -1)
         WriteComm(hCommPort, abPoll, sizeof abPoll);
+    if (hCommPort != -1 || fnPortLost())
         fnArm(hWnd, ID_TIMER_TRANSMIT);
-    }
     // The next poll a period after this one, however this one came.
     fnArm(hWnd, ID_TIMER_POLL);
     fnInfodrivWatchTick();
@@ -344,6 +345,11 @@ static void fnRunTimer(HWND hWnd, UINT id)
         break;
     case ID_TIMER_TRANSMIT:
         fnDisarm(hWnd, ID_TIMER_TRANSMIT);
+        if (hCommPort == -1) {
+            if (fnPortLost() && fnReopen(hWnd))
+                fnRestartLine(hWnd, TRUE);
+            break;
+        }
         fnLog("Transmit Timeout");
         // A loss this restart notices has counted its one error.
         if (!fnRestart(hWnd))
