@@ -73,11 +73,7 @@ static PFNCANCELIOEX fnFindCancelIoEx(void)
 }
 
 PFNCANCELIOEX pfnCommsCancelIoEx = fnFindCancelIoEx();
-
-void commsODS(LPCSTR lpOutputString)
-{
-    (void)lpOutputString;   // trace hook: the layer's trace stays silent
-}
+DWORD (WINAPI *pfnCommsTicks)(void) = GetTickCount;
 
 static BOOL fnBadIndex(INT_PTR hCom)
 {
@@ -261,6 +257,9 @@ int ConfigComm32(LPPORTINFO pPortInfo, LONG lBaudRate, int iDataBits, int iStopB
     dcb.ByteSize = (BYTE)iDataBits;
     dcb.Parity = (BYTE)iParity;
     dcb.StopBits = (BYTE)iStopBits;
+    wsprintfA(szODS, "Line %lu baud, %u data bits, parity %u, stop bits %u\r\n", dcb.BaudRate,
+              (unsigned)dcb.ByteSize, (unsigned)dcb.Parity, (unsigned)dcb.StopBits);
+    commsODS(szODS);
     if (!SetCommState(hDev, &dcb)) {
         CloseHandle(hDev);
         return 0;
@@ -337,11 +336,11 @@ static void fnCancelRxRead(HANDLE hDev)
 // cleared it and start its next request after a first cancel. TRUE: ended.
 static BOOL fnStopRxThread(HANDLE hDev, HANDLE hThread)
 {
-    DWORD dwStart = GetTickCount(), dwSpent, dwSlice;
+    DWORD dwStart = pfnCommsTicks(), dwSpent, dwSlice;
 
     for (;;) {
         fnCancelRxRead(hDev);
-        dwSpent = GetTickCount() - dwStart;
+        dwSpent = pfnCommsTicks() - dwStart;
         if (dwSpent >= CLOSE_WAIT)
             return WaitForSingleObject(hThread, 0) == WAIT_OBJECT_0;
         dwSlice = CLOSE_WAIT - dwSpent < CANCEL_RETRY_MS ? CLOSE_WAIT - dwSpent : CANCEL_RETRY_MS;
@@ -726,7 +725,7 @@ void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes)
     pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
     if (pTable != NULL) {
         p = &pTable[hCom];
-        dwNow = GetTickCount();
+        dwNow = pfnCommsTicks();
 
         uKept = bAddDataCount(p->hInBuf, buf, dwBytes);
         if (uKept < dwBytes) {

@@ -2,7 +2,10 @@
 // per line on stdin and run on the thread that owns the probe's window (the
 // way the driver calls the layer); each prints one reply line on stdout,
 // "ok ..." or "error ...". WM_COMMNOTIFY is counted and, with "drain on",
-// answered the driver's way: ReadComm until it returns 0.
+// answered the driver's way: ReadComm until it returns 0. The probe brings
+// its own trace hook commsODS, which keeps the line settings that an open
+// hands to the device (a pty drops parity and data bits, so reading the line
+// back cannot show them).
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -14,6 +17,8 @@
 #include "comms/portset.h"
 
 #define WM_PROBECMD (WM_APP + 1)
+// The notification's number as every window that receives it knows it.
+#define WM_COMMNOTIFY_NUMBER 0x0044
 
 static HWND hWndProbe;
 static LONG lNotes;                 // main thread
@@ -21,9 +26,28 @@ static WPARAM wLastNoteW;
 static LPARAM lLastNoteL;
 static int fDrain;
 static WORD wDrainChunk = 1;
+static std::vector<WORD> vNoteCounts;   // lParam's high word of every notification
 static std::vector<BYTE> vRx;       // bytes drained on notifications
 static DWORD dwRxCrc = 0xFFFFFFFFu;
 static unsigned long ulRxCount;
+
+// The settings of the last "Line ..." trace, as the layer handed them to the
+// device; "-" when none since the last "handed". Only the window thread opens
+// ports; the receive threads' trace lines are passed over.
+static char szHanded[128] = "-";
+
+void commsODS(LPCSTR lpOutputString)
+{
+    static const char szTag[] = "Line ";
+    size_t n;
+
+    if (strncmp(lpOutputString, szTag, sizeof(szTag) - 1) != 0)
+        return;
+    lstrcpynA(szHanded, lpOutputString + sizeof(szTag) - 1, sizeof(szHanded));
+    n = strlen(szHanded);
+    while (n > 0 && (szHanded[n - 1] == '\n' || szHanded[n - 1] == '\r'))
+        szHanded[--n] = 0;
+}
 
 static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
 {
@@ -131,6 +155,21 @@ static BOOL WINAPI fnCancelNothing(HANDLE hFile, LPOVERLAPPED lpOverlapped)
     return TRUE;
 }
 
+// ---- "clock <ms>": the layer's clock stands at ms; "clock step <ms>": it
+// moves on by ms at every reading; "clock real": GetTickCount again.
+// "clockspan": the last reading minus the first since the last "clockspan"
+// (-1: none). Read by one thread at a time in the tests that set it.
+static volatile LONG lClock, lClockStep, lSpanFirst, lSpanLast, fSpanAny;
+
+static DWORD WINAPI fnProbeTicks(void)
+{
+    LONG l = InterlockedExchangeAdd(&lClock, lClockStep);
+    if (InterlockedCompareExchange(&fSpanAny, 1, 0) == 0)
+        lSpanFirst = l;
+    lSpanLast = l;
+    return (DWORD)l;
+}
+
 // ---- "watch <index> <count> <timeout ms>": samples the port's unread count
 // on this (the window) thread about every millisecond, from a first sample
 // at 0 until it reaches count, and prints "count <n>" whenever it changes
@@ -179,6 +218,14 @@ static void fnWatch(int iIndex, LONG lCount, DWORD dwTimeoutMs)
         if ((t1.QuadPart - llStart) * 1000 / f.QuadPart > (LONGLONG)dwTimeoutMs)
             return;
     }
+}
+
+// pszLead, then the five time-outs as "a,b,c,d,e".
+static void fnTimeouts(char *psz, const char *pszLead, const COMMTIMEOUTS *pto)
+{
+    wsprintfA(psz, "%s%lu,%lu,%lu,%lu,%lu", pszLead, pto->ReadIntervalTimeout,
+              pto->ReadTotalTimeoutMultiplier, pto->ReadTotalTimeoutConstant,
+              pto->WriteTotalTimeoutMultiplier, pto->WriteTotalTimeoutConstant);
 }
 
 static void fnCommand(char *pszLine)
@@ -272,15 +319,25 @@ static void fnCommand(char *pszLine)
         if (hGPortInfo == 0)
             return fnReply("ok table=0");
         LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[i1];
+        // to: the time-outs the device holds; the record's copy follows
+        // after a slash when it differs from them.
+        COMMTIMEOUTS ct;
+        char szTo[96];
+        ZeroMemory(&ct, sizeof(ct));
+        if (p->hComPort != 0)
+            GetCommTimeouts(p->hComPort, &ct);
+        fnTimeouts(szTo, "", &ct);
+        if (memcmp(&ct, &p->to, sizeof(ct)) != 0)
+            fnTimeouts(szTo + strlen(szTo), "/", &p->to);
         fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d "
-                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu dev=%#x dead=%d",
+                "hwnd=%d to=%s btr=%d reading=%d dropped=%lu dev=%#x dead=%d",
                 p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0,
-                p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0,
-                p->to.ReadIntervalTimeout, p->to.ReadTotalTimeoutMultiplier,
-                p->to.ReadTotalTimeoutConstant, p->to.WriteTotalTimeoutMultiplier,
-                p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
+                p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0, szTo, iBTR[i1], bReading[i1],
                 GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort, GetCommDead32(i1));
         GlobalUnlock(hGPortInfo);
+    } else if (strcmp(szCmd, "handed") == 0) {
+        fnReply("ok %s", szHanded);
+        strcpy(szHanded, "-");
     } else if (strcmp(szCmd, "watch") == 0) {
         sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
         fnWatch(i1, i2, (DWORD)i3);
@@ -288,6 +345,28 @@ static void fnCommand(char *pszLine)
         fnReply("ok %ld", lWatchSpanUs);
     } else if (strcmp(szCmd, "notes") == 0) {
         fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
+    } else if (strcmp(szCmd, "notecounts") == 0) {
+        std::string s;
+        for (WORD w : vNoteCounts)
+            s += (s.empty() ? "" : " ") + std::to_string(w);
+        fnReply("ok %s", s.empty() ? "-" : s.c_str());
+    } else if (strcmp(szCmd, "clock") == 0) {
+        if (strcmp(pArgs, "real") == 0) {
+            pfnCommsTicks = GetTickCount;
+        } else {
+            if (sscanf(pArgs, "step %d", &i1) == 1) {
+                lClockStep = i1;
+            } else {
+                sscanf(pArgs, "%d", &i1);
+                lClock = i1;
+                lClockStep = 0;
+            }
+            pfnCommsTicks = fnProbeTicks;
+        }
+        fnReply("ok");
+    } else if (strcmp(szCmd, "clockspan") == 0) {
+        fnReply("ok %ld", fSpanAny ? lSpanLast - lSpanFirst : -1L);
+        fSpanAny = 0;
     } else if (strcmp(szCmd, "drain") == 0) {
         fDrain = strncmp(pArgs, "on", 2) == 0;
         if (sscanf(pArgs + 2, "%d", &i1) == 1 && i1 > 0)
@@ -299,6 +378,7 @@ static void fnCommand(char *pszLine)
         fnReply("ok %s", vRx.empty() ? "-" : fnHex(vRx.data(), vRx.size()).c_str());
     } else if (strcmp(szCmd, "reset") == 0) {
         lNotes = 0;
+        vNoteCounts.clear();
         wLastNoteW = 0;
         lLastNoteL = 0;
         vRx.clear();
@@ -373,10 +453,11 @@ static void fnCommand(char *pszLine)
 static LRESULT CALLBACK ProbeProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_COMMNOTIFY:
+    case WM_COMMNOTIFY_NUMBER:
         lNotes++;
         wLastNoteW = wParam;
         lLastNoteL = lParam;
+        vNoteCounts.push_back(HIWORD(lParam));
         if (fDrain) {
             BYTE ab[256];
             int r;
