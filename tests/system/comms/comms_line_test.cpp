@@ -315,10 +315,7 @@ TEST_F(CommsLine, NotificationRearmsAfter100MsOrAbove8192Unread)
     Start(3);
     ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
     ASSERT_EQ("1", probe.Cmd("enable 2 1"));
-    const struct {
-        int iClock;
-        size_t cb;
-    } aBatch[] = {
+    const struct { int iClock; size_t cb; } aBatch[] = {
         {5000, 1},      // posted: 1 unread
         {5099, 1},      // 99 ms later: the posting is still out
         {5100, 1},      // 100 ms: posted again, 3 unread
@@ -787,7 +784,7 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
     ASSERT_NE(nullptr, mkdtemp(szDir));
     std::string ini = std::string(szDir) + "/dev_101.ini";
     ASSERT_TRUE(probe.Start());
-    const char *k8N1 = "38400 baud, 8 data bits, parity 0, stop bits 0";
+    const char *k8N1 = "38400 8 0 0";     // baud, data bits, parity and stop-bit codes
     struct Case {
         const char *pszName, *pszFile, *pszDefParity;
         const char *pszResult, *pszBox, *pszHanded, *pszKeysAfter, *pszState;
@@ -795,29 +792,24 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         {"empty section gets every default", "", "N", "4", "-", k8N1,
          "Com=5;Speed=38400;DataBits=8;StopBits=1;Parity=N;XOnXOff=0;Hardware=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
-        {"lower-case e is even and stays", "Parity=e\r\n", "N", "4", "-",
-         "38400 baud, 8 data bits, parity 2, stop bits 0",
+        {"lower-case e is even and stays", "Parity=e\r\n", "N", "4", "-", "38400 8 2 0",
          "Parity=e;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
-        {"o equals the default O and is rewritten", "Parity=o\r\n", "O", "4", "-",
-         "38400 baud, 8 data bits, parity 1, stop bits 0",
+        {"o equals the default O and is rewritten", "Parity=o\r\n", "O", "4", "-", "38400 8 1 0",
          "Parity=O;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
-        {"m is mark", "Parity=m\r\n", "N", "4", "-", "38400 baud, 8 data bits, parity 3, stop bits 0",
-         NULL, NULL},
-        {"S is space", "Parity=S\r\n", "N", "4", "-", "38400 baud, 8 data bits, parity 4, stop bits 0",
-         NULL, NULL},
+        {"m is mark", "Parity=m\r\n", "N", "4", "-", "38400 8 3 0", NULL, NULL},
+        {"S is space", "Parity=S\r\n", "N", "4", "-", "38400 8 4 0", NULL, NULL},
         {"stop bits 3 mean one and the key stays", "Parity=N\r\nStopBits=3\r\n", "N", "4", "-", k8N1,
          "Parity=N;StopBits=3;Com=5;Speed=38400;DataBits=8;XOnXOff=0;Hardware=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0"},
-        {"stop bits 2", "Parity=N\r\nStopBits=2\r\n", "N", "4", "-",
-         "38400 baud, 8 data bits, parity 0, stop bits 2", NULL, "1 baud=38400 bytesize=8 parity=0 stop=2"},
+        {"stop bits 2", "Parity=N\r\nStopBits=2\r\n", "N", "4", "-", "38400 8 0 2", NULL,
+         "1 baud=38400 bytesize=8 parity=0 stop=2"},
         // (A pty forces 8 data bits and no parity: those reach the device
         // but cannot be read back here.)
         {"115200 baud, 7 data bits", "Parity=N\r\nSpeed=115200\r\nDataBits=7\r\n", "N", "4", "-",
-         "115200 baud, 7 data bits, parity 0, stop bits 0",
-         "Parity=N;Speed=115200;DataBits=7;Com=5;StopBits=1;XOnXOff=0;Hardware=0;",
+         "115200 7 0 0", "Parity=N;Speed=115200;DataBits=7;Com=5;StopBits=1;XOnXOff=0;Hardware=0;",
          "1 baud=115200"},
-        {"unsupported speed", "Parity=N\r\nSpeed=1234\r\n", "N", "-1", "Invalid_Baud_Rate",
-         "1234 baud, 8 data bits, parity 0, stop bits 0", NULL, NULL},
+        {"unsupported speed", "Parity=N\r\nSpeed=1234\r\n", "N", "-1", "Invalid_Baud_Rate", "1234 8 0 0",
+         NULL, NULL},
         {"speed that is no number", "Parity=N\r\nSpeed=fast\r\n", "N", "-1", "Invalid_Baud_Rate", "-", NULL,
          NULL},
         {"port 0 fails silently", "Com=0\r\n", "N", "-1", "-", "-", NULL, NULL},
@@ -835,8 +827,7 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         {"data bits that one byte would cut to 8", "Parity=N\r\nDataBits=264\r\n", "N", "-1",
          "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         {"data bits the line refuses", "Parity=N\r\nDataBits=9\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "38400 baud, 9 data bits, parity 0, stop bits 0",
-         NULL, NULL},
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "38400 9 0 0", NULL, NULL},
         {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1",
          "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", "-", NULL, NULL},

@@ -32,21 +32,19 @@ static DWORD dwRxCrc = 0xFFFFFFFFu;
 static unsigned long ulRxCount;
 
 // The settings of the last "Line ..." trace, as the layer handed them to the
-// device; "-" when none since the last "handed". Only the window thread opens
-// ports; the receive threads' trace lines are passed over.
-static char szHanded[128] = "-";
+// device: "<baud> <data bits> <parity code> <stop-bit code>"; "-" when none
+// since the last "handed". Only the window thread opens ports; the receive
+// threads' trace lines are passed over.
+static char szHanded[64] = "-";
 
 void commsODS(LPCSTR lpOutputString)
 {
-    static const char szTag[] = "Line ";
-    size_t n;
+    unsigned long ulBaud;
+    unsigned uData, uParity, uStop;
 
-    if (strncmp(lpOutputString, szTag, sizeof(szTag) - 1) != 0)
-        return;
-    lstrcpynA(szHanded, lpOutputString + sizeof(szTag) - 1, sizeof(szHanded));
-    n = strlen(szHanded);
-    while (n > 0 && (szHanded[n - 1] == '\n' || szHanded[n - 1] == '\r'))
-        szHanded[--n] = 0;
+    if (sscanf(lpOutputString, "Line %lu baud, %u data bits, parity %u, stop bits %u", &ulBaud, &uData,
+               &uParity, &uStop) == 4)
+        wsprintfA(szHanded, "%lu %u %u %u", ulBaud, uData, uParity, uStop);
 }
 
 static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
