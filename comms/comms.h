@@ -42,13 +42,13 @@ typedef struct tagPORTINFO {
     HGLOBAL hInBuf;
     OVERLAPPED os;
     HWND hWndNotify;            // written by the main thread, read by the receive thread
-    int fNotifyInProgress;      // both threads; see comms.cpp for the guard
+    int fNotifyInProgress;      // both threads; see rxthread.cpp for the guard
     DWORD dwTimeOfNotify;       // receive thread
     COMMTIMEOUTS to;
     COMMPROP cp;
     UINT iComPort;              // 1..256
     DWORD id;
-    int iToRead;                // both threads; see comms.cpp for the guard
+    int iToRead;                // both threads; see rxthread.cpp for the guard
     HANDLE hStarted;
 } PORTINFO, *LPPORTINFO;
 
