@@ -42,13 +42,13 @@ typedef struct tagPORTINFO {
     HGLOBAL hInBuf;
     OVERLAPPED os;
     HWND hWndNotify;            // written by the main thread, read by the receive thread
-    int fNotifyInProgress;      // both threads; see comms.cpp for the guard
+    int fNotifyInProgress;      // both threads; see rxthread.cpp for the guard
     DWORD dwTimeOfNotify;       // receive thread
     COMMTIMEOUTS to;
     COMMPROP cp;
     UINT iComPort;              // 1..256
     DWORD id;
-    int iToRead;                // both threads; see comms.cpp for the guard
+    int iToRead;                // both threads; see rxthread.cpp for the guard
     HANDLE hStarted;
 } PORTINFO, *LPPORTINFO;
 
@@ -62,6 +62,10 @@ extern volatile int iBTR[COMMS_MAXPORTS];     // main thread writes, receive thr
 // nothing, to play a driver that leaves a cancelled request pending.
 typedef BOOL (WINAPI *PFNCANCELIOEX)(HANDLE hFile, LPOVERLAPPED lpOverlapped);
 extern PFNCANCELIOEX pfnCommsCancelIoEx;
+// The tick count (GetTickCount) by which the receive thread times the
+// notification's re-arm and the close its wait for that thread. Tests put
+// in a clock of their own.
+extern DWORD (WINAPI *pfnCommsTicks)(void);
 
 INT_PTR OpenComm32(UINT iPort, LONG lBaudRate, int iDataBits, int iStopBits, int iParity);
 void CloseComm32(INT_PTR hCom);
@@ -82,6 +86,7 @@ int  WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes);
 DWORD WINAPI ComRxThread(LPVOID lpdwParam);
 void ProcessBytes(INT_PTR hCom, const BYTE *buf, DWORD dwBytes);
 int  ProcessCommError(DWORD dwError, HANDLE hCom);
+// The layer's trace hook (comms/commsods.cpp drops every line).
 void commsODS(LPCSTR lpOutputString);
 // Bytes the receive thread of port index hCom read from the device but could
 // not keep (ring buffer full or its semaphore not obtained), since the port

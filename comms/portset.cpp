@@ -2,7 +2,6 @@
 // after the output has drained (fnCommBreak).
 #include "comms/portset.h"
 #include "comms/comms.h"
-#include "common/panel.h"
 #include <ctype.h>
 #include <stdlib.h>
 
@@ -203,6 +202,7 @@ void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength
     UINT uBytesPerSec, uWaitPerByte;
     DWORD dwStart, dwLimit;
 
+    (void)hWnd;     // the waits are plain sleeps of the calling thread
     if (uBaudRate < 10)
         uBaudRate = 10;
     uBytesPerSec = uBaudRate / 10;
@@ -216,13 +216,13 @@ void fnCommBreak(HWND hWnd, INT_PTR hCommPort, UINT uBaudRate, UINT uBreakLength
     dwLimit = 1000 + (DWORD)(2ull * cs.cbOutQue * 10000 / uBaudRate);
     dwStart = GetTickCount();
     while (cs.cbOutQue != 0 && GetTickCount() - dwStart < dwLimit) {
-        fnMSDelay(hWnd, uWaitPerByte * cs.cbOutQue);
+        Sleep(uWaitPerByte * cs.cbOutQue);
         ZeroMemory(&cs, sizeof(cs));
         GetCommError(hCommPort, &cs);
     }
 
     OutputDebugStringA("MIXTALLY COMM BREAK\n");
     CommBreak32(hCommPort, 1);
-    fnMSDelay(hWnd, uBreakLength);
+    Sleep(uBreakLength);
     CommBreak32(hCommPort, 0);
 }

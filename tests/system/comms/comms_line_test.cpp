@@ -306,6 +306,34 @@ TEST_F(CommsLine, BacklogAbove8192NotifiesEveryBatch)
     EXPECT_EQ(9010, probe.StateNum(2, "iToRead"));
 }
 
+// The same on the layer's own clock (the probe's, standing at each batch's
+// time): a batch is posted once 100 ms have passed since the last posting,
+// or while more than 8192 bytes wait unread, and not before. Each posting
+// carries the unread count after its batch.
+TEST_F(CommsLine, NotificationRearmsAfter100MsOrAbove8192Unread)
+{
+    Start(3);
+    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
+    ASSERT_EQ("1", probe.Cmd("enable 2 1"));
+    const struct { int iClock; size_t cb; } aBatch[] = {
+        {5000, 1},      // posted: 1 unread
+        {5099, 1},      // 99 ms later: the posting is still out
+        {5100, 1},      // 100 ms: posted again, 3 unread
+        {5100, 8189},   // 8192 unread: still out, however many batches
+        {5100, 1},      // 8193: posted
+        {5100, 1},      // and so is every batch above 8192
+    };
+    long lUnread = 0;
+    for (const auto &b : aBatch) {
+        ASSERT_EQ("", probe.Cmd("clock " + std::to_string(b.iClock)));
+        Send(Random(b.cb, (uint32_t)lUnread + 1));
+        lUnread += (long)b.cb;
+        ASSERT_TRUE(probe.WaitState(2, "iToRead", lUnread)) << "clock " << b.iClock;
+    }
+    probe.WaitNotes(4);
+    EXPECT_EQ("1 3 8193 8194", probe.Cmd("notecounts"));
+}
+
 TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
 {
     Start(4);
@@ -325,11 +353,20 @@ TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
 TEST_F(CommsLine, NotificationCountOutsideRangeIsClamped)
 {
     Start(5);
-    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
-    const struct { int iCount; const char *pszBtr; } a[] = {{0, "1"}, {300, "256"}, {256, "256"}, {22, "22"}};
+    // At 115200 baud 100000 / baud is 0: the open gives the device no
+    // interval time-out, a registration one of at least 1 ms.
+    ASSERT_EQ("4", probe.Cmd("open 5 115200 8 0 0"));
+    EXPECT_EQ("0,16,0,0,1000", probe.State(4)["to"]);
+    const struct {
+        int iCount;
+        const char *pszBtr, *pszTo;
+    } a[] = {{0, "1", "1,1,0,0,1000"}, {300, "256", "1,256,0,0,1000"}, {256, "256", "1,256,0,0,1000"},
+             {22, "22", "1,22,0,0,1000"}};
     for (auto &c : a) {
         ASSERT_EQ("1", probe.Cmd("enable 4 " + std::to_string(c.iCount)));
-        EXPECT_EQ(c.pszBtr, probe.State(4)["btr"]) << "count " << c.iCount;
+        auto st = probe.State(4);
+        EXPECT_EQ(c.pszBtr, st["btr"]) << "count " << c.iCount;
+        EXPECT_EQ(c.pszTo, st["to"]) << "count " << c.iCount;
     }
     // 22-byte requests still deliver every byte of a larger stream.
     probe.Cmd("drain on 256");
@@ -586,12 +623,15 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     // outlives the close. On a loaded machine it may not have started its
     // long request yet when the close comes: then try again.
     ASSERT_EQ("off", probe.Cmd("cancel off"));
+    ASSERT_EQ("", probe.Cmd("clock step 20"));
     r.clear();
     for (int iTry = 0; iTry < 4 && r.rfind("running", 0) != 0; iTry++) {
         LongRequest();
+        probe.Cmd("clockspan");
         r = probe.Cmd("close 4 1000");
     }
     ASSERT_EQ("running", r.substr(0, 7)) << "expected a thread that outlives the close: " << r;
+    EXPECT_EQ("500", probe.Cmd("clockspan")) << "the close waits 500 ms by the layer's clock";
     EXPECT_EQ("table=0", probe.Cmd("state 4"));
     EXPECT_EQ("-1", probe.Cmd("open 5 38400 8 0 0")) << "the old thread still holds the device";
 
@@ -735,6 +775,8 @@ std::string WinPath(const std::string &unixPath)
 // fnOpenPort on a fresh line for every case (a pty accepts a parity setting
 // only the first time it is applied). The probe's watcher thread finds the
 // message box by its caption "!! Error !!", reads its text and presses OK.
+// The line settings handed to the device are those the layer traced right
+// before it gave them over ("-": none were).
 TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
 {
     using namespace portset;
@@ -742,53 +784,58 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
     ASSERT_NE(nullptr, mkdtemp(szDir));
     std::string ini = std::string(szDir) + "/dev_101.ini";
     ASSERT_TRUE(probe.Start());
+    const char *k8N1 = "38400 8 0 0";     // baud, data bits, parity and stop-bit codes
     struct Case {
         const char *pszName, *pszFile, *pszDefParity;
-        const char *pszResult, *pszBox, *pszKeysAfter, *pszState;
+        const char *pszResult, *pszBox, *pszHanded, *pszKeysAfter, *pszState;
     } aCase[] = {
-        {"empty section gets every default", "", "N", "4", "-",
+        {"empty section gets every default", "", "N", "4", "-", k8N1,
          "Com=5;Speed=38400;DataBits=8;StopBits=1;Parity=N;XOnXOff=0;Hardware=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
-        {"lower-case e is even and stays", "Parity=e\r\n", "N", "4", "-",
+        {"lower-case e is even and stays", "Parity=e\r\n", "N", "4", "-", "38400 8 2 0",
          "Parity=e;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
-        {"o equals the default O and is rewritten", "Parity=o\r\n", "O", "4", "-",
+        {"o equals the default O and is rewritten", "Parity=o\r\n", "O", "4", "-", "38400 8 1 0",
          "Parity=O;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
-        {"stop bits 3 mean one and the key stays", "Parity=N\r\nStopBits=3\r\n", "N", "4", "-",
+        {"m is mark", "Parity=m\r\n", "N", "4", "-", "38400 8 3 0", NULL, NULL},
+        {"S is space", "Parity=S\r\n", "N", "4", "-", "38400 8 4 0", NULL, NULL},
+        {"stop bits 3 mean one and the key stays", "Parity=N\r\nStopBits=3\r\n", "N", "4", "-", k8N1,
          "Parity=N;StopBits=3;Com=5;Speed=38400;DataBits=8;XOnXOff=0;Hardware=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0"},
-        {"stop bits 2", "Parity=N\r\nStopBits=2\r\n", "N", "4", "-", NULL,
+        {"stop bits 2", "Parity=N\r\nStopBits=2\r\n", "N", "4", "-", "38400 8 0 2", NULL,
          "1 baud=38400 bytesize=8 parity=0 stop=2"},
         // (A pty forces 8 data bits and no parity: those reach the device
         // but cannot be read back here.)
         {"115200 baud, 7 data bits", "Parity=N\r\nSpeed=115200\r\nDataBits=7\r\n", "N", "4", "-",
-         "Parity=N;Speed=115200;DataBits=7;Com=5;StopBits=1;XOnXOff=0;Hardware=0;",
+         "115200 7 0 0", "Parity=N;Speed=115200;DataBits=7;Com=5;StopBits=1;XOnXOff=0;Hardware=0;",
          "1 baud=115200"},
-        {"unsupported speed", "Parity=N\r\nSpeed=1234\r\n", "N", "-1", "Invalid_Baud_Rate", NULL, NULL},
-        {"speed that is no number", "Parity=N\r\nSpeed=fast\r\n", "N", "-1", "Invalid_Baud_Rate", NULL, NULL},
-        {"port 0 fails silently", "Com=0\r\n", "N", "-1", "-", NULL, NULL},
-        {"an empty port number is the default", "Com=\r\nParity=N\r\n", "N", "4", "-",
+        {"unsupported speed", "Parity=N\r\nSpeed=1234\r\n", "N", "-1", "Invalid_Baud_Rate", "1234 8 0 0",
+         NULL, NULL},
+        {"speed that is no number", "Parity=N\r\nSpeed=fast\r\n", "N", "-1", "Invalid_Baud_Rate", "-", NULL,
+         NULL},
+        {"port 0 fails silently", "Com=0\r\n", "N", "-1", "-", "-", NULL, NULL},
+        {"an empty port number is the default", "Com=\r\nParity=N\r\n", "N", "4", "-", k8N1,
          "Com=5;Parity=N;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;Hardware=0;", NULL},
         {"a port number past 32 bits is held at the int's end, not wrapped to 5",
          "Com=4294967301\r\nParity=N\r\n", "N", "-1",
-         "COM2147483647_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+         "COM2147483647_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         // The port is opened before the speed is checked: what the line
         // refuses, and a missing port, show the port's box.
         {"a negative speed", "Parity=N\r\nSpeed=-38400\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         {"a missing port and an unsupported speed", "Com=300\r\nParity=N\r\nSpeed=1234\r\n", "N", "-1",
-         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         {"data bits that one byte would cut to 8", "Parity=N\r\nDataBits=264\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         {"data bits the line refuses", "Parity=N\r\nDataBits=9\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
+         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "38400 9 0 0", NULL, NULL},
         {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1",
-         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", NULL, NULL},
-        {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", NULL, NULL},
+         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
+        {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", "-", NULL, NULL},
         // Flow-control keys are read and written back, never applied.
-        {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-",
+        {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-", k8N1,
          "Parity=N;Hardware=1;Com=5;Speed=38400;DataBits=8;StopBits=1;XOnXOff=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
-        {"XON/XOFF flow control", "Parity=N\r\nXOnXOff=1\r\n", "N", "4", "-",
+        {"XON/XOFF flow control", "Parity=N\r\nXOnXOff=1\r\n", "N", "4", "-", k8N1,
          "Parity=N;XOnXOff=1;Com=5;Speed=38400;DataBits=8;StopBits=1;Hardware=0;",
          "1 baud=38400 bytesize=8 parity=0 stop=0 cts=0 dsr=0 outx=0 inx=0"},
     };
@@ -803,6 +850,7 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         if (strcmp(c.pszBox, "-") != 0)
             want += " icon=warning owner=1";
         EXPECT_EQ(want, r);
+        EXPECT_EQ(c.pszHanded, probe.Cmd("handed")) << "the line settings handed to the device";
         if (c.pszKeysAfter != NULL) {
             EXPECT_EQ(c.pszKeysAfter, Keys(ReadFile(ini)));
         }

@@ -219,6 +219,51 @@ TEST_F(Shell, SecondDriverForTheDeviceEndsSilentlyAndRaisesTheFirst)
     EXPECT_EQ(1u, msCount(sim, MSK_STARTUP)) << "the second driver must not touch the line";
 }
 
+// The numbers other programs know the driver's commands (WM_COMMAND's
+// wParam) and status fields by. Everything else takes them from
+// driver/resource.h, the resource script and the code included: this table
+// alone writes them out, and checks each against the running driver. (The
+// debug list, 1001, is read by its number wherever a test reads it.)
+TEST_F(Shell, CommandsAndControlsAnswerToTheirNumbers)
+{
+    Up();
+    ASSERT_TRUE(WaitState("OK", 2));
+    const struct {
+        int iNumber, iId;
+    } aControl[] = {{103, IDC_COM}, {104, IDC_NAME}, {105, IDC_NETTX}, {110, IDC_COMMS}, {111, IDC_ERRORS}};
+    for (const auto &c : aControl) {
+        EXPECT_TRUE(harness::Eventually([&] {
+            std::string s = harness::ControlText(Title(), c.iNumber);
+            return s != "<no control>" && s == harness::ControlText(Title(), c.iId);
+        })) << "control " << c.iNumber;
+    }
+    auto Parsed = [&] {
+        size_t n = 0;
+        for (const std::string &l : Debug())
+            n += l.rfind("Parse: ", 0) == 0;
+        return n;
+    };
+    const std::string sClient = harness::WindowInfo(Title())["client"];
+    const std::string sPid = harness::Resources(Title())["pid"];    // the About box is the driver's
+    const struct {
+        unsigned uNumber;
+        std::function<bool()> fDone;
+    } aCommand[] = {
+        {1, [&] { return msCount(sim, MSK_MAINT1) == 1; }},
+        {2, [&] { return msCount(sim, MSK_MAINT2) == 1; }},
+        {3, [&] { return msCount(sim, MSK_STARTUP) == 2; }},
+        {5, [&] { return Parsed() == 1; }},
+        {4, [&] { return Parsed() == 2; }},
+        {97, [&] { return harness::WindowInfo(Title())["client"] != sClient; }},
+        {95, [&] { return harness::Resources("About")["pid"] == sPid && harness::Post("About", WM_COMMAND_MSG, 1); }},
+        {96, [&] { return !driver.Running(); }},
+    };
+    for (const auto &c : aCommand) {
+        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, c.uNumber));
+        EXPECT_TRUE(harness::Eventually(c.fDone)) << "command " << c.uNumber;
+    }
+}
+
 TEST_F(Shell, CloseMessageFromInfodriverEndsDriverAndFreesPort)
 {
     Up();

@@ -2,7 +2,10 @@
 // per line on stdin and run on the thread that owns the probe's window (the
 // way the driver calls the layer); each prints one reply line on stdout,
 // "ok ..." or "error ...". WM_COMMNOTIFY is counted and, with "drain on",
-// answered the driver's way: ReadComm until it returns 0.
+// answered the driver's way: ReadComm until it returns 0. The probe brings
+// its own trace hook commsODS, which keeps the line settings that an open
+// hands to the device (a pty drops parity and data bits, so reading the line
+// back cannot show them).
 #include <windows.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -14,6 +17,8 @@
 #include "comms/portset.h"
 
 #define WM_PROBECMD (WM_APP + 1)
+// The notification's number as every window that receives it knows it.
+#define WM_COMMNOTIFY_NUMBER 0x0044
 
 static HWND hWndProbe;
 static LONG lNotes;                 // main thread
@@ -21,9 +26,26 @@ static WPARAM wLastNoteW;
 static LPARAM lLastNoteL;
 static int fDrain;
 static WORD wDrainChunk = 1;
+static std::vector<WORD> vNoteCounts;   // lParam's high word of every notification
 static std::vector<BYTE> vRx;       // bytes drained on notifications
 static DWORD dwRxCrc = 0xFFFFFFFFu;
 static unsigned long ulRxCount;
+
+// The settings of the last "Line ..." trace, as the layer handed them to the
+// device: "<baud> <data bits> <parity code> <stop-bit code>"; "-" when none
+// since the last "handed". Only the window thread opens ports; the receive
+// threads' trace lines are passed over.
+static char szHanded[64] = "-";
+
+void commsODS(LPCSTR lpOutputString)
+{
+    unsigned long ulBaud;
+    unsigned uData, uParity, uStop;
+
+    if (sscanf(lpOutputString, "Line %lu baud, %u data bits, parity %u, stop bits %u", &ulBaud, &uData,
+               &uParity, &uStop) == 4)
+        wsprintfA(szHanded, "%lu %u %u %u", ulBaud, uData, uParity, uStop);
+}
 
 static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
 {
@@ -131,6 +153,21 @@ static BOOL WINAPI fnCancelNothing(HANDLE hFile, LPOVERLAPPED lpOverlapped)
     return TRUE;
 }
 
+// ---- "clock <ms>": the layer's clock stands at ms; "clock step <ms>": it
+// moves on by ms at every reading; "clock real": GetTickCount again.
+// "clockspan": the last reading minus the first since the last "clockspan"
+// (-1: none). Read by one thread at a time in the tests that set it.
+static volatile LONG lClock, lClockStep, lSpanFirst, lSpanLast, fSpanAny;
+
+static DWORD WINAPI fnProbeTicks(void)
+{
+    LONG l = InterlockedExchangeAdd(&lClock, lClockStep);
+    if (InterlockedCompareExchange(&fSpanAny, 1, 0) == 0)
+        lSpanFirst = l;
+    lSpanLast = l;
+    return (DWORD)l;
+}
+
 // ---- "watch <index> <count> <timeout ms>": samples the port's unread count
 // on this (the window) thread about every millisecond, from a first sample
 // at 0 until it reaches count, and prints "count <n>" whenever it changes
@@ -181,202 +218,364 @@ static void fnWatch(int iIndex, LONG lCount, DWORD dwTimeoutMs)
     }
 }
 
-static void fnCommand(char *pszLine)
+// ---- the commands, one function each; pArgs is the rest of the line.
+
+static void fnCmdOpen(const char *pArgs)
+{
+    int iPort, iBaud, iData, iStop, iParity;
+    if (sscanf(pArgs, "%d %d %d %d %d", &iPort, &iBaud, &iData, &iStop, &iParity) != 5)
+        return fnReply("error open <port> <baud> <databits> <stopcode> <paritycode>");
+    fnReply("ok %d", (int)OpenComm32((UINT)iPort, iBaud, iData, iStop, iParity));
+}
+
+// close <index> [ms]: keeps a handle of the receive thread to report its
+// exit code, waiting for its end at most ms (default 5000).
+static void fnCmdClose(const char *pArgs)
+{
+    int iIndex = 0, iWaitMs = 0;
+    sscanf(pArgs, "%d %d", &iIndex, &iWaitMs);
+    HANDLE hDup = NULL;
+    if (hGPortInfo != 0 && iIndex >= 0 && iIndex < COMMS_MAXPORTS) {
+        LPPORTINFO pt = (LPPORTINFO)GlobalLock(hGPortInfo);
+        if (pt[iIndex].hThread != NULL)
+            DuplicateHandle(GetCurrentProcess(), pt[iIndex].hThread, GetCurrentProcess(), &hDup, 0, FALSE,
+                            DUPLICATE_SAME_ACCESS);
+        GlobalUnlock(hGPortInfo);
+    }
+    DWORD dwStart = GetTickCount();
+    CloseComm32(iIndex);
+    DWORD dwMs = GetTickCount() - dwStart;
+    if (hDup == NULL)
+        return fnReply("ok nothread %lu", dwMs);
+    DWORD dwExit = 0;
+    BOOL fEnded = WaitForSingleObject(hDup, (DWORD)(iWaitMs > 0 ? iWaitMs : 5000)) == WAIT_OBJECT_0;
+    GetExitCodeThread(hDup, &dwExit);
+    CloseHandle(hDup);
+    if (fEnded)
+        fnReply("ok exit=%lu %lu", dwExit, dwMs);
+    else
+        fnReply("ok running %lu", dwMs);
+}
+
+// enable <index> <count> [nowin]
+static void fnCmdEnable(const char *pArgs)
+{
+    int iIndex = 0, iCount = 0;
+    sscanf(pArgs, "%d %d", &iIndex, &iCount);
+    HWND h = strstr(pArgs, "nowin") ? NULL : hWndProbe;
+    fnReply("ok %d", EnableCommNotification(iIndex, h, iCount));
+}
+
+static void fnCmdRead(const char *pArgs)
+{
+    int iIndex = 0, iMax = 0;
+    sscanf(pArgs, "%d %d", &iIndex, &iMax);
+    std::vector<BYTE> v((size_t)iMax + 1);
+    int r = ReadComm(iIndex, v.data(), (WORD)iMax);
+    fnReply("ok %d %s", r, r > 0 ? fnHex(v.data(), (size_t)r).c_str() : "-");
+}
+
+static void fnCmdWrite(const char *pArgs)
+{
+    char szHex[2048] = "";
+    int iIndex = 0;
+    sscanf(pArgs, "%d %2047[0-9a-fA-F ]", &iIndex, szHex);
+    std::vector<BYTE> v;
+    if (!fnParseHex(szHex, &v))
+        return fnReply("error write <index> <hex>");
+    fnReply("ok %d", WriteComm(iIndex, v.data(), (WORD)v.size()));
+}
+
+// writen <index> <count>: count bytes 0, 1, 2, ... in one write
+static void fnCmdWriteN(const char *pArgs)
+{
+    int iIndex = 0, iCount = 0;
+    sscanf(pArgs, "%d %d", &iIndex, &iCount);
+    std::vector<BYTE> v((size_t)iCount + 1);
+    for (int i = 0; i < iCount; i++)
+        v[(size_t)i] = (BYTE)i;
+    fnReply("ok %d", WriteComm(iIndex, v.data(), (WORD)iCount));
+}
+
+static void fnCmdErr(const char *pArgs)
+{
+    int iIndex = 0;
+    sscanf(pArgs, "%d", &iIndex);
+    COMSTAT cs;
+    memset(&cs, 0x5A, sizeof(cs));
+    ULONG ul = GetCommError(iIndex, &cs);
+    fnReply("ok %lu %lu %lu", ul, cs.cbInQue, cs.cbOutQue);
+}
+
+static void fnCmdFlush(const char *pArgs)
+{
+    int iIndex = 0, iFlags = 0;
+    sscanf(pArgs, "%d %d", &iIndex, &iFlags);
+    fnReply("ok %d", FlushComm(iIndex, (ULONG)iFlags));
+}
+
+static void fnCmdGetState(const char *pArgs)
+{
+    int iIndex = 0;
+    sscanf(pArgs, "%d", &iIndex);
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    int r = GetCommState32(iIndex, &dcb);
+    fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d xon=%d xoff=%d", r,
+            dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, dcb.fOutxCtsFlow, dcb.fOutxDsrFlow,
+            dcb.fOutX, dcb.fInX, dcb.XonChar, dcb.XoffChar);
+}
+
+static void fnCmdSetState(const char *pArgs)
+{
+    int iIndex = 0;
+    sscanf(pArgs, "%d", &iIndex);
+    DCB dcb;
+    ZeroMemory(&dcb, sizeof(dcb));
+    dcb.DCBlength = sizeof(dcb);
+    GetCommState32(iIndex, &dcb);
+    fnReply("ok %d", SetCommState32(iIndex, &dcb));
+}
+
+// pszLead, then the five time-outs as "a,b,c,d,e".
+static void fnTimeouts(char *psz, const char *pszLead, const COMMTIMEOUTS *pto)
+{
+    wsprintfA(psz, "%s%lu,%lu,%lu,%lu,%lu", pszLead, pto->ReadIntervalTimeout,
+              pto->ReadTotalTimeoutMultiplier, pto->ReadTotalTimeoutConstant,
+              pto->WriteTotalTimeoutMultiplier, pto->WriteTotalTimeoutConstant);
+}
+
+// state <index>: the entry's fields as key=value. to: the time-outs the
+// device holds; the record's copy follows after a slash when it differs.
+static void fnCmdState(const char *pArgs)
+{
+    int iIndex = 0;
+    sscanf(pArgs, "%d", &iIndex);
+    if (hGPortInfo == 0)
+        return fnReply("ok table=0");
+    LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[iIndex];
+    COMMTIMEOUTS ct;
+    char szTo[96];
+    ZeroMemory(&ct, sizeof(ct));
+    if (p->hComPort != 0)
+        GetCommTimeouts(p->hComPort, &ct);
+    fnTimeouts(szTo, "", &ct);
+    if (memcmp(&ct, &p->to, sizeof(ct)) != 0)
+        fnTimeouts(szTo + strlen(szTo), "/", &p->to);
+    fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d hwnd=%d to=%s "
+            "btr=%d reading=%d dropped=%lu dev=%#x dead=%d",
+            p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0, p->iToRead,
+            p->fNotifyInProgress, p->hWndNotify != 0, szTo, iBTR[iIndex], bReading[iIndex],
+            GetCommDropped32(iIndex), (unsigned)(UINT_PTR)p->hComPort, GetCommDead32(iIndex));
+    GlobalUnlock(hGPortInfo);
+}
+
+static void fnCmdHanded(const char *)
+{
+    fnReply("ok %s", szHanded);
+    strcpy(szHanded, "-");
+}
+
+static void fnCmdWatch(const char *pArgs)
+{
+    int iIndex = 0, iCount = 0, iTimeoutMs = 0;
+    sscanf(pArgs, "%d %d %d", &iIndex, &iCount, &iTimeoutMs);
+    fnWatch(iIndex, iCount, (DWORD)iTimeoutMs);
+}
+
+static void fnCmdWatched(const char *)
+{
+    fnReply("ok %ld", lWatchSpanUs);
+}
+
+static void fnCmdNotes(const char *)
+{
+    fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
+}
+
+static void fnCmdNoteCounts(const char *)
+{
+    std::string s;
+    for (WORD w : vNoteCounts)
+        s += (s.empty() ? "" : " ") + std::to_string(w);
+    fnReply("ok %s", s.empty() ? "-" : s.c_str());
+}
+
+static void fnCmdClock(const char *pArgs)
+{
+    int i = 0;
+    if (strcmp(pArgs, "real") == 0) {
+        pfnCommsTicks = GetTickCount;
+    } else {
+        if (sscanf(pArgs, "step %d", &i) == 1) {
+            lClockStep = i;
+        } else {
+            sscanf(pArgs, "%d", &i);
+            lClock = i;
+            lClockStep = 0;
+        }
+        pfnCommsTicks = fnProbeTicks;
+    }
+    fnReply("ok");
+}
+
+static void fnCmdClockSpan(const char *)
+{
+    fnReply("ok %ld", fSpanAny ? lSpanLast - lSpanFirst : -1L);
+    fSpanAny = 0;
+}
+
+// drain on [chunk] | drain off
+static void fnCmdDrain(const char *pArgs)
+{
+    int iChunk = 0;
+    fDrain = strncmp(pArgs, "on", 2) == 0;
+    if (fDrain && sscanf(pArgs + 2, "%d", &iChunk) == 1 && iChunk > 0)
+        wDrainChunk = (WORD)iChunk;
+    fnReply("ok drain %d %u", fDrain, wDrainChunk);
+}
+
+static void fnCmdRx(const char *)
+{
+    fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes);
+}
+
+static void fnCmdRxHex(const char *)
+{
+    fnReply("ok %s", vRx.empty() ? "-" : fnHex(vRx.data(), vRx.size()).c_str());
+}
+
+static void fnCmdReset(const char *)
+{
+    lNotes = 0;
+    vNoteCounts.clear();
+    wLastNoteW = 0;
+    lLastNoteL = 0;
+    vRx.clear();
+    ulRxCount = 0;
+    dwRxCrc = 0xFFFFFFFFu;
+    fnReply("ok");
+}
+
+// openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>
+static void fnCmdOpenPort(const char *pArgs)
+{
+    char szIni[512], szSect[64], szPar[8];
+    unsigned long ulSpeed;
+    int iPort, iData, iStop, iHw, iXon;
+    if (sscanf(pArgs, "%511s %63s %d %lu %d %d %7s %d %d", szIni, szSect, &iPort, &ulSpeed, &iData, &iStop,
+               szPar, &iHw, &iXon) != 9)
+        return fnReply("error openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>");
+    szBoxText[0] = 0;
+    fWatch = 1;
+    HANDLE hW = CreateThread(NULL, 0, fnBoxWatcher, NULL, 0, NULL);
+    INT_PTR r = fnOpenPort(hWndProbe, szIni, szSect, iPort, ulSpeed, iData, iStop, szPar, iHw, iXon);
+    fWatch = 0;
+    WaitForSingleObject(hW, 5000);
+    CloseHandle(hW);
+    for (char *pc = szBoxText; *pc; pc++) {
+        if (*pc == '\n')
+            *pc = '|';
+        if (*pc == ' ')
+            *pc = '_';
+    }
+    if (szBoxText[0])
+        fnReply("ok %d box=%s icon=%s owner=%d", (int)r, szBoxText, fBoxWarning ? "warning" : "other",
+                fBoxOwned);
+    else
+        fnReply("ok %d box=-", (int)r);
+}
+
+// break <index> <baud> <length ms>: how long fnCommBreak took, in ms.
+static void fnCmdBreak(const char *pArgs)
+{
+    int iIndex = 0, iBaud = 0, iLength = 0;
+    sscanf(pArgs, "%d %d %d", &iIndex, &iBaud, &iLength);
+    LARGE_INTEGER f, a, b;
+    QueryPerformanceFrequency(&f);
+    QueryPerformanceCounter(&a);
+    fnCommBreak(hWndProbe, iIndex, (UINT)iBaud, (UINT)iLength);
+    QueryPerformanceCounter(&b);
+    fnReply("ok %ld", (long)((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart));
+}
+
+// steal <hex handle> | steal off
+static void fnCmdSteal(const char *pArgs)
+{
+    unsigned uDev = 0;
+    if (strcmp(pArgs, "off") == 0) {
+        fSteal = 0;
+        return fnReply("ok");
+    }
+    sscanf(pArgs, "%x", &uDev);
+    wsprintfA(szStealName, "Creating Thread for hCom %#x.\r\n", uDev);
+    fSteal = 1;
+    // Several waiters, staggered, so that some are always queued ahead
+    // of a later waiter in another process.
+    for (int i = 0; i < 4; i++) {
+        CloseHandle(CreateThread(NULL, 0, fnStealer, NULL, 0, NULL));
+        Sleep(50);
+    }
+    fnReply("ok");
+}
+
+// cancel off | cancel on
+static void fnCmdCancel(const char *pArgs)
+{
+    if (strcmp(pArgs, "off") == 0 && pfnCommsCancelIoEx != fnCancelNothing) {
+        pfnSavedCancel = pfnCommsCancelIoEx;
+        pfnCommsCancelIoEx = fnCancelNothing;
+    } else if (strcmp(pArgs, "on") == 0 && pfnCommsCancelIoEx == fnCancelNothing) {
+        pfnCommsCancelIoEx = pfnSavedCancel;
+    }
+    fnReply("ok %s", pfnCommsCancelIoEx == NULL ? "none" : pfnCommsCancelIoEx == fnCancelNothing ? "off" : "on");
+}
+
+static void fnCmdQuit(const char *)
+{
+    fnReply("ok");
+    PostQuitMessage(0);
+}
+
+static const struct {
+    const char *pszName;
+    void (*pfn)(const char *pArgs);
+} aCommands[] = {
+    {"open", fnCmdOpen},         {"close", fnCmdClose},         {"enable", fnCmdEnable},
+    {"read", fnCmdRead},         {"write", fnCmdWrite},         {"writen", fnCmdWriteN},
+    {"err", fnCmdErr},           {"flush", fnCmdFlush},         {"getstate", fnCmdGetState},
+    {"setstate", fnCmdSetState}, {"state", fnCmdState},         {"handed", fnCmdHanded},
+    {"watch", fnCmdWatch},       {"watched", fnCmdWatched},     {"notes", fnCmdNotes},
+    {"notecounts", fnCmdNoteCounts}, {"clock", fnCmdClock},     {"clockspan", fnCmdClockSpan},
+    {"drain", fnCmdDrain},       {"rx", fnCmdRx},               {"rxhex", fnCmdRxHex},
+    {"reset", fnCmdReset},       {"openport", fnCmdOpenPort},   {"break", fnCmdBreak},
+    {"steal", fnCmdSteal},       {"cancel", fnCmdCancel},       {"quit", fnCmdQuit},
+};
+
+static void fnCommand(const char *pszLine)
 {
     char szCmd[32] = "";
     int n = 0;
     sscanf(pszLine, "%31s%n", szCmd, &n);
-    char *pArgs = pszLine + n;
+    const char *pArgs = pszLine + n;
     while (*pArgs == ' ')
         pArgs++;
-    int i1 = 0, i2 = 0, i3 = 0, i4 = 0, i5 = 0;
-
-    if (strcmp(szCmd, "open") == 0) {
-        if (sscanf(pArgs, "%d %d %d %d %d", &i1, &i2, &i3, &i4, &i5) != 5)
-            return fnReply("error open <port> <baud> <databits> <stopcode> <paritycode>");
-        fnReply("ok %d", (int)OpenComm32((UINT)i1, i2, i3, i4, i5));
-    } else if (strcmp(szCmd, "close") == 0) {
-        // Keeps a handle of the receive thread to report its exit code.
-        sscanf(pArgs, "%d", &i1);
-        HANDLE hDup = NULL;
-        if (hGPortInfo != 0 && i1 >= 0 && i1 < COMMS_MAXPORTS) {
-            LPPORTINFO pt = (LPPORTINFO)GlobalLock(hGPortInfo);
-            if (pt[i1].hThread != NULL)
-                DuplicateHandle(GetCurrentProcess(), pt[i1].hThread, GetCurrentProcess(), &hDup,
-                                0, FALSE, DUPLICATE_SAME_ACCESS);
-            GlobalUnlock(hGPortInfo);
-        }
-        DWORD dwStart = GetTickCount();
-        CloseComm32(i1);
-        DWORD dwMs = GetTickCount() - dwStart;
-        if (hDup == NULL)
-            return fnReply("ok nothread %lu", dwMs);
-        DWORD dwExit = 0;
-        BOOL fEnded = WaitForSingleObject(hDup, (DWORD)(i2 > 0 ? i2 : 5000)) == WAIT_OBJECT_0;
-        GetExitCodeThread(hDup, &dwExit);
-        CloseHandle(hDup);
-        if (fEnded)
-            fnReply("ok exit=%lu %lu", dwExit, dwMs);
-        else
-            fnReply("ok running %lu", dwMs);
-    } else if (strcmp(szCmd, "enable") == 0) {
-        sscanf(pArgs, "%d %d", &i1, &i2);
-        HWND h = strstr(pArgs, "nowin") ? NULL : hWndProbe;
-        fnReply("ok %d", EnableCommNotification(i1, h, i2));
-    } else if (strcmp(szCmd, "read") == 0) {
-        sscanf(pArgs, "%d %d", &i1, &i2);
-        std::vector<BYTE> v((size_t)i2 + 1);
-        int r = ReadComm(i1, v.data(), (WORD)i2);
-        fnReply("ok %d %s", r, r > 0 ? fnHex(v.data(), (size_t)r).c_str() : "-");
-    } else if (strcmp(szCmd, "write") == 0) {
-        char szHex[2048] = "";
-        sscanf(pArgs, "%d %2047[0-9a-fA-F ]", &i1, szHex);
-        std::vector<BYTE> v;
-        if (!fnParseHex(szHex, &v))
-            return fnReply("error write <index> <hex>");
-        fnReply("ok %d", WriteComm(i1, v.data(), (WORD)v.size()));
-    } else if (strcmp(szCmd, "writen") == 0) {
-        // writen <index> <count>: count bytes 0, 1, 2, ... in one write
-        sscanf(pArgs, "%d %d", &i1, &i2);
-        std::vector<BYTE> v((size_t)i2 + 1);
-        for (int i = 0; i < i2; i++)
-            v[(size_t)i] = (BYTE)i;
-        fnReply("ok %d", WriteComm(i1, v.data(), (WORD)i2));
-    } else if (strcmp(szCmd, "err") == 0) {
-        sscanf(pArgs, "%d", &i1);
-        COMSTAT cs;
-        memset(&cs, 0x5A, sizeof(cs));
-        ULONG ul = GetCommError(i1, &cs);
-        fnReply("ok %lu %lu %lu", ul, cs.cbInQue, cs.cbOutQue);
-    } else if (strcmp(szCmd, "flush") == 0) {
-        sscanf(pArgs, "%d %d", &i1, &i2);
-        fnReply("ok %d", FlushComm(i1, (ULONG)i2));
-    } else if (strcmp(szCmd, "getstate") == 0) {
-        sscanf(pArgs, "%d", &i1);
-        DCB dcb;
-        ZeroMemory(&dcb, sizeof(dcb));
-        dcb.DCBlength = sizeof(dcb);
-        int r = GetCommState32(i1, &dcb);
-        fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d "
-                "xon=%d xoff=%d", r, dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits,
-                dcb.fOutxCtsFlow, dcb.fOutxDsrFlow, dcb.fOutX, dcb.fInX, dcb.XonChar, dcb.XoffChar);
-    } else if (strcmp(szCmd, "setstate") == 0) {
-        sscanf(pArgs, "%d", &i1);
-        DCB dcb;
-        ZeroMemory(&dcb, sizeof(dcb));
-        dcb.DCBlength = sizeof(dcb);
-        GetCommState32(i1, &dcb);
-        fnReply("ok %d", SetCommState32(i1, &dcb));
-    } else if (strcmp(szCmd, "state") == 0) {
-        sscanf(pArgs, "%d", &i1);
-        if (hGPortInfo == 0)
-            return fnReply("ok table=0");
-        LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[i1];
-        fnReply("ok table=1 used=%d port=%u baud=%ld buf=%d thread=%d iToRead=%d notify=%d "
-                "hwnd=%d to=%lu,%lu,%lu,%lu,%lu btr=%d reading=%d dropped=%lu dev=%#x dead=%d",
-                p->hComPort != 0, p->iComPort, p->lBaudRate, p->hInBuf != 0, p->hThread != 0,
-                p->iToRead, p->fNotifyInProgress, p->hWndNotify != 0,
-                p->to.ReadIntervalTimeout, p->to.ReadTotalTimeoutMultiplier,
-                p->to.ReadTotalTimeoutConstant, p->to.WriteTotalTimeoutMultiplier,
-                p->to.WriteTotalTimeoutConstant, iBTR[i1], bReading[i1],
-                GetCommDropped32(i1), (unsigned)(UINT_PTR)p->hComPort, GetCommDead32(i1));
-        GlobalUnlock(hGPortInfo);
-    } else if (strcmp(szCmd, "watch") == 0) {
-        sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
-        fnWatch(i1, i2, (DWORD)i3);
-    } else if (strcmp(szCmd, "watched") == 0) {
-        fnReply("ok %ld", lWatchSpanUs);
-    } else if (strcmp(szCmd, "notes") == 0) {
-        fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
-    } else if (strcmp(szCmd, "drain") == 0) {
-        fDrain = strncmp(pArgs, "on", 2) == 0;
-        if (sscanf(pArgs + 2, "%d", &i1) == 1 && i1 > 0)
-            wDrainChunk = (WORD)i1;
-        fnReply("ok drain %d %u", fDrain, wDrainChunk);
-    } else if (strcmp(szCmd, "rx") == 0) {
-        fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes);
-    } else if (strcmp(szCmd, "rxhex") == 0) {
-        fnReply("ok %s", vRx.empty() ? "-" : fnHex(vRx.data(), vRx.size()).c_str());
-    } else if (strcmp(szCmd, "reset") == 0) {
-        lNotes = 0;
-        wLastNoteW = 0;
-        lLastNoteL = 0;
-        vRx.clear();
-        ulRxCount = 0;
-        dwRxCrc = 0xFFFFFFFFu;
-        fnReply("ok");
-    } else if (strcmp(szCmd, "openport") == 0) {
-        // openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>
-        char szIni[512], szSect[64], szPar[8];
-        unsigned long ulSpeed;
-        if (sscanf(pArgs, "%511s %63s %d %lu %d %d %7s %d %d", szIni, szSect, &i1, &ulSpeed, &i2,
-                   &i3, szPar, &i4, &i5) != 9)
-            return fnReply("error openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>");
-        szBoxText[0] = 0;
-        fWatch = 1;
-        HANDLE hW = CreateThread(NULL, 0, fnBoxWatcher, NULL, 0, NULL);
-        INT_PTR r = fnOpenPort(hWndProbe, szIni, szSect, i1, ulSpeed, i2, i3, szPar, i4, i5);
-        fWatch = 0;
-        WaitForSingleObject(hW, 5000);
-        CloseHandle(hW);
-        for (char *pc = szBoxText; *pc; pc++) {
-            if (*pc == '\n')
-                *pc = '|';
-            if (*pc == ' ')
-                *pc = '_';
-        }
-        if (szBoxText[0])
-            fnReply("ok %d box=%s icon=%s owner=%d", (int)r, szBoxText,
-                    fBoxWarning ? "warning" : "other", fBoxOwned);
-        else
-            fnReply("ok %d box=-", (int)r);
-    } else if (strcmp(szCmd, "break") == 0) {
-        sscanf(pArgs, "%d %d %d", &i1, &i2, &i3);
-        LARGE_INTEGER f, a, b;
-        QueryPerformanceFrequency(&f);
-        QueryPerformanceCounter(&a);
-        fnCommBreak(hWndProbe, i1, (UINT)i2, (UINT)i3);
-        QueryPerformanceCounter(&b);
-        fnReply("ok %ld", (long)((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart));
-    } else if (strcmp(szCmd, "steal") == 0) {
-        unsigned uDev = 0;
-        if (strcmp(pArgs, "off") == 0) {
-            fSteal = 0;
-            return fnReply("ok");
-        }
-        sscanf(pArgs, "%x", &uDev);
-        wsprintfA(szStealName, "Creating Thread for hCom %#x.\r\n", uDev);
-        fSteal = 1;
-        // Several waiters, staggered, so that some are always queued ahead
-        // of a later waiter in another process.
-        for (int i = 0; i < 4; i++) {
-            CloseHandle(CreateThread(NULL, 0, fnStealer, NULL, 0, NULL));
-            Sleep(50);
-        }
-        fnReply("ok");
-    } else if (strcmp(szCmd, "cancel") == 0) {
-        if (strcmp(pArgs, "off") == 0 && pfnCommsCancelIoEx != fnCancelNothing) {
-            pfnSavedCancel = pfnCommsCancelIoEx;
-            pfnCommsCancelIoEx = fnCancelNothing;
-        } else if (strcmp(pArgs, "on") == 0 && pfnCommsCancelIoEx == fnCancelNothing) {
-            pfnCommsCancelIoEx = pfnSavedCancel;
-        }
-        fnReply("ok %s", pfnCommsCancelIoEx == NULL ? "none" : pfnCommsCancelIoEx == fnCancelNothing ? "off" : "on");
-    } else if (strcmp(szCmd, "quit") == 0) {
-        fnReply("ok");
-        PostQuitMessage(0);
-    } else {
-        fnReply("error unknown %s", szCmd);
+    for (const auto &c : aCommands) {
+        if (strcmp(szCmd, c.pszName) == 0)
+            return c.pfn(pArgs);
     }
+    fnReply("error unknown %s", szCmd);
 }
 
 static LRESULT CALLBACK ProbeProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     switch (msg) {
-    case WM_COMMNOTIFY:
+    case WM_COMMNOTIFY_NUMBER:
         lNotes++;
         wLastNoteW = wParam;
         lLastNoteL = lParam;
+        vNoteCounts.push_back(HIWORD(lParam));
         if (fDrain) {
             BYTE ab[256];
             int r;

@@ -7,6 +7,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -573,14 +574,26 @@ int iAnswerDevice;
 // unanswered, or nothing answered at all.
 enum { PEER_ANSWERS, PEER_IGNORES_WRITES, PEER_IGNORES_ALL } iPeerMode;
 int cPeerWrites;    // writes it stored
+// What reached the peer from this thread (sends of other processes, hooks
+// among them, are passed over): a copy-data request by the number it
+// carries, a plain message by its own. The transport's delivery of a request
+// to the peer itself is no arrival.
+std::vector<std::string> vPeerSeen;
+int iPeerInCopyData;
 
 LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    if (!InSendMessage() && msg >= 2000 && msg < 3000 && iPeerInCopyData == 0)
+        vPeerSeen.push_back(std::to_string(msg));
     if (msg == WM_COPYDATA) {
         UINT uMsg = (UINT)((((const COPYDATASTRUCT *)lParam)->dwData >> 16) & 0xFFFF);
+        if (!InSendMessage())
+            vPeerSeen.push_back("copydata " + std::to_string(uMsg));
         if (iPeerMode == PEER_IGNORES_ALL || (iPeerMode == PEER_IGNORES_WRITES && uMsg == IDMSG_SETSLOT))
             return 1;
+        iPeerInCopyData++;
         ZARN32RxMessage(hWnd, (HWND)wParam, (PCOPYDATASTRUCT)lParam);
+        iPeerInCopyData--;
         return 1;
     }
     if (msg == IDMSG_GETSLOT) {
@@ -633,6 +646,53 @@ TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
     cHooks = 0;
     EXPECT_EQ(1, fnCreateExtInfodriv(1000));
     EXPECT_EQ(0, cHooks);
+    DestroyWindow(hHookPeer);
+}
+
+// The numbers the infodriver knows the link's messages by, written out once:
+// the peer here and the stand-in are built with the client's header, so only
+// literal numbers catch one that changed. Out: what reaches the infodriver's
+// window; in: what the hook window answers to.
+TEST_F(InfodriverClient, MessagesCarryTheInfodriversNumbers)
+{
+    hHookPeer = CreateHookPeer();
+    ASSERT_NE(nullptr, hHookPeer);
+    iAnswerDevice = 997;
+    char acBuf[300];
+    WORD wMode;
+    const struct {
+        const char *pszCall;
+        std::function<void()> fn;
+        const char *pszSeen;
+    } aOut[] = {
+        {"hook", [] { fnCreateExtInfodriv(997); }, "2724"},
+        {"set slot", [] { fnSetSlot(997, 5, "1", 0); }, "copydata 2726"},
+        {"set slot only", [] { fnSetSlotOnly(997, 5, "1"); }, "copydata 2731"},
+        {"get slot", [&] { fnGetSlot(997, 5, acBuf); }, "copydata 2727"},
+        {"slot range", [] { fnSendSlotRange(997, 3, 4); }, "2723"},
+        {"set mode", [] { fnSetTXRXMode(997, 2); }, "2215"},
+        {"get mode", [&] { fnGetTXRXMode(997, &wMode); }, "2214"},
+    };
+    for (const auto &c : aOut) {
+        SCOPED_TRACE(c.pszCall);
+        vPeerSeen.clear();
+        c.fn();
+        EXPECT_EQ(std::vector<std::string>{c.pszSeen}, vPeerSeen);
+    }
+    EXPECT_EQ(0, SendMessageA(hInfodrivWnd, 2729, (WPARAM)hMain_, 0));
+    EXPECT_EQ(hMain_, hIDTemp) << "the hook's answer";
+    EXPECT_EQ(1, SendMessageA(hInfodrivWnd, 2730, 0, (LPARAM) "IW 997 'x' 6"));
+    EXPECT_EQ(1u, vRevertives.size()) << "a revertive";
+    for (UINT u : {2179u, 2180u, 2181u, 2190u}) {
+        uLastForward = 0;
+        EXPECT_EQ(lForwardAnswer, SendMessageA(hInfodrivWnd, u, 0, 0)) << u;
+        EXPECT_EQ(u, uLastForward);
+    }
+    SendMessageA(hInfodrivWnd, 2175, 0, 0);
+    EXPECT_FALSE(IsWindow(hMain_)) << "the close";
+    vPeerSeen.clear();
+    fnCleanupExtInfodriv();
+    EXPECT_EQ(std::vector<std::string>{"2725"}, vPeerSeen) << "the unhook";
     DestroyWindow(hHookPeer);
 }
 
