@@ -5,6 +5,7 @@
 //   -shot <rect file> <done file>  the screenshot scene (panel_shot.cpp)
 #include <windows.h>
 #include "run_tests.h"
+#include "support/wintest.h"
 #include <string.h>
 
 int ShotMain(int argc, char **argv);   // panel_shot.cpp, where linked
@@ -29,15 +30,7 @@ static int ChildWindowMain(int argc, char **argv)
         else
             lpszClass = argv[i];
     }
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = ChildWndProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.hbrBackground = (HBRUSH)GetStockObject(LTGRAY_BRUSH);
-    wc.lpszClassName = lpszClass;
-    RegisterClassA(&wc);
-    HWND hWnd = CreateWindowExA(0, lpszClass, lpszTitle, WS_OVERLAPPEDWINDOW, 200, 150, 300, 200,
-                                NULL, NULL, wc.hInstance, NULL);
+    HWND hWnd = MakeWindow(lpszTitle, ChildWndProc, lpszClass, WS_OVERLAPPEDWINDOW, NULL, {200, 150, 300, 200});
     if (!hWnd)
         return 2;
     ShowWindow(hWnd, fMin ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);

@@ -12,23 +12,40 @@
 
 static INT_PTR CALLBACK NullDlgProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
-// Renders a window's client area into a memory bitmap and returns the
-// colour at (x, y).
+// A memory bitmap of the screen's format, filled with a stock brush, to draw
+// into and read pixels back from.
+class Canvas {
+public:
+    Canvas(int cx, int cy, int iBrush) : rc{ 0, 0, cx, cy } {
+        hScreen = GetDC(NULL);
+        hDC = CreateCompatibleDC(hScreen);
+        hBmp = CreateCompatibleBitmap(hScreen, cx, cy);
+        hOld = SelectObject(hDC, hBmp);
+        FillRect(hDC, &rc, (HBRUSH)GetStockObject(iBrush));
+    }
+    ~Canvas() {
+        SelectObject(hDC, hOld);
+        DeleteObject(hBmp);
+        DeleteDC(hDC);
+        ReleaseDC(NULL, hScreen);
+    }
+    COLORREF Pixel(int x, int y) const { return GetPixel(hDC, x, y); }
+    RECT rc;
+    HDC hDC;
+private:
+    HDC hScreen;
+    HBITMAP hBmp;
+    HGDIOBJ hOld;
+};
+
+// Renders a window's client area and returns the colour at (x, y).
 static COLORREF RenderedPixel(HWND hWnd, int x, int y, UINT uMsg = WM_PRINTCLIENT)
 {
     RECT rc;
     GetClientRect(hWnd, &rc);
-    HDC hScreen = GetDC(NULL);
-    HDC hMem = CreateCompatibleDC(hScreen);
-    HBITMAP hBmp = CreateCompatibleBitmap(hScreen, rc.right, rc.bottom);
-    HGDIOBJ hOld = SelectObject(hMem, hBmp);
-    SendMessageA(hWnd, uMsg, (WPARAM)hMem, PRF_CLIENT);
-    COLORREF cr = GetPixel(hMem, x, y);
-    SelectObject(hMem, hOld);
-    DeleteObject(hBmp);
-    DeleteDC(hMem);
-    ReleaseDC(NULL, hScreen);
-    return cr;
+    Canvas c(rc.right, rc.bottom, BLACK_BRUSH);
+    SendMessageA(hWnd, uMsg, (WPARAM)c.hDC, PRF_CLIENT);
+    return c.Pixel(x, y);
 }
 
 static std::string Rgb(COLORREF cr)
@@ -47,7 +64,7 @@ protected:
     void SetUp() override {
         hLib = LoadLibraryA("ZARN_CC.DLL");
         ASSERT_NE(nullptr, hLib) << "ZARN_CC.DLL beside the test";
-        hWnd = MakeTestWindow("status host");
+        hWnd = MakeWindow("status host");
     }
     void TearDown() override {
         DestroyWindow(hWnd);
@@ -119,7 +136,8 @@ TEST(Bwcc, PanelTemplateCreatesWithAllClasses)
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL))) << "a second call must succeed too";
     HINSTANCE hLib = LoadLibraryA("ZARN_CC.DLL");
     ASSERT_NE(nullptr, hLib);
-    HWND hWnd = MakeTestWindow("panel host", 50, 50, 580, 140);
+    HWND hWnd = MakeWindow("panel host", NULL, "CommonTestWindow", WS_OVERLAPPEDWINDOW, NULL,
+                           {50, 50, 580, 140});
     HWND hPanel = CreateDialogParamA(GetModuleHandleA(NULL), "PANEL", hWnd, NullDlgProc, 0);
     ASSERT_NE(nullptr, hPanel) << "error " << GetLastError();
     char acClass[64];
@@ -142,24 +160,15 @@ TEST(Bwcc, PanelTemplateCreatesWithAllClasses)
 TEST(Bwcc, ShadeDrawsFrameNotInterior)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hWnd = MakeTestWindow("shade host");
+    HWND hWnd = MakeWindow("shade host");
     HWND hShade = CreateWindowExA(0, "BorShade", "", WS_CHILD | WS_VISIBLE | BSS_GROUP, 10, 10, 100, 50,
                                   hWnd, NULL, GetModuleHandleA(NULL), NULL);
     ASSERT_NE(nullptr, hShade);
-    HDC hScreen = GetDC(NULL);
-    HDC hMem = CreateCompatibleDC(hScreen);
-    HBITMAP hBmp = CreateCompatibleBitmap(hScreen, 100, 50);
-    HGDIOBJ hOld = SelectObject(hMem, hBmp);
-    RECT rc = { 0, 0, 100, 50 };
-    FillRect(hMem, &rc, (HBRUSH)GetStockObject(BLACK_BRUSH));
-    SendMessageA(hShade, WM_PRINTCLIENT, (WPARAM)hMem, PRF_CLIENT);
-    EXPECT_EQ(Rgb(RGB(128, 128, 128)), Rgb(GetPixel(hMem, 0, 10))) << "outer left edge of a sunken frame";
-    EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(GetPixel(hMem, 99, 10))) << "outer right edge";
-    EXPECT_EQ(Rgb(RGB(0, 0, 0)), Rgb(GetPixel(hMem, 50, 25))) << "interior painted over";
-    SelectObject(hMem, hOld);
-    DeleteObject(hBmp);
-    DeleteDC(hMem);
-    ReleaseDC(NULL, hScreen);
+    Canvas c(100, 50, BLACK_BRUSH);
+    SendMessageA(hShade, WM_PRINTCLIENT, (WPARAM)c.hDC, PRF_CLIENT);
+    EXPECT_EQ(Rgb(RGB(128, 128, 128)), Rgb(c.Pixel(0, 10))) << "outer left edge of a sunken frame";
+    EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(c.Pixel(99, 10))) << "outer right edge";
+    EXPECT_EQ(Rgb(RGB(0, 0, 0)), Rgb(c.Pixel(50, 25))) << "interior painted over";
     DestroyWindow(hWnd);
 }
 
@@ -188,7 +197,7 @@ static void CloseAbout(HWND hDlg, void *ctx)
 TEST(AboutBox, ClosedByOkEnterAndEscape)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hMain = MakeTestWindow("about owner");
+    HWND hMain = MakeWindow("about owner");
     const char *how[] = { "OK button", "Enter", "Escape" };
     for (int i = 0; i < 3; i++) {
         AboutCtx c;
@@ -259,7 +268,7 @@ static void ReadVersion(HWND hDlg, void *ctx)
 TEST(VersionDialog, FilledFromTheProgramFileAndCentred)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hMain = MakeTestWindow("version owner");
+    HWND hMain = MakeWindow("version owner");
     VerCtx c;
     ModalWatch w = { FindVersion, ReadVersion, &c, NULL, 0 };
     hLastFocusRequest = NULL;
@@ -295,7 +304,7 @@ static void ReadWide(HWND hDlg, void *ctx)
 TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hMain = MakeTestWindow("wide owner");
+    HWND hMain = MakeWindow("wide owner");
     RECT rc = { 0, 0, 0, 0 };
     ModalWatch w = { FindWide, ReadWide, &rc, NULL, 0 };
     WatchStart(&w);
@@ -313,33 +322,23 @@ TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
 // and returns the colour at (x, y).
 static COLORREF DrawItemPixel(HWND hDlg, int iId, int x, int y, INT_PTR *piRes)
 {
-    HDC hScreen = GetDC(NULL);
-    HDC hMem = CreateCompatibleDC(hScreen);
-    HBITMAP hBmp = CreateCompatibleBitmap(hScreen, 80, 60);
-    HGDIOBJ hOld = SelectObject(hMem, hBmp);
-    RECT rc = { 0, 0, 80, 60 };
-    FillRect(hMem, &rc, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    Canvas c(80, 60, WHITE_BRUSH);
     DRAWITEMSTRUCT dis;
     ZeroMemory(&dis, sizeof dis);
     dis.CtlType = ODT_STATIC;
     dis.CtlID = iId;
     dis.itemAction = ODA_DRAWENTIRE;
     dis.hwndItem = GetDlgItem(hDlg, iId);
-    dis.hDC = hMem;
-    dis.rcItem = rc;
+    dis.hDC = c.hDC;
+    dis.rcItem = c.rc;
     *piRes = AboutDialogProc(hDlg, WM_DRAWITEM, (WPARAM)iId, (LPARAM)&dis);
-    COLORREF cr = GetPixel(hMem, x, y);
-    SelectObject(hMem, hOld);
-    DeleteObject(hBmp);
-    DeleteDC(hMem);
-    ReleaseDC(NULL, hScreen);
-    return cr;
+    return c.Pixel(x, y);
 }
 
 TEST(VersionDialog, OwnerDrawnControlsShowLibraryBitmaps)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hMain = MakeTestWindow("owner-draw owner");
+    HWND hMain = MakeWindow("owner-draw owner");
     HWND hDlg = CreateDialogParamA(GetModuleHandleA(NULL), "VERDLG", hMain, NullDlgProc, 0);
     ASSERT_NE(nullptr, hDlg);
     INT_PTR iRes = 0;
@@ -360,12 +359,12 @@ TEST(VersionDialog, OwnerDrawnControlsShowLibraryBitmaps)
 TEST(VersionDialog, SplashClosesItselfAfterOneAndAHalfSeconds)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
-    HWND hMain = MakeTestWindow("splash owner");
+    HWND hMain = MakeWindow("splash owner");
     DWORD dwStart = GetTickCount();
     HWND hDlg = CreateDialogParamA(GetModuleHandleA(NULL), "VERDLG", hMain, SplashProc, 0);
     ASSERT_NE(nullptr, hDlg);
     EXPECT_EQ("3.2.0.0", WindowText(GetDlgItem(hDlg, 99)));
-    ASSERT_TRUE(WaitPumping([&] { return !IsWindow(hDlg); }, 30000)) << "splash box still there";
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hDlg); }, 30000)) << "splash box still there";
     DWORD dwGone = GetTickCount() - dwStart;
     // A timer never fires early; allow the tick count's 16 ms steps.
     EXPECT_GE(dwGone + 32, 1500u) << "gone after " << dwGone << " ms";
@@ -378,21 +377,14 @@ TEST(VersionDialog, DrawBitmapAtOffset)
     ASSERT_NE(nullptr, hLib);
     HBITMAP hBmp = LoadBitmapA(hLib, "LOGO");
     ASSERT_NE(nullptr, hBmp);
-    HDC hScreen = GetDC(NULL);
-    HDC hMem = CreateCompatibleDC(hScreen);
-    HBITMAP hTarget = CreateCompatibleBitmap(hScreen, 100, 100);
-    HGDIOBJ hOld = SelectObject(hMem, hTarget);
-    RECT rc = { 0, 0, 100, 100 };
-    FillRect(hMem, &rc, (HBRUSH)GetStockObject(WHITE_BRUSH));
-    DrawBitmap(hMem, hBmp, 10, 5);
-    EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(GetPixel(hMem, 9, 5)));
-    EXPECT_EQ(Rgb(RGB(120, 124, 132)), Rgb(GetPixel(hMem, 10, 5))) << "top-left corner of the bitmap";
-    EXPECT_EQ(Rgb(RGB(120, 124, 132)), Rgb(GetPixel(hMem, 73, 44))) << "bottom-right corner (64x40)";
-    EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(GetPixel(hMem, 74, 45)));
-    SelectObject(hMem, hOld);
-    DeleteObject(hTarget);
+    {
+        Canvas c(100, 100, WHITE_BRUSH);
+        DrawBitmap(c.hDC, hBmp, 10, 5);
+        EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(c.Pixel(9, 5)));
+        EXPECT_EQ(Rgb(RGB(120, 124, 132)), Rgb(c.Pixel(10, 5))) << "top-left corner of the bitmap";
+        EXPECT_EQ(Rgb(RGB(120, 124, 132)), Rgb(c.Pixel(73, 44))) << "bottom-right corner (64x40)";
+        EXPECT_EQ(Rgb(RGB(255, 255, 255)), Rgb(c.Pixel(74, 45)));
+    }
     DeleteObject(hBmp);
-    DeleteDC(hMem);
-    ReleaseDC(NULL, hScreen);
     FreeLibrary(hLib);
 }

@@ -42,7 +42,7 @@ protected:
         plinthWin.Remove();
         hZARN_CC = hZARN_CC09 = NULL;
         iWorkstation = fV2 = 0;
-        hWnd = MakeTestWindow("AppEnv owner");
+        hWnd = MakeWindow("AppEnv owner");
     }
     void TearDown() override {
         fnCleanUpAllApp();

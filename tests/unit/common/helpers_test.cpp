@@ -59,7 +59,7 @@ class EditLine : public ::testing::Test {
 protected:
     HWND hWnd = NULL, hEdit = NULL;
     void SetUp() override {
-        hWnd = MakeTestWindow("edit host");
+        hWnd = MakeWindow("edit host");
         hEdit = CreateWindowExA(0, "EDIT", "", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 5, 5, 200, 20,
                                 hWnd, (HMENU)(INT_PTR)100, GetModuleHandleA(NULL), NULL);
         ASSERT_NE(nullptr, hEdit);
@@ -116,7 +116,7 @@ class DebugList : public ::testing::Test {
 protected:
     HWND hWnd = NULL, hList = NULL;
     void SetUp() override {
-        hWnd = MakeTestWindow("debug list host");
+        hWnd = MakeWindow("debug list host");
         hList = CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_VSCROLL | WS_BORDER | LBS_NOTIFY,
                                 0, 0, 280, 180, hWnd, (HMENU)(INT_PTR)1001, GetModuleHandleA(NULL), NULL);
         ASSERT_NE(nullptr, hList);
@@ -214,14 +214,8 @@ class Popup : public ::testing::Test {
 protected:
     HWND hWnd = NULL;
     void SetUp() override {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.lpfnWndProc = OwnerProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = "PopupOwner";
-        RegisterClassA(&wc);
-        hWnd = CreateWindowExA(0, "PopupOwner", "popup owner", WS_POPUP | WS_VISIBLE, 300, 200, 300, 200,
-                               NULL, NULL, wc.hInstance, NULL);
+        hWnd = MakeWindow("popup owner", OwnerProc, "PopupOwner", WS_POPUP | WS_VISIBLE, NULL,
+                          {300, 200, 300, 200});
         ASSERT_NE(nullptr, hWnd);
         SetForegroundWindow(hWnd);
         uLastCommand = 0;
@@ -259,7 +253,7 @@ TEST_F(Popup, ChoicesReachTheOwnerAsCommands)
         uLastCommand = 0;
         MenuCtx r = Track(10, 10, c.wKey);
         ASSERT_TRUE(r.fFound);
-        EXPECT_TRUE(WaitPumping([&] { return uLastCommand != 0; }, 10000));
+        EXPECT_TRUE(PumpUntil([&] { return uLastCommand != 0; }, 10000));
         EXPECT_EQ(c.uCommand, uLastCommand) << "key " << (char)c.wKey;
     }
 }
@@ -332,7 +326,7 @@ TEST(DebugDump, EachByteIsOnePieceReadableOrHex)
 
 TEST(PutTime, TimeAndDateFromTheCalendarText)
 {
-    HWND hWnd = MakeTestWindow("time host");
+    HWND hWnd = MakeWindow("time host");
     CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 0, 80, 20, hWnd, (HMENU)(INT_PTR)201, NULL, NULL);
     CreateWindowExA(0, "STATIC", "", WS_CHILD, 0, 20, 80, 20, hWnd, (HMENU)(INT_PTR)202, NULL, NULL);
     SYSTEMTIME stBefore, stAfter;

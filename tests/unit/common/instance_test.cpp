@@ -4,34 +4,24 @@
 #include <string>
 #include "common/common32.h"
 #include "test_util.h"
+#include "support/child_proc.h"
 
 // A second process: this test program in its window role.
 class ChildWindow {
 public:
     ChildWindow(const std::string &sTitle, const std::string &sClass, bool fMinimised) : m_sTitle(sTitle) {
-        std::string sCmd = "\"" + ExePath() + "\" -cw \"" + sTitle + "\" " + sClass + (fMinimised ? " -min" : "");
-        STARTUPINFOA si;
-        ZeroMemory(&si, sizeof si);
-        si.cb = sizeof si;
-        ZeroMemory(&m_pi, sizeof m_pi);
-        std::string sMutable = sCmd;
-        m_fStarted = CreateProcessA(NULL, &sMutable[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &m_pi) != 0;
+        m_fStarted = m_proc.Start(ExePath(), "-cw \"" + sTitle + "\" " + sClass + (fMinimised ? " -min" : ""));
     }
     ~ChildWindow() {
-        if (!m_fStarted)
-            return;
         HWND h = FindWindowA(NULL, m_sTitle.c_str());
         if (h)
             PostMessageA(h, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(m_pi.hProcess, 30000) != WAIT_OBJECT_0)
-            TerminateProcess(m_pi.hProcess, 1);
-        CloseHandle(m_pi.hProcess);
-        CloseHandle(m_pi.hThread);
+        m_proc.Stop(30000);
     }
     bool Started() const { return m_fStarted; }
     HWND Wait(bool fMinimised) {
         HWND h = NULL;
-        WaitPumping([&] {
+        PumpUntil([&] {
             h = FindWindowA(NULL, m_sTitle.c_str());
             return h && IsWindowVisible(h) && (!fMinimised || IsIconic(h));
         }, 60000);
@@ -39,7 +29,7 @@ public:
     }
 private:
     std::string m_sTitle;
-    PROCESS_INFORMATION m_pi;
+    ChildProc m_proc;
     bool m_fStarted;
 };
 
@@ -65,14 +55,14 @@ TEST(FirstInstance, TitleOfAnotherProcessIsRestoredAndBroughtToFront)
     HWND hOther = child.Wait(true);
     ASSERT_NE(nullptr, hOther) << "the child's minimised window did not appear";
 
-    HWND hMine = MakeTestWindow("in front");
+    HWND hMine = MakeWindow("in front");
     ShowWindow(hMine, SW_SHOW);
     SetForegroundWindow(hMine);
-    WaitPumping([&] { return IsAbove(hMine, hOther); }, 5000);
+    PumpUntil([&] { return IsAbove(hMine, hOther); }, 5000);
 
     EXPECT_EQ(1, fnFindFirstInstanceTitle(sTitle.c_str()));
-    EXPECT_TRUE(WaitPumping([&] { return !IsIconic(hOther); }, 20000)) << "still minimised";
-    EXPECT_TRUE(WaitPumping([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
+    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(hOther); }, 20000)) << "still minimised";
+    EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
     DestroyWindow(hMine);
 }
 
@@ -83,12 +73,12 @@ TEST(FirstInstance, ByClassName)
     ASSERT_TRUE(child.Started());
     HWND hOther = child.Wait(false);
     ASSERT_NE(nullptr, hOther);
-    HWND hMine = MakeTestWindow("in front");
+    HWND hMine = MakeWindow("in front");
     ShowWindow(hMine, SW_SHOW);
     SetForegroundWindow(hMine);
-    WaitPumping([&] { return IsAbove(hMine, hOther); }, 5000);
+    PumpUntil([&] { return IsAbove(hMine, hOther); }, 5000);
     EXPECT_EQ(1, fnFindFirstInstance(sClass.c_str()));
-    EXPECT_TRUE(WaitPumping([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
+    EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
     DestroyWindow(hMine);
 }
 
@@ -183,7 +173,7 @@ TEST(SingleApp, StartsTheProgramWhenNotRunning)
     ASSERT_LT(sApp.size(), 64u);
     EXPECT_EQ(1, SingleAppExec(ExeDir().c_str(), sApp.c_str(), iWs));
     HWND h = NULL;
-    EXPECT_TRUE(WaitPumping([&] { return (h = FindWindowA(NULL, sTitle.c_str())) != NULL; }, 60000))
+    EXPECT_TRUE(PumpUntil([&] { return (h = FindWindowA(NULL, sTitle.c_str())) != NULL; }, 60000))
         << "the program did not start";
     if (h) {
         DWORD dwPid = 0;

@@ -8,15 +8,11 @@
 #include "common/about.h"
 #include "common/common32.h"
 #include "standins/bwcc32/bwcc.h"
+#include "support/wintest.h"
 
 static INT_PTR CALLBACK ShotPanelProc(HWND, UINT uMsg, WPARAM, LPARAM)
 {
     return uMsg == WM_INITDIALOG;
-}
-
-static LRESULT CALLBACK ShotWndProc(HWND h, UINT m, WPARAM w, LPARAM l)
-{
-    return DefWindowProcA(h, m, w, l);
 }
 
 static void PutRect(FILE *f, const char *lpszName, HWND hWnd)
@@ -24,19 +20,6 @@ static void PutRect(FILE *f, const char *lpszName, HWND hWnd)
     RECT rc;
     GetWindowRect(hWnd, &rc);
     fprintf(f, "%s %ld %ld %ld %ld\n", lpszName, rc.left, rc.top, rc.right - rc.left, rc.bottom - rc.top);
-}
-
-static void Pump(DWORD dwMs)
-{
-    DWORD dwStart = GetTickCount();
-    while (GetTickCount() - dwStart < dwMs) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
-    }
 }
 
 int ShotMain(int argc, char **argv)
@@ -47,15 +30,6 @@ int ShotMain(int argc, char **argv)
     BWCCRegister(hInst);
     if (!LoadLibraryA("ZARN_CC.DLL"))
         return 3;
-
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = ShotWndProc;
-    wc.hInstance = hInst;
-    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = "mixtally_shot";
-    RegisterClassA(&wc);
 
     struct { int iDev; const char *lpszName, *lpszCom, *lpszTx, *lpszLink, *lpszCode, *lpszErrors; } rows[] = {
         { 5, "Studio 1 vision mixer", "1", "0", "?", "/__1F__", "0" },
@@ -75,8 +49,9 @@ int ShotMain(int argc, char **argv)
         AppendMenuA(hHelp, MF_STRING, 95, "&About...");
         AppendMenuA(hMenu, MF_POPUP, (UINT_PTR)hFile, "&File");
         AppendMenuA(hMenu, MF_POPUP, (UINT_PTR)hHelp, "&Help");
-        HWND hWnd = CreateWindowExA(0, "mixtally_shot", acTitle, WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
-                                    10, 10 + i * (cy + 20), 564, cy, NULL, hMenu, hInst, NULL);
+        HWND hWnd = MakeWindow(acTitle, NULL, "mixtally_shot", WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX,
+                               NULL, {10, 10 + i * (cy + 20), 564, cy});
+        SetMenu(hWnd, hMenu);
         HWND hPanel = CreateDialogParamA(hInst, "PANEL", hWnd, ShotPanelProc, 0);
         if (!hWnd || !hPanel)
             return 5;
@@ -103,8 +78,6 @@ int ShotMain(int argc, char **argv)
     PutRect(f, "version", hVer);
     fclose(f);
 
-    DWORD dwStart = GetTickCount();
-    while (GetFileAttributesA(argv[3]) == INVALID_FILE_ATTRIBUTES && GetTickCount() - dwStart < 120000)
-        Pump(100);
+    PumpUntil([&] { return GetFileAttributesA(argv[3]) != INVALID_FILE_ATTRIBUTES; }, 120000);
     return 0;
 }

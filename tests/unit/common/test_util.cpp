@@ -61,26 +61,6 @@ static HWND FindBox(void *)
     return FindThreadWindow("#32770", NULL);
 }
 
-// The icon a message box shows: its visible SS_ICON static's icon.
-static BOOL CALLBACK FindIconProc(HWND hWnd, LPARAM lParam)
-{
-    char acClass[16];
-    GetClassNameA(hWnd, acClass, sizeof acClass);
-    if (lstrcmpiA(acClass, "Static") == 0 && IsWindowVisible(hWnd) &&
-        (GetWindowLongPtrA(hWnd, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-        *(HICON *)lParam = (HICON)SendMessageA(hWnd, STM_GETICON, 0, 0);
-        return FALSE;
-    }
-    return TRUE;
-}
-
-static HICON BoxIcon(HWND hBox)
-{
-    HICON hIcon = NULL;
-    EnumChildWindows(hBox, FindIconProc, (LPARAM)&hIcon);
-    return hIcon;
-}
-
 static void CloseBox(HWND hBox, void *ctx)
 {
     BoxLog *pLog = (BoxLog *)ctx;
@@ -102,19 +82,6 @@ void BoxWatchStart(BoxLog *pLog)
     boxWatch.fnAction = CloseBox;
     boxWatch.ctx = pLog;
     WatchStart(&boxWatch);
-}
-
-std::string ExePath()
-{
-    char ac[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, ac, sizeof ac);
-    return std::string(ac, n);
-}
-
-std::string ExeDir()
-{
-    std::string s = ExePath();
-    return s.substr(0, s.find_last_of('\\'));
 }
 
 std::string TempDirFor(const char *lpszTag)
@@ -209,26 +176,4 @@ void SavedFile::Remove()
     FlushProfile(m_sPath);
     DeleteFileA(m_sPath.c_str());
     FlushProfile(m_sPath);
-}
-
-static LRESULT CALLBACK TestWndProc(HWND h, UINT m, WPARAM w, LPARAM l)
-{
-    return DefWindowProcA(h, m, w, l);
-}
-
-HWND MakeTestWindow(const char *lpszTitle, int x, int y, int cx, int cy)
-{
-    static ATOM atom;
-    if (!atom) {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.lpfnWndProc = TestWndProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-        wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-        wc.lpszClassName = "CommonTestWindow";
-        atom = RegisterClassA(&wc);
-    }
-    return CreateWindowExA(0, "CommonTestWindow", lpszTitle, WS_OVERLAPPEDWINDOW,
-                           x, y, cx, cy, NULL, NULL, GetModuleHandleA(NULL), NULL);
 }

@@ -1,27 +1,9 @@
-// Helpers shared by the application-support tests: waiting for conditions,
-// message pumping, watching the thread's own message boxes and dialogs,
-// files and directories of the test.
+// Helpers of the application-support tests: watching the thread's own
+// message boxes and dialogs, files and directories of the test.
 #pragma once
 #include <windows.h>
 #include <string>
-
-// Pumps this thread's messages until pred() holds or iTimeoutMs passes.
-template <class F> bool WaitPumping(F pred, DWORD dwTimeoutMs = 20000)
-{
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (pred())
-            return true;
-        if (GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 10, QS_ALLINPUT);
-    }
-}
+#include "support/wintest.h"
 
 // Runs fnAction on this thread's timer, inside whatever modal loop is
 // running (message box, dialog box, menu), once fnFind returns a window.
@@ -51,8 +33,6 @@ struct BoxLog {
 void BoxWatchStart(BoxLog *pLog);
 inline void BoxWatchStop() { WatchStop(); }
 
-std::string ExeDir();
-std::string ExePath();
 std::string TempDirFor(const char *lpszTag);   // fresh, empty directory
 void RemoveTree(const std::string &sDir);
 bool ReadWholeFile(const std::string &sPath, std::string *psData);
@@ -69,6 +49,3 @@ private:
     std::string m_sPath, m_sData;
     bool m_fExisted;
 };
-
-// A plain top-level window for tests to own things with.
-HWND MakeTestWindow(const char *lpszTitle, int x = 100, int y = 100, int cx = 300, int cy = 200);

@@ -15,6 +15,7 @@
 #include <vector>
 #include "comms/comms.h"
 #include "comms/portset.h"
+#include "support/wintest.h"
 
 #define WM_PROBECMD (WM_APP + 1)
 // The notification's number as every window that receives it knows it.
@@ -86,17 +87,6 @@ static bool fnParseHex(const char *psz, std::vector<BYTE> *pv)
     return iHalf < 0;
 }
 
-static std::string fnHex(const BYTE *pb, size_t cb)
-{
-    std::string s;
-    char sz[4];
-    for (size_t i = 0; i < cb; i++) {
-        wsprintfA(sz, "%02x", pb[i]);
-        s += sz;
-    }
-    return s;
-}
-
 // ---- message box watcher for fnOpenPort: finds the box, reads its text,
 // presses OK.
 static char szBoxText[512];
@@ -109,15 +99,7 @@ static DWORD WINAPI fnBoxWatcher(LPVOID)
         HWND hBox = FindWindowA("#32770", "!! Error !!");
         if (hBox != NULL) {
             GetDlgItemTextA(hBox, 0xFFFF, szBoxText, sizeof(szBoxText));
-            // The icon is the box's only SS_ICON static; compare with the
-            // shared warning icon.
-            HICON hWarn = LoadIconA(NULL, IDI_WARNING);
-            fBoxWarning = 0;
-            for (HWND h = GetWindow(hBox, GW_CHILD); h != NULL; h = GetWindow(h, GW_HWNDNEXT)) {
-                if ((GetWindowLongPtrA(h, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                    (HICON)SendMessageA(h, STM_GETICON, 0, 0) == hWarn)
-                    fBoxWarning = 1;
-            }
+            fBoxWarning = BoxIcon(hBox) == LoadIconA(NULL, IDI_WARNING);
             fBoxOwned = GetWindow(hBox, GW_OWNER) == hWndProbe;
             PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                          (LPARAM)GetDlgItem(hBox, IDOK));
@@ -272,7 +254,7 @@ static void fnCmdRead(const char *pArgs)
     sscanf(pArgs, "%d %d", &iIndex, &iMax);
     std::vector<BYTE> v((size_t)iMax + 1);
     int r = ReadComm(iIndex, v.data(), (WORD)iMax);
-    fnReply("ok %d %s", r, r > 0 ? fnHex(v.data(), (size_t)r).c_str() : "-");
+    fnReply("ok %d %s", r, r > 0 ? Hex(v.data(), (size_t)r, "").c_str() : "-");
 }
 
 static void fnCmdWrite(const char *pArgs)
@@ -299,8 +281,7 @@ static void fnCmdWriteN(const char *pArgs)
 
 static void fnCmdErr(const char *pArgs)
 {
-    int iIndex = 0;
-    sscanf(pArgs, "%d", &iIndex);
+    int iIndex = atoi(pArgs);
     COMSTAT cs;
     memset(&cs, 0x5A, sizeof(cs));
     ULONG ul = GetCommError(iIndex, &cs);
@@ -314,14 +295,18 @@ static void fnCmdFlush(const char *pArgs)
     fnReply("ok %d", FlushComm(iIndex, (ULONG)iFlags));
 }
 
+static int fnGetState(int iIndex, DCB *pdcb)
+{
+    ZeroMemory(pdcb, sizeof(*pdcb));
+    pdcb->DCBlength = sizeof(*pdcb);
+    return GetCommState32(iIndex, pdcb);
+}
+
 static void fnCmdGetState(const char *pArgs)
 {
-    int iIndex = 0;
-    sscanf(pArgs, "%d", &iIndex);
+    int iIndex = atoi(pArgs);
     DCB dcb;
-    ZeroMemory(&dcb, sizeof(dcb));
-    dcb.DCBlength = sizeof(dcb);
-    int r = GetCommState32(iIndex, &dcb);
+    int r = fnGetState(iIndex, &dcb);
     fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d xon=%d xoff=%d", r,
             dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, dcb.fOutxCtsFlow, dcb.fOutxDsrFlow,
             dcb.fOutX, dcb.fInX, dcb.XonChar, dcb.XoffChar);
@@ -329,12 +314,9 @@ static void fnCmdGetState(const char *pArgs)
 
 static void fnCmdSetState(const char *pArgs)
 {
-    int iIndex = 0;
-    sscanf(pArgs, "%d", &iIndex);
+    int iIndex = atoi(pArgs);
     DCB dcb;
-    ZeroMemory(&dcb, sizeof(dcb));
-    dcb.DCBlength = sizeof(dcb);
-    GetCommState32(iIndex, &dcb);
+    fnGetState(iIndex, &dcb);
     fnReply("ok %d", SetCommState32(iIndex, &dcb));
 }
 
@@ -350,8 +332,7 @@ static void fnTimeouts(char *psz, const char *pszLead, const COMMTIMEOUTS *pto)
 // device holds; the record's copy follows after a slash when it differs.
 static void fnCmdState(const char *pArgs)
 {
-    int iIndex = 0;
-    sscanf(pArgs, "%d", &iIndex);
+    int iIndex = atoi(pArgs);
     if (hGPortInfo == 0)
         return fnReply("ok table=0");
     LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[iIndex];
@@ -443,7 +424,7 @@ static void fnCmdRx(const char *)
 
 static void fnCmdRxHex(const char *)
 {
-    fnReply("ok %s", vRx.empty() ? "-" : fnHex(vRx.data(), vRx.size()).c_str());
+    fnReply("ok %s", vRx.empty() ? "-" : Hex(vRx.data(), vRx.size(), "").c_str());
 }
 
 static void fnCmdReset(const char *)
@@ -612,14 +593,7 @@ static DWORD WINAPI fnStdinReader(LPVOID)
 
 int main()
 {
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof(wc));
-    wc.lpfnWndProc = ProbeProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "CommsProbe";
-    RegisterClassA(&wc);
-    hWndProbe = CreateWindowA("CommsProbe", "commsprobe", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                              wc.hInstance, NULL);
+    hWndProbe = MakeWindow("commsprobe", ProbeProc, "CommsProbe", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
     if (hWndProbe == NULL)
         return 1;
     fnReply("ready");

@@ -44,19 +44,6 @@ INT_PTR NextOpen()
 }
 void ResetBoundsViolations() { cBoundsViolations = 0; }
 
-std::string Hex(const BYTE *pb, size_t n)
-{
-    static const char acHex[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; i++) {
-        if (i)
-            s += ' ';
-        s += acHex[pb[i] >> 4];
-        s += acHex[pb[i] & 15];
-    }
-    return s;
-}
-
 void Receive(const std::vector<BYTE> &bytes)
 {
     rx.insert(rx.end(), bytes.begin(), bytes.end());
@@ -78,22 +65,6 @@ static LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(h, msg, wParam, lParam);
 }
 
-static void RegisterOnce()
-{
-    static bool fDone;
-    if (fDone)
-        return;
-    fDone = true;
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = ProbeProc;
-    wc.lpszClassName = "DriverTestProbe";
-    RegisterClassA(&wc);
-    wc.lpfnWndProc = MainProc;
-    wc.lpszClassName = "DriverTestMain";
-    RegisterClassA(&wc);
-}
-
 int nRehooks;
 bool fSilent;
 
@@ -110,32 +81,25 @@ void InfodrivGone()
 
 void InfodrivStart()
 {
-    RegisterOnce();
-    hInfoWnd = CreateWindowExA(0, "DriverTestProbe", "infodriver", WS_OVERLAPPED, 0, 0, 5, 5,
-                               NULL, NULL, NULL, NULL);
+    hInfoWnd = MakeWindow("infodriver", ProbeProc, "DriverTestProbe", WS_OVERLAPPED, NULL, {0, 0, 5, 5});
 }
 
 HWND MainWindow()
 {
     static HWND h;
-    RegisterOnce();
     if (!h)
-        h = CreateWindowExA(0, "DriverTestMain", "driver test", WS_OVERLAPPED, 0, 0, 10, 10,
-                            NULL, NULL, NULL, NULL);
+        h = MakeWindow("driver test", MainProc, "DriverTestMain", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
     return h;
 }
 
 HWND Panel()
 {
     static HWND h;
-    RegisterOnce();
     if (!h) {
-        h = CreateWindowExA(0, "DriverTestMain", "panel", WS_OVERLAPPED, 0, 0, 10, 10,
-                            NULL, NULL, NULL, NULL);
+        h = MakeWindow("panel", MainProc, "DriverTestMain", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
         static const int aiIds[] = { IDC_NETTX, IDC_COMMS, IDC_ERRORS };
         for (int id : aiIds)
-            CreateWindowExA(0, "DriverTestProbe", "", WS_CHILD, 0, 0, 5, 5, h,
-                            (HMENU)(INT_PTR)id, NULL, NULL);
+            MakeWindow("", ProbeProc, "DriverTestProbe", WS_CHILD, h, {0, 0, 5, 5}, id);
     }
     return h;
 }
@@ -305,7 +269,7 @@ int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
 
 int WriteComm(INT_PTR hCom, const BYTE *bData, WORD wBytes)
 {
-    fake::line.push_back((hCom == hCommPort ? "write " : "write-wrong-port ") + fake::Hex(bData, wBytes));
+    fake::line.push_back((hCom == hCommPort ? "write " : "write-wrong-port ") + Hex(bData, wBytes));
     return wBytes;
 }
 

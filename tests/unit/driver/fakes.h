@@ -11,6 +11,7 @@
 #include <map>
 #include <string>
 #include <vector>
+#include "support/wintest.h"
 
 namespace fake {
 
@@ -52,28 +53,11 @@ std::string DeviceFile();
 int BoundsViolations();
 void ResetBoundsViolations();
 void Receive(const std::vector<BYTE> &bytes);
-std::string Hex(const BYTE *pb, size_t n);
 
 // Real hidden windows: hMain runs fnTimer on WM_TIMER; the panel has probe
 // controls 105, 110, 111 that journal every text they are given.
 HWND MainWindow();
 HWND Panel();
-// Pumps messages until pred() holds or the deadline passes; returns pred().
-template <class F> bool PumpUntil(F pred, DWORD dwTimeoutMs = 10000)
-{
-    DWORD dwStart = GetTickCount();
-    while (!pred()) {
-        if (GetTickCount() - dwStart > dwTimeoutMs)
-            return false;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-    }
-    return true;
-}
 
 // The infodriver behind the client doubles: its process ends (its window is
 // destroyed, the hooked handle dangles), a new one starts (a new window, not

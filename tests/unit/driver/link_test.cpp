@@ -169,7 +169,7 @@ TEST_F(Link, OneByteFrameIsDecodedWithCountOne)
 TEST_F(Link, StalledFrameIsCutByIncomingMessageTimer)
 {
     Feed({ 0x05, 0x24, 0x91 });
-    ASSERT_TRUE(fake::PumpUntil([] { return uErrors > 0; }))
+    ASSERT_TRUE(PumpUntil([] { return uErrors > 0; }))
         << "no incoming-message time-out within 10 s of a stalled frame";
     EXPECT_EQ((std::vector<std::string>{ "Incoming Message Timeout" }), fake::debugLines);
     EXPECT_EQ(1u, uErrors);

@@ -15,7 +15,6 @@
 // MIXTALLY_FUZZ_SEEDS (a comma list, or "random") replace the CI run's
 // figures; scripts/bench.sh --fuzz sets them.
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -24,65 +23,13 @@
 #include <string>
 #include <vector>
 #include "fakes.h"
+#include "support/fuzz.h"
 #include "driver/mixtally.h"
 #include "driver/publish.h"
 
 namespace {
 
 const uint64_t kCiBytes = 100000;
-const uint64_t kCiSeeds[] = { 1, 2, 0x5EED, 20261208 };
-
-// splitmix64: the same stream from a seed everywhere.
-struct Rng {
-    uint64_t s;
-    uint64_t Next()
-    {
-        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    unsigned Below(unsigned n) { return (unsigned)(Next() % n); }
-    BYTE Byte() { return (BYTE)Next(); }
-    bool Pct(unsigned p) { return Below(100) < p; }
-};
-
-// Where a crash leaves its mark: the seed and the byte being fed.
-volatile uint64_t s_ullSeed, s_ullOffset;
-volatile LONG s_fRunning;
-
-LONG CALLBACK CrashNote(PEXCEPTION_POINTERS p)
-{
-    DWORD dwCode = p->ExceptionRecord->ExceptionCode;
-    if (s_fRunning && (dwCode == EXCEPTION_ACCESS_VIOLATION || dwCode == EXCEPTION_ILLEGAL_INSTRUCTION ||
-                       dwCode == EXCEPTION_ARRAY_BOUNDS_EXCEEDED || dwCode == 0xC0000409 /* stack buffer overrun */)) {
-        fprintf(stderr, "serial fuzz: exception %#lx at seed %llu, in the read from byte offset %llu\n",
-                (unsigned long)dwCode,
-                (unsigned long long)s_ullSeed, (unsigned long long)s_ullOffset);
-        fflush(stderr);
-    }
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
-void AbortNote(int)
-{
-    fprintf(stderr, "serial fuzz: abort at seed %llu, in the read from byte offset %llu\n",
-            (unsigned long long)s_ullSeed,
-            (unsigned long long)s_ullOffset);
-    fflush(stderr);
-}
-
-std::string HexLine(const char *pszHead, const BYTE *pb, size_t n)
-{
-    static const char acHex[] = "0123456789abcdef";
-    std::string s = pszHead;
-    for (size_t i = 0; i < n; i++) {
-        s += acHex[pb[i] >> 4];
-        s += acHex[pb[i] & 15];
-        s += ' ';
-    }
-    return s;
-}
 
 int Bits(BYTE b)
 {
@@ -126,7 +73,7 @@ struct Model {
     {
         const std::vector<BYTE> &f = frame;
         fFrameTimer = false;
-        vLog.push_back(HexLine("Parse: ", f.data(), f.size()));
+        vLog.push_back("Parse: " + Hex(f.data(), f.size(), " ", true));
         if (f[0] >= 5 && f[1] == 0x24 && f[2] == 0x91 && f[3] == 0xFF) {
             // Map byte x is carried when mask bit x is set, as the k-th data
             // byte, k the number of set mask bits above x; one the frame does
@@ -137,7 +84,7 @@ struct Model {
                 size_t k = (size_t)__builtin_popcount(uMask >> (x + 1));
                 abNew[x] = (uMask >> x & 1) && 6 + k < f.size() ? f[6 + k] : 0;
             }
-            vLog.push_back(HexLine("Uncompressed data :", abNew, 16));
+            vLog.push_back("Uncompressed data :" + Hex(abNew, 16, " ", true));
             if (fPending) {
                 uSuperseded++;
                 uBatch++;
@@ -240,9 +187,7 @@ public:
         // Time stands still for the link: its time-outs come only where the
         // run calls the timer handler.
         pfnLinkTicks = FrozenTicks;
-        s_ullSeed = ullSeed_;
-        s_ullOffset = 0;
-        InterlockedExchange(&s_fRunning, 1);
+        FuzzNote note("serial fuzz", "in the read from byte offset ", ullSeed_);
         // The first frame is a tally frame, so the start-up publication
         // makes slots 1..128 follow the map from then on.
         BYTE abMap[16];
@@ -252,7 +197,6 @@ public:
             Segment();
         if (sError_.empty())
             Recovery();
-        InterlockedExchange(&s_fRunning, 0);
         pfnLinkTicks = GetTickCount;
         st_.ullSlotWrites = uNetTX;
         *pst = st_;
@@ -317,7 +261,7 @@ private:
 
     void Read(const std::vector<BYTE> &v)
     {
-        s_ullOffset = st_.ullBytes;
+        FuzzNote::At(st_.ullBytes);
         fake::Receive(v);
         for (BYTE b : v) {
             size_t cBefore = model_.frame.size();
@@ -384,7 +328,7 @@ private:
         Flush();
         if (!sError_.empty())
             return;
-        Expect("map decoded after a silence", HexLine("", abMap, 16), HexLine("", model_.abMap, 16));
+        Expect("map decoded after a silence", Hex(abMap, 16), Hex(model_.abMap, 16));
         Read({ 0x84 });
         Expect("link state after the acknowledge", 1, iCommsFail);
         Expect("slot 4094 after the acknowledge", std::string("0"), fake::slots[SLOT_COMMS_STATUS]);
@@ -437,8 +381,8 @@ private:
         Expect("frame bytes held", (DWORD)model_.frame.size(), uRxCount);
         if (!model_.frame.empty()) {
             Expect("count of the frame in progress", (DWORD)model_.frame[0], uExpectedCount);
-            Expect("frame in progress", HexLine("", model_.frame.data(), model_.frame.size()),
-                   HexLine("", InBuf, model_.frame.size()));
+            Expect("frame in progress", Hex(model_.frame.data(), model_.frame.size()),
+                   Hex(InBuf, model_.frame.size()));
         }
         for (size_t i = model_.frame.size(); i < INBUF_SIZE && sError_.empty(); i++)
             if (InBuf[i] != 0)
@@ -492,49 +436,16 @@ private:
     std::string sError_;
 };
 
-std::vector<uint64_t> FuzzSeeds()
-{
-    const char *psz = getenv("MIXTALLY_FUZZ_SEEDS");
-    std::vector<uint64_t> v;
-    if (psz == nullptr || *psz == 0)
-        return std::vector<uint64_t>(std::begin(kCiSeeds), std::end(kCiSeeds));
-    if (strcmp(psz, "random") == 0) {
-        LARGE_INTEGER li;
-        QueryPerformanceCounter(&li);
-        Rng r{ (uint64_t)li.QuadPart ^ ((uint64_t)GetCurrentProcessId() << 32) };
-        for (int i = 0; i < 4; i++)
-            v.push_back(r.Next() % 1000000000ull);
-        return v;
-    }
-    for (const char *p = psz; *p;) {
-        char *pEnd;
-        v.push_back(strtoull(p, &pEnd, 0));
-        p = *pEnd == ',' ? pEnd + 1 : pEnd + strlen(pEnd);
-    }
-    return v;
-}
-
-uint64_t FuzzBytes()
-{
-    const char *psz = getenv("MIXTALLY_FUZZ_BYTES");
-    return psz != nullptr && *psz ? strtoull(psz, nullptr, 0) : kCiBytes;
-}
-
 TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
 {
-    PVOID pvNote = AddVectoredExceptionHandler(1, CrashNote);
-    signal(SIGABRT, AbortNote);
-    std::vector<uint64_t> vSeeds = FuzzSeeds();
-    uint64_t ullPerSeed = (FuzzBytes() + vSeeds.size() - 1) / vSeeds.size();
+    std::vector<uint64_t> vSeeds = FuzzSeeds({ 1, 2, 0x5EED, 20261208 });
+    uint64_t ullPerSeed = (FuzzCount("MIXTALLY_FUZZ_BYTES", kCiBytes) + vSeeds.size() - 1) / vSeeds.size();
     Stats tot;
-    LARGE_INTEGER liF, li0, li1;
-    QueryPerformanceFrequency(&liF);
     for (uint64_t ullSeed : vSeeds) {
         Stats st;
-        QueryPerformanceCounter(&li0);
+        Stopwatch sw;
         std::string sError = FuzzRun(ullSeed, ullPerSeed).Go(&st);
-        QueryPerformanceCounter(&li1);
-        double dS = (double)(li1.QuadPart - li0.QuadPart) / (double)liF.QuadPart;
+        double dS = sw.Seconds();
         printf("serial fuzz seed %llu: %llu bytes in %llu reads, %llu frames (%llu tally), %llu NAKs, "
                "%llu frame time-outs, %llu transmit time-outs, %llu recoveries, %llu slot writes; "
                "%.2f s, %.0f bytes/s\n",
@@ -552,8 +463,6 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
     }
     printf("serial fuzz total: %llu bytes, %llu frames over %zu seeds\n", (unsigned long long)tot.ullBytes,
            (unsigned long long)tot.ullFrames, vSeeds.size());
-    signal(SIGABRT, SIG_DFL);
-    RemoveVectoredExceptionHandler(pvNote);
 }
 
 // The decoder reads the frame and the zero fill up to index 21 that its

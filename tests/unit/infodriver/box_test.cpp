@@ -8,43 +8,17 @@
 #include <string>
 #include <thread>
 
-#include "child_proc.h"
+#include "support/child_proc.h"
 #include "infodriver/exinfdrv.h"
 
-using testutil::ChildProc;
 
 namespace {
 
 void fnIgnore(LPZARNMSG) {}
 
-// Whether a static icon control of the box shows the given icon (the
-// control's id differs between Windows and Wine, so it is found by kind).
-bool fnShowsIcon(HWND hBox, HICON hIcon)
-{
-    struct Find {
-        HICON hIcon;
-        bool fFound;
-    } find = {hIcon, false};
-    EnumChildWindows(
-        hBox,
-        [](HWND hChild, LPARAM lParam) CALLBACK -> BOOL {
-            Find *pFind = (Find *)lParam;
-            char acClass[32] = "";
-            GetClassNameA(hChild, acClass, sizeof acClass);
-            if (lstrcmpiA(acClass, "Static") == 0 &&
-                (GetWindowLongA(hChild, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
-                (HICON)SendMessageA(hChild, STM_GETICON, 0, 0) == pFind->hIcon)
-                pFind->fFound = true;
-            return TRUE;
-        },
-        (LPARAM)&find);
-    return find.fFound;
-}
-
 TEST(InfodriverHook, NoInfodriverShowsErrorBoxAndFails)
 {
-    HWND hMain = CreateWindowExA(0, "STATIC", "hook box test", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                                 GetModuleHandleA(NULL), NULL);
+    HWND hMain = MakeWindow("hook box test", NULL, "STATIC", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
     ASSERT_NE(nullptr, hMain);
     ASSERT_EQ(0, fnInitExtInfodriv(hMain, fnIgnore));
 
@@ -66,7 +40,7 @@ TEST(InfodriverHook, NoInfodriverShowsErrorBoxAndFails)
             GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
             box.sText = ac;
             box.fFound = true;
-            box.fIcon = fnShowsIcon(hBox, LoadIconA(NULL, (LPCSTR)IDI_HAND));
+            box.fIcon = BoxIcon(hBox) == LoadIconA(NULL, (LPCSTR)IDI_HAND);
             box.fOwned = GetWindow(hBox, GW_OWNER) != NULL;
             PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
             return;
@@ -91,10 +65,10 @@ TEST(BoxPress, ReadsTextAndPressesOk)
 {
     const std::string sCaption = "boxpress test " + std::to_string(GetCurrentProcessId());
     ChildProc box, press;
-    ASSERT_TRUE(box.Start(testutil::ExeDir() + "infodriver_box_tests.exe",
+    ASSERT_TRUE(box.Start(ExeDir() + "\\infodriver_box_tests.exe",
                           "--child=msgbox \"" + sCaption + "\""))
         << box.Error();
-    ASSERT_TRUE(press.Start(testutil::ExeDir() + "boxpress.exe", "\"" + sCaption + "\" 60000"))
+    ASSERT_TRUE(press.Start(ExeDir() + "\\boxpress.exe", "\"" + sCaption + "\" 60000"))
         << press.Error();
     std::string sLine;
     ASSERT_TRUE(press.NextLine(&sLine, 60000)) << "boxpress printed nothing";
@@ -106,7 +80,7 @@ TEST(BoxPress, ReadsTextAndPressesOk)
 TEST(BoxPress, TimesOutWhenNoBoxAppears)
 {
     ChildProc press;
-    ASSERT_TRUE(press.Start(testutil::ExeDir() + "boxpress.exe", "\"no such box here\" 300"))
+    ASSERT_TRUE(press.Start(ExeDir() + "\\boxpress.exe", "\"no such box here\" 300"))
         << press.Error();
     std::string sLine;
     ASSERT_TRUE(press.NextLine(&sLine, 60000));

@@ -12,12 +12,10 @@
 #include <thread>
 #include <vector>
 
-#include "child_proc.h"
+#include "support/child_proc.h"
 #include "infodriver/exinfdrv.h"
 #include "infodriver/zarn32.h"
 
-using testutil::ChildProc;
-using testutil::PumpUntil;
 
 namespace {
 
@@ -46,29 +44,6 @@ LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return lForwardAnswer;
     }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
-}
-
-HWND CreateMainWindow()
-{
-    static bool fRegistered = false;
-    if (!fRegistered) {
-        WNDCLASSA wc;
-        memset(&wc, 0, sizeof wc);
-        wc.lpfnWndProc = MainProc;
-        wc.hInstance = GetModuleHandleA(NULL);
-        wc.lpszClassName = "InfodriverClientTestMain";
-        RegisterClassA(&wc);
-        fRegistered = true;
-    }
-    return CreateWindowExA(0, "InfodriverClientTestMain", "client test", WS_OVERLAPPEDWINDOW, 0, 0,
-                           200, 100, NULL, NULL, GetModuleHandleA(NULL), NULL);
-}
-
-std::string Hex(UINT_PTR u)
-{
-    char ac[32];
-    snprintf(ac, sizeof ac, "%x", (unsigned)u);
-    return ac;
 }
 
 // Lines of a command's output that start with a prefix.
@@ -105,7 +80,8 @@ protected:
     {
         vRevertives.clear();
         iMirrorDevice = 0;
-        hMain_ = CreateMainWindow();
+        hMain_ = MakeWindow("client test", MainProc, "InfodriverClientTestMain", WS_OVERLAPPEDWINDOW, NULL,
+                            {0, 0, 200, 100});
         ASSERT_NE(hMain_, nullptr);
         ASSERT_EQ(0, fnInitExtInfodriv(hMain_, fnTestCallback));
     }
@@ -122,7 +98,7 @@ protected:
     void Hook(int iDevice)
     {
         iDevice_ = iDevice;
-        ASSERT_TRUE(stand_.Start(testutil::ExeDir() + "infodrv.exe", std::to_string(iDevice)))
+        ASSERT_TRUE(stand_.Start(ExeDir() + "\\infodrv.exe", std::to_string(iDevice)))
             << stand_.Error();
         std::string sReady;
         ASSERT_TRUE(stand_.WaitFor("ready ", &sReady)) << "infodrv.exe did not report ready";
@@ -137,7 +113,9 @@ protected:
         ASSERT_EQ(hStandIn_, fnGetHWND(iDevice)) << "the hooked window is the stand-in's";
         std::string sHooked;
         ASSERT_TRUE(stand_.WaitFor("hooked ", &sHooked));
-        EXPECT_EQ("hooked " + Hex((UINT_PTR)hInfodrivWnd & 0xFFFF), sHooked)
+        unsigned uHooked = 0;
+        EXPECT_EQ(1, sscanf(sHooked.c_str(), "hooked %x", &uHooked)) << sHooked;
+        EXPECT_EQ((unsigned)((UINT_PTR)hInfodrivWnd & 0xFFFF), uHooked)
             << "the hook carries the hook window's low 16 bits";
     }
 
@@ -281,7 +259,7 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     EXPECT_EQ(1, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox));
     EXPECT_EQ("", sBox) << "a run-time hook shows no box";
 
-    ASSERT_TRUE(stand_.Start(testutil::ExeDir() + "infodrv.exe", "126")) << stand_.Error();
+    ASSERT_TRUE(stand_.Start(ExeDir() + "\\infodrv.exe", "126")) << stand_.Error();
     std::string sReady;
     ASSERT_TRUE(stand_.WaitFor("ready ", &sReady));
     unsigned uDev = 0, uWnd = 0;
@@ -487,14 +465,7 @@ LRESULT CALLBACK OtherClientProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPar
 TEST_F(InfodriverClient, StandInPassesOtherClientsWritesToTheDriver)
 {
     Hook(123);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = OtherClientProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "InfodriverOtherClient";
-    RegisterClassA(&wc);
-    HWND hOther = CreateWindowExA(0, "InfodriverOtherClient", "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL,
-                                  GetModuleHandleA(NULL), NULL);
+    HWND hOther = MakeWindow("", OtherClientProc, "InfodriverOtherClient", 0, HWND_MESSAGE);
     ASSERT_NE(nullptr, hOther);
 
     ZARN32SendMessage(hOther, hStandIn_, IDMSG_SETSLOT, 40, (LPARAM) "from other", 0, ZARN32_TEXT);
@@ -516,7 +487,7 @@ TEST_F(InfodriverClient, StandInPassesOtherClientsWritesToTheDriver)
 TEST(StandInControl, CommandsAnswerOncePerLine)
 {
     ChildProc stand;
-    ASSERT_TRUE(stand.Start(testutil::ExeDir() + "infodrv.exe", "124")) << stand.Error();
+    ASSERT_TRUE(stand.Start(ExeDir() + "\\infodrv.exe", "124")) << stand.Error();
     ASSERT_TRUE(stand.WaitFor("ready 124 "));
     struct {
         std::string sCommand;
@@ -558,7 +529,7 @@ TEST(StandInControl, CommandsAnswerOncePerLine)
 TEST(StandInControl, EndOfInputEndsTheProgram)
 {
     ChildProc stand;
-    ASSERT_TRUE(stand.Start(testutil::ExeDir() + "infodrv.exe", "125")) << stand.Error();
+    ASSERT_TRUE(stand.Start(ExeDir() + "\\infodrv.exe", "125")) << stand.Error();
     ASSERT_TRUE(stand.WaitFor("ready 125 "));
     EXPECT_EQ(0u, stand.Stop(60000)) << "closing stdin ends infodrv.exe with exit code 0";
 }
@@ -616,16 +587,9 @@ LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 
 HWND CreateHookPeer()
 {
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = HookPeerProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "InfodriverHookPeer";
-    RegisterClassA(&wc);
     iPeerMode = PEER_ANSWERS;
     cPeerWrites = 0;
-    return CreateWindowExA(0, "InfodriverHookPeer", "peer", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
+    return MakeWindow("peer", HookPeerProc, "InfodriverHookPeer", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
 }
 
 TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)

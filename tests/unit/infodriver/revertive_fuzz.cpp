@@ -23,40 +23,13 @@
 #include "driver/mixtally.h"
 #include "infodriver/exinfdrv.h"
 #include "infodriver/zarn32.h"
+#include "support/fuzz.h"
+#include "support/wintest.h"
 
 namespace {
 
 const uint64_t kCiRevertives = 100000;
 const int kDevice = 150;
-
-struct Rng {
-    uint64_t s;
-    uint64_t Next()
-    {
-        uint64_t z = (s += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    unsigned Below(unsigned n) { return (unsigned)(Next() % n); }
-    bool Pct(unsigned p) { return Below(100) < p; }
-};
-
-// Where a crash leaves its mark: the seed and the revertive being handled.
-volatile uint64_t s_ullSeed, s_ullCase;
-volatile LONG s_fRunning;
-
-LONG CALLBACK CrashNote(PEXCEPTION_POINTERS p)
-{
-    DWORD dwCode = p->ExceptionRecord->ExceptionCode;
-    if (s_fRunning && (dwCode == EXCEPTION_ACCESS_VIOLATION || dwCode == EXCEPTION_ILLEGAL_INSTRUCTION ||
-                       dwCode == 0xC0000409 /* stack buffer overrun */)) {
-        fprintf(stderr, "revertive fuzz: exception %#lx at seed %llu, revertive #%llu\n", (unsigned long)dwCode,
-                (unsigned long long)s_ullSeed, (unsigned long long)s_ullCase);
-        fflush(stderr);
-    }
-    return EXCEPTION_CONTINUE_SEARCH;
-}
 
 // ---- what reaches the callback, the recording infodriver and the sender
 
@@ -99,22 +72,6 @@ LRESULT CALLBACK SenderProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         return 1;
     }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
-}
-
-LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(hWnd, msg, wParam, lParam);
-}
-
-HWND NewWindow(const char *pszClass, WNDPROC fn, HWND hParent)
-{
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fn;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = pszClass;
-    RegisterClassA(&wc);
-    return CreateWindowExA(0, pszClass, "", 0, 0, 0, 0, 0, hParent, NULL, GetModuleHandleA(NULL), NULL);
 }
 
 // ---- revertives
@@ -302,9 +259,9 @@ class RevertiveFuzz : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        hMain_ = NewWindow("RevFuzzMain", MainProc, NULL);
-        hSender_ = NewWindow("RevFuzzSender", SenderProc, HWND_MESSAGE);
-        hRecorder_ = NewWindow("RevFuzzRecorder", RecorderProc, HWND_MESSAGE);
+        hMain_ = MakeWindow("", NULL, "RevFuzzMain", 0, NULL, {0, 0, 0, 0});
+        hSender_ = MakeWindow("", SenderProc, "RevFuzzSender", 0, HWND_MESSAGE);
+        hRecorder_ = MakeWindow("", RecorderProc, "RevFuzzRecorder", 0, HWND_MESSAGE);
         ASSERT_TRUE(hMain_ && hSender_ && hRecorder_);
         ASSERT_EQ(0, fnInitExtInfodriv(hMain_, SpyCallback));
         iDeviceNo = kDevice;
@@ -403,25 +360,15 @@ protected:
 
 TEST_F(RevertiveFuzz, OnlyWriteRevertivesReachTheMirrorAndNothingOverruns)
 {
-    const char *pszN = getenv("MIXTALLY_FUZZ_REVERTIVES");
-    const char *pszSeed = getenv("MIXTALLY_FUZZ_SEEDS");
-    uint64_t ullN = pszN && *pszN ? strtoull(pszN, nullptr, 0) : kCiRevertives;
-    uint64_t ullSeed = 31;
-    if (pszSeed && strcmp(pszSeed, "random") == 0)
-        ullSeed = ((uint64_t)GetTickCount() * 2654435761u ^ GetCurrentProcessId()) % 1000000000ull;
-    else if (pszSeed && *pszSeed)
-        ullSeed = strtoull(pszSeed, nullptr, 0);
+    uint64_t ullN = FuzzCount("MIXTALLY_FUZZ_REVERTIVES", kCiRevertives);
+    uint64_t ullSeed = FuzzSeeds({ 31 })[0];
     Rng rng{ ullSeed };
     Totals t;
     uint64_t aullKinds[3] = { 0, 0, 0 };
-    LARGE_INTEGER liF, li0, li1;
-    QueryPerformanceFrequency(&liF);
-    PVOID pvNote = AddVectoredExceptionHandler(1, CrashNote);
-    s_ullSeed = ullSeed;
-    InterlockedExchange(&s_fRunning, 1);
-    QueryPerformanceCounter(&li0);
+    Stopwatch sw;
+    FuzzNote note("revertive fuzz", "revertive #", ullSeed);
     for (uint64_t i = 0; i < ullN; i++) {
-        s_ullCase = i;
+        FuzzNote::At(i);
         unsigned k = rng.Below(3);
         aullKinds[k]++;
         Case c = k == 0 ? WellFormed(rng) : k == 1 ? Mutated(rng) : Random(rng);
@@ -438,10 +385,7 @@ TEST_F(RevertiveFuzz, OnlyWriteRevertivesReachTheMirrorAndNothingOverruns)
             break;
         }
     }
-    QueryPerformanceCounter(&li1);
-    InterlockedExchange(&s_fRunning, 0);
-    RemoveVectoredExceptionHandler(pvNote);
-    double dS = (double)(li1.QuadPart - li0.QuadPart) / (double)liF.QuadPart;
+    double dS = sw.Seconds();
     printf("revertive fuzz seed %llu: %llu revertives (%llu well-formed, %llu mutated, %llu random), %llu bytes, "
            "%llu reached the callback (%llu checked field by field), %llu mirror writes; %.2f s, %.0f revertives/s\n",
            (unsigned long long)ullSeed, (unsigned long long)t.ullCases, (unsigned long long)aullKinds[0],

@@ -11,10 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "child_proc.h"
+#include "support/child_proc.h"
 #include "infodriver/zarn32.h"
 
-using testutil::ChildProc;
 
 namespace {
 
@@ -49,19 +48,6 @@ RawCds Capture(const COPYDATASTRUCT *p)
     r.cbData = p->cbData;
     r.sBytes.assign((const char *)p->lpData, p->cbData);
     return r;
-}
-
-HWND CreateMessageWindow(const char *pszClass, WNDPROC fnProc)
-{
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = pszClass;
-    RegisterClassA(&wc);
-    // Message-only: reachable by handle, invisible to the hook's window enumeration.
-    return CreateWindowExA(0, pszClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, GetModuleHandleA(NULL),
-                           NULL);
 }
 
 // ================================================================ in-process
@@ -122,8 +108,9 @@ class TransportLayout : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        hRaw_ = CreateMessageWindow("TransportRaw", RawProc);
-        hOwn_ = CreateMessageWindow("TransportOwn", OwnProc);
+        // Message-only: reachable by handle, invisible to the hook's window enumeration.
+        hRaw_ = MakeWindow("", RawProc, "TransportRaw", 0, HWND_MESSAGE);
+        hOwn_ = MakeWindow("", OwnProc, "TransportOwn", 0, HWND_MESSAGE);
         ASSERT_TRUE(hRaw_ && hOwn_);
         vRaw.clear();
         vDelivered.clear();
@@ -245,7 +232,7 @@ TEST_F(TransportLayout, ReplyRecordingAndCopyBack)
 // an earlier reply is never handed out. A real reply afterwards is returned.
 TEST_F(TransportLayout, SendWithoutReplyReportsItAndLeavesTheBuffer)
 {
-    HWND hGone = CreateMessageWindow("TransportGone", RawProc);
+    HWND hGone = MakeWindow("", RawProc, "TransportGone", 0, HWND_MESSAGE);
     ASSERT_TRUE(DestroyWindow(hGone));
     std::string sStale = TextBlock("stale");
     COPYDATASTRUCT stale = {((ULONG_PTR)COPYDATA_REPLY << 16) | 5, ZARN32_TEXT_BLOCK, &sStale[0]};
@@ -468,7 +455,7 @@ LRESULT CALLBACK PeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 int RunPeer(const char *pszParent)
 {
     hPeerParent = (HWND)(UINT_PTR)strtoul(pszParent, NULL, 16);
-    HWND hWnd = CreateMessageWindow("TransportPeer", PeerProc);
+    HWND hWnd = MakeWindow("", PeerProc, "TransportPeer", 0, HWND_MESSAGE);
     if (hWnd == NULL)
         return 1;
     SetTimer(hWnd, 1, 200, NULL);   // ends when the parent's window is gone
@@ -484,12 +471,12 @@ class TransportProcesses : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        hParent_ = CreateMessageWindow("TransportParent", ParentProc);
+        hParent_ = MakeWindow("", ParentProc, "TransportParent", 0, HWND_MESSAGE);
         peer_ = new ChildProc;
         char acArg[64];
         snprintf(acArg, sizeof acArg, "--child=peer %x", (unsigned)(UINT_PTR)hParent_);
         std::string sReady;
-        if (peer_->Start(testutil::ExeDir() + "infodriver_transport_tests.exe", acArg) &&
+        if (peer_->Start(ExeDir() + "\\infodriver_transport_tests.exe", acArg) &&
             peer_->WaitFor("ready ", &sReady))
             hPeer_ = (HWND)(UINT_PTR)strtoul(sReady.c_str() + 6, NULL, 16);
     }

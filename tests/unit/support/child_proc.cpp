@@ -2,17 +2,6 @@
 
 #include <string.h>
 
-namespace testutil {
-
-std::string ExeDir()
-{
-    char acPath[MAX_PATH];
-    DWORD n = GetModuleFileNameA(NULL, acPath, sizeof acPath);
-    std::string s(acPath, n);
-    size_t i = s.find_last_of("\\/");
-    return i == std::string::npos ? std::string() : s.substr(0, i + 1);
-}
-
 ChildProc::~ChildProc()
 {
     Stop(5000);
@@ -174,5 +163,3 @@ DWORD ChildProc::Stop(DWORD dwMs)
     }
     return dwCode;
 }
-
-}  // namespace testutil

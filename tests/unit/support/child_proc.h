@@ -1,6 +1,7 @@
-// Test helper: a child process with its stdin/stdout on pipes, its output
-// lines collected by a reader thread, and waits that keep this thread's
-// windows answering (the child may send to them while we wait).
+// A child process with its stdin/stdout on pipes, its output lines collected
+// by a reader thread, and waits that keep this thread's windows answering
+// (the child may send to them while we wait). A child that reads nothing
+// (a window role) is run and stopped the same way.
 #pragma once
 #include <windows.h>
 
@@ -11,30 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace testutil {
-
-// Directory of the running test exe, with a trailing backslash.
-std::string ExeDir();
-
-// Pumps this thread's messages for up to dwMs milliseconds, or until fnDone
-// returns true; returns fnDone's last value.
-template <class F>
-bool PumpUntil(F fnDone, DWORD dwMs)
-{
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (fnDone())
-            return true;
-        if (GetTickCount() - dwStart > dwMs)
-            return false;
-        MsgWaitForMultipleObjects(0, NULL, FALSE, 20, QS_ALLINPUT);
-    }
-}
+#include "wintest.h"
 
 class ChildProc {
 public:
@@ -75,5 +53,3 @@ private:
     std::string sPartial_;            // reader thread only
     std::string sError_;
 };
-
-}  // namespace testutil

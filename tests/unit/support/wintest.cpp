@@ -1,0 +1,68 @@
+#include "wintest.h"
+
+std::string Hex(const BYTE *pb, size_t cb, const char *pszSep, bool fSepAfterLast)
+{
+    static const char acHex[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < cb; i++) {
+        if (i)
+            s += pszSep;
+        s += acHex[pb[i] >> 4];
+        s += acHex[pb[i] & 15];
+    }
+    if (cb && fSepAfterLast)
+        s += pszSep;
+    return s;
+}
+
+HWND MakeWindow(const char *lpszTitle, WNDPROC fnProc, const char *lpszClass, DWORD dwStyle, HWND hParent,
+                Place pl, int iId)
+{
+    HINSTANCE hInst = GetModuleHandleA(NULL);
+    WNDCLASSA wc;
+    if (!GetClassInfoA(hInst, lpszClass, &wc)) {
+        ZeroMemory(&wc, sizeof wc);
+        wc.lpfnWndProc = fnProc ? fnProc : DefWindowProcA;
+        wc.hInstance = hInst;
+        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
+        wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
+        wc.lpszClassName = lpszClass;
+        RegisterClassA(&wc);
+    }
+    return CreateWindowExA(0, lpszClass, lpszTitle, dwStyle, pl.x, pl.y, pl.cx, pl.cy, hParent,
+                           (HMENU)(INT_PTR)iId, hInst, NULL);
+}
+
+// The first SS_ICON static whose own style is visible (the box itself may not
+// be shown yet).
+static BOOL CALLBACK FindIconProc(HWND hWnd, LPARAM lParam)
+{
+    char acClass[16];
+    GetClassNameA(hWnd, acClass, sizeof acClass);
+    LONG_PTR lStyle = GetWindowLongPtrA(hWnd, GWL_STYLE);
+    if (lstrcmpiA(acClass, "Static") == 0 && (lStyle & WS_VISIBLE) && (lStyle & SS_TYPEMASK) == SS_ICON) {
+        *(HICON *)lParam = (HICON)SendMessageA(hWnd, STM_GETICON, 0, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HICON BoxIcon(HWND hBox)
+{
+    HICON hIcon = NULL;
+    EnumChildWindows(hBox, FindIconProc, (LPARAM)&hIcon);
+    return hIcon;
+}
+
+std::string ExePath()
+{
+    char ac[MAX_PATH];
+    DWORD n = GetModuleFileNameA(NULL, ac, sizeof ac);
+    return std::string(ac, n);
+}
+
+std::string ExeDir()
+{
+    std::string s = ExePath();
+    return s.substr(0, s.find_last_of("\\/"));
+}
