@@ -14,8 +14,8 @@ struct INPROC {
 };
 
 static INPROC aIn[CASE_COUNT];
-static std::vector<std::pair<std::string, STATS>> vParts;      // pieces timed alone, ms
-static std::vector<std::pair<std::string, STATS>> vBreakdown;  // us per exchange
+static NAMEDSTATS vParts;      // pieces timed alone, ms
+static NAMEDSTATS vBreakdown;  // us per exchange
 
 static void fnBreakdownMeasure(const std::string &sDev, const std::string &sFile)
 {
@@ -23,12 +23,7 @@ static void fnBreakdownMeasure(const std::string &sDev, const std::string &sFile
     std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(rsRun.iBreakdownRounds);
     fnNote("where an exchange's time goes x%d", rsRun.iBreakdownRounds);
     int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
-    for (const std::string &l : vLines) {
-        std::string sName;
-        STATS s;
-        if (fnProbeStat(l, 1, &sName, &s))
-            vBreakdown.push_back(std::make_pair(sName, s));
-    }
+    vBreakdown = fnProbeStats(vLines, 1);
     if (iExit != 0 || vBreakdown.empty())
         fnFail("benchprobe breakdown failed (exit %d)", iExit);
 }
@@ -73,12 +68,11 @@ static bool fnInProcessCases(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinf
     int fFirst = 1;
     for (int k = 0; k < CASE_COUNT; k++) {
         const CASE &c = aCases[k];
-        int cFrames = rsRun.fQuick && c.fAllBytes && c.bA != c.bB ? 10 : rsRun.iFrames;
+        int cFrames = fnFramesOf(c);
         fnNote("in-process %s x%d", c.pszKey, cFrames);
         std::vector<double> av[5];
         uint8_t abA[16], abB[16];
-        fnCaseMap(c, 0, abA);
-        fnCaseMap(c, 1, abB);
+        fnCaseMaps(c, abA, abB);
         // Frame -1 settles the map (and pays the first, full publication).
         for (int i = -1; i < cFrames; i++) {
             const uint8_t *pb = i == -1 ? abA : (i & 1) ? abA : abB;
@@ -103,37 +97,34 @@ static bool fnInProcessCases(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinf
     return true;
 }
 
+// The simulator on COM14 and the stand-in of device 302 (the installation
+// gets its device file), the breakdown measured, then fnMore if given.
+static void fnInProcessRig(harness::Install *pInst, void (*fnMore)(RIG *prig, const std::string &sFile))
+{
+    RIG rig;
+    if (fnRigOpen(&rig, pInst, BENCH_COM_INPROC, BENCH_DEV_INPROC) == 0) {
+        std::string sFile = harness::WindowsPath(pInst->DevFilePath(BENCH_DEV_INPROC));
+        fnBreakdownMeasure(std::to_string(BENCH_DEV_INPROC), sFile);
+        if (fnMore != nullptr)
+            fnMore(&rig, sFile);
+    }
+    fnRigClose(&rig);
+}
+
+static void fnFrameProbe(RIG *prig, const std::string &sFile)
+{
+    HOSTPROC hp{};
+    std::vector<std::string> vBefore;
+    if (fnProbeStart(&hp, { "frame", std::to_string(BENCH_DEV_INPROC), sFile }, "ready", &vBefore)) {
+        vParts = fnProbeStats(vBefore, 1000);
+        fnInProcessCases(&hp, prig->psim, &prig->info);
+        fnProbeQuit(&hp, nullptr, nullptr);
+    }
+}
+
 void fnInProcessRun(harness::Install *pInst)
 {
-    harness::Infodrv info;
-    char acErr[256] = "";
-    pInst->DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
-    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
-    if (psim == nullptr) {
-        fnFail("simulator on COM%d: %s", BENCH_COM_INPROC, acErr);
-        return;
-    }
-    if (fnStandInStart(&info, BENCH_DEV_INPROC) == 0) {
-        std::string sDev = std::to_string(BENCH_DEV_INPROC);
-        std::string sFile = harness::WindowsPath(pInst->DevFilePath(BENCH_DEV_INPROC));
-        fnBreakdownMeasure(sDev, sFile);
-        HOSTPROC hp{};
-        std::vector<std::string> vBefore;
-        if (!fnProbeStart(&hp, { "frame", sDev, sFile }, "ready", &vBefore)) {
-            fnFail("benchprobe frame did not start");
-        } else {
-            for (const std::string &l : vBefore) {
-                std::string sName;
-                STATS s;
-                if (fnProbeStat(l, 1000, &sName, &s))
-                    vParts.push_back(std::make_pair(sName, s));
-            }
-            fnInProcessCases(&hp, psim, &info);
-            fnProbeQuit(&hp, nullptr, nullptr);
-        }
-        info.Stop();
-    }
-    msClose(psim);
+    fnInProcessRig(pInst, fnFrameProbe);
 }
 
 double fnInProcessP50(int iCase)
@@ -143,25 +134,26 @@ double fnInProcessP50(int iCase)
 
 void fnInProcessReport(void)
 {
-    double dGet = fnBareGet().p50;
+    STATS stGet, stSet;
+    fnBare(&stGet, &stSet);
+    double dGet = stGet.p50;
     fnOut(fnFmt("%-36s %8s %8s %8s %9s %9s %6s %7s", "DRIVER COST PER FRAME (in-process)", "p50", "p99", "max",
                 "byte->ntf", "byte->end", "notif", "reads%"));
     std::string sJsonIn;
     for (int k = 0; k < CASE_COUNT; k++) {
         const INPROC &r = aIn[k];
         uint8_t abA[16], abB[16];
-        fnCaseMap(aCases[k], 0, abA);
-        fnCaseMap(aCases[k], 1, abB);
+        fnCaseMaps(aCases[k], abA, abB);
         double dReadsMs = 8 * fnDiffBytes(abA, abB) * dGet;
         double dShare = r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0;
         fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %7.3fms %7.3fms %6.1f %6.0f%%", aCases[k].pszName, r.stBusy.p50,
                     r.stBusy.p99, r.stBusy.max, r.stDoneToLast.p50, r.stDoneToEnd.p50, r.stNotifies.p50, dShare));
-        sJsonIn += fnFmt("%s\"%s\": {\"frames\": %d, \"busy_ms\": %s, \"last_notification_ms\": %s, "
+        fnJsonAdd(&sJsonIn, aCases[k].pszKey, fnFmt("{\"frames\": %d, \"busy_ms\": %s, \"last_notification_ms\": %s, "
                          "\"last_byte_to_last_notification_ms\": %s, \"last_byte_to_end_ms\": %s, "
                          "\"notifications\": %s, \"writes_per_frame\": %.2f, \"reads_share_pct\": %.1f}",
-                         sJsonIn.empty() ? "" : ", ", aCases[k].pszKey, r.cFrames, fnJsonStats(r.stBusy).c_str(),
-                         fnJsonStats(r.stLastToEnd).c_str(), fnJsonStats(r.stDoneToLast).c_str(),
-                         fnJsonStats(r.stDoneToEnd).c_str(), fnJsonStats(r.stNotifies).c_str(), r.dWrites, dShare);
+                         r.cFrames, fnJsonStats(r.stBusy).c_str(), fnJsonStats(r.stLastToEnd).c_str(),
+                         fnJsonStats(r.stDoneToLast).c_str(), fnJsonStats(r.stDoneToEnd).c_str(),
+                         fnJsonStats(r.stNotifies).c_str(), r.dWrites, dShare));
     }
     fnJson("in_process", "{" + sJsonIn + "}");
     fnOut("  p50..max: QPC around fnRxCommData (framing, decoding, publication) summed over the notifications that");
@@ -170,7 +162,7 @@ void fnInProcessReport(void)
     std::string sParts, sJsonParts;
     for (const auto &pr : vParts) {
         sParts += fnFmt(" %s %.3f/%.3fms", pr.first.c_str(), pr.second.p50, pr.second.p99);
-        sJsonParts += (sJsonParts.empty() ? "\"" : ", \"") + pr.first + "\": " + fnJsonStats(pr.second);
+        fnJsonAdd(&sJsonParts, pr.first, fnJsonStats(pr.second));
     }
     fnOut("  pieces timed alone in the same process (p50/p99):" + sParts);
     fnJson("pieces_ms", "{" + sJsonParts + "}");
@@ -200,7 +192,7 @@ void fnBreakdownReport(void)
                     dBare = pr.second.p50;
                 fnOut(fnFmt("%-44s %6.1fus %6.1fus %6.1fus  %s", r.pszText, pr.second.p50, pr.second.p99,
                             pr.second.mean, dBare > 0 ? fnFmt("%.2fx bare", pr.second.p50 / dBare).c_str() : ""));
-                sJson += (sJson.empty() ? "\"" : ", \"") + pr.first + "\": " + fnJsonStats(pr.second);
+                fnJsonAdd(&sJson, pr.first, fnJsonStats(pr.second));
             }
     fnOut("  one process in the driver's setting (shown window, full debug list); per round every condition makes the");
     fnOut("  exchanges of one frame of 16 changed map bytes (128 reads, 16 writes), in turn, so load falls on all alike;");
@@ -211,20 +203,7 @@ void fnBreakdownReport(void)
 int fnBreakdownOnly(void)
 {
     harness::Install inst;
-    harness::Infodrv info;
-    char acErr[256] = "";
-    inst.DevFile(BENCH_DEV_INPROC, harness::DevFileFor(BENCH_COM_INPROC));
-    MIXSIM *psim = msOpen(BENCH_COM_INPROC, nullptr, acErr, sizeof acErr);
-    if (psim == nullptr) {
-        fprintf(stderr, "mixbench: simulator on COM%d: %s\n", BENCH_COM_INPROC, acErr);
-        return 1;
-    }
-    if (fnStandInStart(&info, BENCH_DEV_INPROC) == 0) {
-        fnBreakdownMeasure(std::to_string(BENCH_DEV_INPROC),
-                           harness::WindowsPath(inst.DevFilePath(BENCH_DEV_INPROC)));
-        info.Stop();
-    }
-    msClose(psim);
+    fnInProcessRig(&inst, nullptr);
     fnBreakdownReport();
     fnPrintTable();
     return fnFailures() || vBreakdown.empty() ? 1 : 0;

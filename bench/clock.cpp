@@ -1,5 +1,6 @@
 // clock: see clock.h.
 #include "clock.h"
+#include <errno.h>
 #include <stdlib.h>
 #include <algorithm>
 #include <string>
@@ -14,6 +15,13 @@ long long fnNs(clockid_t id)
     struct timespec ts;
     clock_gettime(id, &ts);
     return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+void fnSleepUntil(long long llMonoNs)
+{
+    struct timespec ts = { (time_t)(llMonoNs / 1000000000LL), (long)(llMonoNs % 1000000000LL) };
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
+    }
 }
 
 long long fnMonoMinusRaw(void)
@@ -34,20 +42,13 @@ long long fnQpcNsToRaw(long long llNs)
     return llNs - llQpcMinusRaw;
 }
 
-long long fnQpcOffset(void)
-{
-    return llQpcMinusRaw;
-}
-
 CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
 {
     CLOCKCHECK cc;
     HOSTPROC hp{};
     char acLine[256];
-    if (!fnProbeStart(&hp, { "clock" }, "freq ")) {
-        fnFail("benchprobe clock did not start");
+    if (!fnProbeStart(&hp, { "clock" }, "freq "))
         return cc;
-    }
     struct SAMPLE { long long llWidth, llRaw, llMono; };
     std::vector<SAMPLE> v;
     for (int i = 0; i < cSamples; i++) {

@@ -8,6 +8,8 @@
 #include <time.h>
 
 long long fnNs(clockid_t id);
+// Sleeps until CLOCK_MONOTONIC reaches llMonoNs.
+void fnSleepUntil(long long llMonoNs);
 // CLOCK_MONOTONIC - CLOCK_MONOTONIC_RAW right now.
 long long fnMonoMinusRaw(void);
 
@@ -29,6 +31,5 @@ CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset);
 // A stand-in's or the probe's stamp (QPC, in us or ns) on the RAW clock, ns.
 long long fnQpcUsToRaw(long long llUs);
 long long fnQpcNsToRaw(long long llNs);
-long long fnQpcOffset(void);
 // The table's "clocks:" line and the JSON's "clocks".
 void fnClockReport(const CLOCKCHECK &ccStart, const CLOCKCHECK &ccEnd);

@@ -33,10 +33,8 @@ static int fnFloorStart(FLOORPROBE *pf)
 {
     if (fnStandInStart(&pf->info, BENCH_DEV_FLOOR) != 0)
         return -1;
-    if (!fnProbeStart(&pf->hp, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready")) {
-        fnFail("benchprobe floor did not start");
+    if (!fnProbeStart(&pf->hp, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready"))
         return -1;
-    }
     pf->fUp = 1;
     return 0;
 }
@@ -82,16 +80,13 @@ static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames, FLOORPROBE *pf)
     LATROW row;
     uint8_t abA[16], abB[16];
     int cWrong = 0;
-    fnCaseMap(c, 0, abA);
-    fnCaseMap(c, 1, abB);
+    fnCaseMaps(c, abA, abB);
     row.fMeasured = 1;
     row.cBytes = fnFrameBytes(abA);
     row.cReads = 8 * fnDiffBytes(abA, abB);
     row.cWrites = fnDiffBits(abA, abB);
     row.cReadsToLast = fnReadsBeforeLastWrite(abA, abB);
-    // Start from map A, settled.
-    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
-        fnOneFrame(prig, abA, &cWrong);
+    fnSettle(prig, abA, &cWrong);
     unsigned long long ullReads0 = prig->info.Total("R");
     std::vector<double> v, vFloor, vFloorAll;
     for (int i = 0; i < cFrames; i++) {
@@ -118,8 +113,7 @@ static LATROW fnLatency(RIG *prig, const CASE &c, int cFrames, FLOORPROBE *pf)
     return row;
 }
 
-// Frames per case: the quick run keeps the costly all-bytes cases short.
-static int fnCaseFrames(const CASE &c)
+int fnFramesOf(const CASE &c)
 {
     return rsRun.fQuick && c.fAllBytes && c.bA != c.bB ? 10 : rsRun.iFrames;
 }
@@ -129,8 +123,8 @@ void fnLatencyRun(RIG *prig)
     FLOORPROBE floor;
     fnFloorStart(&floor);
     for (int i = 0; i < CASE_IDENTICAL; i++) {
-        fnNote("latency %s x%d", aCases[i].pszKey, fnCaseFrames(aCases[i]));
-        aRows[i] = fnLatency(prig, aCases[i], fnCaseFrames(aCases[i]), &floor);
+        fnNote("latency %s x%d", aCases[i].pszKey, fnFramesOf(aCases[i]));
+        aRows[i] = fnLatency(prig, aCases[i], fnFramesOf(aCases[i]), &floor);
     }
     fnFloorStop(&floor);
 }
@@ -157,30 +151,18 @@ void fnBareRun(void)
     std::vector<std::string> vLines;
     std::string sDev = std::to_string(BENCH_DEV_FLOOR), sN = std::to_string(rsRun.iExchanges);
     int iExit = harness::RunTool("benchprobe.exe", { "exchange", sDev, sN }, &vLines, 300000);
-    for (const std::string &l : vLines) {
-        std::string sName;
-        STATS s;
-        if (fnProbeStat(l, 1000, &sName, &s))
-            (sName == "getslot" ? stGet : stSet) = s;
-    }
+    for (const auto &pr : fnProbeStats(vLines, 1000))
+        (pr.first == "getslot" ? stGet : stSet) = pr.second;
     if (iExit != 0 || stGet.n == 0 || stSet.n == 0)
         fnFail("benchprobe exchange failed (exit %d)", iExit);
     info.Stop();
 }
 
-bool fnBareMeasured(void)
+bool fnBare(STATS *pstGet, STATS *pstSet)
 {
+    *pstGet = stGet;
+    *pstSet = stSet;
     return stGet.n > 0 && stSet.n > 0;
-}
-
-const STATS &fnBareGet(void)
-{
-    return stGet;
-}
-
-const STATS &fnBareSet(void)
-{
-    return stSet;
 }
 
 // floor1 with the statistic of a sum: wire time + the reads before
@@ -194,8 +176,7 @@ static void fnFloorByMeans(void)
         double dFloor = dWire + r.cReadsToLast * stGet.mean + r.cWrites * stSet.mean;
         double dOver = dFloor > 0 ? (dWire + r.st.p50 - dFloor) / dFloor * 100.0 : 0.0;
         sLine += fnFmt("%s (%s) %.2f ms, over %.0f%%", i ? ";" : "", aCases[i].pszKey, dFloor, dOver);
-        sJson += fnFmt("%s\"%s\": {\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", i ? ", " : "", aCases[i].pszKey,
-                       dFloor, dOver);
+        fnJsonAdd(&sJson, aCases[i].pszKey, fnFmt("{\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", dFloor, dOver));
     }
     fnOut("  floor1 with the means of the single exchanges instead of their p50s:" + sLine);
     fnJson("floor_single_means", "{" + sJson + "}");
@@ -223,13 +204,13 @@ void fnLatencyReport(void)
                     aCases[i].pszName, r.cBytes, dWire, r.cReads, r.cWrites, r.st.p50, r.st.p99, r.st.max,
                     r.st.p50 / dWire, dFloor, fnPct(dTotal - dFloor, dFloor), dFloor1,
                     fnPct(dTotal - dFloor1, dFloor1)));
-        sJsonLat += fnFmt("%s\"%s\": {\"bytes\": %d, \"wire_ms\": %.4f, \"reads\": %d, \"writes\": %d, "
+        fnJsonAdd(&sJsonLat, aCases[i].pszKey, fnFmt("{\"bytes\": %d, \"wire_ms\": %.4f, \"reads\": %d, \"writes\": %d, "
                           "\"reads_measured_per_frame\": %.2f, \"latency_ms\": %s, \"floor_ms\": %.4f, "
                           "\"overhead_pct\": %.1f, \"floor_exchanges_ms\": %s, \"floor_single_p50_ms\": %.4f, "
                           "\"overhead_single_p50_pct\": %.1f}",
-                          sJsonLat.empty() ? "" : ", ", aCases[i].pszKey, r.cBytes, dWire, r.cReads, r.cWrites,
-                          r.dReadsMeasured, fnJsonStats(r.st).c_str(), dFloor, fnPct(dTotal - dFloor, dFloor),
-                          fnJsonStats(r.stFloor).c_str(), dFloor1, fnPct(dTotal - dFloor1, dFloor1));
+                          r.cBytes, dWire, r.cReads, r.cWrites, r.dReadsMeasured, fnJsonStats(r.st).c_str(), dFloor,
+                          fnPct(dTotal - dFloor, dFloor), fnJsonStats(r.stFloor).c_str(), dFloor1,
+                          fnPct(dTotal - dFloor1, dFloor1)));
     }
     fnOut(fnFmt("%-36s %5d %6.2fms %4d+%-4d   nothing crosses a boundary: in-process cost %.3f ms p50 (below)",
                 aCases[CASE_IDENTICAL].pszName, 22, fnWireMs(22), 0, 0, fnInProcessP50(CASE_IDENTICAL)));

@@ -8,14 +8,14 @@
 #include "report.h"
 #include "rig.h"
 
+// Frames per case: the quick run keeps the costly all-bytes cases short.
+int fnFramesOf(const CASE &c);
 // Cases (a), (b) and (b'), each frame followed by its floor block.
 void fnLatencyRun(RIG *prig);
 // The platform floor: bare GETSLOT and SETSLOT exchanges.
 void fnBareRun(void);
-// Whether the bare exchanges were measured; their statistics, in ms.
-bool fnBareMeasured(void);
-const STATS &fnBareGet(void);
-const STATS &fnBareSet(void);
+// The bare exchanges' statistics, in ms; whether they were measured.
+bool fnBare(STATS *pstGet, STATS *pstSet);
 // The floor blocks of case (a), all nine exchanges (ms): those of the
 // latency run, or, when it did not run, of a short run made now.
 STATS fnFloorBlocksOfA(RIG *prig);

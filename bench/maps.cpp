@@ -19,6 +19,20 @@ void fnCaseMap(const CASE &c, int iWhich, uint8_t abMap[16])
         abMap[x] = b;
 }
 
+void fnCaseMaps(const CASE &c, uint8_t abA[16], uint8_t abB[16], uint8_t abC[16])
+{
+    fnCaseMap(c, 0, abA);
+    fnCaseMap(c, 1, abB);
+    if (abC != nullptr)
+        fnCaseMap(c, 2, abC);
+}
+
+uint32_t fnLcgNext(uint32_t *pu)
+{
+    *pu = *pu * 1103515245u + 12345u;
+    return *pu >> 16;
+}
+
 std::string fnMapSlots(const uint8_t abMap[16])
 {
     std::string s(128, '0');

@@ -31,6 +31,10 @@ extern const CASE aCases[CASE_COUNT];
 
 // Map iWhich (0 A, 1 B, 2 C) of a case.
 void fnCaseMap(const CASE &c, int iWhich, uint8_t abMap[16]);
+// Its maps A and B, and C unless abC is null.
+void fnCaseMaps(const CASE &c, uint8_t abA[16], uint8_t abB[16], uint8_t abC[16] = nullptr);
+// The next number of a fixed pseudo-random sequence (15 bits), for repeatable shows.
+uint32_t fnLcgNext(uint32_t *pu);
 // Slots 1..128 as '0'/'1', slot 1 first.
 std::string fnMapSlots(const uint8_t abMap[16]);
 int fnDiffBits(const uint8_t abA[16], const uint8_t abB[16]);

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include "clock.h"
 #include "report.h"
 
 static int fnStatTicks(const char *pszPath, unsigned long long *pull)
@@ -61,49 +62,50 @@ double fnPct(unsigned long long ullTicks, double dS)
     return (double)ullTicks / (double)sysconf(_SC_CLK_TCK) / dS * 100.0;
 }
 
-static long long fnMonoNs(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
-}
-
 void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double *pdA, double *pdB, double *pdC)
 {
-    unsigned long long a0 = 0, b0 = 0, c0 = 0, a1 = 0, b1 = 0, c1 = 0;
-    int fA = pidA > 0 && fnCpuTicks(pidA, &a0) == 0;
-    int fB = pidB > 0 && fnCpuTicks(pidB, &b0) == 0;
-    int fC = pidC > 0 && fnCpuTicks(pidC, &c0) == 0;
-    long long llT0 = fnMonoNs();
+    const pid_t apid[3] = { pidA, pidB, pidC };
+    double *apd[3] = { pdA, pdB, pdC };
+    unsigned long long aull0[3] = { 0, 0, 0 }, aull1[3] = { 0, 0, 0 };
+    int af[3];
+    for (int i = 0; i < 3; i++)
+        af[i] = apid[i] > 0 && fnCpuTicks(apid[i], &aull0[i]) == 0;
+    long long llT0 = fnNs(CLOCK_MONOTONIC);
     // The window itself: what is measured is what happens meanwhile.
     sleep((unsigned)iSeconds);
-    fA = fA && fnCpuTicks(pidA, &a1) == 0;
-    fB = fB && fnCpuTicks(pidB, &b1) == 0;
-    fC = fC && fnCpuTicks(pidC, &c1) == 0;
-    double dS = (double)(fnMonoNs() - llT0) / 1e9;
-    *pdA = fA ? fnPct(a1 - a0, dS) : -1;
-    if (pdB)
-        *pdB = fB ? fnPct(b1 - b0, dS) : -1;
-    if (pdC)
-        *pdC = fC ? fnPct(c1 - c0, dS) : -1;
+    for (int i = 0; i < 3; i++)
+        af[i] = af[i] && fnCpuTicks(apid[i], &aull1[i]) == 0;
+    double dS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
+    for (int i = 0; i < 3; i++)
+        if (apd[i] != nullptr)
+            *apd[i] = af[i] ? fnPct(aull1[i] - aull0[i], dS) : -1;
+}
+
+// The rest of the first line of a file that starts with pszStart; "" when
+// none does.
+static std::string fnFileLine(const char *pszPath, const char *pszStart)
+{
+    char ac[512];
+    std::string s;
+    size_t cb = strlen(pszStart);
+    FILE *f = fopen(pszPath, "r");
+    if (f == nullptr)
+        return s;
+    while (fgets(ac, sizeof ac, f) != nullptr)
+        if (strncmp(ac, pszStart, cb) == 0) {
+            s = ac + cb;
+            break;
+        }
+    fclose(f);
+    return s;
 }
 
 long fnStatusKb(pid_t pid, const char *pszField)
 {
-    char acPath[64], ac[256];
+    char acPath[64];
     snprintf(acPath, sizeof acPath, "/proc/%d/status", (int)pid);
-    FILE *f = fopen(acPath, "r");
-    long l = -1;
-    size_t cb = strlen(pszField);
-    if (f == nullptr)
-        return -1;
-    while (fgets(ac, sizeof ac, f) != nullptr)
-        if (strncmp(ac, pszField, cb) == 0 && ac[cb] == ':') {
-            l = atol(ac + cb + 1);
-            break;
-        }
-    fclose(f);
-    return l;
+    std::string s = fnFileLine(acPath, (std::string(pszField) + ":").c_str());
+    return s.empty() ? -1 : atol(s.c_str());
 }
 
 void fnShmSegments(pid_t pid, long *plCount, long *plKb)
@@ -126,16 +128,10 @@ void fnShmSegments(pid_t pid, long *plCount, long *plKb)
 
 std::string fnProcComm(pid_t pid)
 {
-    char acPath[64], ac[64] = "";
+    char acPath[64];
     snprintf(acPath, sizeof acPath, "/proc/%d/comm", (int)pid);
-    FILE *f = fopen(acPath, "r");
-    if (f != nullptr) {
-        if (fgets(ac, sizeof ac, f) == nullptr)
-            ac[0] = 0;
-        fclose(f);
-    }
-    ac[strcspn(ac, "\n")] = 0;
-    return ac;
+    std::string s = fnFileLine(acPath, "");
+    return s.substr(0, s.find('\n'));
 }
 
 // Its working directory is the server directory named after the prefix's
@@ -190,27 +186,10 @@ static std::string fnCmdOutput(const std::string &sCmd)
 
 std::string fnMachine(void)
 {
-    std::string sModel = "?";
-    long lMemKb = 0;
-    FILE *f = fopen("/proc/cpuinfo", "r");
-    char ac[512];
-    if (f != nullptr) {
-        while (fgets(ac, sizeof ac, f) != nullptr)
-            if (strncmp(ac, "model name", 10) == 0) {
-                const char *p = strchr(ac, ':');
-                sModel = p ? p + 2 : ac;
-                sModel.erase(sModel.find_last_not_of("\n ") + 1);
-                break;
-            }
-        fclose(f);
-    }
-    f = fopen("/proc/meminfo", "r");
-    if (f != nullptr) {
-        while (fgets(ac, sizeof ac, f) != nullptr)
-            if (sscanf(ac, "MemTotal: %ld", &lMemKb) == 1)
-                break;
-        fclose(f);
-    }
+    std::string sModel = fnFileLine("/proc/cpuinfo", "model name");
+    sModel = sModel.find(':') == std::string::npos ? "?" : sModel.substr(sModel.find(':') + 2);
+    sModel.erase(sModel.find_last_not_of("\n ") + 1);
+    long lMemKb = atol(fnFileLine("/proc/meminfo", "MemTotal:").c_str());
     const char *pszWine = getenv("WINE");
     std::string sWine = pszWine ? fnCmdOutput(std::string("'") + pszWine + "' --version 2>/dev/null") : "?";
     long lCores = sysconf(_SC_NPROCESSORS_ONLN);

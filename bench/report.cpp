@@ -43,13 +43,18 @@ std::string fnFmt(const char *pszFormat, ...)
     return ac;
 }
 
+static void fnSay(const char *pszPrefix, const char *pszFormat, va_list ap)
+{
+    fputs(pszPrefix, stderr);
+    vfprintf(stderr, pszFormat, ap);
+    fputc('\n', stderr);
+}
+
 void fnFail(const char *pszFormat, ...)
 {
     va_list ap;
     va_start(ap, pszFormat);
-    fprintf(stderr, "mixbench: ");
-    vfprintf(stderr, pszFormat, ap);
-    fprintf(stderr, "\n");
+    fnSay("mixbench: ", pszFormat, ap);
     va_end(ap);
     cFailures++;
 }
@@ -63,9 +68,7 @@ void fnNote(const char *pszFormat, ...)
 {
     va_list ap;
     va_start(ap, pszFormat);
-    fprintf(stderr, "[bench] ");
-    vfprintf(stderr, pszFormat, ap);
-    fprintf(stderr, "\n");
+    fnSay("[bench] ", pszFormat, ap);
     va_end(ap);
 }
 
@@ -79,6 +82,11 @@ void fnJson(const char *pszKey, const std::string &sValue)
     if (!sJsonDoc.empty())
         sJsonDoc += ",\n";
     sJsonDoc += "  \"" + std::string(pszKey) + "\": " + sValue;
+}
+
+void fnJsonAdd(std::string *psObject, const std::string &sKey, const std::string &sValue)
+{
+    *psObject += (psObject->empty() ? "\"" : ", \"") + sKey + "\": " + sValue;
 }
 
 std::string fnJsonStr(const std::string &s)

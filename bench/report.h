@@ -26,6 +26,8 @@ void fnOut(const std::string &sLine);
 // One member of the JSON document; sValue is JSON already.
 void fnJson(const char *pszKey, const std::string &sValue);
 std::string fnJsonStr(const std::string &s);
+// Adds "key": value (JSON already) to the members of an object being built.
+void fnJsonAdd(std::string *psObject, const std::string &sKey, const std::string &sValue);
 // Prints the table (and forgets it).
 void fnPrintTable(void);
 // Prints the table, writes the JSON as <dir>/<prefix>-<stamp>.json; the

@@ -1,6 +1,5 @@
 // rig: see rig.h.
 #include "rig.h"
-#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 #include <time.h>
@@ -180,10 +179,7 @@ static int fnSendRun(RIG *prig, FRAMERUN *prun)
     long long llT0 = fnNs(CLOCK_MONOTONIC) + 5000000;
     prun->llStartRaw = llT0 - fnMonoMinusRaw();
     for (size_t i = 0; i < cFrames; i++) {
-        long long llDue = llT0 + (long long)((double)i * 1e9 / prun->dRate);
-        struct timespec ts = { (time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL) };
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr) == EINTR) {
-        }
+        fnSleepUntil(llT0 + (long long)((double)i * 1e9 / prun->dRate));
         long long llDone;
         if (fnSendMap(prig->psim, &prun->vbMaps[16 * i], &llDone) != 0)
             return -1;
@@ -224,15 +220,18 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs)
     return 0;
 }
 
+void fnSettle(RIG *prig, const uint8_t abMap[16], int *pcWrong)
+{
+    if (memcmp(prig->abMap, abMap, 16) != 0 || prig->fFirst)
+        fnOneFrame(prig, abMap, pcWrong);
+}
+
 void fnCaseFrames(RIG *prig, const CASE &c, int cFrames, FRAMERUN *prun)
 {
     uint8_t abA[16], abB[16], abC[16];
     int cWrong = 0;
-    fnCaseMap(c, 0, abA);
-    fnCaseMap(c, 1, abB);
-    fnCaseMap(c, 2, abC);
-    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
-        fnOneFrame(prig, abA, &cWrong);
+    fnCaseMaps(c, abA, abB, abC);
+    fnSettle(prig, abA, &cWrong);
     if (cWrong)
         fnFail("%s: %d slot writes with the wrong text", c.pszKey, cWrong);
     cFrames += cFrames & 1;
@@ -253,33 +252,37 @@ bool fnProbeStart(HOSTPROC *php, const std::vector<std::string> &vArgs, const ch
     char acLine[512];
     size_t cbReady = strlen(pszReady);
     if (hpSpawnWine(php, harness::WinBuild().c_str(), "benchprobe.exe", vArgv.data(), nullptr,
-                    HP_STDIN | HP_STDOUT) != 0)
+                    HP_STDIN | HP_STDOUT) != 0) {
+        fnFail("benchprobe %s did not start", vArgs[0].c_str());
         return false;
+    }
     while (hpReadLine(php, acLine, sizeof acLine, WAIT_LONG_MS) == 1) {
         if (strncmp(acLine, pszReady, cbReady) == 0)
             return true;
         if (pvBefore != nullptr)
             pvBefore->push_back(acLine);
     }
-    fnNote("benchprobe %s: %s", vArgs[0].c_str(), acLine);
+    fnFail("benchprobe %s did not start: %s", vArgs[0].c_str(), acLine);
     hpKill(php);
     hpRelease(php);
     return false;
 }
 
-bool fnProbeStat(const std::string &sLine, double dScale, std::string *psName, STATS *ps)
+NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale)
 {
-    char acName[32];
-    STATS s;
-    if (sscanf(sLine.c_str(), "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max, &s.mean) != 6)
-        return false;
-    s.p50 /= dScale;
-    s.p99 /= dScale;
-    s.max /= dScale;
-    s.mean /= dScale;
-    *psName = acName;
-    *ps = s;
-    return true;
+    NAMEDSTATS v;
+    for (const std::string &l : vLines) {
+        char acName[32];
+        STATS s;
+        if (sscanf(l.c_str(), "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max, &s.mean) != 6)
+            continue;
+        s.p50 /= dScale;
+        s.p99 /= dScale;
+        s.max /= dScale;
+        s.mean /= dScale;
+        v.push_back(std::make_pair(std::string(acName), s));
+    }
+    return v;
 }
 
 void fnProbeQuit(HOSTPROC *php, const char *pszLast, std::string *psLast)

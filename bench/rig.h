@@ -63,6 +63,8 @@ int fnSendMap(MIXSIM *psim, const uint8_t abMap[16], long long *pllDoneRaw);
 // stamp to the last write, 0 when it causes none, -1 when it failed (said).
 // Writes with a text the map does not have count in *pcWrong.
 double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong);
+// Sends the map first unless the driver holds it already (fnOneFrame).
+void fnSettle(RIG *prig, const uint8_t abMap[16], int *pcWrong);
 // The stand-in's slots 1..128 ('0'/'1', ' ' empty); "" when it did not answer.
 std::string fnTallyNow(harness::Infodrv *pinfo);
 // The driver's total of superseded maps: the last "(T in all)" of its debug
@@ -101,13 +103,14 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs);
 void fnCaseFrames(RIG *prig, const CASE &c, int cFrames, FRAMERUN *prun);
 
 // benchprobe <args>, read up to its line starting with pszReady; the lines
-// before it go to *pvBefore (may be null). false (and nothing running) when
-// it did not start.
+// before it go to *pvBefore (may be null). false (said, and nothing
+// running) when it did not start.
 bool fnProbeStart(HOSTPROC *php, const std::vector<std::string> &vArgs, const char *pszReady,
                   std::vector<std::string> *pvBefore = nullptr);
-// A probe's "stat <name> <n> <p50> <p99> <max> <mean>" line, its figures
-// divided by dScale (the probe prints us); false for any other line.
-bool fnProbeStat(const std::string &sLine, double dScale, std::string *psName, STATS *ps);
+// A probe's "stat <name> <n> <p50> <p99> <max> <mean>" lines, in order, their
+// figures divided by dScale (the probe prints us); other lines are skipped.
+typedef std::vector<std::pair<std::string, STATS>> NAMEDSTATS;
+NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale);
 // "quit" to it, and its line starting with pszLast (may be null) in *psLast;
 // then its end.
 void fnProbeQuit(HOSTPROC *php, const char *pszLast, std::string *psLast);

@@ -79,16 +79,15 @@ static void fnSoakShow(SOAKSHOW *pshow)
     long long llNext = fnNs(CLOCK_MONOTONIC);
     for (;;) {
         llNext += 1000000000LL / SOAK_FPS;
-        struct timespec ts = { (time_t)(llNext / 1000000000LL), (long)(llNext % 1000000000LL) };
-        clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, nullptr);
+        fnSleepUntil(llNext);
         std::lock_guard<std::mutex> lk(pshow->mx);
         if (pshow->fStop)
             return;
         if (pshow->fHold)
             continue;
-        for (int n = ((u = u * 1103515245u + 12345u) >> 16) % 5 == 0 ? 2 : 1; n > 0; n--) {
-            int x = (int)((u = u * 1103515245u + 12345u) >> 16) % 16;
-            uint8_t b = (uint8_t)((u = u * 1103515245u + 12345u) >> 16);
+        for (int n = fnLcgNext(&u) % 5 == 0 ? 2 : 1; n > 0; n--) {
+            int x = (int)(fnLcgNext(&u) % 16);
+            uint8_t b = (uint8_t)fnLcgNext(&u);
             pshow->abMap[x] = b == pshow->abMap[x] ? (uint8_t)~b : b;
         }
         if (msSendMap(pshow->psim, pshow->abMap, nullptr) == 0)
@@ -267,9 +266,9 @@ static void fnSoakResources(const SOAKRUN &r, int fCheck, std::string *psJson)
         fnOut(fnFmt("%-30s %10s %12s %12s %16s%s", row.pszName, fnSoakFigure(row.llLaunch).c_str(),
                     fnSoakFigure(row.llWarm).c_str(), fnSoakFigure(row.llEnd).c_str(), sGrowth.c_str(),
                     fOver ? fnFmt("  OVER the bound of %lld", row.llBound).c_str() : ""));
-        *psJson += fnFmt("%s\"%s\": {\"launch\": %lld, \"warm\": %lld, \"end\": %lld, \"growth_per_hour\": %s}",
-                         psJson->empty() ? "" : ", ", row.pszKey, row.llLaunch, row.llWarm, row.llEnd,
-                         sGrowth == "n/a" ? "null" : sGrowth.c_str() + (sGrowth[0] == '+'));
+        fnJsonAdd(psJson, row.pszKey, fnFmt("{\"launch\": %lld, \"warm\": %lld, \"end\": %lld, \"growth_per_hour\": %s}",
+                                            row.llLaunch, row.llWarm, row.llEnd,
+                                            sGrowth == "n/a" ? "null" : sGrowth.c_str() + (sGrowth[0] == '+')));
     }
     if (cOver)
         fnFail("soak: %d resource(s) grew past their bound", cOver);

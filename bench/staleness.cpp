@@ -38,12 +38,6 @@ static FLAKY aFlaky[2] = { { 40, 2.0, STATS(), 0, 0, 0 }, { 10, 5.0, STATS(), 0,
 static unsigned long long ullRehooks;
 static int fMeasured;
 
-static uint32_t fnNext(uint32_t *pu)
-{
-    *pu = *pu * 1103515245u + 12345u;
-    return *pu >> 16;
-}
-
 static bool fnSetStandIn(RIG *prig, const std::string &sCmd)
 {
     if (prig->info.Cmd(sCmd) == "ok")
@@ -60,15 +54,13 @@ static void fnBurst(RIG *prig)
     int cRuns = rsRun.fQuick ? 1 : 3;
     int cFrames = (int)(BURST_FPS * (rsRun.fQuick ? 3 : 10));
     uint8_t abA[16], abB[16];
-    fnCaseMap(c, 0, abA);
-    fnCaseMap(c, 1, abB);
+    fnCaseMaps(c, abA, abB);
     if (!fnSetStandIn(prig, "delay " + std::to_string(BURST_DELAY_MS)))
         return;
     // What one whole-map publication takes at that speed: A -> B -> A.
     int cWrong = 0;
     std::vector<double> vWhole, vLag;
-    if (memcmp(prig->abMap, abA, 16) != 0 || prig->fFirst)
-        fnOneFrame(prig, abA, &cWrong);
+    fnSettle(prig, abA, &cWrong);
     vWhole.push_back(fnOneFrame(prig, abB, &cWrong));
     vWhole.push_back(fnOneFrame(prig, abA, &cWrong));
     if (cWrong)
@@ -107,13 +99,13 @@ static void fnSmallChanges(const uint8_t abFrom[16], int cFrames, uint32_t uSeed
     memcpy(abMap, abFrom, 16);
     pvb->clear();
     for (int i = 0; i < cFrames; i++) {
-        for (int n = fnNext(&uSeed) % 5 == 0 ? 2 : 1; n > 0; n--) {
-            int x = (int)(fnNext(&uSeed) % 16);
-            uint8_t b = (uint8_t)fnNext(&uSeed);
+        for (int n = fnLcgNext(&uSeed) % 5 == 0 ? 2 : 1; n > 0; n--) {
+            int x = (int)(fnLcgNext(&uSeed) % 16);
+            uint8_t b = (uint8_t)fnLcgNext(&uSeed);
             abMap[x] = b == abMap[x] ? (uint8_t)~b : b;
         }
         while (i == cFrames - 1 && (fnSeen(*pvb, abMap) || memcmp(abMap, abFrom, 16) == 0))
-            abMap[fnNext(&uSeed) % 16] ^= (uint8_t)(1u << (fnNext(&uSeed) % 8));
+            abMap[fnLcgNext(&uSeed) % 16] ^= (uint8_t)(1u << (fnLcgNext(&uSeed) % 8));
         pvb->insert(pvb->end(), abMap, abMap + 16);
     }
 }
@@ -174,7 +166,7 @@ static double fnFlakyRun(RIG *prig, FLAKY *pf, uint32_t uSeed)
     uint32_t u = uSeed * 7919u;
     for (int i = 0; i < FLAKY_MAPS; i++) {
         for (int x = 0; x < 16; x++)
-            abMap[x] = (uint8_t)(abMap[x] + 1 + fnNext(&u) % 255);
+            abMap[x] = (uint8_t)(abMap[x] + 1 + fnLcgNext(&u) % 255);
         run.vbMaps.insert(run.vbMaps.end(), abMap, abMap + 16);
     }
     run.dRate = 1.0 / FLAKY_GAP_S;

@@ -34,9 +34,7 @@ static TPROW fnCaseRun(RIG *prig, const CASE &c, int cFrames, double dRate, FRAM
 {
     TPROW row;
     uint8_t abA[16], abB[16], abC[16];
-    fnCaseMap(c, 0, abA);
-    fnCaseMap(c, 1, abB);
-    fnCaseMap(c, 2, abC);
+    fnCaseMaps(c, abA, abB, abC);
     fnCaseFrames(prig, c, cFrames, prun);
     prun->dRate = dRate;
     row.dRate = dRate;
@@ -189,7 +187,8 @@ void fnThroughputRun(RIG *prig)
 // given beside it.
 static void fnThroughputFloor(double dLineMax)
 {
-    const STATS &stGet = fnBareGet(), &stSet = fnBareSet();
+    STATS stGet, stSet;
+    bool fBare = fnBare(&stGet, &stSet);
     auto fnRate = [dLineMax](double dMs) { return dMs > 0 ? std::min(dLineMax, 1000.0 / dMs) : 0.0; };
     auto fnShare = [](double dRate) { return dRate > 0 ? dSustained / dRate * 100.0 : 0.0; };
     double dMeanMs = 8 * stGet.mean + stSet.mean, dMeanRate = fnRate(dMeanMs);
@@ -197,7 +196,7 @@ static void fnThroughputFloor(double dLineMax)
     double dBlockRate = fnRate(stBlockOfA.mean);
     std::string sBlock = fnFmt("the same 9 exchanges made bare after each frame of (a), mean %.2f ms -> %.0f frames/s, "
                                "sustained = %.0f%%", stBlockOfA.mean, dBlockRate, fnShare(dBlockRate));
-    if (fnBareMeasured()) {
+    if (fBare) {
         fnOut(fnFmt("  floor of one changed byte: 8 x GETSLOT mean + SETSLOT mean = %.2f ms -> %.0f frames/s (the line "
                     "allows %.1f); sustained = %.0f%% of it (goal: 80%%)",
                     dMeanMs, dMeanRate, dLineMax, fnShare(dMeanRate)));

@@ -10,6 +10,7 @@
 // way.
 #include <windows.h>
 #include "standins/bwcc32/bwcc.h"
+#include "standins/standin_util.h"
 
 static HINSTANCE hBwccInst;       // this DLL; written once in DllMain
 static HBRUSH hbrDlgFace;         // dialog background; created by BWCCRegister, main thread
@@ -106,26 +107,10 @@ static void fnPaintShade(HWND hWnd, HDC hDC)
 // draws only its lines, never its interior, and lets the mouse fall through.
 static LRESULT CALLBACK BorShadeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    switch (uMsg) {
-    case WM_ERASEBKGND:
-        return 1;
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hDC = BeginPaint(hWnd, &ps);
-        fnPaintShade(hWnd, hDC);
-        EndPaint(hWnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        fnPaintShade(hWnd, (HDC)wParam);
-        return 0;
-    case WM_NCHITTEST:
-        return HTTRANSPARENT;
-    case WM_GETDLGCODE:
-        return DLGC_STATIC;
-    default:
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
-    }
+    LRESULT lRes;
+    if (fnDrawnControlMessage(hWnd, uMsg, wParam, fnPaintShade, &lRes))
+        return lRes;
+    return DefWindowProcA(hWnd, uMsg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------- registration
@@ -136,30 +121,13 @@ extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
     if (!hbrDlgFace)
         hbrDlgFace = CreateSolidBrush(crDlgFace);
 
-    if (!atomDlg) {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.style = CS_GLOBALCLASS | CS_DBLCLKS | CS_SAVEBITS;
-        wc.lpfnWndProc = BorDlgWndProc;
-        wc.cbWndExtra = DLGWINDOWEXTRA;
-        wc.hInstance = hBwccInst;
-        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-        wc.hbrBackground = hbrDlgFace;
-        // Class names are case-insensitive: registering "BORDLG" makes
-        // "bordlg" resolve too (a second RegisterClass would fail).
-        wc.lpszClassName = "BORDLG";
-        atomDlg = RegisterClassA(&wc);
-    }
-    if (!atomShade) {
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.style = CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = BorShadeWndProc;
-        wc.hInstance = hBwccInst;
-        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-        wc.lpszClassName = "BorShade";
-        atomShade = RegisterClassA(&wc);
-    }
+    // Class names are case-insensitive: registering "BORDLG" makes "bordlg"
+    // resolve too (a second RegisterClass would fail).
+    if (!atomDlg)
+        atomDlg = fnRegisterClass("BORDLG", BorDlgWndProc, hBwccInst, CS_GLOBALCLASS | CS_DBLCLKS | CS_SAVEBITS,
+                                  DLGWINDOWEXTRA, hbrDlgFace);
+    if (!atomShade)
+        atomShade = fnRegisterClass("BorShade", BorShadeWndProc, hBwccInst, CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW);
     return atomDlg != 0 && atomShade != 0;
 }
 

@@ -15,6 +15,7 @@
 
 #include "infodriver/exinfdrv.h"
 #include "infodriver/zarn32.h"
+#include "standins/standin_util.h"
 
 #define MAX_SLOT        32767
 #define SLOT_TEXT_MAX   512          // characters a transport text block holds
@@ -35,43 +36,11 @@ static HWND hSender;             // sender of the copy-data request being handle
 static LRESULT lMode = 1;        // answer to IDMSG_GETTXRXMODE
 static char *apszSlot[MAX_SLOT + 1];   // slot texts, allocated on first non-empty write
 static unsigned long ulWrites, ulReads;
-static LARGE_INTEGER liFreq;
-static HANDLE hStdOut;
 static int iDriverSends;         // > 0 while we wait on a send to the driver
 static DWORD dwDelayMs;          // "delay": each request is answered this late
 static unsigned uWithholdOne;    // "withhold": one request in this many gets no reply (0: none)
 static unsigned long ulRandom;   // the withholding's random sequence, from its seed
 static unsigned long ulShownWrites, ulShownReads;   // the counts the window last showed
-
-// ---------------------------------------------------------------- output
-
-static void fnOut(const char *pszFormat, ...)
-{
-    char acLine[LINE_MAX_IN + 64];
-    va_list ap;
-    va_start(ap, pszFormat);
-    int n = vsnprintf(acLine, sizeof acLine - 1, pszFormat, ap);
-    va_end(ap);
-    if (n < 0)
-        return;
-    if (n > (int)sizeof acLine - 2)
-        n = (int)sizeof acLine - 2;
-    acLine[n++] = '\n';
-    DWORD dw;
-    // Straight to the handle: nothing is buffered, so every line is flushed.
-    if (hStdOut != NULL && hStdOut != INVALID_HANDLE_VALUE)
-        WriteFile(hStdOut, acLine, (DWORD)n, &dw, NULL);
-}
-
-// QueryPerformanceCounter in microseconds, split to stay exact and in range.
-static unsigned long long fnNowUs(void)
-{
-    LARGE_INTEGER li;
-    QueryPerformanceCounter(&li);
-    unsigned long long ullC = (unsigned long long)li.QuadPart;
-    unsigned long long ullF = (unsigned long long)liFreq.QuadPart;
-    return (ullC / ullF) * 1000000ull + (ullC % ullF) * 1000000ull / ullF;
-}
 
 // ---------------------------------------------------------------- slots
 
@@ -393,7 +362,7 @@ static void fnSetSlotMessage(WPARAM wParam, LPARAM lParam)
         return;
     }
     ulWrites++;
-    fnOut("W %llu %d %d %s", fnNowUs(), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
+    fnOut("W %llu %d %d %s", fnQpcIn(1000000ull), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
     // Only a write from another client is told to the hooked driver.
     if (hHookWnd != NULL && ((UINT_PTR)hSender & 0xFFFF) != (UINT_PTR)hHookWnd)
         fnSlotRevertive(iSlot);
@@ -407,7 +376,7 @@ static void fnSetSlotOnlyMessage(WPARAM wParam, LPARAM lParam)
         return;
     }
     ulWrites++;
-    fnOut("O %llu %d %s", fnNowUs(), iSlot, fnSlot(iSlot));
+    fnOut("O %llu %d %s", fnQpcIn(1000000ull), iSlot, fnSlot(iSlot));
 }
 
 static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
@@ -421,7 +390,7 @@ static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
         memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
     }
     ulReads++;
-    fnOut("R %llu %d", fnNowUs(), iSlot);
+    fnOut("R %llu %d", fnQpcIn(1000000ull), iSlot);
 }
 
 static void fnSlotRangeMessage(WPARAM wParam, LPARAM lParam)
@@ -455,8 +424,22 @@ static void fnPaint(HWND hWnd)
     EndPaint(hWnd, &ps);
 }
 
+static const struct {
+    UINT uMsg;
+    void (*pfn)(WPARAM wParam, LPARAM lParam);
+} aSlotMessages[] = {
+    { IDMSG_SETSLOT, fnSetSlotMessage }, { IDMSG_SETSLOTONLY, fnSetSlotOnlyMessage },
+    { IDMSG_GETSLOT, fnGetSlotMessage }, { IDMSG_SENDSLOTRANGE, fnSlotRangeMessage },
+};
+
 static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
+    for (const auto &m : aSlotMessages) {
+        if (msg == m.uMsg) {
+            m.pfn(wParam, lParam);
+            return 0;
+        }
+    }
     switch (msg) {
     case WM_COPYDATA:
         fnCopyData(hWnd, (HWND)wParam, (const COPYDATASTRUCT *)lParam);
@@ -470,18 +453,6 @@ static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
         hHookWnd = NULL;
         fnOut("unhooked");
         InvalidateRect(hWnd, NULL, TRUE);
-        return 0;
-    case IDMSG_SETSLOT:
-        fnSetSlotMessage(wParam, lParam);
-        return 0;
-    case IDMSG_SETSLOTONLY:
-        fnSetSlotOnlyMessage(wParam, lParam);
-        return 0;
-    case IDMSG_GETSLOT:
-        fnGetSlotMessage(wParam, lParam);
-        return 0;
-    case IDMSG_SENDSLOTRANGE:
-        fnSlotRangeMessage(wParam, lParam);
         return 0;
     case IDMSG_SETTXRXMODE:
         lMode = (LRESULT)wParam;
@@ -520,23 +491,13 @@ int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR lpszCmdLine, int)
 {
     char *pcEnd;
     long lDevice = strtol(lpszCmdLine, &pcEnd, 10);
-    hStdOut = GetStdHandle(STD_OUTPUT_HANDLE);
     if (pcEnd == lpszCmdLine || lDevice < 1 || lDevice > 999) {
         fnOut("err usage: infodrv <device 1..999>");
         return 2;
     }
     iDevice = (int)lDevice;
-    QueryPerformanceFrequency(&liFreq);
-
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnWndProc;
-    wc.hInstance = hInstance;
-    wc.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
-    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = szClass;
-    RegisterClassA(&wc);
+    fnRegisterClass(szClass, fnWndProc, hInstance, 0, 0, (HBRUSH)GetStockObject(WHITE_BRUSH),
+                    LoadIconA(NULL, (LPCSTR)IDI_APPLICATION));
 
     char acTitle[64];
     snprintf(acTitle, sizeof acTitle, "infodrv %d (stand-in)", iDevice);

@@ -12,6 +12,7 @@
 #include <windows.h>
 #include <string.h>
 #include "standins/zarn_cc/zarn_cc.h"
+#include "standins/standin_util.h"
 
 #define MOXS_STATUS     0x0008
 
@@ -118,26 +119,14 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     case WM_ENABLE:
         InvalidateRect(hWnd, NULL, FALSE);
         return 0;
-    case WM_ERASEBKGND:
-        return 1;   // WM_PAINT fills the whole face
-    case WM_PAINT: {
-        PAINTSTRUCT ps;
-        HDC hDC = BeginPaint(hWnd, &ps);
-        fnPaintButton(hWnd, hDC);
-        EndPaint(hWnd, &ps);
-        return 0;
-    }
-    case WM_PRINTCLIENT:
-        fnPaintButton(hWnd, (HDC)wParam);
-        return 0;
-    case WM_GETDLGCODE:
-        return DLGC_STATIC;
-    case WM_NCHITTEST:
-        // A status field takes no clicks: a right click on it reaches the
-        // panel below, which opens the popup menu.
-        return HTTRANSPARENT;
-    default:
+    default: {
+        // The face is painted whole; a status field takes no clicks: a right
+        // click on it reaches the panel below, which opens the popup menu.
+        LRESULT lRes;
+        if (fnDrawnControlMessage(hWnd, uMsg, wParam, fnPaintButton, &lRes))
+            return lRes;
         return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+    }
     }
 }
 
@@ -148,17 +137,9 @@ BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
     case DLL_PROCESS_ATTACH: {
         hMoxInst = hInst;
         DisableThreadLibraryCalls(hInst);
-        WNDCLASSA wc;
-        ZeroMemory(&wc, sizeof wc);
-        wc.style = CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW;
-        wc.lpfnWndProc = MoxButtonProc;
-        wc.cbWndExtra = MOXW_EXTRA;
-        wc.hInstance = hInst;
-        wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-        wc.lpszClassName = szClass;
         // A failure leaves the class missing: dialogs using it then fail to
         // be created, which the program reports.
-        RegisterClassA(&wc);
+        fnRegisterClass(szClass, MoxButtonProc, hInst, CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW, MOXW_EXTRA);
         break;
     }
     case DLL_PROCESS_DETACH:

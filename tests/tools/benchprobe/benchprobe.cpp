@@ -62,67 +62,85 @@
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
 #include "common/common32.h"
+#include "standins/standin_util.h"
 
 static HWND hMain;                 // main thread
-static HANDLE hStdOut;
-static LARGE_INTEGER liFreq;
 
 static const char szMark[] = "-- benchprobe mark --";
 
-// ------------------------------------------------------------ output, clock
+// What a mode is given on its command line.
+struct PROBEARGS {
+    int iDevice, iCount, iCom;
+    const char *pszDevFile;
+};
 
-static void fnOut(const char *pszFormat, ...)
-{
-    char acLine[512];
-    va_list ap;
-    va_start(ap, pszFormat);
-    int n = vsnprintf(acLine, sizeof acLine - 1, pszFormat, ap);
-    va_end(ap);
-    if (n < 0)
-        return;
-    if (n > (int)sizeof acLine - 2)
-        n = (int)sizeof acLine - 2;
-    acLine[n++] = '\n';
-    DWORD dw;
-    WriteFile(hStdOut, acLine, (DWORD)n, &dw, NULL);
-}
+// ------------------------------------------------------------ output, clock, stdin
 
-// QueryPerformanceCounter in ns, split so that the product cannot overflow.
 static unsigned long long fnQpcNs(void)
 {
-    LARGE_INTEGER li;
-    QueryPerformanceCounter(&li);
-    unsigned long long ullC = (unsigned long long)li.QuadPart;
-    unsigned long long ullF = (unsigned long long)liFreq.QuadPart;
-    return (ullC / ullF) * 1000000000ull + (ullC % ullF) * 1000000000ull / ullF;
+    return fnQpcIn(1000000000ull);
 }
 
-// One line of stdin without its line end; 0 at end of input.
-static int fnReadLine(HANDLE hIn, char *pszLine, size_t cbLine)
+static double fnUsSince(unsigned long long ullStartNs)
 {
+    return (double)(fnQpcNs() - ullStartNs) / 1000.0;
+}
+
+// One line of stdin without its line end; 0 at the end of input or at "quit".
+static int fnReadLine(char *pszLine, size_t cbLine)
+{
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
     size_t n = 0;
     for (;;) {
         char c;
         DWORD dw = 0;
-        if (!ReadFile(hIn, &c, 1, &dw, NULL) || dw == 0)
-            return n > 0 ? 1 : 0;
+        if (!ReadFile(hIn, &c, 1, &dw, NULL) || dw == 0) {
+            if (n == 0)
+                return 0;
+            break;
+        }
         if (c == '\n')
             break;
         if (c != '\r' && n + 1 < cbLine)
             pszLine[n++] = c;
     }
     pszLine[n] = 0;
-    return 1;
+    return strcmp(pszLine, "quit") != 0;
+}
+
+static void fnStat(const char *pszName, std::vector<double> &v)
+{
+    std::sort(v.begin(), v.end());
+    double dSum = 0;
+    for (double d : v)
+        dSum += d;
+    size_t n = v.size();
+    fnOut("stat %s %u %.1f %.1f %.1f %.1f", pszName, (unsigned)n, v[n / 2], v[(n * 99) / 100],
+          v[n - 1], dSum / (double)n);
+}
+
+// cRounds calls of fn, each timed on its own (us), then their "stat" line.
+template <class F> static void fnTimed(const char *pszName, int cRounds, F fn)
+{
+    std::vector<double> v;
+    v.reserve((size_t)cRounds);
+    for (int i = 0; i < cRounds; i++) {
+        unsigned long long t0 = fnQpcNs();
+        fn(i);
+        v.push_back(fnUsSince(t0));
+    }
+    fnStat(pszName, v);
 }
 
 // ------------------------------------------------------------ clock
 
-static int fnClock(void)
+static int fnClock(const PROBEARGS *)
 {
-    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    LARGE_INTEGER liFreq;
     char acLine[64];
+    QueryPerformanceFrequency(&liFreq);
     fnOut("freq %lld", (long long)liFreq.QuadPart);
-    while (fnReadLine(hIn, acLine, sizeof acLine)) {
+    while (fnReadLine(acLine, sizeof acLine)) {
         unsigned long long ull = fnQpcNs();
         fnOut("qpc_ns %llu", ull);
     }
@@ -157,29 +175,13 @@ static int fnHook(int iDevice)
 
 // ------------------------------------------------------------ exchange
 
-static void fnStat(const char *pszName, std::vector<double> &v)
-{
-    std::sort(v.begin(), v.end());
-    double dSum = 0;
-    for (double d : v)
-        dSum += d;
-    size_t n = v.size();
-    fnOut("stat %s %u %.1f %.1f %.1f %.1f", pszName, (unsigned)n, v[n / 2], v[(n * 99) / 100],
-          v[n - 1], dSum / (double)n);
-}
-
 // A hidden window of our own, hooked to the infodriver of iDevice: the bare
 // client of the single exchanges and of the floor. 0, or 1 (said on stdout).
 static int fnPlainClient(const char *pszTitle, int iDevice)
 {
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnPlainProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "benchprobe";
-    RegisterClassA(&wc);
+    fnRegisterClass("benchprobe", fnPlainProc, GetModuleHandleA(NULL));
     hMain = CreateWindowExA(0, "benchprobe", pszTitle, WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
-                            NULL, NULL, wc.hInstance, NULL);
+                            NULL, NULL, GetModuleHandleA(NULL), NULL);
     if (hMain == NULL || fnInitExtInfodriv(hMain, NULL) != 0) {
         fnOut("err no window");
         return 1;
@@ -187,36 +189,31 @@ static int fnPlainClient(const char *pszTitle, int iDevice)
     return fnHook(iDevice);
 }
 
-static int fnExchange(int iDevice, int iCount)
+// The end of a mode that hooked: unhooked, its window and port closed.
+static int fnDone(void)
 {
-    if (fnPlainClient("benchprobe exchange", iDevice) != 0)
-        return 1;
-
-    char acSlot[300];
-    std::vector<double> vGet, vSet;
-    vGet.reserve((size_t)iCount);
-    vSet.reserve((size_t)iCount);
-    for (int i = 0; i < 50; i++)        // warm-up: first sends map pages, fill caches
-        fnGetSlot(iDevice, 1, acSlot);
-    for (int i = 0; i < iCount; i++) {
-        unsigned long long t0 = fnQpcNs();
-        fnGetSlot(iDevice, 1, acSlot);
-        unsigned long long t1 = fnQpcNs();
-        vGet.push_back((double)(t1 - t0) / 1000.0);
-    }
-    // Slot 4000 lies outside what the driver uses.
-    for (int i = 0; i < iCount; i++) {
-        unsigned long long t0 = fnQpcNs();
-        fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0);
-        unsigned long long t1 = fnQpcNs();
-        vSet.push_back((double)(t1 - t0) / 1000.0);
-    }
-    fnStat("getslot", vGet);
-    fnStat("setslot", vSet);
     fnCleanupExtInfodriv();
-    DestroyWindow(hMain);
+    if (hCommPort != -1)
+        CloseComm32(hCommPort);
+    hCommPort = -1;
+    if (IsWindow(hMain))
+        DestroyWindow(hMain);
     fnOut("done");
     return 0;
+}
+
+static int fnExchange(const PROBEARGS *pa)
+{
+    int iDevice = pa->iDevice;
+    char acSlot[300];
+    if (fnPlainClient("benchprobe exchange", iDevice) != 0)
+        return 1;
+    for (int i = 0; i < 50; i++)        // warm-up: first sends map pages, fill caches
+        fnGetSlot(iDevice, 1, acSlot);
+    fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
+    // Slot 4000 lies outside what the driver uses.
+    fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0); });
+    return fnDone();
 }
 
 // ------------------------------------------------------------ frame
@@ -286,30 +283,23 @@ static void fnProfileParts(int iDevice)
 {
     static const char szLine[] = "Parse: 15 24 91 ff ff ff 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 ";
     const int cRounds = 200;
-    std::vector<double> v;
     char acSlot[300];
 
     // Drawn, as with the debug view on.
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, TRUE, 0);
-    for (int i = 0; i < cRounds; i++) {
-        unsigned long long t0 = fnQpcNs();
-        fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
-        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
-    }
+    fnTimed("debuglist", cRounds, [](int) { fnDebugList(hDlg, IDC_DEBUGLIST, szLine); });
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
-    fnStat("debuglist", v);
     // The same with the list hidden: what the drawing costs.
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
     ShowWindow(hList, SW_HIDE);
     // Interleaved with it, the same line with each of its six messages
     // addressed by control id, as fnDebugList did until it looked the list
     // up once.
-    std::vector<double> vById;
-    v.clear();
+    std::vector<double> v, vById;
     for (int i = 0; i < cRounds; i++) {
         unsigned long long t0 = fnQpcNs();
         fnDebugList(hDlg, IDC_DEBUGLIST, szLine);
-        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
+        v.push_back(fnUsSince(t0));
         t0 = fnQpcNs();
         LRESULT lCount = SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_GETCOUNT, 0, 0);
         SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
@@ -318,45 +308,24 @@ static void fnProfileParts(int iDevice)
         SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_ADDSTRING, 0, (LPARAM)szLine);
         lCount = SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_GETCOUNT, 0, 0);
         SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, LB_SETCURSEL, (WPARAM)(lCount - 1), 0);
-        vById.push_back((double)(fnQpcNs() - t0) / 1000.0);
+        vById.push_back(fnUsSince(t0));
     }
     fnStat("debuglist_hidden", v);
     fnStat("debuglist_hidden_by_id", vById);
     // What the list's lookup by control id costs (under Wine a list of the
     // dialog's children from the server each time).
-    v.clear();
-    for (int i = 0; i < cRounds; i++) {
-        unsigned long long t0 = fnQpcNs();
-        GetDlgItem(hDlg, IDC_DEBUGLIST);
-        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
-    }
-    fnStat("getdlgitem", v);
+    fnTimed("getdlgitem", cRounds, [](int) { GetDlgItem(hDlg, IDC_DEBUGLIST); });
     ShowWindow(hList, SW_SHOWNA);
     UpdateWindow(hMain);
-    v.clear();
-    for (int i = 0; i < cRounds; i++) {
-        unsigned long long t0 = fnQpcNs();
-        OutputDebugStringA(szLine);
-        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
-    }
-    fnStat("outputdebugstring", v);
-    v.clear();
-    for (int i = 0; i < cRounds; i++) {
-        unsigned long long t0 = fnQpcNs();
-        fnGetSlot(iDevice, 1, acSlot);
-        v.push_back((double)(fnQpcNs() - t0) / 1000.0);
-    }
-    fnStat("getslot", v);
+    fnTimed("outputdebugstring", cRounds, [](int) { OutputDebugStringA(szLine); });
+    fnTimed("getslot", cRounds, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
 }
 
 static DWORD WINAPI fnStdinThread(LPVOID lpv)
 {
     (void)lpv;
-    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
     char acLine[64];
-    while (fnReadLine(hIn, acLine, sizeof acLine)) {
-        if (strcmp(acLine, "quit") == 0)
-            break;
+    while (fnReadLine(acLine, sizeof acLine)) {
     }
     PostMessageA(hMain, WM_CLOSE, 0, 0);
     return 0;
@@ -370,16 +339,8 @@ static DWORD WINAPI fnStdinThread(LPVOID lpv)
 static int fnDriverSetting(const char *pszTitle)
 {
     HINSTANCE hInst = GetModuleHandleA(NULL);
-    WNDCLASSA wc;
-    memset(&wc, 0, sizeof wc);
-    wc.lpfnWndProc = fnFrameProc;
-    wc.hInstance = hInst;
-    wc.hbrBackground = (HBRUSH)GetStockObject(WHITE_BRUSH);
-    wc.lpszClassName = "benchprobe_frame";
-    RegisterClassA(&wc);
-    wc.lpfnWndProc = fnPlainProc;
-    wc.lpszClassName = "benchprobe_panel";
-    RegisterClassA(&wc);
+    fnRegisterClass("benchprobe_frame", fnFrameProc, hInst, 0, 0, (HBRUSH)GetStockObject(WHITE_BRUSH));
+    fnRegisterClass("benchprobe_panel", fnPlainProc, hInst, 0, 0, (HBRUSH)GetStockObject(WHITE_BRUSH));
     hMain = CreateWindowExA(0, "benchprobe_frame", pszTitle, WS_CAPTION | WS_SYSMENU,
                             0, 0, 564, GetSystemMetrics(SM_CYMENU) + GetSystemMetrics(SM_CYCAPTION) + 60,
                             NULL, NULL, hInst, NULL);
@@ -398,36 +359,41 @@ static int fnDriverSetting(const char *pszTitle)
     return 0;
 }
 
-static int fnFrame(int iDevice, const char *pszDevFile)
+// The port of the device file opened and notifying as the driver's is. 0, or
+// 1 (said on stdout).
+static int fnOpenDriverPort(const char *pszDevFile)
 {
-    if (fnDriverSetting("benchprobe frame") != 0)
-        return 1;
-    fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
-
-    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
-        return 1;
-    fnProfileParts(iDevice);
-    fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
-    iDeviceNo = iDevice;
-    fnPublishReset();
-    fStartup = 1;
     hCommPort = fnOpenPort(hMain, pszDevFile, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
     if (hCommPort == -1) {
         fnOut("err port of %s did not open", pszDevFile);
         return 1;
     }
     EnableCommNotification(hCommPort, hMain, 1);
+    return 0;
+}
+
+// The driver's setting, its infodriver hooked. 0, or 1 (said on stdout).
+static int fnHookedDriverSetting(const char *pszTitle, int iDevice)
+{
+    if (fnDriverSetting(pszTitle) != 0 || fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
+        return 1;
+    iDeviceNo = iDevice;
+    fnPublishReset();
+    fStartup = 1;
+    return 0;
+}
+
+static int fnFrame(const PROBEARGS *pa)
+{
+    if (fnHookedDriverSetting("benchprobe frame", pa->iDevice) != 0)
+        return 1;
+    fnProfileParts(pa->iDevice);
+    fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
+    if (fnOpenDriverPort(pa->pszDevFile) != 0)
+        return 1;
     // One ReadComm on the silent port: what the link pays per byte it takes.
-    {
-        std::vector<double> v;
-        BYTE b;
-        for (int i = 0; i < 200; i++) {
-            unsigned long long t0 = fnQpcNs();
-            ReadComm(hCommPort, &b, 1);
-            v.push_back((double)(fnQpcNs() - t0) / 1000.0);
-        }
-        fnStat("readcomm", v);
-    }
+    BYTE b;
+    fnTimed("readcomm", 200, [&](int) { ReadComm(hCommPort, &b, 1); });
     uNetTXBefore = uNetTX;
 
     HANDLE hThread = CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL);
@@ -442,11 +408,7 @@ static int fnFrame(int iDevice, const char *pszDevFile)
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    fnCleanupExtInfodriv();
-    CloseComm32(hCommPort);
-    hCommPort = -1;
-    fnOut("done");
-    return 0;
+    return fnDone();
 }
 
 // ------------------------------------------------------------ a frame's exchanges
@@ -485,15 +447,20 @@ static int fnFrameExchanges(const BYTE *pbOld, const BYTE *pbNew, EXCHANGE *aEx)
     return n;
 }
 
-// The same exchanges made bare, through the client and nothing else.
-static void fnBareExchanges(int iDevice, const EXCHANGE *aEx, int n)
+// The same exchanges made bare, through the client and nothing else; with
+// pvRead, each one timed, its reads and its writes to separate lists (us).
+static void fnBareExchanges(int iDevice, const EXCHANGE *aEx, int n, std::vector<double> *pvRead = NULL,
+                            std::vector<double> *pvWrite = NULL)
 {
     char acSlot[300];
     for (int i = 0; i < n; i++) {
+        unsigned long long t0 = pvRead != NULL ? fnQpcNs() : 0;
         if (aEx[i].cKind == 'R')
             fnGetSlot(iDevice, aEx[i].iSlot, acSlot);
         else
             fnSetSlot(iDevice, aEx[i].iSlot, aEx[i].pszText, 0);
+        if (pvRead != NULL)
+            (aEx[i].cKind == 'R' ? pvRead : pvWrite)->push_back(fnUsSince(t0));
     }
 }
 
@@ -525,8 +492,9 @@ static int fnParseMap(const char *psz, BYTE *pb)
 
 // ------------------------------------------------------------ floor
 
-static int fnFloor(int iDevice)
+static int fnFloor(const PROBEARGS *pa)
 {
+    int iDevice = pa->iDevice;
     if (fnPlainClient("benchprobe floor", iDevice) != 0)
         return 1;
     char acSlot[300];
@@ -534,10 +502,9 @@ static int fnFloor(int iDevice)
         fnGetSlot(iDevice, 1, acSlot);
     fnOut("ready");
 
-    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
     char acLine[128];
     static EXCHANGE aEx[MAX_EXCHANGES];
-    while (fnReadLine(hIn, acLine, sizeof acLine) && strcmp(acLine, "quit") != 0) {
+    while (fnReadLine(acLine, sizeof acLine)) {
         BYTE abOld[16], abNew[16];
         if (strlen(acLine) != 65 || !fnParseMap(acLine, abOld) || !fnParseMap(acLine + 33, abNew)) {
             fnOut("err bad maps '%s'", acLine);
@@ -549,10 +516,7 @@ static int fnFloor(int iDevice)
         unsigned long long t1 = fnQpcNs();
         fnOut("B %llu %llu %d", t0, t1, n);
     }
-    fnCleanupExtInfodriv();
-    DestroyWindow(hMain);
-    fnOut("done");
-    return 0;
+    return fnDone();
 }
 
 // ------------------------------------------------------------ read loop
@@ -582,15 +546,17 @@ static DWORD WINAPI fnReadLoopThread(LPVOID lpv)
 
 // Opens COMn with the time-outs the driver's registration gives its port
 // (2, 1, 0, 0, 1000) and starts the loop; NULL (and *phDev untouched) when
-// the port does not open.
+// the port does not open (said on stdout).
 static HANDLE fnStartReadLoop(int iCom, HANDLE *phDev)
 {
     char acName[32];
     snprintf(acName, sizeof acName, "\\\\.\\COM%d", iCom);
     HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
                               NULL);
-    if (hDev == INVALID_HANDLE_VALUE)
+    if (hDev == INVALID_HANDLE_VALUE) {
+        fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
         return NULL;
+    }
     COMMTIMEOUTS to = { 2, 1, 0, 0, 1000 };
     SetCommTimeouts(hDev, &to);
     lLoopRun = 1;
@@ -615,17 +581,14 @@ static DWORD fnStopReadLoop(HANDLE hThread, HANDLE hDev)
     return dwRequests;
 }
 
-static int fnReadLoop(int iCom)
+static int fnReadLoop(const PROBEARGS *pa)
 {
-    HANDLE hDev, hThread = fnStartReadLoop(iCom, &hDev);
-    if (hThread == NULL) {
-        fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
+    HANDLE hDev, hThread = fnStartReadLoop(pa->iCom, &hDev);
+    if (hThread == NULL)
         return 1;
-    }
     fnOut("ready");
     char acLine[64];
-    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
-    while (fnReadLine(hIn, acLine, sizeof acLine) && strcmp(acLine, "quit") != 0) {
+    while (fnReadLine(acLine, sizeof acLine)) {
     }
     fnOut("loops %lu", (unsigned long)fnStopReadLoop(hThread, hDev));
     return 0;
@@ -638,30 +601,11 @@ static const char *const apszBreakdown[BD_COUNT] = {
     "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder", "reads_slot1",
 };
 
-// The frame's exchanges made bare, each one timed: its reads and its writes
-// go to separate lists (us per exchange).
-static void fnBareExchangesTimed(int iDevice, const EXCHANGE *aEx, int n, std::vector<double> *pvRead,
-                                 std::vector<double> *pvWrite)
+static int fnBreakdown(const PROBEARGS *pa)
 {
-    char acSlot[300];
-    for (int i = 0; i < n; i++) {
-        unsigned long long t0 = fnQpcNs();
-        if (aEx[i].cKind == 'R')
-            fnGetSlot(iDevice, aEx[i].iSlot, acSlot);
-        else
-            fnSetSlot(iDevice, aEx[i].iSlot, aEx[i].pszText, 0);
-        double d = (double)(fnQpcNs() - t0) / 1000.0;
-        (aEx[i].cKind == 'R' ? pvRead : pvWrite)->push_back(d);
-    }
-}
-
-static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRounds)
-{
-    if (fnDriverSetting("benchprobe breakdown") != 0)
+    int iDevice = pa->iDevice;
+    if (fnHookedDriverSetting("benchprobe breakdown", iDevice) != 0)
         return 1;
-    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
-        return 1;
-    iDeviceNo = iDevice;
 
     // Map bytes 0x01 <-> 0x03: one slot of each byte flips.
     BYTE abA[16], abB[16], abFrame[32];
@@ -669,8 +613,6 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
     memset(abB, 0x03, sizeof abB);
     // Publish map A once, so that the infodriver holds what the decoder
     // takes as the previous map.
-    fnPublishReset();
-    fStartup = 1;
     fnTallyFrame(abA, abFrame, sizeof abFrame);
     fnParseRxData(abFrame, 21);
     fnPublishPending();
@@ -678,24 +620,14 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
 
     static EXCHANGE aEx[MAX_EXCHANGES];
     std::vector<double> av[BD_COUNT], vRead, vWrite;
-    for (int r = 0; r < iRounds; r++) {
+    for (int r = 0; r < pa->iCount; r++) {
         for (int k = 0; k < BD_COUNT; k++) {
             const BYTE *pbNext = pbCur == abA ? abB : abA;
             HANDLE hLoop = NULL, hDev = NULL;
-            if (k == BD_BARE_RX || k == BD_DECODE_RX) {
-                hCommPort = fnOpenPort(hMain, pszDevFile, "Configuration", 1, 38400, 8, 1, "O", 0, 0);
-                if (hCommPort == -1) {
-                    fnOut("err port of %s did not open", pszDevFile);
-                    return 1;
-                }
-                EnableCommNotification(hCommPort, hMain, 1);
-            } else if (k == BD_BARE_LOOP) {
-                hLoop = fnStartReadLoop(iCom, &hDev);
-                if (hLoop == NULL) {
-                    fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
-                    return 1;
-                }
-            }
+            if ((k == BD_BARE_RX || k == BD_DECODE_RX) && fnOpenDriverPort(pa->pszDevFile) != 0)
+                return 1;
+            if (k == BD_BARE_LOOP && (hLoop = fnStartReadLoop(pa->iCom, &hDev)) == NULL)
+                return 1;
             Sleep(20);      // the thread settles into its requests
             int n = fnFrameExchanges(pbCur, pbNext, aEx);
             unsigned long long t0 = fnQpcNs();
@@ -706,7 +638,7 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
                 fnParseRxData(abFrame, 21);
                 fnPublishPending();
             } else if (k == BD_BARE) {
-                fnBareExchangesTimed(iDevice, aEx, n, &vRead, &vWrite);
+                fnBareExchanges(iDevice, aEx, n, &vRead, &vWrite);
             } else if (k == BD_READS1) {
                 // The single-exchange probe's loop: the same number of reads, all of slot 1.
                 char acSlot[300];
@@ -736,57 +668,40 @@ static int fnBreakdown(int iDevice, const char *pszDevFile, int iCom, int iRound
         fnStat(apszBreakdown[k], av[k]);
     fnStat("bare_each_read", vRead);
     fnStat("bare_each_write", vWrite);
-    fnCleanupExtInfodriv();
-    DestroyWindow(hMain);
-    fnOut("done");
-    return 0;
+    return fnDone();
 }
 
 int main(int argc, char **argv)
 {
-    hStdOut = GetStdHandle(STD_OUTPUT_HANDLE);
-    QueryPerformanceFrequency(&liFreq);
-    if (argc >= 2 && strcmp(argv[1], "clock") == 0)
-        return fnClock();
-    if (argc >= 4 && strcmp(argv[1], "exchange") == 0) {
-        int iDevice = atoi(argv[2]), iCount = atoi(argv[3]);
-        if (iDevice < 1 || iDevice > 999 || iCount < 1 || iCount > 1000000) {
-            fnOut("err bad device or count");
-            return 2;
+    // The words after a mode's name: d a device 1..999, n a count 1..1000000,
+    // c a COM number 1..256, f a device file.
+    static const struct {
+        const char *pszName, *pszWords;
+        int (*pfn)(const PROBEARGS *pa);
+    } aModes[] = {
+        { "clock", "", fnClock }, { "exchange", "dn", fnExchange }, { "frame", "df", fnFrame },
+        { "floor", "d", fnFloor }, { "breakdown", "dfcn", fnBreakdown }, { "readloop", "c", fnReadLoop },
+    };
+    for (const auto &m : aModes) {
+        int cWords = (int)strlen(m.pszWords);
+        if (argc < 2 + cWords || strcmp(argv[1], m.pszName) != 0)
+            continue;
+        PROBEARGS pa = { 0, 0, 0, NULL };
+        for (int i = 0; i < cWords; i++) {
+            const char *pszWord = argv[2 + i];
+            char c = m.pszWords[i];
+            if (c == 'f') {
+                pa.pszDevFile = pszWord;
+                continue;
+            }
+            int iValue = atoi(pszWord), iMax = c == 'd' ? 999 : c == 'c' ? 256 : 1000000;
+            if (iValue < 1 || iValue > iMax) {
+                fnOut("err bad argument '%s' of %s", pszWord, m.pszName);
+                return 2;
+            }
+            *(c == 'd' ? &pa.iDevice : c == 'c' ? &pa.iCom : &pa.iCount) = iValue;
         }
-        return fnExchange(iDevice, iCount);
-    }
-    if (argc >= 4 && strcmp(argv[1], "frame") == 0) {
-        int iDevice = atoi(argv[2]);
-        if (iDevice < 1 || iDevice > 999) {
-            fnOut("err bad device");
-            return 2;
-        }
-        return fnFrame(iDevice, argv[3]);
-    }
-    if (argc >= 3 && strcmp(argv[1], "floor") == 0) {
-        int iDevice = atoi(argv[2]);
-        if (iDevice < 1 || iDevice > 999) {
-            fnOut("err bad device");
-            return 2;
-        }
-        return fnFloor(iDevice);
-    }
-    if (argc >= 6 && strcmp(argv[1], "breakdown") == 0) {
-        int iDevice = atoi(argv[2]), iCom = atoi(argv[4]), iRounds = atoi(argv[5]);
-        if (iDevice < 1 || iDevice > 999 || iCom < 1 || iCom > 256 || iRounds < 1) {
-            fnOut("err bad device, port or rounds");
-            return 2;
-        }
-        return fnBreakdown(iDevice, argv[3], iCom, iRounds);
-    }
-    if (argc >= 3 && strcmp(argv[1], "readloop") == 0) {
-        int iCom = atoi(argv[2]);
-        if (iCom < 1 || iCom > 256) {
-            fnOut("err bad port");
-            return 2;
-        }
-        return fnReadLoop(iCom);
+        return m.pfn(&pa);
     }
     fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file> | floor <device> |"
           " breakdown <device> <device file> <COM number> <rounds> | readloop <COM number>");
