@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // A map, and the tally frame the simulator encodes it into.
 struct Frame {
     uint8_t abMap[16];
@@ -51,8 +50,7 @@ protected:
     // Up, link healthy, map A published in full.
     void UpWithMap()
     {
-        Up(MSACK_NORMAL);
-        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"))) << "the link never became healthy";
+        ASSERT_NO_FATAL_FAILURE(UpHealthy());
         AfterPoll();
         Send(kMapA.Bytes());
         ASSERT_TRUE(info.WaitFor(WriteCount(1 + 128)));

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 #include <vector>
-#include "sim/hostproc.h"
+#include "linechild.h"
 
 namespace harness {
 
@@ -113,19 +113,19 @@ public:
     // Lines of a kind ("W", "R", "hooked", "withheld", ...) since Start,
     // whether taken or not.
     unsigned long long Total(const std::string &kind) const;
-    pid_t Pid() const { return m_p.pid; }
+    pid_t Pid() const { return m_child.Pid(); }
 private:
     void Take(const std::string &line);
+    bool Route(const std::string &line);
     void Listener();
     void EndListener();
     size_t CountWrites(int iSlotFrom, int iSlotTo) const;
-    HOSTPROC m_p{};
-    bool m_fStarted = false;
+    LineChild m_child;
     int m_iDevice = 0;
     std::vector<InfoEvent> m_events;
     std::map<std::string, unsigned long long> m_totals;
     // While listening, the thread and the caller share all of the above
-    // but m_p's stdin side, and the following, under m_mx.
+    // but the child's stdin side, and the following, under m_mx.
     mutable std::mutex m_mx;
     std::condition_variable m_cv;
     std::thread m_thListener;
@@ -181,7 +181,7 @@ std::string PressBox(const std::string &caption, int timeoutMs = 30000);
 // or removes it (path "").
 bool MapPort(int iCom, const std::string &target);
 
-// Polls pred every 20 ms until it holds or the deadline passes.
-bool Eventually(const std::function<bool()> &pred, int timeoutMs = 20000);
+// Polls pred every pollMs until it holds or the deadline passes.
+bool Eventually(const std::function<bool()> &pred, int timeoutMs = 20000, int pollMs = 20);
 
 }  // namespace harness
