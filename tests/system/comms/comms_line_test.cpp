@@ -25,10 +25,8 @@ const int kWaitMs = 20000;
 
 std::string PortsDir()
 {
-    char sz[1024];
-    if (hpEnvFileValue(MIXTALLY_WINE_ENV_FILE, "MIXTALLY_PORTS", sz, sizeof(sz)) != 0)
-        return "";
-    return sz;
+    const char *psz = harness::Ready(nullptr) ? getenv("MIXTALLY_PORTS") : nullptr;
+    return psz ? psz : "";
 }
 
 uint32_t Crc32(const std::vector<uint8_t> &v)
@@ -93,7 +91,6 @@ struct Probe {
             return a.size() > 3 ? a.substr(3) : "";
         return "";
     }
-    long Num(const std::string &c) { return strtol(Cmd(c).c_str(), NULL, 10); }
     // "state <i>": key=value pairs of the port record.
     std::map<std::string, std::string> State(int idx)
     {
@@ -124,7 +121,7 @@ struct Probe {
         harness::Eventually([&] { return strtoul((rx = Cmd("rx")).c_str(), NULL, 10) >= n; }, timeoutMs, pollMs);
         return rx;
     }
-    long Notes() { return Num("notes"); }
+    long Notes() { return strtol(Cmd("notes").c_str(), NULL, 10); }
     // "notes": the count, and the last one's wParam and high word of lParam.
     std::vector<long> LastNote()
     {
@@ -171,7 +168,7 @@ protected:
     void Start(int port)
     {
         std::string dir = PortsDir();
-        ASSERT_FALSE(dir.empty()) << "MIXTALLY_PORTS not found in " << MIXTALLY_WINE_ENV_FILE;
+        ASSERT_FALSE(dir.empty()) << "rig not usable: MIXTALLY_PORTS not found";
         char szErr[256];
         ps = msOpen(port, dir.c_str(), szErr, sizeof(szErr));
         ASSERT_NE(nullptr, ps) << szErr;
@@ -330,10 +327,9 @@ TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
 
 TEST_F(CommsLine, NotificationCountOutsideRangeIsClamped)
 {
-    Start(5);
     // At 115200 baud 100000 / baud is 0: the open gives the device no
     // interval time-out, a registration one of at least 1 ms.
-    ASSERT_EQ("4", probe.Cmd("open 5 115200 8 0 0"));
+    StartOpen(5, 0, 115200);
     EXPECT_EQ("0,16,0,0,1000", probe.State(4)["to"]);
     const struct {
         int iCount;
@@ -661,11 +657,7 @@ TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
     EXPECT_EQ(0, probe.StateNum(2, "iToRead")) << "unread count out of step after a million bytes";
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------- port settings from the device file
-
-namespace portset {
 
 // Keys of the file as "Key=value;" in file order, line ends dropped.
 std::string Keys(const std::string &text)
@@ -682,8 +674,6 @@ std::string Keys(const std::string &text)
     return out;
 }
 
-}  // namespace portset
-
 // fnOpenPort on a fresh line for every case (a pty accepts a parity setting
 // only the first time it is applied). The probe's watcher thread finds the
 // message box by its caption "!! Error !!", reads its text and presses OK.
@@ -691,7 +681,6 @@ std::string Keys(const std::string &text)
 // before it gave them over ("-": none were).
 TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
 {
-    using namespace portset;
     char szDir[] = "/tmp/commsiniXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(szDir));
     std::string ini = std::string(szDir) + "/dev_101.ini";
@@ -803,3 +792,5 @@ TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
     EXPECT_EQ("4", probe.Cmd("write 4 032411ff"));
     EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs)) << "the line works after a break";
 }
+
+}  // namespace

@@ -47,78 +47,54 @@ struct Case {
     const char *pszAfter;       // the key's value afterwards; nullptr: as written
 };
 
-const std::string s2p31 = "2147483648", sBeyond = "99999999999999999999";
+// Cases of one key: each value with the same outcome, the key afterwards as
+// written or pszAfter.
+void Add(std::vector<Case> *pv, const char *pszKey, const std::vector<std::string> &vsValue, const Outcome &out,
+         const char *pszAfter = nullptr)
+{
+    for (const std::string &s : vsValue)
+        pv->push_back({ strcmp(pszKey, "Name") == 0 ? "Device" : "Configuration", pszKey, s, out, pszAfter });
+}
 
 // Every hostile value of every key, and how its start-up ends.
 std::vector<Case> HostileCases()
 {
-    const Outcome BadSpeed = Box("!! Error !!", "Invalid Baud Rate");
-    const Outcome BadParity = Box("!! Error !!", "Invalid Parity");
-    const Outcome BigPort = NoCom("2147483647");
-    // What the port refuses fails the open, whose box names the port.
-    const Outcome Refused = NoCom("17");
-    std::vector<Case> v = {
-        // Com: the port number; 0 (or text) names none and ends start-up
-        // without a word, 1..256 are ports.
-        { "Configuration", "Com", "", NoCom("1"), "1" },
-        { "Configuration", "Com", "-5", NoCom("-5"), nullptr },
-        { "Configuration", "Com", s2p31, BigPort, nullptr },
-        { "Configuration", "Com", sBeyond, BigPort, nullptr },
-        { "Configuration", "Com", "abc", EndsSilently, nullptr },
-        { "Configuration", "Com", std::string(600, '7'), BigPort, nullptr },
-        { "Configuration", "Com", "0", EndsSilently, nullptr },
-        { "Configuration", "Com", "257", NoCom("257"), nullptr },
-        { "Configuration", "Com", "9999", NoCom("9999"), nullptr },
-        // Speed: one of the supported rates, nothing else; the port is
-        // opened first, and refuses a negative one.
-        { "Configuration", "Speed", "", BadSpeed, nullptr },
-        { "Configuration", "Speed", "-5", Refused, nullptr },
-        { "Configuration", "Speed", "1234", BadSpeed, nullptr },
-        { "Configuration", "Speed", s2p31, BadSpeed, nullptr },
-        { "Configuration", "Speed", sBeyond, BadSpeed, nullptr },
-        { "Configuration", "Speed", "abc", BadSpeed, nullptr },
-        { "Configuration", "Speed", std::string(600, '3'), BadSpeed, nullptr },
-        // DataBits: handed to the port as read (5..8 work); empty is the
-        // default 8. No count is cut to fit the byte it goes in.
-        { "Configuration", "DataBits", "", Runs, "8" },
-        { "Configuration", "DataBits", "-5", Refused, nullptr },
-        { "Configuration", "DataBits", s2p31, Refused, nullptr },
-        { "Configuration", "DataBits", sBeyond, Refused, nullptr },
-        { "Configuration", "DataBits", "abc", Refused, nullptr },
-        { "Configuration", "DataBits", std::string(600, '8'), Refused, nullptr },
-        { "Configuration", "DataBits", "264", Refused, nullptr },
-        // StopBits: 2 is two, anything else one.
-        { "Configuration", "StopBits", "", Runs, "1" },
-        { "Configuration", "StopBits", "-5", Runs, nullptr },
-        { "Configuration", "StopBits", s2p31, Runs, nullptr },
-        { "Configuration", "StopBits", sBeyond, Runs, nullptr },
-        { "Configuration", "StopBits", "abc", Runs, nullptr },
-        { "Configuration", "StopBits", std::string(600, '2'), Runs, nullptr },
-        { "Configuration", "StopBits", "2", RunsWith(1, 0, 0), nullptr },
-        // Parity: the first letter, E M N O S in either case.
-        { "Configuration", "Parity", "", BadParity, nullptr },
-        { "Configuration", "Parity", "-5", BadParity, nullptr },
-        { "Configuration", "Parity", s2p31, BadParity, nullptr },
-        { "Configuration", "Parity", sBeyond, BadParity, nullptr },
-        { "Configuration", "Parity", "abc", BadParity, nullptr },
-        { "Configuration", "Parity", "n" + std::string(599, 'x'), Runs, nullptr },
-        { "Configuration", "Parity", "e", Runs, nullptr },
-        { "Configuration", "Parity", "X", BadParity, nullptr },
-        { "Configuration", "Parity", "?", BadParity, nullptr },
-        { "Configuration", "Parity", "z", BadParity, nullptr },
-        // Name: shown as read, at most 127 characters.
-        { "Device", "Name", "", RunsWith(0, 0, 0, ""), nullptr },
-        { "Device", "Name", "-5", RunsWith(0, 0, 0, "-5"), nullptr },
-        { "Device", "Name", s2p31, RunsWith(0, 0, 0, s2p31), nullptr },
-        { "Device", "Name", "abc", RunsWith(0, 0, 0, "abc"), nullptr },
-        { "Device", "Name", std::string(600, 'N'), RunsWith(0, 0, 0, std::string(127, 'N')), nullptr },
-    };
+    const std::string s2p31 = "2147483648", sBeyond = "99999999999999999999";
+    std::vector<Case> v;
+    // Com: the port number; 0 (or text) names none and ends start-up
+    // without a word, 1..256 are ports.
+    Add(&v, "Com", { "" }, NoCom("1"), "1");
+    for (const char *psz : { "-5", "257", "9999" })
+        Add(&v, "Com", { psz }, NoCom(psz));
+    Add(&v, "Com", { s2p31, sBeyond, std::string(600, '7') }, NoCom("2147483647"));
+    Add(&v, "Com", { "abc", "0" }, EndsSilently);
+    // Speed: one of the supported rates, nothing else; the port is opened
+    // first, and refuses a negative one (what the port refuses fails the
+    // open, whose box names the port).
+    Add(&v, "Speed", { "", "1234", s2p31, sBeyond, "abc", std::string(600, '3') },
+        Box("!! Error !!", "Invalid Baud Rate"));
+    Add(&v, "Speed", { "-5" }, NoCom("17"));
+    // DataBits: handed to the port as read (5..8 work); empty is the
+    // default 8. No count is cut to fit the byte it goes in.
+    Add(&v, "DataBits", { "" }, Runs, "8");
+    Add(&v, "DataBits", { "-5", s2p31, sBeyond, "abc", std::string(600, '8'), "264" }, NoCom("17"));
+    // StopBits: 2 is two, anything else one.
+    Add(&v, "StopBits", { "" }, Runs, "1");
+    Add(&v, "StopBits", { "-5", s2p31, sBeyond, "abc", std::string(600, '2') }, Runs);
+    Add(&v, "StopBits", { "2" }, RunsWith(1, 0, 0));
+    // Parity: the first letter, E M N O S in either case.
+    Add(&v, "Parity", { "", "-5", s2p31, sBeyond, "abc", "X", "?", "z" }, Box("!! Error !!", "Invalid Parity"));
+    Add(&v, "Parity", { "n" + std::string(599, 'x'), "e" }, Runs);
     // XOnXOff and Hardware: kept in the file (a value equal to the default
     // 0, text included, written back as 0), never applied to the line.
-    const std::string asFlow[] = { "", "1", "-5", s2p31, sBeyond, "abc", std::string(600, '1') };
-    for (const char *pszKey : { "XOnXOff", "Hardware" })
-        for (const std::string &sValue : asFlow)
-            v.push_back({ "Configuration", pszKey, sValue, Runs, sValue.empty() || sValue == "abc" ? "0" : nullptr });
+    for (const char *pszKey : { "XOnXOff", "Hardware" }) {
+        Add(&v, pszKey, { "", "abc" }, Runs, "0");
+        Add(&v, pszKey, { "1", "-5", s2p31, sBeyond, std::string(600, '1') }, Runs);
+    }
+    // Name: shown as read, at most 127 characters.
+    for (const std::string &s : { std::string(), std::string("-5"), s2p31, std::string("abc") })
+        Add(&v, "Name", { s }, RunsWith(0, 0, 0, s));
+    Add(&v, "Name", { std::string(600, 'N') }, RunsWith(0, 0, 0, std::string(127, 'N')));
     return v;
 }
 
@@ -275,41 +251,38 @@ protected:
         return sFail;
     }
 
-    void TryStartUp(const Outcome &out);
-    void CheckKeys(const Case &c, const std::string &sBefore);
+    // The start-up ends as out says, and writes no file but the device file.
+    void TryStartUp(const Outcome &out)
+    {
+        std::string sDev = inst->DevFilePath(kDevice);
+        std::map<std::string, std::string> mBefore, mAfter;
+        Snapshot(inst->Dir(), sDev, &mBefore);
+        EXPECT_EQ("", StartUp(out));
+        Snapshot(inst->Dir(), sDev, &mAfter);
+        EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
+    }
+
+    // The device file afterwards: the case's key as expected, every other key
+    // as it was, nothing new but the start-up's own keys.
+    void CheckKeys(const Case &c, const std::string &sBefore)
+    {
+        Ini iniBefore = ParseIni(sBefore), iniAfter = ParseIni(inst->DevFileText(kDevice));
+        for (const auto &kv : iniAfter) {
+            if (!OwnKey(kv.first.first, kv.first.second)) {
+                EXPECT_TRUE(iniBefore.count(kv.first) && iniBefore[kv.first] == kv.second)
+                    << "[" << kv.first.first << "] " << kv.first.second << " was written";
+            }
+        }
+        for (const auto &kv : iniBefore) {
+            EXPECT_TRUE(iniAfter.count(kv.first)) << "[" << kv.first.first << "] " << kv.first.second << " vanished";
+            if (kv.first == std::make_pair(std::string(c.pszSection), std::string(c.pszKey))) {
+                EXPECT_EQ(c.pszAfter ? std::string(c.pszAfter) : c.sValue, iniAfter[kv.first]) << "the key afterwards";
+            } else if (iniAfter.count(kv.first)) {
+                EXPECT_EQ(kv.second, iniAfter[kv.first]) << "[" << kv.first.first << "] " << kv.first.second;
+            }
+        }
+    }
 };
-
-// The start-up ends as out says, and writes no file but the device file.
-void DevFile::TryStartUp(const Outcome &out)
-{
-    std::string sDev = inst->DevFilePath(kDevice);
-    std::map<std::string, std::string> mBefore, mAfter;
-    Snapshot(inst->Dir(), sDev, &mBefore);
-    EXPECT_EQ("", StartUp(out));
-    Snapshot(inst->Dir(), sDev, &mAfter);
-    EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
-}
-
-// The device file afterwards: the case's key as expected, every other key
-// as it was, nothing new but the start-up's own keys.
-void DevFile::CheckKeys(const Case &c, const std::string &sBefore)
-{
-    Ini iniBefore = ParseIni(sBefore), iniAfter = ParseIni(inst->DevFileText(kDevice));
-    for (const auto &kv : iniAfter) {
-        if (!OwnKey(kv.first.first, kv.first.second)) {
-            EXPECT_TRUE(iniBefore.count(kv.first) && iniBefore[kv.first] == kv.second)
-                << "[" << kv.first.first << "] " << kv.first.second << " was written";
-        }
-    }
-    for (const auto &kv : iniBefore) {
-        EXPECT_TRUE(iniAfter.count(kv.first)) << "[" << kv.first.first << "] " << kv.first.second << " vanished";
-        if (kv.first == std::make_pair(std::string(c.pszSection), std::string(c.pszKey))) {
-            EXPECT_EQ(c.pszAfter ? std::string(c.pszAfter) : c.sValue, iniAfter[kv.first]) << "the key afterwards";
-        } else if (iniAfter.count(kv.first)) {
-            EXPECT_EQ(kv.second, iniAfter[kv.first]) << "[" << kv.first.first << "] " << kv.first.second;
-        }
-    }
-}
 
 TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
 {

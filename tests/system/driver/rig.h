@@ -142,6 +142,22 @@ protected:
         };
     }
 
+    // The stand-in's slots 1..128 by its dump ("" for empty); false when it
+    // gave none.
+    bool Slots(std::vector<std::string> *pv)
+    {
+        std::vector<std::string> lines;
+        pv->assign(129, "");
+        bool fOk = info.Cmd("dump 1 128", &lines) == "ok";
+        for (const std::string &l : lines) {
+            int n = 0;
+            char ab[64] = "";
+            if (sscanf(l.c_str(), "slot %d %63s", &n, ab) >= 1 && n >= 1 && n <= 128)
+                (*pv)[n] = ab;
+        }
+        return fOk;
+    }
+
     void Send(const std::vector<uint8_t> &bytes)
     {
         ASSERT_EQ(0, msWrite(sim, bytes.data(), bytes.size(), nullptr)) << "pty write";

@@ -181,6 +181,162 @@ std::string DevFileFor(int iCom, const std::string &extra)
     return "[Configuration]\r\nCom=" + std::to_string(iCom) + "\r\nSpeed=38400\r\nParity=N\r\n" + extra;
 }
 
+// ------------------------------------------------------------ LineChild
+
+static bool IsAnswer(const std::string &s)
+{
+    return s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0;
+}
+
+bool LineChild::Start(const std::vector<std::string> &argv, const char *pszReady, int readyMs, std::string *pWhy,
+                      int iFlags, const std::vector<std::string> &env, const char *pszCwd)
+{
+    Release();
+    m_backlog.clear();
+    std::vector<const char *> v;
+    for (const std::string &a : argv)
+        v.push_back(a.c_str());
+    v.push_back(nullptr);
+    std::vector<const char *> vEnv;
+    for (const std::string &e : env)
+        vEnv.push_back(e.c_str());
+    vEnv.push_back(nullptr);
+    // The program's own name, for the reasons below.
+    std::string name = argv.size() > 1 && argv[0] == WinBuild() + "/winerun" ? argv[1] : argv[0];
+    name = name.substr(name.rfind('/') + 1);
+    if (hpSpawn(&m_p, v.data(), vEnv.data(), pszCwd, iFlags) != 0) {
+        *pWhy = name + " did not start: " + strerror(errno);
+        return false;
+    }
+    m_fStarted = true;
+    if (pszReady == nullptr)
+        return true;
+    int r = WaitLine(pszReady, readyMs);
+    if (r == 1)
+        return true;
+    int iExit = -1;
+    if (r < 0 && hpWaitExit(&m_p, 5000, &iExit))
+        *pWhy = name + " ended (exit " + std::to_string(iExit) + ") before its ready line";
+    else
+        *pWhy = name + " printed no ready line within " + std::to_string(readyMs / 1000) + " s";
+    return false;
+}
+
+bool LineChild::StartWine(const std::string &exe, const std::vector<std::string> &args, const char *pszReady,
+                          int readyMs, std::string *pWhy, int iFlags)
+{
+    std::vector<std::string> argv = { WinBuild() + "/winerun", WinBin(exe) };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Start(argv, pszReady, readyMs, pWhy, iFlags);
+}
+
+bool LineChild::Send(const std::string &line)
+{
+    return m_fStarted && hpWriteLine(&m_p, line.c_str()) == 0;
+}
+
+// A line straight from the pipe, past the backlog.
+int LineChild::Raw(std::string *pLine, int timeoutMs)
+{
+    static thread_local char s_ac[HP_LINEBUF];
+    int r = hpReadLine(&m_p, s_ac, sizeof s_ac, timeoutMs);
+    if (r == 1)
+        *pLine = s_ac;
+    return r;
+}
+
+int LineChild::ReadLine(std::string *pLine, int timeoutMs)
+{
+    if (!m_backlog.empty()) {
+        *pLine = m_backlog.front();
+        m_backlog.pop_front();
+        return 1;
+    }
+    return m_fStarted ? Raw(pLine, timeoutMs) : -1;
+}
+
+int LineChild::WaitLine(const std::string &prefix, int timeoutMs, std::string *pLine)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    std::string s;
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        int r = ReadLine(&s, left > 0 ? (int)left : 0);
+        if (r != 1)
+            return r;
+        if (s.rfind(prefix, 0) == 0) {
+            if (pLine)
+                *pLine = s;
+            return 1;
+        }
+    }
+}
+
+int LineChild::Ask(const std::string &cmd, std::string *pAnswer, int timeoutMs,
+                   const std::function<void(const std::string &)> &fnEvent)
+{
+    if (!Send(cmd))
+        return -1;
+    long long deadline = hpNowMs() + timeoutMs;
+    std::string s;
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        int r = Raw(&s, left > 0 ? (int)left : 0);
+        if (r != 1)
+            return r;
+        if (IsAnswer(s)) {
+            *pAnswer = s;
+            return 1;
+        }
+        if (fnEvent)
+            fnEvent(s);
+        else
+            m_backlog.push_back(s);
+    }
+}
+
+std::vector<std::string> LineChild::Rest(int timeoutMs)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    std::vector<std::string> v;
+    std::string s;
+    for (long long left = timeoutMs; left > 0; left = deadline - hpNowMs()) {
+        if (ReadLine(&s, (int)left) != 1)
+            break;
+        v.push_back(s);
+    }
+    return v;
+}
+
+bool LineChild::Quit(const char *pszQuit, int timeoutMs, int *piExit)
+{
+    if (!m_fStarted)
+        return false;
+    if (pszQuit)
+        hpWriteLine(&m_p, pszQuit);
+    hpCloseStdin(&m_p);
+    int iExit = -1;
+    bool fEnded = WaitExit(timeoutMs, &iExit);
+    if (!fEnded)
+        hpKill(&m_p);
+    if (piExit)
+        *piExit = iExit;
+    return fEnded;
+}
+
+void LineChild::Kill()
+{
+    if (m_fStarted)
+        hpKill(&m_p);
+}
+
+void LineChild::Release()
+{
+    if (m_fStarted)
+        hpRelease(&m_p);
+    m_fStarted = false;
+}
+
 // ------------------------------------------------------------ Infodrv
 
 static long long MonotonicNs()
@@ -462,43 +618,17 @@ bool Driver::Start(const Install &inst, const std::string &args, std::string *pW
 
 bool Driver::StartExe(const std::string &exe, const Install &inst, const std::string &args, std::string *pWhy)
 {
-    Kill();     // a Driver may be started again once the last one ended
-    std::vector<std::string> env = inst.Env();
-    std::vector<const char *> envp;
-    for (const std::string &e : env)
-        envp.push_back(e.c_str());
-    envp.push_back(nullptr);
     // An empty argument still gives the program an (empty) command line.
-    const char *argv[] = { args.c_str(), nullptr };
-    std::string winerun = s_winBuild + "/winerun";
-    const char *full[] = { winerun.c_str(), exe.c_str(), args.empty() ? nullptr : argv[0], nullptr };
-    if (hpSpawn(&m_p, full, envp.data(), inst.Dir().c_str(), HP_QUIET) != 0) {
-        *pWhy = std::string("mixtally.exe did not start: ") + strerror(errno);
-        return false;
-    }
-    m_fStarted = true;
-    return true;
-}
-
-bool Driver::WaitExit(int timeoutMs, int *piExit)
-{
-    if (!m_fStarted)
-        return false;
-    return hpWaitExit(&m_p, timeoutMs, piExit) == 1;
+    std::vector<std::string> argv = { s_winBuild + "/winerun", exe };
+    if (!args.empty())
+        argv.push_back(args);
+    return m_child.Start(argv, nullptr, 0, pWhy, HP_QUIET, inst.Env(), inst.Dir().c_str());
 }
 
 bool Driver::Running()
 {
     int iExit;
-    return m_fStarted && !m_p.fExited && hpWaitExit(&m_p, 0, &iExit) == 0;
-}
-
-void Driver::Kill()
-{
-    if (!m_fStarted)
-        return;
-    hpRelease(&m_p);
-    m_fStarted = false;
+    return m_child.Started() && !m_child.WaitExit(0, &iExit);
 }
 
 // ------------------------------------------------------------ tools
