@@ -14,7 +14,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "sim/hostproc.h"
+#include "harness.h"
 #include "sim/mixsim.h"
 
 namespace {
@@ -25,10 +25,8 @@ const int kWaitMs = 20000;
 
 std::string PortsDir()
 {
-    char sz[1024];
-    if (hpEnvFileValue(MIXTALLY_WINE_ENV, "MIXTALLY_PORTS", sz, sizeof(sz)) != 0)
-        return "";
-    return sz;
+    const char *psz = harness::Ready(nullptr) ? getenv("MIXTALLY_PORTS") : nullptr;
+    return psz ? psz : "";
 }
 
 uint32_t Crc32(const std::vector<uint8_t> &v)
@@ -40,6 +38,14 @@ uint32_t Crc32(const std::vector<uint8_t> &v)
             crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
     }
     return crc ^ 0xFFFFFFFFu;
+}
+
+// "rx"'s count and CRC for the bytes v.
+std::string Sum(const std::vector<uint8_t> &v)
+{
+    char sz[64];
+    snprintf(sz, sizeof(sz), "%zu %08x", v.size(), Crc32(v));
+    return sz;
 }
 
 std::vector<uint8_t> Random(size_t n, uint32_t x)
@@ -67,41 +73,23 @@ std::string Hex(const std::vector<uint8_t> &v)
 
 // One commsprobe.exe under Wine.
 struct Probe {
-    HOSTPROC hp;
-    bool fUp = false;
+    harness::LineChild child;
+    std::string why;        // why it did not start
 
-    bool Start()
-    {
-        if (hpSpawnWine(&hp, MIXTALLY_WIN_BUILD, "commsprobe.exe", NULL, NULL,
-                        HP_STDIN | HP_STDOUT) != 0)
-            return false;
-        char sz[256];
-        fUp = hpReadLineStarting(&hp, "ready", sz, sizeof(sz), kStartMs) == 1;
-        return fUp;
-    }
+    bool Start() { return child.StartWine("commsprobe.exe", {}, "ready", kStartMs, &why); }
     // Sends a command; returns its reply after "ok " ("" plus a failure when
     // the reply is missing or an error).
     std::string Cmd(const std::string &c, int timeoutMs = kReplyMs)
     {
-        static char sz[HP_LINEBUF];
-        if (hpWriteLine(&hp, c.c_str()) != 0) {
-            ADD_FAILURE() << "probe gone before \"" << c << "\"";
-            return "";
-        }
-        int r = hpReadLine(&hp, sz, sizeof(sz), timeoutMs);
-        if (r != 1) {
-            ADD_FAILURE() << "no reply to \"" << c << "\" (" << (r == 0 ? "time-out" : "probe ended") << ")";
-            return "";
-        }
-        if (strncmp(sz, "ok", 2) != 0) {
-            ADD_FAILURE() << "\"" << c << "\" answered: " << sz;
-            return "";
-        }
-        return sz[2] == ' ' ? sz + 3 : sz + 2;
-    }
-    long Num(const std::string &c)
-    {
-        return strtol(Cmd(c).c_str(), NULL, 10);
+        std::string a;
+        int r = child.Ask(c, &a, timeoutMs);
+        if (r != 1)
+            ADD_FAILURE() << "no reply to \"" << c << "\" (" << (r == 0 ? "time-out" : "probe gone") << ")";
+        else if (a.rfind("ok", 0) != 0)
+            ADD_FAILURE() << "\"" << c << "\" answered: " << a;
+        else
+            return a.size() > 3 ? a.substr(3) : "";
+        return "";
     }
     // "state <i>": key=value pairs of the port record.
     std::map<std::string, std::string> State(int idx)
@@ -124,27 +112,31 @@ struct Probe {
     // Waits until state key of idx reaches at least lMin (polling the probe).
     bool WaitState(int idx, const char *key, long lMin, int timeoutMs = kWaitMs)
     {
-        long long llEnd = hpNowMs() + timeoutMs;
-        do {
-            if (StateNum(idx, key) >= lMin)
-                return true;
-            usleep(20000);
-        } while (hpNowMs() < llEnd);
-        return false;
+        return harness::Eventually([&] { return StateNum(idx, key) >= lMin; }, timeoutMs);
     }
-    long Notes()
+    // Polls "rx" until n bytes were drained, or the deadline; its last answer.
+    std::string WaitRx(size_t n, int timeoutMs = kWaitMs, int pollMs = 20)
     {
-        return strtol(Cmd("notes").c_str(), NULL, 10);
+        std::string rx;
+        harness::Eventually([&] { return strtoul((rx = Cmd("rx")).c_str(), NULL, 10) >= n; }, timeoutMs, pollMs);
+        return rx;
+    }
+    long Notes() { return strtol(Cmd("notes").c_str(), NULL, 10); }
+    // "notes": the count, and the last one's wParam and high word of lParam.
+    std::vector<long> LastNote()
+    {
+        std::istringstream is(Cmd("notes"));
+        std::vector<long> v(3, -1);
+        is >> v[0] >> v[1] >> v[2];
+        return v;
     }
     // The receive thread counts a batch a moment before it posts: a count
     // seen in "state" does not yet mean its notification is queued. These
     // wait for the notifications instead.
     long WaitNotes(long lMin, int timeoutMs = kWaitMs)
     {
-        long long llEnd = hpNowMs() + timeoutMs;
-        long n;
-        while ((n = Notes()) < lMin && hpNowMs() < llEnd)
-            usleep(20000);
+        long n = 0;
+        harness::Eventually([&] { return (n = Notes()) >= lMin; }, timeoutMs);
         return n;
     }
     long StableNotes()
@@ -160,14 +152,9 @@ struct Probe {
     }
     void Stop()
     {
-        if (fUp) {
-            hpWriteLine(&hp, "quit");
-            int iExit;
-            if (!hpWaitExit(&hp, 20000, &iExit))
-                ADD_FAILURE() << "probe did not end after quit";
-        }
-        hpRelease(&hp);
-        fUp = false;
+        if (child.Started() && !child.Quit("quit", 20000))
+            ADD_FAILURE() << "probe did not end after quit";
+        child.Release();
     }
     ~Probe() { Stop(); }
 };
@@ -181,12 +168,23 @@ protected:
     void Start(int port)
     {
         std::string dir = PortsDir();
-        ASSERT_FALSE(dir.empty()) << "MIXTALLY_PORTS not found in " << MIXTALLY_WINE_ENV;
+        ASSERT_FALSE(dir.empty()) << "rig not usable: MIXTALLY_PORTS not found";
         char szErr[256];
         ps = msOpen(port, dir.c_str(), szErr, sizeof(szErr));
         ASSERT_NE(nullptr, ps) << szErr;
         msSetAck(ps, MSACK_NONE, 0);     // the layer is under test, not the protocol
-        ASSERT_TRUE(probe.Start()) << "commsprobe.exe did not start";
+        ASSERT_TRUE(probe.Start()) << probe.why;
+    }
+    // Start, and the port opened (at table index port - 1) with a
+    // notification count (0: none).
+    void StartOpen(int port, int iCount, int iBaud = 38400)
+    {
+        ASSERT_NO_FATAL_FAILURE(Start(port));
+        ASSERT_EQ(std::to_string(port - 1),
+                  probe.Cmd("open " + std::to_string(port) + " " + std::to_string(iBaud) + " 8 0 0"));
+        if (iCount != 0) {
+            ASSERT_EQ("1", probe.Cmd("enable " + std::to_string(port - 1) + " " + std::to_string(iCount)));
+        }
     }
     void TearDown() override
     {
@@ -203,9 +201,7 @@ protected:
 
 TEST_F(CommsLine, BytesArriveInOrderThroughNotificationAndDrain)
 {
-    Start(1);
-    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 0 1"));
+    StartOpen(1, 1);
     probe.Cmd("drain on 1");
     std::vector<uint8_t> all;
     for (int i = 0; i < 8; i++) {
@@ -213,28 +209,17 @@ TEST_F(CommsLine, BytesArriveInOrderThroughNotificationAndDrain)
         Send(v);
         all.insert(all.end(), v.begin(), v.end());
     }
-    long long llEnd = hpNowMs() + kWaitMs;
-    std::string rx;
-    while (hpNowMs() < llEnd) {
-        rx = probe.Cmd("rx");
-        if (strtoul(rx.c_str(), NULL, 10) >= all.size())
-            break;
-        usleep(20000);
-    }
-    char szWant[64];
-    snprintf(szWant, sizeof(szWant), "%zu %08x", all.size(), Crc32(all));
-    EXPECT_EQ(szWant, rx.substr(0, strlen(szWant))) << "count and CRC of the drained bytes";
+    std::string rx = probe.WaitRx(all.size()), sWant = Sum(all);
+    EXPECT_EQ(sWant, rx.substr(0, sWant.size())) << "count and CRC of the drained bytes";
     EXPECT_EQ(Hex(all).substr(0, 8192), probe.Cmd("rxhex").substr(0, 8192));
-    EXPECT_GE(strtol(rx.c_str() + strlen(szWant), NULL, 10), 1) << "no notification counted";
+    EXPECT_GE(strtol(rx.c_str() + sWant.size(), NULL, 10), 1) << "no notification counted";
     EXPECT_EQ(0, probe.StateNum(0, "iToRead")) << "everything read, nothing may be counted as waiting";
     EXPECT_EQ(0, probe.StateNum(0, "dropped"));
 }
 
 TEST_F(CommsLine, NotificationCoalescesAndRearms)
 {
-    Start(2);
-    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    StartOpen(2, 1);
     EXPECT_EQ("2,1,0,0,1000", probe.State(1)["to"]) << "time-outs after registering with count 1";
 
     // Three bytes, each sent once the last was counted (three batches a few
@@ -245,9 +230,9 @@ TEST_F(CommsLine, NotificationCoalescesAndRearms)
     ASSERT_EQ("", probe.Cmd("watch 1 3 " + std::to_string(kWaitMs)));
     for (uint8_t b : {0x10, 0x11, 0x12}) {
         Send({b});
-        char sz[64];
-        ASSERT_EQ(1, hpReadLine(&probe.hp, sz, sizeof(sz), kWaitMs)) << "byte " << (int)b << " not counted";
-        ASSERT_EQ("count " + std::to_string(b - 0x0F), sz) << "one batch per byte";
+        std::string l;
+        ASSERT_EQ(1, probe.child.ReadLine(&l, kWaitMs)) << "byte " << (int)b << " not counted";
+        ASSERT_EQ("count " + std::to_string(b - 0x0F), l) << "one batch per byte";
     }
     long lSpanUs = strtol(probe.Cmd("watched").c_str(), NULL, 10);
     ASSERT_GE(lSpanUs, 0) << "the three bytes were not counted within " << kWaitMs << " ms";
@@ -271,21 +256,17 @@ TEST_F(CommsLine, NotificationCoalescesAndRearms)
     ASSERT_TRUE(probe.WaitState(1, "iToRead", 5));
     probe.WaitNotes(n + 2);
     probe.StableNotes();
-    std::istringstream is(probe.Cmd("notes"));
-    long lNotes, lW, lHigh;
-    is >> lNotes >> lW >> lHigh;
-    EXPECT_EQ(n + 2, lNotes) << "no re-arm 100 ms after the last notification";
+    std::vector<long> note = probe.LastNote();
+    EXPECT_EQ(n + 2, note[0]) << "no re-arm 100 ms after the last notification";
     EXPECT_EQ("0", probe.State(1)["dead"]) << "requests ending on their time-outs are no dead device";
-    EXPECT_EQ(1, lW) << "wParam is the index";
-    EXPECT_EQ(5, lHigh) << "lParam's high word is the unread count";
+    EXPECT_EQ(1, note[1]) << "wParam is the index";
+    EXPECT_EQ(5, note[2]) << "lParam's high word is the unread count";
     EXPECT_EQ("5 1011121314", probe.Cmd("read 1 100"));
 }
 
 TEST_F(CommsLine, BacklogAbove8192NotifiesEveryBatch)
 {
-    Start(3);
-    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 2 1"));
+    StartOpen(3, 1);
     Send(Random(9000, 5));
     ASSERT_TRUE(probe.WaitState(2, "iToRead", 9000));
     long n0 = probe.StableNotes();
@@ -298,11 +279,9 @@ TEST_F(CommsLine, BacklogAbove8192NotifiesEveryBatch)
     }
     probe.WaitNotes(n0 + 10);
     probe.StableNotes();
-    std::istringstream is(probe.Cmd("notes"));
-    long lNotes, lW, lHigh;
-    is >> lNotes >> lW >> lHigh;
-    EXPECT_EQ(n0 + 10, lNotes);
-    EXPECT_EQ(9010, lHigh);
+    std::vector<long> note = probe.LastNote();
+    EXPECT_EQ(n0 + 10, note[0]);
+    EXPECT_EQ(9010, note[2]);
     EXPECT_EQ(9010, probe.StateNum(2, "iToRead"));
 }
 
@@ -312,9 +291,7 @@ TEST_F(CommsLine, BacklogAbove8192NotifiesEveryBatch)
 // carries the unread count after its batch.
 TEST_F(CommsLine, NotificationRearmsAfter100MsOrAbove8192Unread)
 {
-    Start(3);
-    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 2 1"));
+    StartOpen(3, 1);
     const struct { int iClock; size_t cb; } aBatch[] = {
         {5000, 1},      // posted: 1 unread
         {5099, 1},      // 99 ms later: the posting is still out
@@ -336,9 +313,7 @@ TEST_F(CommsLine, NotificationRearmsAfter100MsOrAbove8192Unread)
 
 TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
 {
-    Start(4);
-    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 3 1"));
+    StartOpen(4, 1);
     ASSERT_EQ("1", probe.Cmd("enable 3 -1"));
     auto st = probe.State(3);
     EXPECT_EQ("0", st["hwnd"]);
@@ -352,10 +327,9 @@ TEST_F(CommsLine, NegativeCountStopsNotificationButNotReception)
 
 TEST_F(CommsLine, NotificationCountOutsideRangeIsClamped)
 {
-    Start(5);
     // At 115200 baud 100000 / baud is 0: the open gives the device no
     // interval time-out, a registration one of at least 1 ms.
-    ASSERT_EQ("4", probe.Cmd("open 5 115200 8 0 0"));
+    StartOpen(5, 0, 115200);
     EXPECT_EQ("0,16,0,0,1000", probe.State(4)["to"]);
     const struct {
         int iCount;
@@ -372,23 +346,16 @@ TEST_F(CommsLine, NotificationCountOutsideRangeIsClamped)
     probe.Cmd("drain on 256");
     std::vector<uint8_t> v = Random(3000, 9);
     Send(v);
-    long long llEnd = hpNowMs() + kWaitMs;
-    while (hpNowMs() < llEnd && strtoul(probe.Cmd("rx").c_str(), NULL, 10) < v.size())
-        usleep(20000);
-    char sz[64];
-    snprintf(sz, sizeof(sz), "%zu %08x", v.size(), Crc32(v));
-    EXPECT_EQ(sz, probe.Cmd("rx").substr(0, strlen(sz)));
+    EXPECT_EQ(Sum(v), probe.WaitRx(v.size()).substr(0, Sum(v).size()));
 }
 
 TEST_F(CommsLine, FullBufferRefusesNewBytesAndCountsThem)
 {
-    Start(1);
-    ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
+    StartOpen(1, 0);
     std::vector<uint8_t> v = Random(20000, 77);
     Send(v);
-    long long llEnd = hpNowMs() + kWaitMs;
-    while (hpNowMs() < llEnd && probe.StateNum(0, "iToRead") + probe.StateNum(0, "dropped") < 20000)
-        usleep(50000);
+    harness::Eventually([&] { return probe.StateNum(0, "iToRead") + probe.StateNum(0, "dropped") >= 20000; },
+                        kWaitMs, 50);
     EXPECT_EQ(16383, probe.StateNum(0, "iToRead")) << "only stored bytes count as waiting";
     EXPECT_EQ(20000 - 16383, probe.StateNum(0, "dropped"));
     std::string r = probe.Cmd("read 0 20000");
@@ -420,7 +387,7 @@ TEST_F(CommsLine, OpenCloseAllocatesAndReleasesTheTable)
     // Another process cannot have it either, and keeps no table.
     {
         Probe other;
-        ASSERT_TRUE(other.Start());
+        ASSERT_TRUE(other.Start()) << other.why;
         EXPECT_EQ("-1", other.Cmd("open 1 38400 8 0 0"));
         EXPECT_EQ("table=0", other.Cmd("state 0"));
     }
@@ -444,7 +411,7 @@ TEST_F(CommsLine, OpenCloseAllocatesAndReleasesTheTable)
     probe.Cmd("close 0");
     {
         Probe other;    // a closed port is free for another process
-        ASSERT_TRUE(other.Start());
+        ASSERT_TRUE(other.Start()) << other.why;
         EXPECT_EQ("0", other.Cmd("open 1 38400 8 0 0"));
     }
     msClose(ps2);
@@ -477,8 +444,7 @@ TEST_F(CommsLine, MissingDeviceAndFreeEntry)
 
 TEST_F(CommsLine, GetCommErrorCountsTheRingAndFlushPurgesTheDevice)
 {
-    Start(3);
-    ASSERT_EQ("2", probe.Cmd("open 3 38400 8 0 0"));
+    StartOpen(3, 0);
     Send({9, 8, 7, 6, 5});
     ASSERT_TRUE(probe.WaitState(2, "iToRead", 5));
     std::istringstream is(probe.Cmd("err 2"));
@@ -496,13 +462,12 @@ TEST_F(CommsLine, GetCommErrorCountsTheRingAndFlushPurgesTheDevice)
 // release meant for us. The open must still return, and the port work.
 TEST_F(CommsLine, OpenSurvivesAStolenStartRelease)
 {
-    Start(4);
-    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
+    StartOpen(4, 0);
     std::string dev = probe.State(3)["dev"];
     ASSERT_FALSE(dev.empty());
     probe.Cmd("close 3");
     Probe thief;
-    ASSERT_TRUE(thief.Start());
+    ASSERT_TRUE(thief.Start()) << thief.why;
     thief.Cmd("steal " + dev);
     bool fSame = false;
     for (int iTry = 0; iTry < 3 && !fSame; iTry++) {
@@ -525,9 +490,7 @@ TEST_F(CommsLine, OpenSurvivesAStolenStartRelease)
 // nothing within its 1000 ms fails (65535) on a time-out.
 TEST_F(CommsLine, HeldUpWriteTimesOutWithoutMarkingTheDeviceDead)
 {
-    Start(2);
-    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    StartOpen(2, 1);
     msPause(ps, 1);
     std::string r;
     // The pty takes a few KB before it holds up; a write that fills it up
@@ -547,9 +510,7 @@ TEST_F(CommsLine, HeldUpWriteTimesOutWithoutMarkingTheDeviceDead)
 // outlives the close.
 TEST_F(CommsLine, HungUpLineIsDeadDoesNotSpinAndStillCloses)
 {
-    Start(4);
-    ASSERT_EQ("3", probe.Cmd("open 4 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 3 1"));
+    StartOpen(4, 1);
     EXPECT_EQ("0", probe.State(3)["dead"]);
     msHangup(ps);       // reads now fail at once (ERROR_BROKEN_PIPE)
     ASSERT_TRUE(probe.WaitState(3, "dead", 1)) << "the receive thread must find the device dead";
@@ -564,7 +525,7 @@ TEST_F(CommsLine, HungUpLineIsDeadDoesNotSpinAndStillCloses)
     // back takes a large share of a core; with the back-off next to nothing.
     auto Ticks = [&]() -> long {
         char szPath[64], sz[1024];
-        snprintf(szPath, sizeof(szPath), "/proc/%d/stat", (int)probe.hp.pid);
+        snprintf(szPath, sizeof(szPath), "/proc/%d/stat", (int)probe.child.Pid());
         FILE *f = fopen(szPath, "r");
         if (f == NULL)
             return -1;
@@ -640,14 +601,8 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     ASSERT_NE(nullptr, ps2);
     ASSERT_EQ("0", probe.Cmd("open 1 38400 8 0 0"));
     Send({0xEE, 0xEE, 0xEE});
-    long long llEnd = hpNowMs() + kWaitMs;
     std::string rOpen;
-    while (hpNowMs() < llEnd) {
-        rOpen = probe.Cmd("open 5 38400 8 0 0");
-        if (rOpen == "4")
-            break;
-        usleep(50000);
-    }
+    harness::Eventually([&] { return (rOpen = probe.Cmd("open 5 38400 8 0 0")) == "4"; }, kWaitMs, 50);
     ASSERT_EQ("4", rOpen) << "the old thread must end and free the device";
     auto st = probe.State(0);
     EXPECT_EQ("0", st["iToRead"]) << "the old thread wrote into another entry";
@@ -665,52 +620,36 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
 // time as the driver does: every byte arrives, in order.
 TEST_F(CommsLine, PacedLineKeepsEveryByte)
 {
-    Start(2);
-    ASSERT_EQ("1", probe.Cmd("open 2 38400 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 1 1"));
+    StartOpen(2, 1);
     probe.Cmd("drain on 1");
     std::vector<uint8_t> v = Random(200 * 1024, 2024);
     long long ll0 = hpNowMs();
     ASSERT_EQ(0, msWritePaced(ps, v.data(), v.size(), 38400, 8));
-    long long llEnd = hpNowMs() + 60000;
-    std::string rx;
-    while (hpNowMs() < llEnd) {
-        rx = probe.Cmd("rx");
-        if (strtoul(rx.c_str(), NULL, 10) >= v.size())
-            break;
-        usleep(50000);
-    }
+    std::string rx = probe.WaitRx(v.size(), 60000, 50), sWant = Sum(v);
     long long llMs = hpNowMs() - ll0;
-    char sz[64];
-    snprintf(sz, sizeof(sz), "%zu %08x", v.size(), Crc32(v));
-    EXPECT_EQ(sz, rx.substr(0, strlen(sz))) << "count and CRC";
+    EXPECT_EQ(sWant, rx.substr(0, sWant.size())) << "count and CRC";
     EXPECT_EQ(0, probe.StateNum(1, "dropped"));
     printf("[ figure ] %zu bytes paced at 38400 baud in %lld ms, %ld notifications\n", v.size(), llMs,
-           strtol(rx.c_str() + strlen(sz), NULL, 10));
+           strtol(rx.c_str() + sWant.size(), NULL, 10));
 }
 
 // As fast as the pty takes bytes: prints the rate reached; bytes the layer
 // could not keep are counted by it and must account for every missing byte.
 TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
 {
-    Start(3);
-    ASSERT_EQ("2", probe.Cmd("open 3 115200 8 0 0"));
-    ASSERT_EQ("1", probe.Cmd("enable 2 64"));
+    StartOpen(3, 64, 115200);
     probe.Cmd("drain on 256");
     std::vector<uint8_t> v = Random(1024 * 1024, 99);
     long long ll0 = hpNowMs();
     ASSERT_EQ(0, msWrite(ps, v.data(), v.size(), NULL));
-    long long llEnd = hpNowMs() + 120000;
     unsigned long ulRx = 0, ulDropped = 0;
     long long llDone = ll0;
-    while (hpNowMs() < llEnd) {
+    harness::Eventually([&] {
         ulRx = strtoul(probe.Cmd("rx").c_str(), NULL, 10);
         ulDropped = (unsigned long)probe.StateNum(2, "dropped");
         llDone = hpNowMs();
-        if (ulRx + ulDropped >= v.size())
-            break;
-        usleep(50000);
-    }
+        return ulRx + ulDropped >= v.size();
+    }, 120000, 50);
     double dSec = (double)(llDone - ll0) / 1000.0;
     printf("[ figure ] full speed: %lu of %zu bytes in %.2f s = %.0f KB/s; %lu lost (counted)\n",
            ulRx, v.size(), dSec, ulRx / 1024.0 / dSec, ulDropped);
@@ -718,33 +657,7 @@ TEST_F(CommsLine, FullSpeedStressReportsRateAndLosses)
     EXPECT_EQ(0, probe.StateNum(2, "iToRead")) << "unread count out of step after a million bytes";
 }
 
-}  // namespace
-
 // ---------------------------------------------------------------- port settings from the device file
-
-namespace portset {
-
-std::string ReadFile(const std::string &path)
-{
-    std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (f == NULL)
-        return s;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof(buf), f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-void WriteFile(const std::string &path, const std::string &s)
-{
-    FILE *f = fopen(path.c_str(), "wb");
-    ASSERT_NE(nullptr, f) << path;
-    fwrite(s.data(), 1, s.size(), f);
-    fclose(f);
-}
 
 // Keys of the file as "Key=value;" in file order, line ends dropped.
 std::string Keys(const std::string &text)
@@ -761,17 +674,6 @@ std::string Keys(const std::string &text)
     return out;
 }
 
-std::string WinPath(const std::string &unixPath)
-{
-    std::string s = "Z:" + unixPath;
-    for (char &c : s)
-        if (c == '/')
-            c = '\\';
-    return s;
-}
-
-}  // namespace portset
-
 // fnOpenPort on a fresh line for every case (a pty accepts a parity setting
 // only the first time it is applied). The probe's watcher thread finds the
 // message box by its caption "!! Error !!", reads its text and presses OK.
@@ -779,11 +681,10 @@ std::string WinPath(const std::string &unixPath)
 // before it gave them over ("-": none were).
 TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
 {
-    using namespace portset;
     char szDir[] = "/tmp/commsiniXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(szDir));
     std::string ini = std::string(szDir) + "/dev_101.ini";
-    ASSERT_TRUE(probe.Start());
+    ASSERT_TRUE(probe.Start()) << probe.why;
     const char *k8N1 = "38400 8 0 0";     // baud, data bits, parity and stop-bit codes
     struct Case {
         const char *pszName, *pszFile, *pszDefParity;
@@ -843,8 +744,8 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         SCOPED_TRACE(c.pszName);
         MIXSIM *psLine = msOpen(5, PortsDir().c_str(), NULL, 0);
         ASSERT_NE(nullptr, psLine);
-        WriteFile(ini, std::string("[Configuration]\r\n") + c.pszFile);
-        std::string r = probe.Cmd("openport " + WinPath(ini) + " Configuration 5 38400 8 1 " +
+        ASSERT_TRUE(harness::WriteFile(ini, std::string("[Configuration]\r\n") + c.pszFile)) << ini;
+        std::string r = probe.Cmd("openport " + harness::WindowsPath(ini) + " Configuration 5 38400 8 1 " +
                                   c.pszDefParity + " 0 0");
         std::string want = std::string(c.pszResult) + " box=" + c.pszBox;
         if (strcmp(c.pszBox, "-") != 0)
@@ -852,7 +753,7 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
         EXPECT_EQ(want, r);
         EXPECT_EQ(c.pszHanded, probe.Cmd("handed")) << "the line settings handed to the device";
         if (c.pszKeysAfter != NULL) {
-            EXPECT_EQ(c.pszKeysAfter, Keys(ReadFile(ini)));
+            EXPECT_EQ(c.pszKeysAfter, Keys(harness::ReadFile(ini)));
         }
         if (c.pszState != NULL) {
             EXPECT_EQ(c.pszState, probe.Cmd("getstate 4").substr(0, strlen(c.pszState)));
@@ -870,8 +771,7 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
 
 TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
 {
-    Start(5);
-    ASSERT_EQ("4", probe.Cmd("open 5 38400 8 0 0"));
+    StartOpen(5, 0);
     // A pty reports no output queue and carries no break: what shows is that
     // the call holds the break for its length and then returns -- on an open
     // port, on an index with no port, and at a rate below 10 baud (no
@@ -892,3 +792,5 @@ TEST_F(CommsLine, CommBreakHoldsTheBreakAndReturns)
     EXPECT_EQ("4", probe.Cmd("write 4 032411ff"));
     EXPECT_TRUE(msWaitKind(ps, MSK_STARTUP, 1, kWaitMs)) << "the line works after a break";
 }
+
+}  // namespace

@@ -14,7 +14,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "sim/hostproc.h"
+#include "harness.h"
 #include "sim/mixsim.h"
 
 namespace {
@@ -326,55 +326,44 @@ TEST(HostProc, EnvFileValues)
     unlink(szPath);
 }
 
-}  // namespace
-
-namespace {
-
 // The command-line tool: usage, commands and one printed line per message.
 TEST(MixSimCli, HelpCommandsAndPrintedMessages)
 {
-    HOSTPROC hp;
-    char sz[4096];
-    const char *argvHelp[] = {MIXSIM_CLI, "--help", NULL};
-    ASSERT_EQ(0, hpSpawn(&hp, argvHelp, NULL, NULL, HP_STDOUT));
-    std::string help;
-    while (hpReadLine(&hp, sz, sizeof(sz), 10000) == 1)
-        help += std::string(sz) + "\n";
+    harness::LineChild cli;
+    std::string why, help, l;
     int iExit = -1;
-    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    ASSERT_TRUE(cli.Start({MIXSIM_CLI, "--help"}, nullptr, 0, &why, HP_STDOUT)) << why;
+    for (const std::string &h : cli.Rest(10000))
+        help += h + "\n";
+    ASSERT_TRUE(cli.Quit(nullptr, 10000, &iExit));
     EXPECT_EQ(0, iExit);
     for (const char *psz : {"SIMULATED", "--port", "--ack", "--script", "--quiet", "map <32 hex digits>",
                             "tally", "frame", "burst", "garbage", "stats", "unplug", "replug", "quit"})
         EXPECT_NE(std::string::npos, help.find(psz)) << "usage lacks " << psz;
-    hpRelease(&hp);
 
-    const char *argvBad[] = {MIXSIM_CLI, "--ack", "slow", NULL};
-    ASSERT_EQ(0, hpSpawn(&hp, argvBad, NULL, NULL, HP_QUIET));
-    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    ASSERT_TRUE(cli.Start({MIXSIM_CLI, "--ack", "slow"}, nullptr, 0, &why, HP_QUIET)) << why;
+    ASSERT_TRUE(cli.Quit(nullptr, 10000, &iExit));
     EXPECT_EQ(2, iExit) << "a bad option is refused";
-    hpRelease(&hp);
 
     char szDir[] = "/tmp/mixcliXXXXXX";
     ASSERT_NE(nullptr, mkdtemp(szDir));
-    const char *argv[] = {MIXSIM_CLI, "--port", "7", "--ports-dir", szDir, "--ack", "nak", NULL};
-    ASSERT_EQ(0, hpSpawn(&hp, argv, NULL, NULL, HP_STDIN | HP_STDOUT));
-    ASSERT_EQ(1, hpReadLineStarting(&hp, "ok mixsim COM7 on /dev/pts/", sz, sizeof(sz), 10000));
+    ASSERT_TRUE(cli.Start({MIXSIM_CLI, "--port", "7", "--ports-dir", szDir, "--ack", "nak"},
+                          "ok mixsim COM7 on /dev/pts/", 10000, &why)) << why;
     std::string link = std::string(szDir) + "/com7";
     int fd = open(link.c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     const uint8_t abPoll[] = {0x02, 0xFF, 0x80};
     ASSERT_EQ(3, write(fd, abPoll, 3));
-    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
-    EXPECT_NE(nullptr, strstr(sz, " POLL 02 ff 80")) << sz;
+    ASSERT_EQ(1, cli.ReadLine(&l, 10000));
+    EXPECT_NE(std::string::npos, l.find(" POLL 02 ff 80")) << l;
     uint8_t b = 0;
     struct pollfd p = {fd, POLLIN, 0};
     ASSERT_EQ(1, poll(&p, 1, 10000));
     ASSERT_EQ(1, read(fd, &b, 1));
     EXPECT_EQ(0x85, b) << "--ack nak";
 
-    hpWriteLine(&hp, "tally 0 03");
-    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
-    EXPECT_STREQ("ok tally 0 03", sz);
+    ASSERT_EQ(1, cli.Ask("tally 0 03", &l, 10000));
+    EXPECT_EQ("ok tally 0 03", l);
     uint8_t ab[16];
     size_t n = 0;
     while (n < 7 && poll(&p, 1, 10000) == 1) {
@@ -384,18 +373,14 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
         n += (size_t)r;
     }
     EXPECT_EQ("06 24 91 ff 00 01 03", Hex(ab, n));
-    hpWriteLine(&hp, "frame 8");
-    ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
-    EXPECT_EQ(0, strncmp(sz, "error frame", 11)) << "odd hex digits: " << sz;
+    ASSERT_EQ(1, cli.Ask("frame 8", &l, 10000));
+    EXPECT_EQ(0u, l.rfind("error frame", 0)) << "odd hex digits: " << l;
     // The answer is counted just after it is written, so the byte can be read
     // here a moment before its count: ask until it shows, with a deadline.
-    long long llEnd = hpNowMs() + 10000;
-    do {
-        hpWriteLine(&hp, "stats");
-        ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
-    } while (strstr(sz, "naks=1") == nullptr && hpNowMs() < llEnd && usleep(20000) == 0);
-    EXPECT_NE(nullptr, strstr(sz, "POLL=1")) << sz;
-    EXPECT_NE(nullptr, strstr(sz, "naks=1")) << sz;
+    harness::Eventually([&] { return cli.Ask("stats", &l, 10000) == 1 && l.find("naks=1") != std::string::npos; },
+                        10000);
+    EXPECT_NE(std::string::npos, l.find("POLL=1")) << l;
+    EXPECT_NE(std::string::npos, l.find("naks=1")) << l;
     struct stat st;
     const struct { const char *pszCmd, *pszReply; bool fMapped; } aPlug[] = {
         {"unplug", "ok unplug", false},
@@ -404,15 +389,13 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
         {"replug", "error replug", true},
     };
     for (const auto &c : aPlug) {
-        hpWriteLine(&hp, c.pszCmd);
-        ASSERT_EQ(1, hpReadLine(&hp, sz, sizeof(sz), 10000));
-        EXPECT_EQ(0, strncmp(sz, c.pszReply, strlen(c.pszReply))) << c.pszCmd << ": " << sz;
+        ASSERT_EQ(1, cli.Ask(c.pszCmd, &l, 10000)) << c.pszCmd;
+        EXPECT_EQ(0u, l.rfind(c.pszReply, 0)) << c.pszCmd << ": " << l;
         EXPECT_EQ(c.fMapped, lstat(link.c_str(), &st) == 0) << c.pszCmd;
     }
-    hpWriteLine(&hp, "quit");
-    ASSERT_EQ(1, hpWaitExit(&hp, 10000, &iExit));
+    ASSERT_TRUE(cli.Quit("quit", 10000, &iExit));
     EXPECT_EQ(0, iExit);
-    hpRelease(&hp);
+    cli.Release();
     close(fd);
     EXPECT_NE(0, lstat(link.c_str(), &st)) << "quit removes the mapping";
     rmdir(szDir);

@@ -21,20 +21,24 @@ const int kCom = 17, kDevice = 217;
 // How a start-up must end. A run also says what the line must carry.
 struct Outcome {
     const char *pszCaption;     // nullptr: it runs; "": it ends without a box
-    const char *pszText;        // box text, newlines as \n
+    std::string sText;          // box text, newlines as \n
     int fStop2, fXon, fRtsCts;  // the line's settings when it runs
-    const char *pszName;        // panel control 104 when it runs
+    std::string sName;          // panel control 104 when it runs
 };
 
-const Outcome Runs = { nullptr, nullptr, 0, 0, 0, "Hostile" };
-Outcome RunsWith(int fStop2, int fXon, int fRtsCts, const char *pszName = "Hostile")
+const Outcome Runs = { nullptr, "", 0, 0, 0, "Hostile" };
+Outcome RunsWith(int fStop2, int fXon, int fRtsCts, const std::string &sName = "Hostile")
 {
-    return { nullptr, nullptr, fStop2, fXon, fRtsCts, pszName };
+    return { nullptr, "", fStop2, fXon, fRtsCts, sName };
 }
-Outcome Box(const char *pszCaption, const char *pszText) { return { pszCaption, pszText, 0, 0, 0, nullptr }; }
-const Outcome EndsSilently = { "", nullptr, 0, 0, 0, nullptr };
+Outcome Box(const char *pszCaption, const std::string &sText) { return { pszCaption, sText, 0, 0, 0, "" }; }
+const Outcome EndsSilently = { "", "", 0, 0, 0, "" };
 
-const char kNoCom[] = "COM%s does not exist\\nor is already in use\\nOh Dear!";
+// The box of a port that does not open.
+Outcome NoCom(const std::string &sPort)
+{
+    return Box("!! Error !!", "COM" + sPort + " does not exist\\nor is already in use\\nOh Dear!");
+}
 
 struct Case {
     const char *pszSection, *pszKey;
@@ -43,11 +47,55 @@ struct Case {
     const char *pszAfter;       // the key's value afterwards; nullptr: as written
 };
 
-std::string NoCom(const char *pszPort)
+// Cases of one key: each value with the same outcome, the key afterwards as
+// written or pszAfter.
+void Add(std::vector<Case> *pv, const char *pszKey, const std::vector<std::string> &vsValue, const Outcome &out,
+         const char *pszAfter = nullptr)
 {
-    char ac[160];
-    snprintf(ac, sizeof ac, kNoCom, pszPort);
-    return ac;
+    for (const std::string &s : vsValue)
+        pv->push_back({ strcmp(pszKey, "Name") == 0 ? "Device" : "Configuration", pszKey, s, out, pszAfter });
+}
+
+// Every hostile value of every key, and how its start-up ends.
+std::vector<Case> HostileCases()
+{
+    const std::string s2p31 = "2147483648", sBeyond = "99999999999999999999";
+    std::vector<Case> v;
+    // Com: the port number; 0 (or text) names none and ends start-up
+    // without a word, 1..256 are ports.
+    Add(&v, "Com", { "" }, NoCom("1"), "1");
+    for (const char *psz : { "-5", "257", "9999" })
+        Add(&v, "Com", { psz }, NoCom(psz));
+    Add(&v, "Com", { s2p31, sBeyond, std::string(600, '7') }, NoCom("2147483647"));
+    Add(&v, "Com", { "abc", "0" }, EndsSilently);
+    // Speed: one of the supported rates, nothing else; the port is opened
+    // first, and refuses a negative one (what the port refuses fails the
+    // open, whose box names the port).
+    Add(&v, "Speed", { "", "1234", s2p31, sBeyond, "abc", std::string(600, '3') },
+        Box("!! Error !!", "Invalid Baud Rate"));
+    Add(&v, "Speed", { "-5" }, NoCom("17"));
+    // DataBits: handed to the port as read (5..8 work); empty is the
+    // default 8. No count is cut to fit the byte it goes in.
+    Add(&v, "DataBits", { "" }, Runs, "8");
+    Add(&v, "DataBits", { "-5", s2p31, sBeyond, "abc", std::string(600, '8'), "264" }, NoCom("17"));
+    // StopBits: 2 is two, anything else one.
+    Add(&v, "StopBits", { "" }, Runs, "1");
+    Add(&v, "StopBits", { "-5", s2p31, sBeyond, "abc", std::string(600, '2') }, Runs);
+    Add(&v, "StopBits", { "2" }, RunsWith(1, 0, 0));
+    // Parity: the first letter, E M N O S in either case.
+    Add(&v, "Parity", { "", "-5", s2p31, sBeyond, "abc", "X", "?", "z" }, Box("!! Error !!", "Invalid Parity"));
+    Add(&v, "Parity", { "n" + std::string(599, 'x'), "e" }, Runs);
+    // XOnXOff and Hardware: kept in the file (a value equal to the default
+    // 0, text included, written back as 0), never applied to the line.
+    for (const char *pszKey : { "XOnXOff", "Hardware" }) {
+        Add(&v, pszKey, { "", "abc" }, Runs, "0");
+        Add(&v, pszKey, { "1", "-5", s2p31, sBeyond, std::string(600, '1') }, Runs);
+    }
+    // Name: shown as read, at most 127 characters.
+    for (const std::string &s : { std::string(), std::string("-5"), s2p31, std::string("abc") })
+        Add(&v, "Name", { s }, RunsWith(0, 0, 0, s));
+    Add(&v, "Name", { std::string(600, 'N') }, RunsWith(0, 0, 0, std::string(127, 'N')));
+    return v;
 }
 
 // The keys a start-up may write, by section.
@@ -133,6 +181,13 @@ protected:
         return fOk;
     }
 
+    // Presses whichever box a start-up shows; its text.
+    std::string AnyBox()
+    {
+        std::string sBox = harness::PressBox("!! Error !!", 1000);
+        return sBox == "<timeout>" ? harness::PressBox("ERROR", 1000) : sBox;
+    }
+
     // One start-up with the device file as it stands; the first broken
     // expectation, or "".
     std::string StartUp(const Outcome &out)
@@ -149,25 +204,19 @@ protected:
             // A message box would hold the driver until pressed.
             int iExit;
             if (!driver.WaitExit(60000, &iExit)) {
-                std::string sBox = harness::PressBox("!! Error !!", 1000);
-                if (sBox == "<timeout>")
-                    sBox = harness::PressBox("ERROR", 1000);
-                sFail = "did not end by itself (box: " + sBox + ")";
+                sFail = "did not end by itself (box: " + AnyBox() + ")";
             } else if (msCount(sim, MSK_STARTUP) != 0) {
                 sFail = "a start-up that failed sent the start-up command";
             }
         } else if (out.pszCaption != nullptr) {
             std::string sText = harness::PressBox(out.pszCaption, 30000);
-            if (sText != out.pszText)
+            if (sText != out.sText)
                 sFail = "box '" + std::string(out.pszCaption) + "' said \"" + sText + "\", expected \"" +
-                        out.pszText + "\"";
+                        out.sText + "\"";
             else if (msCount(sim, MSK_STARTUP) != 0)
                 sFail = "a start-up that failed sent the start-up command";
         } else if (!info.WaitFor(Has("hooked"), 60000) || msWaitKind(sim, MSK_STARTUP, 1, 30000) != 1) {
-            std::string sBox = harness::PressBox("!! Error !!", 1000);
-            if (sBox == "<timeout>")
-                sBox = harness::PressBox("ERROR", 1000);
-            sFail = "did not run (box: " + sBox + ")";
+            sFail = "did not run (box: " + AnyBox() + ")";
         } else {
             struct termios t;
             if (!LineSettings(&t))
@@ -180,8 +229,8 @@ protected:
                         std::to_string(!!(t.c_cflag & CSTOPB)) + ", xon/xoff " + std::to_string(!!(t.c_iflag & IXON)) +
                         "/" + std::to_string(!!(t.c_iflag & IXOFF)) + ", rts/cts " +
                         std::to_string(!!(t.c_cflag & CRTSCTS));
-            else if (harness::ControlText(Title(), IDC_NAME) != out.pszName)
-                sFail = "panel name \"" + harness::ControlText(Title(), IDC_NAME) + "\", expected \"" + out.pszName + "\"";
+            else if (harness::ControlText(Title(), IDC_NAME) != out.sName)
+                sFail = "panel name \"" + harness::ControlText(Title(), IDC_NAME) + "\", expected \"" + out.sName + "\"";
             else if (harness::ControlText(Title(), IDC_COM) != "17")
                 sFail = "panel port \"" + harness::ControlText(Title(), IDC_COM) + "\"";
             info.Cmd("close");
@@ -201,114 +250,22 @@ protected:
         sim = nullptr;
         return sFail;
     }
-};
 
-TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
-{
-    std::string why;
-    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
-    ASSERT_TRUE(harness::MapPort(1, "")) << "an empty Com means port 1, which must have no device here";
-
-    const std::string s2p31 = "2147483648", sBeyond = "99999999999999999999";
-    const Outcome BadSpeed = Box("!! Error !!", "Invalid Baud Rate");
-    const Outcome BadParity = Box("!! Error !!", "Invalid Parity");
-    const std::string sBigPort = NoCom("2147483647");
-    const std::string sNoCom1 = NoCom("1"), sNoComM5 = NoCom("-5"), sNoCom257 = NoCom("257"),
-                      sNoCom9999 = NoCom("9999"), sNoCom17 = NoCom("17");
-    const Outcome BigPort = Box("!! Error !!", sBigPort.c_str());
-    // What the port refuses fails the open, whose box names the port.
-    const Outcome Refused = Box("!! Error !!", sNoCom17.c_str());
-    const std::string sName127(127, 'N');
-    const Case aCases[] = {
-        // Com: the port number; 0 (or text) names none and ends start-up
-        // without a word, 1..256 are ports.
-        { "Configuration", "Com", "", Box("!! Error !!", sNoCom1.c_str()), "1" },
-        { "Configuration", "Com", "-5", Box("!! Error !!", sNoComM5.c_str()), nullptr },
-        { "Configuration", "Com", s2p31, BigPort, nullptr },
-        { "Configuration", "Com", sBeyond, BigPort, nullptr },
-        { "Configuration", "Com", "abc", EndsSilently, nullptr },
-        { "Configuration", "Com", std::string(600, '7'), BigPort, nullptr },
-        { "Configuration", "Com", "0", EndsSilently, nullptr },
-        { "Configuration", "Com", "257", Box("!! Error !!", sNoCom257.c_str()), nullptr },
-        { "Configuration", "Com", "9999", Box("!! Error !!", sNoCom9999.c_str()), nullptr },
-        // Speed: one of the supported rates, nothing else; the port is
-        // opened first, and refuses a negative one.
-        { "Configuration", "Speed", "", BadSpeed, nullptr },
-        { "Configuration", "Speed", "-5", Refused, nullptr },
-        { "Configuration", "Speed", "1234", BadSpeed, nullptr },
-        { "Configuration", "Speed", s2p31, BadSpeed, nullptr },
-        { "Configuration", "Speed", sBeyond, BadSpeed, nullptr },
-        { "Configuration", "Speed", "abc", BadSpeed, nullptr },
-        { "Configuration", "Speed", std::string(600, '3'), BadSpeed, nullptr },
-        // DataBits: handed to the port as read (5..8 work); empty is the
-        // default 8. No count is cut to fit the byte it goes in.
-        { "Configuration", "DataBits", "", Runs, "8" },
-        { "Configuration", "DataBits", "-5", Refused, nullptr },
-        { "Configuration", "DataBits", s2p31, Refused, nullptr },
-        { "Configuration", "DataBits", sBeyond, Refused, nullptr },
-        { "Configuration", "DataBits", "abc", Refused, nullptr },
-        { "Configuration", "DataBits", std::string(600, '8'), Refused, nullptr },
-        { "Configuration", "DataBits", "264", Refused, nullptr },
-        // StopBits: 2 is two, anything else one.
-        { "Configuration", "StopBits", "", Runs, "1" },
-        { "Configuration", "StopBits", "-5", Runs, nullptr },
-        { "Configuration", "StopBits", s2p31, Runs, nullptr },
-        { "Configuration", "StopBits", sBeyond, Runs, nullptr },
-        { "Configuration", "StopBits", "abc", Runs, nullptr },
-        { "Configuration", "StopBits", std::string(600, '2'), Runs, nullptr },
-        { "Configuration", "StopBits", "2", RunsWith(1, 0, 0), nullptr },
-        // Parity: the first letter, E M N O S in either case.
-        { "Configuration", "Parity", "", BadParity, nullptr },
-        { "Configuration", "Parity", "-5", BadParity, nullptr },
-        { "Configuration", "Parity", s2p31, BadParity, nullptr },
-        { "Configuration", "Parity", sBeyond, BadParity, nullptr },
-        { "Configuration", "Parity", "abc", BadParity, nullptr },
-        { "Configuration", "Parity", "n" + std::string(599, 'x'), Runs, nullptr },
-        { "Configuration", "Parity", "e", Runs, nullptr },
-        { "Configuration", "Parity", "X", BadParity, nullptr },
-        { "Configuration", "Parity", "?", BadParity, nullptr },
-        { "Configuration", "Parity", "z", BadParity, nullptr },
-        // XOnXOff and Hardware: kept in the file (a value equal to the
-        // default 0, text included, written back as 0), never applied to
-        // the line.
-        { "Configuration", "XOnXOff", "", Runs, "0" },
-        { "Configuration", "XOnXOff", "1", Runs, nullptr },
-        { "Configuration", "XOnXOff", "-5", Runs, nullptr },
-        { "Configuration", "XOnXOff", s2p31, Runs, nullptr },
-        { "Configuration", "XOnXOff", sBeyond, Runs, nullptr },
-        { "Configuration", "XOnXOff", "abc", Runs, "0" },
-        { "Configuration", "XOnXOff", std::string(600, '1'), Runs, nullptr },
-        { "Configuration", "Hardware", "", Runs, "0" },
-        { "Configuration", "Hardware", "1", Runs, nullptr },
-        { "Configuration", "Hardware", "-5", Runs, nullptr },
-        { "Configuration", "Hardware", s2p31, Runs, nullptr },
-        { "Configuration", "Hardware", sBeyond, Runs, nullptr },
-        { "Configuration", "Hardware", "abc", Runs, "0" },
-        { "Configuration", "Hardware", std::string(600, '1'), Runs, nullptr },
-        // Name: shown as read, at most 127 characters.
-        { "Device", "Name", "", RunsWith(0, 0, 0, ""), nullptr },
-        { "Device", "Name", "-5", RunsWith(0, 0, 0, "-5"), nullptr },
-        { "Device", "Name", s2p31, RunsWith(0, 0, 0, s2p31.c_str()), nullptr },
-        { "Device", "Name", "abc", RunsWith(0, 0, 0, "abc"), nullptr },
-        { "Device", "Name", std::string(600, 'N'), RunsWith(0, 0, 0, sName127.c_str()), nullptr },
-    };
-
-    std::string sDev = inst->DevFilePath(kDevice);
-    int cCases = 0;
-    for (const Case &c : aCases) {
-        std::string sCase = std::string(c.pszKey) + "=" + (c.sValue.size() > 24 ? c.sValue.substr(0, 8) + "... (" +
-                                                           std::to_string(c.sValue.size()) + " characters)" : c.sValue);
-        SCOPED_TRACE(sCase);
-        std::string sBefore = BaseFile(c.pszSection, c.pszKey, c.sValue);
-        inst->DevFile(kDevice, sBefore);
+    // The start-up ends as out says, and writes no file but the device file.
+    void TryStartUp(const Outcome &out)
+    {
+        std::string sDev = inst->DevFilePath(kDevice);
         std::map<std::string, std::string> mBefore, mAfter;
         Snapshot(inst->Dir(), sDev, &mBefore);
-
-        EXPECT_EQ("", StartUp(c.out));
-        cCases++;
-
+        EXPECT_EQ("", StartUp(out));
         Snapshot(inst->Dir(), sDev, &mAfter);
         EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
+    }
+
+    // The device file afterwards: the case's key as expected, every other key
+    // as it was, nothing new but the start-up's own keys.
+    void CheckKeys(const Case &c, const std::string &sBefore)
+    {
         Ini iniBefore = ParseIni(sBefore), iniAfter = ParseIni(inst->DevFileText(kDevice));
         for (const auto &kv : iniAfter) {
             if (!OwnKey(kv.first.first, kv.first.second)) {
@@ -325,11 +282,30 @@ TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
             }
         }
     }
+};
+
+TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
+{
+    std::string why;
+    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
+    ASSERT_TRUE(harness::MapPort(1, "")) << "an empty Com means port 1, which must have no device here";
+
+    int cCases = 0;
+    for (const Case &c : HostileCases()) {
+        std::string sCase = std::string(c.pszKey) + "=" + (c.sValue.size() > 24 ? c.sValue.substr(0, 8) + "... (" +
+                                                           std::to_string(c.sValue.size()) + " characters)" : c.sValue);
+        SCOPED_TRACE(sCase);
+        std::string sBefore = BaseFile(c.pszSection, c.pszKey, c.sValue);
+        inst->DevFile(kDevice, sBefore);
+        TryStartUp(c.out);
+        cCases++;
+        CheckKeys(c, sBefore);
+    }
 
     // The device file is a directory, or exists and cannot be read (as root,
     // who reads anything, a link that points at itself stands in for that).
-    std::string sBoxText = "Cannot read the device file\\n" + harness::WindowsPath(sDev);
-    const Outcome Unreadable = Box("ERROR", sBoxText.c_str());
+    std::string sDev = inst->DevFilePath(kDevice);
+    const Outcome Unreadable = Box("ERROR", "Cannot read the device file\\n" + harness::WindowsPath(sDev));
     for (int k = 0; k < 2; k++) {
         SCOPED_TRACE(k == 0 ? "a directory" : "unreadable");
         unlink(sDev.c_str());
@@ -339,12 +315,8 @@ TEST_F(DevFile, EveryHostileStartUpRunsAsDocumentedOrShowsItsBox)
             ASSERT_EQ(0, symlink(sDev.c_str(), sDev.c_str()));
         else
             inst->DevFile(kDevice, BaseFile("Device", "Name", "Hostile")), chmod(sDev.c_str(), 0);
-        std::map<std::string, std::string> mBefore, mAfter;
-        Snapshot(inst->Dir(), sDev, &mBefore);
-        EXPECT_EQ("", StartUp(Unreadable));
+        TryStartUp(Unreadable);
         cCases++;
-        Snapshot(inst->Dir(), sDev, &mAfter);
-        EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
         struct stat st;
         EXPECT_EQ(0, lstat(sDev.c_str(), &st));
         EXPECT_TRUE(k == 0 ? S_ISDIR(st.st_mode) : geteuid() == 0 ? S_ISLNK(st.st_mode) : S_ISREG(st.st_mode))

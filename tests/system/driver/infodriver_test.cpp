@@ -12,7 +12,6 @@
 
 namespace {
 
-
 // A map, and the tally frame the simulator encodes it into.
 struct Frame {
     uint8_t abMap[16];
@@ -51,8 +50,7 @@ protected:
     // Up, link healthy, map A published in full.
     void UpWithMap()
     {
-        Up(MSACK_NORMAL);
-        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"))) << "the link never became healthy";
+        ASSERT_NO_FATAL_FAILURE(UpHealthy());
         AfterPoll();
         Send(kMapA.Bytes());
         ASSERT_TRUE(info.WaitFor(WriteCount(1 + 128)));
@@ -75,19 +73,12 @@ protected:
     std::string MapMismatch(const Frame &f) { return MapMismatch(f.abMap); }
     std::string MapMismatch(const uint8_t abMap[16])
     {
-        std::vector<std::string> lines;
-        if (info.Cmd("dump 1 128", &lines) != "ok")
+        std::vector<std::string> held;
+        if (!Slots(&held))
             return "no dump";
-        std::map<int, std::string> held;
-        for (const std::string &l : lines) {
-            int iSlot = 0;
-            char ac[64] = "";
-            if (sscanf(l.c_str(), "slot %d %63s", &iSlot, ac) == 2)
-                held[iSlot] = ac;
-        }
         std::string sDiff;
         for (int s = 1; s <= 128; s++) {
-            std::string sHeld = held.count(s) ? held[s] : "<empty>";
+            std::string sHeld = held[s].empty() ? "<empty>" : held[s];
             if (sHeld != SlotOf(abMap, s))
                 sDiff += " slot " + std::to_string(s) + " holds " + sHeld + ", expected " + SlotOf(abMap, s) + ";";
         }

@@ -13,12 +13,6 @@ class ReplugSys : public DriverRig {
 protected:
     ReplugSys() : DriverRig(12, 212) {}
 
-    // Up with a healthy link.
-    void UpHealthy()
-    {
-        Up(MSACK_NORMAL);
-        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"))) << "the link never became healthy";
-    }
     void Unplug() { ASSERT_EQ(0, msUnplug(sim)) << "unplug"; }
     void Replug()
     {

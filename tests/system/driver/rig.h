@@ -78,12 +78,8 @@ protected:
     // the panel and the device file still untouched.
     void Up(int iAckMode = MSACK_NORMAL)
     {
-        char acErr[256] = "";
-        sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
-        ASSERT_NE(nullptr, sim) << "mixer simulator on COM" << m_iCom << ": " << acErr;
-        msSetAck(sim, iAckMode, 0);
+        ASSERT_NO_FATAL_FAILURE(MixerAndInfodriver(iAckMode));
         std::string why;
-        ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
         if (m_sExe.empty()) {
             ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
         } else {
@@ -94,6 +90,24 @@ protected:
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
         ASSERT_TRUE(harness::Eventually([&] { return harness::WindowInfo(Title())["visible"] == "1"; }, 30000))
             << "the window was never shown";
+    }
+
+    // Up, and the link healthy (slot 4094 at 0).
+    void UpHealthy()
+    {
+        ASSERT_NO_FATAL_FAILURE(Up(MSACK_NORMAL));
+        ASSERT_TRUE(info.WaitFor(Wrote(4094, "0"))) << "the link never became healthy";
+    }
+
+    // The simulated mixer on the test's port and the stand-in infodriver.
+    void MixerAndInfodriver(int iAckMode = MSACK_NORMAL)
+    {
+        char acErr[256] = "";
+        sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
+        ASSERT_NE(nullptr, sim) << "mixer simulator on COM" << m_iCom << ": " << acErr;
+        msSetAck(sim, iAckMode, 0);
+        std::string why;
+        ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
     }
 
     std::string Title() const { return harness::Title(m_iDevice); }
@@ -126,6 +140,22 @@ protected:
                 c += e.kind == "W";
             return c >= n;
         };
+    }
+
+    // The stand-in's slots 1..128 by its dump ("" for empty); false when it
+    // gave none.
+    bool Slots(std::vector<std::string> *pv)
+    {
+        std::vector<std::string> lines;
+        pv->assign(129, "");
+        bool fOk = info.Cmd("dump 1 128", &lines) == "ok";
+        for (const std::string &l : lines) {
+            int n = 0;
+            char ab[64] = "";
+            if (sscanf(l.c_str(), "slot %d %63s", &n, ab) >= 1 && n >= 1 && n <= 128)
+                (*pv)[n] = ab;
+        }
+        return fOk;
     }
 
     void Send(const std::vector<uint8_t> &bytes)

@@ -191,11 +191,8 @@ TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
 
 TEST_F(Shell, TextAfterTheDeviceNumberIsIgnored)
 {
-    char acErr[256] = "";
-    sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
-    ASSERT_NE(nullptr, sim) << acErr;
+    ASSERT_NO_FATAL_FAILURE(MixerAndInfodriver());
     std::string why;
-    ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
     ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice) + "abc", &why)) << why;
     EXPECT_TRUE(info.WaitFor(Has("hooked"), 60000));
     EXPECT_TRUE(harness::WaitWindow(Title(), 30000));

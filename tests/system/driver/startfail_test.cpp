@@ -27,14 +27,6 @@ protected:
         EXPECT_EQ(0, iExit);
         return text;
     }
-    void WithMixerAndInfodriver()
-    {
-        char acErr[256] = "";
-        sim = msOpen(m_iCom, nullptr, acErr, sizeof acErr);
-        ASSERT_NE(nullptr, sim) << acErr;
-        std::string why;
-        ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
-    }
 };
 
 TEST_F(StartFail, BadDeviceNumberOnCommandLine)
@@ -92,7 +84,7 @@ TEST_F(StartFail, PortMissing)
 
 TEST_F(StartFail, UnsupportedSpeed)
 {
-    WithMixerAndInfodriver();
+    ASSERT_NO_FATAL_FAILURE(MixerAndInfodriver());
     inst->DevFile(m_iDevice, "[Configuration]\r\nCom=10\r\nSpeed=1234\r\nParity=N\r\n");
     EXPECT_EQ("Invalid Baud Rate", BoxOf("210", "!! Error !!"));
     EXPECT_EQ(0u, msCount(sim, MSK_STARTUP)) << "nothing may be sent to the mixer";

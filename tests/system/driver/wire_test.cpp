@@ -12,14 +12,8 @@ protected:
     // The slot texts 1..128 as the infodriver holds them ("" for empty).
     std::vector<std::string> Slots()
     {
-        std::vector<std::string> lines, v(129);
-        EXPECT_EQ("ok", info.Cmd("dump 1 128", &lines));
-        for (const std::string &l : lines) {
-            int n = 0;
-            char ab[64] = "";
-            if (sscanf(l.c_str(), "slot %d %63s", &n, ab) >= 1 && n >= 1 && n <= 128)
-                v[n] = ab;
-        }
+        std::vector<std::string> v;
+        EXPECT_TRUE(DriverRig::Slots(&v)) << "no dump";
         return v;
     }
     static std::vector<int> Lit(const std::vector<std::string> &v)

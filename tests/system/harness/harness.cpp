@@ -181,6 +181,162 @@ std::string DevFileFor(int iCom, const std::string &extra)
     return "[Configuration]\r\nCom=" + std::to_string(iCom) + "\r\nSpeed=38400\r\nParity=N\r\n" + extra;
 }
 
+// ------------------------------------------------------------ LineChild
+
+static bool IsAnswer(const std::string &s)
+{
+    return s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0;
+}
+
+bool LineChild::Start(const std::vector<std::string> &argv, const char *pszReady, int readyMs, std::string *pWhy,
+                      int iFlags, const std::vector<std::string> &env, const char *pszCwd)
+{
+    Release();
+    m_backlog.clear();
+    std::vector<const char *> v;
+    for (const std::string &a : argv)
+        v.push_back(a.c_str());
+    v.push_back(nullptr);
+    std::vector<const char *> vEnv;
+    for (const std::string &e : env)
+        vEnv.push_back(e.c_str());
+    vEnv.push_back(nullptr);
+    // The program's own name, for the reasons below.
+    std::string name = argv.size() > 1 && argv[0] == WinBuild() + "/winerun" ? argv[1] : argv[0];
+    name = name.substr(name.rfind('/') + 1);
+    if (hpSpawn(&m_p, v.data(), vEnv.data(), pszCwd, iFlags) != 0) {
+        *pWhy = name + " did not start: " + strerror(errno);
+        return false;
+    }
+    m_fStarted = true;
+    if (pszReady == nullptr)
+        return true;
+    int r = WaitLine(pszReady, readyMs);
+    if (r == 1)
+        return true;
+    int iExit = -1;
+    if (r < 0 && hpWaitExit(&m_p, 5000, &iExit))
+        *pWhy = name + " ended (exit " + std::to_string(iExit) + ") before its ready line";
+    else
+        *pWhy = name + " printed no ready line within " + std::to_string(readyMs / 1000) + " s";
+    return false;
+}
+
+bool LineChild::StartWine(const std::string &exe, const std::vector<std::string> &args, const char *pszReady,
+                          int readyMs, std::string *pWhy, int iFlags)
+{
+    std::vector<std::string> argv = { WinBuild() + "/winerun", WinBin(exe) };
+    argv.insert(argv.end(), args.begin(), args.end());
+    return Start(argv, pszReady, readyMs, pWhy, iFlags);
+}
+
+bool LineChild::Send(const std::string &line)
+{
+    return m_fStarted && hpWriteLine(&m_p, line.c_str()) == 0;
+}
+
+// A line straight from the pipe, past the backlog.
+int LineChild::Raw(std::string *pLine, int timeoutMs)
+{
+    static thread_local char s_ac[HP_LINEBUF];
+    int r = hpReadLine(&m_p, s_ac, sizeof s_ac, timeoutMs);
+    if (r == 1)
+        *pLine = s_ac;
+    return r;
+}
+
+int LineChild::ReadLine(std::string *pLine, int timeoutMs)
+{
+    if (!m_backlog.empty()) {
+        *pLine = m_backlog.front();
+        m_backlog.pop_front();
+        return 1;
+    }
+    return m_fStarted ? Raw(pLine, timeoutMs) : -1;
+}
+
+int LineChild::WaitLine(const std::string &prefix, int timeoutMs, std::string *pLine)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    std::string s;
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        int r = ReadLine(&s, left > 0 ? (int)left : 0);
+        if (r != 1)
+            return r;
+        if (s.rfind(prefix, 0) == 0) {
+            if (pLine)
+                *pLine = s;
+            return 1;
+        }
+    }
+}
+
+int LineChild::Ask(const std::string &cmd, std::string *pAnswer, int timeoutMs,
+                   const std::function<void(const std::string &)> &fnEvent)
+{
+    if (!Send(cmd))
+        return -1;
+    long long deadline = hpNowMs() + timeoutMs;
+    std::string s;
+    for (;;) {
+        long long left = deadline - hpNowMs();
+        int r = Raw(&s, left > 0 ? (int)left : 0);
+        if (r != 1)
+            return r;
+        if (IsAnswer(s)) {
+            *pAnswer = s;
+            return 1;
+        }
+        if (fnEvent)
+            fnEvent(s);
+        else
+            m_backlog.push_back(s);
+    }
+}
+
+std::vector<std::string> LineChild::Rest(int timeoutMs)
+{
+    long long deadline = hpNowMs() + timeoutMs;
+    std::vector<std::string> v;
+    std::string s;
+    for (long long left = timeoutMs; left > 0; left = deadline - hpNowMs()) {
+        if (ReadLine(&s, (int)left) != 1)
+            break;
+        v.push_back(s);
+    }
+    return v;
+}
+
+bool LineChild::Quit(const char *pszQuit, int timeoutMs, int *piExit)
+{
+    if (!m_fStarted)
+        return false;
+    if (pszQuit)
+        hpWriteLine(&m_p, pszQuit);
+    hpCloseStdin(&m_p);
+    int iExit = -1;
+    bool fEnded = WaitExit(timeoutMs, &iExit);
+    if (!fEnded)
+        hpKill(&m_p);
+    if (piExit)
+        *piExit = iExit;
+    return fEnded;
+}
+
+void LineChild::Kill()
+{
+    if (m_fStarted)
+        hpKill(&m_p);
+}
+
+void LineChild::Release()
+{
+    if (m_fStarted)
+        hpRelease(&m_p);
+    m_fStarted = false;
+}
+
 // ------------------------------------------------------------ Infodrv
 
 static long long MonotonicNs()
@@ -190,35 +346,13 @@ static long long MonotonicNs()
     return (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec;
 }
 
-static bool IsAnswer(const std::string &s)
-{
-    return s == "ok" || s.rfind("ok ", 0) == 0 || s.rfind("err", 0) == 0;
-}
-
 Infodrv::~Infodrv() { Stop(); }
 
 bool Infodrv::Start(int iDevice, std::string *pWhy)
 {
     m_iDevice = iDevice;
-    std::string dev = std::to_string(iDevice);
-    const char *args[] = { dev.c_str(), nullptr };
-    if (hpSpawnWine(&m_p, s_winBuild.c_str(), "infodrv.exe", args, nullptr, HP_STDIN | HP_STDOUT) != 0) {
-        *pWhy = std::string("infodrv.exe did not start: ") + strerror(errno);
-        return false;
-    }
-    m_fStarted = true;
     m_fEnded = false;
-    char line[4096];
-    int r = hpReadLineStarting(&m_p, "ready ", line, sizeof line, 60000);
-    if (r != 1) {
-        int iExit = -1;
-        if (r < 0 && hpWaitExit(&m_p, 5000, &iExit))
-            *pWhy = "infodrv.exe ended (exit " + std::to_string(iExit) + ") before its ready line";
-        else
-            *pWhy = "infodrv.exe printed no ready line within 60 s";
-        return false;
-    }
-    return true;
+    return m_child.StartWine("infodrv.exe", { std::to_string(iDevice) }, "ready ", 60000, pWhy);
 }
 
 // Split by hand rather than by a stream: a listening thread takes every
@@ -245,42 +379,40 @@ void Infodrv::Take(const std::string &line)
     m_events.push_back(e);
 }
 
+// A line that is no answer: a dump line for the command in progress, or an
+// event. True for an event.
+bool Infodrv::Route(const std::string &line)
+{
+    if (m_pCmdLines && line.rfind("slot ", 0) == 0) {
+        m_pCmdLines->push_back(line);
+        return false;
+    }
+    Take(line);
+    return true;
+}
+
 std::string Infodrv::Cmd(const std::string &cmd, std::vector<std::string> *pLines, int timeoutMs)
 {
-    if (!m_fStarted)
+    if (!m_child.Started())
         return "";
-    if (m_fListening) {
-        std::unique_lock<std::mutex> lk(m_mx);
-        m_answers.clear();
+    std::string s;
+    if (!m_fListening) {
         m_pCmdLines = pLines;
-        if (hpWriteLine(&m_p, cmd.c_str()) != 0) {
-            m_pCmdLines = nullptr;
-            return "";
-        }
-        m_cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return !m_answers.empty() || m_fEnded; });
+        m_child.Ask(cmd, &s, timeoutMs, [&](const std::string &l) { Route(l); });
         m_pCmdLines = nullptr;
-        if (m_answers.empty())
-            return "";
-        std::string s = m_answers.front();
-        m_answers.pop_front();
         return s;
     }
-    if (hpWriteLine(&m_p, cmd.c_str()) != 0)
-        return "";
-    long long deadline = hpNowMs() + timeoutMs;
-    char line[4096];
-    for (;;) {
-        long long left = deadline - hpNowMs();
-        if (left <= 0 || hpReadLine(&m_p, line, sizeof line, (int)left) != 1)
-            return "";
-        std::string s = line;
-        if (IsAnswer(s))
-            return s;
-        if (pLines && s.rfind("slot ", 0) == 0)
-            pLines->push_back(s);
-        else
-            Take(s);
+    std::unique_lock<std::mutex> lk(m_mx);
+    m_answers.clear();
+    m_pCmdLines = pLines;
+    if (m_child.Send(cmd))
+        m_cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), [&] { return !m_answers.empty() || m_fEnded; });
+    m_pCmdLines = nullptr;
+    if (!m_answers.empty()) {
+        s = m_answers.front();
+        m_answers.pop_front();
     }
+    return s;
 }
 
 std::string Infodrv::Get(int iSlot)
@@ -304,12 +436,12 @@ bool Infodrv::WaitFor(const std::function<bool(const std::vector<InfoEvent> &)> 
         }
         return true;
     }
-    char line[4096];
+    std::string line;
     while (!pred(m_events)) {
         long long left = deadline - hpNowMs();
         if (left <= 0)
             return false;
-        int r = hpReadLine(&m_p, line, sizeof line, (int)(left < 100 ? left : 100));
+        int r = m_child.ReadLine(&line, (int)(left < 100 ? left : 100));
         if (r == 1)
             Take(line);
         else if (r < 0)
@@ -339,9 +471,9 @@ std::vector<InfoEvent> Infodrv::Writes(int iSlotFrom, int iSlotTo) const
 // the exchanges are being timed.
 void Infodrv::Listener()
 {
-    char line[4096];
+    std::string s;
     for (;;) {
-        int r = hpReadLine(&m_p, line, sizeof line, 200);
+        int r = m_child.ReadLine(&s, 200);
         std::lock_guard<std::mutex> lk(m_mx);
         if (r < 0 || m_fQuitListener) {
             m_fEnded = r < 0;
@@ -351,17 +483,13 @@ void Infodrv::Listener()
         if (r == 0)
             continue;
         m_cLines++;
-        std::string s = line;
         if (IsAnswer(s)) {
             m_answers.push_back(s);
             m_cv.notify_all();
             continue;
         }
-        if (m_pCmdLines && s.rfind("slot ", 0) == 0) {
-            m_pCmdLines->push_back(s);
+        if (!Route(s))
             continue;
-        }
-        Take(s);
         const InfoEvent &e = m_events.back();
         bool fExchange = e.kind == "W" || e.kind == "R";
         if (m_fWaitWrites && e.kind == "W" && e.iSlot >= m_iWaitFrom && e.iSlot <= m_iWaitTo &&
@@ -374,7 +502,7 @@ void Infodrv::Listener()
 
 bool Infodrv::Listen()
 {
-    if (!m_fStarted)
+    if (!m_child.Started())
         return false;
     if (!m_fListening) {
         m_fQuitListener = false;
@@ -384,7 +512,7 @@ bool Infodrv::Listen()
     return true;
 }
 
-// Before m_p's output side is closed: the thread reads from it.
+// Before the child's output side is closed: the thread reads from it.
 void Infodrv::EndListener()
 {
     if (!m_fListening)
@@ -445,42 +573,32 @@ unsigned long long Infodrv::Total(const std::string &kind) const
 
 void Infodrv::Stop()
 {
-    if (!m_fStarted)
+    if (!m_child.Started())
         return;
-    m_fStarted = false;
-    if (m_p.pid > 0)
-        kill(m_p.pid, SIGCONT);     // a paused stand-in must run to quit
-    hpWriteLine(&m_p, "quit");
-    hpCloseStdin(&m_p);
-    int iExit;
-    if (!hpWaitExit(&m_p, 10000, &iExit))
-        hpKill(&m_p);
+    Resume();       // a paused stand-in must run to quit
+    m_child.Quit("quit", 10000);
     EndListener();
-    hpRelease(&m_p);
+    m_child.Release();
 }
 
 void Infodrv::Kill()
 {
-    if (!m_fStarted)
-        return;
-    m_fStarted = false;
-    hpKill(&m_p);
+    m_child.Kill();
     EndListener();
-    hpRelease(&m_p);
+    m_child.Release();
 }
 
 // winerun execs the Wine loader, so the child is the stand-in's Wine process
 // and a signal to it reaches all its threads. Never to its group: Wine's
 // explorer.exe may run there (see hpKill), and stopping it stops every window.
-bool Infodrv::Pause()
+static bool Signal(const LineChild &child, int iSig)
 {
-    return m_fStarted && m_p.pid > 0 && kill(m_p.pid, SIGSTOP) == 0;
+    return child.Started() && child.Pid() > 0 && kill(child.Pid(), iSig) == 0;
 }
 
-bool Infodrv::Resume()
-{
-    return m_fStarted && m_p.pid > 0 && kill(m_p.pid, SIGCONT) == 0;
-}
+bool Infodrv::Pause() { return Signal(m_child, SIGSTOP); }
+
+bool Infodrv::Resume() { return Signal(m_child, SIGCONT); }
 
 bool Infodrv::Restart(std::string *pWhy)
 {
@@ -500,43 +618,17 @@ bool Driver::Start(const Install &inst, const std::string &args, std::string *pW
 
 bool Driver::StartExe(const std::string &exe, const Install &inst, const std::string &args, std::string *pWhy)
 {
-    Kill();     // a Driver may be started again once the last one ended
-    std::vector<std::string> env = inst.Env();
-    std::vector<const char *> envp;
-    for (const std::string &e : env)
-        envp.push_back(e.c_str());
-    envp.push_back(nullptr);
     // An empty argument still gives the program an (empty) command line.
-    const char *argv[] = { args.c_str(), nullptr };
-    std::string winerun = s_winBuild + "/winerun";
-    const char *full[] = { winerun.c_str(), exe.c_str(), args.empty() ? nullptr : argv[0], nullptr };
-    if (hpSpawn(&m_p, full, envp.data(), inst.Dir().c_str(), HP_QUIET) != 0) {
-        *pWhy = std::string("mixtally.exe did not start: ") + strerror(errno);
-        return false;
-    }
-    m_fStarted = true;
-    return true;
-}
-
-bool Driver::WaitExit(int timeoutMs, int *piExit)
-{
-    if (!m_fStarted)
-        return false;
-    return hpWaitExit(&m_p, timeoutMs, piExit) == 1;
+    std::vector<std::string> argv = { s_winBuild + "/winerun", exe };
+    if (!args.empty())
+        argv.push_back(args);
+    return m_child.Start(argv, nullptr, 0, pWhy, HP_QUIET, inst.Env(), inst.Dir().c_str());
 }
 
 bool Driver::Running()
 {
     int iExit;
-    return m_fStarted && !m_p.fExited && hpWaitExit(&m_p, 0, &iExit) == 0;
-}
-
-void Driver::Kill()
-{
-    if (!m_fStarted)
-        return;
-    hpRelease(&m_p);
-    m_fStarted = false;
+    return m_child.Started() && !m_child.WaitExit(0, &iExit);
 }
 
 // ------------------------------------------------------------ tools
@@ -544,31 +636,17 @@ void Driver::Kill()
 int RunTool(const std::string &exe, const std::vector<std::string> &args,
             std::vector<std::string> *pLines, int timeoutMs)
 {
-    std::vector<const char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    HOSTPROC p{};
-    if (hpSpawnWine(&p, s_winBuild.c_str(), exe.c_str(), argv.data(), nullptr, HP_STDOUT) != 0)
+    LineChild c;
+    std::string why;
+    if (!c.StartWine(exe, args, nullptr, 0, &why, HP_STDOUT))
         return -1;
     long long deadline = hpNowMs() + timeoutMs;
-    char line[8192];
-    for (;;) {
-        long long left = deadline - hpNowMs();
-        if (left <= 0)
-            break;
-        int r = hpReadLine(&p, line, sizeof line, (int)left);
-        if (r != 1)
-            break;
-        if (pLines)
-            pLines->push_back(line);
-    }
+    std::vector<std::string> v = c.Rest(timeoutMs);
+    if (pLines)
+        pLines->insert(pLines->end(), v.begin(), v.end());
     int iExit = -1;
     long long left = deadline - hpNowMs();
-    if (!hpWaitExit(&p, left > 0 ? (int)left : 0, &iExit))
-        iExit = -1;
-    hpRelease(&p);
-    return iExit;
+    return c.Quit(nullptr, left > 0 ? (int)left : 0, &iExit) ? iExit : -1;
 }
 
 static std::string Field(const std::vector<std::string> &lines, const std::string &tag, bool *pFound = nullptr)
@@ -664,13 +742,13 @@ bool MapPort(int iCom, const std::string &target)
     return rename(tmp.c_str(), link.c_str()) == 0;
 }
 
-bool Eventually(const std::function<bool()> &pred, int timeoutMs)
+bool Eventually(const std::function<bool()> &pred, int timeoutMs, int pollMs)
 {
     long long deadline = hpNowMs() + timeoutMs;
     while (!pred()) {
         if (hpNowMs() > deadline)
             return false;
-        usleep(20000);
+        usleep(pollMs * 1000);
     }
     return true;
 }

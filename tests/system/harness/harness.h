@@ -1,8 +1,8 @@
 // harness: host-side rig for running the real driver under Wine -- a private
 // installation per test (device file, workstation file, custom-control
-// libraries), the stand-in infodriver with its control channel, the driver
-// process itself, the small Windows tools (winpeek, boxpress) and COM port
-// mapping. The system tests and the bench (bench/) use it. Each test or
+// libraries), a client for children that speak a line protocol, the stand-in
+// infodriver with its control channel, the driver process itself, the small
+// Windows tools (winpeek, boxpress) and COM port mapping. The system tests and the bench (bench/) use it. Each test or
 // bench run owns one of everything; nothing here is shared.
 #pragma once
 #include <sys/types.h>
@@ -59,6 +59,58 @@ private:
 // refuses parity), plus any extra lines.
 std::string DevFileFor(int iCom, const std::string &extra = "");
 
+// A child process spoken to line by line on its stdin and stdout -- the
+// stand-ins and probes of the Windows build under Wine, the simulator's
+// command line on the host. A command is one line; its answer is the first
+// line after it that starts "ok" or "err" ("error ..." too); lines the child
+// prints before the answer are its events.
+class LineChild {
+public:
+    LineChild() { m_p.pid = 0, m_p.fdIn = m_p.fdOut = -1, m_p.fExited = 0, m_p.cbBuf = 0; }
+    ~LineChild() { Release(); }
+    LineChild(const LineChild &) = delete;
+    LineChild &operator=(const LineChild &) = delete;
+
+    // Starts a host program (argv[0] searched in PATH), or a program of the
+    // Windows build under Wine; with pszReady, waits up to readyMs for a line
+    // that starts with it. False with the reason in *pWhy.
+    bool Start(const std::vector<std::string> &argv, const char *pszReady, int readyMs, std::string *pWhy,
+               int iFlags = HP_STDIN | HP_STDOUT, const std::vector<std::string> &env = {}, const char *pszCwd = nullptr);
+    bool StartWine(const std::string &exe, const std::vector<std::string> &args, const char *pszReady, int readyMs,
+                   std::string *pWhy, int iFlags = HP_STDIN | HP_STDOUT);
+    bool Started() const { return m_fStarted; }
+    pid_t Pid() const { return m_p.pid; }
+
+    bool Send(const std::string &line);        // false: its stdin is gone
+    // The next line: 1, 0 on time-out, -1 at the end of its output.
+    int ReadLine(std::string *pLine, int timeoutMs);
+    // Reads until a line that starts with prefix (in *pLine), dropping the
+    // lines before it; 1, 0 or -1 as ReadLine.
+    int WaitLine(const std::string &prefix, int timeoutMs, std::string *pLine = nullptr);
+    // Sends cmd and reads its answer: 1 with the line in *pAnswer, 0 on
+    // time-out, -1 when the child is gone. Lines before the answer go to
+    // fnEvent, or, without one, stay for ReadLine.
+    int Ask(const std::string &cmd, std::string *pAnswer, int timeoutMs,
+            const std::function<void(const std::string &)> &fnEvent = nullptr);
+    // Every line up to the end of its output, or the deadline.
+    std::vector<std::string> Rest(int timeoutMs);
+
+    // Sends pszQuit (none: nullptr), closes its stdin and waits up to
+    // timeoutMs for its end, killing it past that. True when it ended by
+    // itself (exit code in *piExit). The pipes stay until Release.
+    bool Quit(const char *pszQuit, int timeoutMs, int *piExit = nullptr);
+    bool WaitExit(int timeoutMs, int *piExit) { return m_fStarted && hpWaitExit(&m_p, timeoutMs, piExit) == 1; }
+    void Kill();                               // SIGKILL, reaped; pipes stay
+    void Release();                            // killed if running, pipes closed
+
+private:
+    int Raw(std::string *pLine, int timeoutMs);
+    HOSTPROC m_p;
+    bool m_fStarted = false;
+    std::deque<std::string> m_backlog;         // events an Ask left for ReadLine
+};
+
+
 // One line of the stand-in infodriver's output, split.
 struct InfoEvent {
     std::string kind;      // "W", "O", "R", "hooked", "unhooked", ...
@@ -113,19 +165,19 @@ public:
     // Lines of a kind ("W", "R", "hooked", "withheld", ...) since Start,
     // whether taken or not.
     unsigned long long Total(const std::string &kind) const;
-    pid_t Pid() const { return m_p.pid; }
+    pid_t Pid() const { return m_child.Pid(); }
 private:
     void Take(const std::string &line);
+    bool Route(const std::string &line);
     void Listener();
     void EndListener();
     size_t CountWrites(int iSlotFrom, int iSlotTo) const;
-    HOSTPROC m_p{};
-    bool m_fStarted = false;
+    LineChild m_child;
     int m_iDevice = 0;
     std::vector<InfoEvent> m_events;
     std::map<std::string, unsigned long long> m_totals;
     // While listening, the thread and the caller share all of the above
-    // but m_p's stdin side, and the following, under m_mx.
+    // but the child's stdin side, and the following, under m_mx.
     mutable std::mutex m_mx;
     std::condition_variable m_cv;
     std::thread m_thListener;
@@ -148,13 +200,12 @@ public:
     // The same with the program at a host path of its own (an unpacked
     // release, say).
     bool StartExe(const std::string &exe, const Install &inst, const std::string &args, std::string *pWhy);
-    bool WaitExit(int timeoutMs, int *piExit);
+    bool WaitExit(int timeoutMs, int *piExit) { return m_child.WaitExit(timeoutMs, piExit); }
     bool Running();
-    void Kill();
-    pid_t Pid() const { return m_p.pid; }
+    void Kill() { m_child.Release(); }
+    pid_t Pid() const { return m_child.Pid(); }
 private:
-    HOSTPROC m_p{};
-    bool m_fStarted = false;
+    LineChild m_child;
 };
 
 // Runs a Windows tool of the build to its end; returns its exit code (-1 if
@@ -181,7 +232,7 @@ std::string PressBox(const std::string &caption, int timeoutMs = 30000);
 // or removes it (path "").
 bool MapPort(int iCom, const std::string &target);
 
-// Polls pred every 20 ms until it holds or the deadline passes.
-bool Eventually(const std::function<bool()> &pred, int timeoutMs = 20000);
+// Polls pred every pollMs until it holds or the deadline passes.
+bool Eventually(const std::function<bool()> &pred, int timeoutMs = 20000, int pollMs = 20);
 
 }  // namespace harness
