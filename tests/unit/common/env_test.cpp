@@ -67,7 +67,7 @@ protected:
     int InitWithBoxes(BoxLog *pLog) {
         BoxWatchStart(pLog);
         int iRes = fnInitAllApp(hWnd);
-        BoxWatchStop();
+        WatchStop();
         return iRes;
     }
 };
@@ -185,7 +185,7 @@ TEST(QuickBoxes, TextsOfTheThreeBoxes)
     mbi("cap i", -1);
     mbi("cap i", 255);
     mbl("cap l", -2147483647L - 1);
-    BoxWatchStop();
+    WatchStop();
     ASSERT_EQ(4, log.iCount);
     EXPECT_EQ("cap s", log.sCaption[0]);
     EXPECT_EQ("plain text", log.sText[0]);

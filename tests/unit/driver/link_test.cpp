@@ -460,14 +460,6 @@ Lines MapWrites(const BYTE abMap[16])
     return v;
 }
 
-Lines Written()
-{
-    Lines v;
-    for (const fake::SlotWrite &w : fake::writes)
-        v.push_back(std::to_string(w.iSlot) + "=" + w.text);
-    return v;
-}
-
 TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
 {
     Feed({ 0x84, 0x06, 0x24, 0x91, 0xFF, 0x00, 0x01, 0x05 });   // healthy; map byte 0 = 05
@@ -504,7 +496,7 @@ TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
     const BYTE abMap[16] = { 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80 };
     Lines vExpect = MapWrites(abMap);
     vExpect.push_back("4094=1");
-    EXPECT_EQ(vExpect, Written()) << "slots 1..128 of the last map, then the link state";
+    EXPECT_EQ(vExpect, fake::Written()) << "slots 1..128 of the last map, then the link state";
     EXPECT_EQ((Lines{ "Infodriver back" }), fake::debugLines);
     EXPECT_EQ(uTX + 128, uNetTX) << "the republished tally writes reached the infodriver";
     EXPECT_EQ("/__2F__", Texts(IDC_NETTX)[Texts(IDC_NETTX).size() - 2]) << "colour before the count";
@@ -514,7 +506,7 @@ TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
     // Hooked again: later frames go through the ordinary comparison.
     fake::writes.clear();
     Feed({ 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0x80, 0x07 });
-    EXPECT_EQ((Lines{ "3=1" }), Written());
+    EXPECT_EQ((Lines{ "3=1" }), fake::Written());
 }
 
 TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
@@ -540,7 +532,7 @@ TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
         fake::InfodrivStart();
         fake::writes.clear();
         fnTimer(hWnd, ID_TIMER_POLL);
-        EXPECT_EQ(c.expect, Written());
+        EXPECT_EQ(c.expect, fake::Written());
         EXPECT_EQ(1, Count("Infodriver back"));
     }
 }
@@ -610,7 +602,7 @@ TEST_F(Link, FailedExchangesAreRetriedAtTheTick)
         fake::writes.clear();
         fake::debugLines.clear();
         fnTimer(hWnd, ID_TIMER_POLL);
-        EXPECT_EQ(c.retried, Written());
+        EXPECT_EQ(c.retried, fake::Written());
         EXPECT_EQ((Lines{ c.line }), fake::debugLines);
         EXPECT_EQ(c.line[0] - '0', (int)uErrors) << "one error per unanswered exchange";
         EXPECT_EQ(0, fake::nRehooks) << "a failed exchange is no loss";
@@ -635,7 +627,7 @@ TEST_F(Link, RepublicationResumesWhereAWriteFailed)
     EXPECT_EQ(1, Count("Infodriver back"));
     fake::writes.clear();
     fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((Lines{ "64=0" }), Written());
+    EXPECT_EQ((Lines{ "64=0" }), fake::Written());
 }
 
 // A message sent to the driver during a slot exchange can run a modal loop,
@@ -661,7 +653,7 @@ TEST_F(Link, NotificationAndTickNestedInAnExchangeRunAfterIt)
     Feed({});
     EXPECT_EQ(0u, cLinesInside) << "no poll inside the publication";
     EXPECT_EQ(2u, cLogInside) << "the second frame is not taken inside the first one's publication";
-    EXPECT_EQ((Lines{ "2=1", "3=1" }), Written()) << "each frame published whole, in order";
+    EXPECT_EQ((Lines{ "2=1", "3=1" }), fake::Written()) << "each frame published whole, in order";
     ASSERT_EQ(4u, fake::debugLines.size());
     EXPECT_EQ("Parse: 06 24 91 ff 00 01 07 ", fake::debugLines[2]);
     EXPECT_EQ((Lines{ "write 02 ff 80" }), fake::line) << "the nested tick, once";
