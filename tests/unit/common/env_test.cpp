@@ -72,13 +72,6 @@ protected:
     }
 };
 
-static std::string AppName()
-{
-    std::string s = ExePath();
-    s = s.substr(s.find_last_of('\\') + 1);
-    return s.substr(0, s.size() - 4);
-}
-
 TEST_F(AppEnv, FirstLibraryMissingShowsOneBoxAndSkipsTheSecond)
 {
     PutLibrary("ZARN_CC09.DLL");
@@ -86,7 +79,7 @@ TEST_F(AppEnv, FirstLibraryMissingShowsOneBoxAndSkipsTheSecond)
     EXPECT_EQ(0, InitWithBoxes(&log));
     ASSERT_EQ(1, log.iCount) << "message boxes shown";
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC.DLL\"", log.sText[0]);
-    EXPECT_EQ(AppName(), log.sCaption[0]);
+    EXPECT_EQ(ExeBase(), log.sCaption[0]);
     EXPECT_EQ(LoadIconA(NULL, (LPCSTR)IDI_ERROR), log.hIcon[0]) << "not the error icon";
     EXPECT_EQ(NULL, hZARN_CC09);
     EXPECT_EQ(NULL, GetModuleHandleA("ZARN_CC09.DLL")) << "ZARN_CC09.DLL was loaded after all";
@@ -101,7 +94,7 @@ TEST_F(AppEnv, SecondLibraryMissingKeepsTheFirstUntilCleanUp)
     EXPECT_EQ(0, InitWithBoxes(&log));
     ASSERT_EQ(1, log.iCount);
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC09.DLL\"", log.sText[0]);
-    EXPECT_EQ(AppName(), log.sCaption[0]);
+    EXPECT_EQ(ExeBase(), log.sCaption[0]);
     ASSERT_NE(nullptr, hZARN_CC);
     EXPECT_EQ(0, iWorkstation) << "workstation read after a library failure";
 
