@@ -198,30 +198,28 @@ TEST(AboutBox, ClosedByOkEnterAndEscape)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
     HWND hMain = MakeWindow("about owner");
-    const char *how[] = { "OK button", "Enter", "Escape" };
-    for (int i = 0; i < 3; i++) {
+    // The last round: About() itself returns once the box is closed.
+    const char *how[] = { "OK button", "Enter", "Escape", "About(), OK button" };
+    for (int i = 0; i < 4; i++) {
+        SCOPED_TRACE(how[i]);
         AboutCtx c;
-        c.iHow = i;
+        c.iHow = i % 3;
         ModalWatch w = { FindAbout, CloseAbout, &c, NULL, 0 };
         WatchStart(&w);
-        INT_PTR iRes = DialogBoxParamA(GetModuleHandleA(NULL), "ABOUT", hMain, _AboutDialogProc, 0);
+        INT_PTR iRes = 1;
+        if (i < 3)
+            iRes = DialogBoxParamA(GetModuleHandleA(NULL), "ABOUT", hMain, _AboutDialogProc, 0);
+        else
+            About(hMain, GetModuleHandleA(NULL));
         WatchStop();
-        EXPECT_EQ(1, iRes) << how[i];
-        EXPECT_EQ(1, w.iSeen) << how[i];
+        EXPECT_EQ(1, iRes);
+        EXPECT_EQ(1, w.iSeen);
         EXPECT_TRUE(std::regex_match(c.sStamp, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} - "
                                                            "[0-9]{2}:[0-9]{2}:[0-9]{2}")))
             << "build stamp \"" << c.sStamp << "\"";
         EXPECT_EQ(0u, c.sVersion.find("Version 3.2.0.0 - ")) << "version line \"" << c.sVersion << "\"";
         EXPECT_GT(c.sVersion.size(), strlen("Version 3.2.0.0 - ")) << "no copyright notice";
     }
-    // About() itself returns once the box is closed.
-    AboutCtx c;
-    c.iHow = 0;
-    ModalWatch w = { FindAbout, CloseAbout, &c, NULL, 0 };
-    WatchStart(&w);
-    About(hMain, GetModuleHandleA(NULL));
-    WatchStop();
-    EXPECT_EQ(1, w.iSeen);
     DestroyWindow(hMain);
 }
 

@@ -67,17 +67,10 @@ protected:
     int InitWithBoxes(BoxLog *pLog) {
         BoxWatchStart(pLog);
         int iRes = fnInitAllApp(hWnd);
-        BoxWatchStop();
+        WatchStop();
         return iRes;
     }
 };
-
-static std::string AppName()
-{
-    std::string s = ExePath();
-    s = s.substr(s.find_last_of('\\') + 1);
-    return s.substr(0, s.size() - 4);
-}
 
 TEST_F(AppEnv, FirstLibraryMissingShowsOneBoxAndSkipsTheSecond)
 {
@@ -86,7 +79,7 @@ TEST_F(AppEnv, FirstLibraryMissingShowsOneBoxAndSkipsTheSecond)
     EXPECT_EQ(0, InitWithBoxes(&log));
     ASSERT_EQ(1, log.iCount) << "message boxes shown";
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC.DLL\"", log.sText[0]);
-    EXPECT_EQ(AppName(), log.sCaption[0]);
+    EXPECT_EQ(ExeBase(), log.sCaption[0]);
     EXPECT_EQ(LoadIconA(NULL, (LPCSTR)IDI_ERROR), log.hIcon[0]) << "not the error icon";
     EXPECT_EQ(NULL, hZARN_CC09);
     EXPECT_EQ(NULL, GetModuleHandleA("ZARN_CC09.DLL")) << "ZARN_CC09.DLL was loaded after all";
@@ -101,7 +94,7 @@ TEST_F(AppEnv, SecondLibraryMissingKeepsTheFirstUntilCleanUp)
     EXPECT_EQ(0, InitWithBoxes(&log));
     ASSERT_EQ(1, log.iCount);
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC09.DLL\"", log.sText[0]);
-    EXPECT_EQ(AppName(), log.sCaption[0]);
+    EXPECT_EQ(ExeBase(), log.sCaption[0]);
     ASSERT_NE(nullptr, hZARN_CC);
     EXPECT_EQ(0, iWorkstation) << "workstation read after a library failure";
 
@@ -185,7 +178,7 @@ TEST(QuickBoxes, TextsOfTheThreeBoxes)
     mbi("cap i", -1);
     mbi("cap i", 255);
     mbl("cap l", -2147483647L - 1);
-    BoxWatchStop();
+    WatchStop();
     ASSERT_EQ(4, log.iCount);
     EXPECT_EQ("cap s", log.sCaption[0]);
     EXPECT_EQ("plain text", log.sText[0]);

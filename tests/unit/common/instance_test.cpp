@@ -47,6 +47,16 @@ static bool IsAbove(HWND hUpper, HWND hLower)
     return false;
 }
 
+// A window of this process, shown and put in front of hOther.
+static HWND InFrontOf(HWND hOther)
+{
+    HWND hMine = MakeWindow("in front");
+    ShowWindow(hMine, SW_SHOW);
+    SetForegroundWindow(hMine);
+    PumpUntil([&] { return IsAbove(hMine, hOther); }, 5000);
+    return hMine;
+}
+
 TEST(FirstInstance, TitleOfAnotherProcessIsRestoredAndBroughtToFront)
 {
     std::string sTitle = "DEV_" + Unique("first instance ");
@@ -55,11 +65,7 @@ TEST(FirstInstance, TitleOfAnotherProcessIsRestoredAndBroughtToFront)
     HWND hOther = child.Wait(true);
     ASSERT_NE(nullptr, hOther) << "the child's minimised window did not appear";
 
-    HWND hMine = MakeWindow("in front");
-    ShowWindow(hMine, SW_SHOW);
-    SetForegroundWindow(hMine);
-    PumpUntil([&] { return IsAbove(hMine, hOther); }, 5000);
-
+    HWND hMine = InFrontOf(hOther);
     EXPECT_EQ(1, fnFindFirstInstanceTitle(sTitle.c_str()));
     EXPECT_TRUE(PumpUntil([&] { return !IsIconic(hOther); }, 20000)) << "still minimised";
     EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
@@ -73,10 +79,7 @@ TEST(FirstInstance, ByClassName)
     ASSERT_TRUE(child.Started());
     HWND hOther = child.Wait(false);
     ASSERT_NE(nullptr, hOther);
-    HWND hMine = MakeWindow("in front");
-    ShowWindow(hMine, SW_SHOW);
-    SetForegroundWindow(hMine);
-    PumpUntil([&] { return IsAbove(hMine, hOther); }, 5000);
+    HWND hMine = InFrontOf(hOther);
     EXPECT_EQ(1, fnFindFirstInstance(sClass.c_str()));
     EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
     DestroyWindow(hMine);
@@ -89,13 +92,6 @@ TEST(FirstInstance, NothingFound)
 }
 
 // ---------------------------------------------------------------- names
-
-static std::string ExeBase()
-{
-    std::string s = ExePath();
-    s = s.substr(s.find_last_of('\\') + 1);
-    return s.substr(0, s.size() - 4);
-}
 
 TEST(AppNames, NamesOfModules)
 {

@@ -31,7 +31,6 @@ struct BoxLog {
     HICON hIcon[8];      // the icon shown, NULL for none
 };
 void BoxWatchStart(BoxLog *pLog);
-inline void BoxWatchStop() { WatchStop(); }
 
 std::string TempDirFor(const char *lpszTag);   // fresh, empty directory
 void RemoveTree(const std::string &sDir);

@@ -49,6 +49,14 @@ void Receive(const std::vector<BYTE> &bytes)
     rx.insert(rx.end(), bytes.begin(), bytes.end());
 }
 
+std::vector<std::string> Written()
+{
+    std::vector<std::string> v;
+    for (const SlotWrite &w : writes)
+        v.push_back(std::to_string(w.iSlot) + "=" + w.text);
+    return v;
+}
+
 static LRESULT CALLBACK ProbeProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_SETTEXT && lParam)

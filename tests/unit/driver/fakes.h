@@ -53,6 +53,8 @@ std::string DeviceFile();
 int BoundsViolations();
 void ResetBoundsViolations();
 void Receive(const std::vector<BYTE> &bytes);
+// The writes as "slot=text", in order.
+std::vector<std::string> Written();
 
 // Real hidden windows: hMain runs fnTimer on WM_TIMER; the panel has probe
 // controls 105, 110, 111 that journal every text they are given.

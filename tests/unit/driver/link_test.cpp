@@ -16,7 +16,16 @@
 
 namespace {
 
-const std::vector<std::string> kRestart = { "flush 8", "flush 4", "break 38400 2", "write 30" };
+using Lines = std::vector<std::string>;
+const Lines kRestart = { "flush 8", "flush 4", "break 38400 2", "write 30" };
+
+// The line's journal: before, the restart, then after.
+Lines Around(Lines vBefore, const Lines &vAfter)
+{
+    vBefore.insert(vBefore.end(), kRestart.begin(), kRestart.end());
+    vBefore.insert(vBefore.end(), vAfter.begin(), vAfter.end());
+    return vBefore;
+}
 
 class Link : public ::testing::Test {
 protected:
@@ -30,10 +39,10 @@ protected:
     }
     // Destructive probe: KillTimer reports whether the timer existed.
     static bool Armed(UINT id) { return KillTimer(hWnd, id) != 0; }
-    static std::vector<std::string> Texts(int id) { return fake::panelTexts[id]; }
-    static std::vector<std::string> StatusWrites()
+    static Lines Texts(int id) { return fake::panelTexts[id]; }
+    static Lines StatusWrites()
     {
-        std::vector<std::string> v;
+        Lines v;
         for (const fake::SlotWrite &w : fake::writes)
             if (w.iSlot == SLOT_COMMS_STATUS)
                 v.push_back(w.text);
@@ -54,8 +63,8 @@ TEST_F(Link, AcknowledgeMarksHealthyOnceAndDisarmsTransmitTimer)
     Feed({ 0x84 });
     EXPECT_EQ(1, iCommsFail);
     EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
-    EXPECT_EQ((std::vector<std::string>{ "OK", "/__2F__" }), Texts(IDC_COMMS));
-    EXPECT_EQ((std::vector<std::string>{ "0" }), StatusWrites());
+    EXPECT_EQ((Lines{ "OK", "/__2F__" }), Texts(IDC_COMMS));
+    EXPECT_EQ((Lines{ "0" }), StatusWrites());
     EXPECT_EQ(0u, uRxCount);
 
     // A second acknowledge changes nothing but still disarms.
@@ -77,7 +86,7 @@ TEST_F(Link, NegativeAcknowledgeRestartsLineAndKeepsState)
     EXPECT_EQ(1, iCommsFail) << "a NAK leaves the link state alone";
     EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT));
     EXPECT_EQ(kRestart, fake::line);
-    EXPECT_EQ((std::vector<std::string>{ "NAK RESTARTING COMMS", "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ((Lines{ "NAK RESTARTING COMMS", "Restarting comms" }), fake::debugLines);
     EXPECT_EQ(0u, uRxCount);
     EXPECT_EQ(0u, uExpectedCount);
 }
@@ -87,10 +96,10 @@ TEST_F(Link, PollWritesArmsTransmitTimerAndShowsCounters)
     uNetTX = 4000000000u;
     uErrors = 3;
     fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line);
+    EXPECT_EQ((Lines{ "write 02 ff 80" }), fake::line);
     EXPECT_TRUE(Armed(ID_TIMER_TRANSMIT));
-    EXPECT_EQ((std::vector<std::string>{ "4000000000" }), Texts(IDC_NETTX)) << "shown unsigned";
-    EXPECT_EQ((std::vector<std::string>{ "3" }), Texts(IDC_ERRORS));
+    EXPECT_EQ((Lines{ "4000000000" }), Texts(IDC_NETTX)) << "shown unsigned";
+    EXPECT_EQ((Lines{ "3" }), Texts(IDC_ERRORS));
 }
 
 TEST_F(Link, TransmitTimeoutsFailOnceCountEachAndRecoverOnAcknowledge)
@@ -102,20 +111,17 @@ TEST_F(Link, TransmitTimeoutsFailOnceCountEachAndRecoverOnAcknowledge)
     }
     EXPECT_EQ(2u, uErrors);
     EXPECT_EQ(2, iCommsFail);
-    EXPECT_EQ((std::vector<std::string>{ "Fail", "/__9F__" }), Texts(IDC_COMMS));
-    EXPECT_EQ((std::vector<std::string>{ "1" }), StatusWrites());
-    std::vector<std::string> expectLine = kRestart;
-    expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
-    EXPECT_EQ(expectLine, fake::line) << "a silent mixer is no dead device: no reopen";
-    EXPECT_EQ((std::vector<std::string>{ "Transmit Timeout", "Restarting comms",
-                                         "Transmit Timeout", "Restarting comms" }),
+    EXPECT_EQ((Lines{ "Fail", "/__9F__" }), Texts(IDC_COMMS));
+    EXPECT_EQ((Lines{ "1" }), StatusWrites());
+    EXPECT_EQ(Around(kRestart, {}), fake::line) << "a silent mixer is no dead device: no reopen";
+    EXPECT_EQ((Lines{ "Transmit Timeout", "Restarting comms", "Transmit Timeout", "Restarting comms" }),
               fake::debugLines);
 
     Feed({ 0x84 });
     EXPECT_EQ(1, iCommsFail);
     EXPECT_EQ(2u, uErrors) << "recovery keeps the error count";
-    EXPECT_EQ((std::vector<std::string>{ "1", "0" }), StatusWrites());
-    EXPECT_EQ((std::vector<std::string>{ "Fail", "/__9F__", "OK", "/__2F__" }), Texts(IDC_COMMS));
+    EXPECT_EQ((Lines{ "1", "0" }), StatusWrites());
+    EXPECT_EQ((Lines{ "Fail", "/__9F__", "OK", "/__2F__" }), Texts(IDC_COMMS));
 }
 
 TEST_F(Link, StatusSlotAlreadyHoldingStateIsNotRewritten)
@@ -162,7 +168,7 @@ TEST_F(Link, FrameSplitAcrossReadsCompletesOnLastByte)
 TEST_F(Link, OneByteFrameIsDecodedWithCountOne)
 {
     Feed({ 0x01, 0x24 });
-    EXPECT_EQ((std::vector<std::string>{ "Parse: 01 24 " }), fake::debugLines);
+    EXPECT_EQ((Lines{ "Parse: 01 24 " }), fake::debugLines);
     EXPECT_TRUE(fake::writes.empty());
 }
 
@@ -171,10 +177,10 @@ TEST_F(Link, StalledFrameIsCutByIncomingMessageTimer)
     Feed({ 0x05, 0x24, 0x91 });
     ASSERT_TRUE(PumpUntil([] { return uErrors > 0; }))
         << "no incoming-message time-out within 10 s of a stalled frame";
-    EXPECT_EQ((std::vector<std::string>{ "Incoming Message Timeout" }), fake::debugLines);
+    EXPECT_EQ((Lines{ "Incoming Message Timeout" }), fake::debugLines);
     EXPECT_EQ(1u, uErrors);
     EXPECT_EQ(2, iCommsFail);
-    EXPECT_EQ((std::vector<std::string>{ "1" }), StatusWrites());
+    EXPECT_EQ((Lines{ "1" }), StatusWrites());
     EXPECT_EQ(0u, uRxCount);
     EXPECT_EQ(0, InBuf[1]);
     EXPECT_FALSE(Armed(ID_TIMER_INCOMING));
@@ -215,7 +221,7 @@ TEST_F(Link, RestartOnlyTouchesTheLine)
     Feed({ 0x05, 0x24 });
     fnResetComms(hWnd);
     EXPECT_EQ(kRestart, fake::line);
-    EXPECT_EQ((std::vector<std::string>{ "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ((Lines{ "Restarting comms" }), fake::debugLines);
     EXPECT_EQ(2u, uRxCount);
     EXPECT_EQ(0x24, InBuf[1]);
     EXPECT_EQ(0u, uErrors);
@@ -235,7 +241,7 @@ TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
     const struct {
         const char *pszHow;
         int iTimer;                 // 0: the layer's notification
-        std::vector<std::string> log;
+        Lines log;
     } aCase[] = {
         { "notification", 0, { "Port lost", "Port reopened", "Restarting comms" } },
         { "transmit time-out", ID_TIMER_TRANSMIT,
@@ -252,14 +258,11 @@ TEST_F(Link, DeadDeviceIsLostOnceAndReopenedOnTheRestart)
         else
             Feed({});
         EXPECT_EQ(c.log, fake::debugLines);
-        std::vector<std::string> expectLine = { "close 6", kReopen, "notify 11 1" };
-        expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
-        expectLine.push_back("write 03 24 11 ff");
-        EXPECT_EQ(expectLine, fake::line);
+        EXPECT_EQ(Around({ "close 6", kReopen, "notify 11 1" }, { "write 03 24 11 ff" }), fake::line);
         EXPECT_EQ(11, (int)hCommPort);
         EXPECT_EQ(1u, uErrors) << "one loss, one error";
         EXPECT_EQ(2, iCommsFail);
-        EXPECT_EQ((std::vector<std::string>{ "0", "1" }), StatusWrites());
+        EXPECT_EQ((Lines{ "0", "1" }), StatusWrites());
         EXPECT_EQ(0u, uRxCount) << "the old device's half frame ends with it";
         EXPECT_FALSE(Armed(ID_TIMER_INCOMING));
         EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT)) << "no acknowledge is awaited from the old device";
@@ -291,8 +294,8 @@ TEST_F(Link, FailedReopenIsTriedTwiceAPeriodUntilTheDeviceIsBack)
     fake::iDead = ERROR_BROKEN_PIPE;
     fake::opens = { -1, -1, -1, 12 };
     Feed({});
-    EXPECT_EQ((std::vector<std::string>{ "Port lost" }), fake::debugLines);
-    EXPECT_EQ((std::vector<std::string>{ "close 6", kReopen }), fake::line);
+    EXPECT_EQ((Lines{ "Port lost" }), fake::debugLines);
+    EXPECT_EQ((Lines{ "close 6", kReopen }), fake::line);
     EXPECT_EQ(-1, (int)hCommPort) << "the dead port is closed even when the reopen fails";
     EXPECT_FALSE(Armed(ID_TIMER_TRANSMIT)) << "the old poll's acknowledge is no longer awaited";
 
@@ -300,17 +303,13 @@ TEST_F(Link, FailedReopenIsTriedTwiceAPeriodUntilTheDeviceIsBack)
         fake::line.clear();
         fnTimer(hWnd, id);
         if (id == ID_TIMER_POLL && fake::line.size() == 1) {
-            EXPECT_EQ((std::vector<std::string>{ kReopen }), fake::line) << "no poll without a port";
+            EXPECT_EQ((Lines{ kReopen }), fake::line) << "no poll without a port";
             EXPECT_TRUE(Armed(ID_TIMER_TRANSMIT)) << "the reopen's retry";
             SetTimer(hWnd, ID_TIMER_TRANSMIT, 500, NULL);
         }
     }
-    EXPECT_EQ((std::vector<std::string>{ "Port lost", "Port reopened", "Restarting comms" }), fake::debugLines);
-    std::vector<std::string> expectLine = { kReopen, "notify 12 1" };
-    expectLine.insert(expectLine.end(), kRestart.begin(), kRestart.end());
-    expectLine.push_back("write 03 24 11 ff");
-    expectLine.push_back("write 02 ff 80");
-    EXPECT_EQ(expectLine, fake::line);
+    EXPECT_EQ((Lines{ "Port lost", "Port reopened", "Restarting comms" }), fake::debugLines);
+    EXPECT_EQ(Around({ kReopen, "notify 12 1" }, { "write 03 24 11 ff", "write 02 ff 80" }), fake::line);
     EXPECT_EQ(1u, uErrors) << "the loss, and nothing while it lasted";
     EXPECT_TRUE(Armed(ID_TIMER_TRANSMIT));
 }
@@ -376,9 +375,9 @@ TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
     fake::dwTicks = 0xFFFFFF00u;      // across the wrap
     pfnLinkTicks = fake::Ticks;
     fnStartPollTimer(hWnd);
-    const std::vector<std::string> kPoll = { "write 02 ff 80" };
+    const Lines kPoll = { "write 02 ff 80" };
     std::vector<BYTE> vTenFrames;
-    std::vector<std::string> vTenLines;
+    Lines vTenLines;
     for (int i = 0; i < 10; i++) {
         vTenFrames.insert(vTenFrames.end(), { 0x01, 0x33 });
         vTenLines.push_back("Parse: 01 33 ");
@@ -387,8 +386,8 @@ TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
         DWORD dwAfter;              // ticks since the poll timer was armed
         std::vector<BYTE> rx;
         DWORD dwPerRead;
-        std::vector<std::string> polls;
-        std::vector<std::string> log;
+        Lines polls;
+        Lines log;
     } steps[] = {
         { 1015, { 0x01, 0x33 }, 0, {}, { "Parse: 01 33 " } },
         { 1016, { 0x01, 0x33 }, 0, kPoll, { "Parse: 01 33 " } },
@@ -408,7 +407,7 @@ TEST_F(Link, TimersDueUnderAFloodRunFromTheNotifications)
         fake::line.clear();
         fake::debugLines.clear();
         Feed(st.rx);
-        std::vector<std::string> polls;
+        Lines polls;
         std::copy_if(fake::line.begin(), fake::line.end(), std::back_inserter(polls),
                      [](const std::string &l) { return l == "write 02 ff 80"; });
         EXPECT_EQ(st.polls, polls);
@@ -425,7 +424,7 @@ TEST_F(Link, TimersAreArmedWithTheirPeriods)
     const struct {
         const char *name;
         std::function<void()> act;
-        std::vector<std::string> timers;
+        Lines timers;
     } cases[] = {
         { "start-up", [] { fnStartPollTimer(hWnd); }, { "3 1000" } },
         { "poll", [] { fnTimer(hWnd, ID_TIMER_POLL); }, { "2 500", "3 1000" } },
@@ -453,19 +452,11 @@ TEST_F(Link, UnknownTimerIsIgnored)
 // ---- the infodriver watch on the poll tick: loss, quiet re-hooks, republication
 
 // Slot texts of a map, as a full publication writes them: "s=t" per slot.
-std::vector<std::string> MapWrites(const BYTE abMap[16])
+Lines MapWrites(const BYTE abMap[16])
 {
-    std::vector<std::string> v;
+    Lines v;
     for (int s = 1; s <= 128; s++)
         v.push_back(std::to_string(s) + "=" + ((abMap[(s - 1) / 8] >> ((s - 1) % 8)) & 1 ? "1" : "0"));
-    return v;
-}
-
-std::vector<std::string> Written()
-{
-    std::vector<std::string> v;
-    for (const fake::SlotWrite &w : fake::writes)
-        v.push_back(std::to_string(w.iSlot) + "=" + w.text);
     return v;
 }
 
@@ -483,10 +474,10 @@ TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
     for (int iTick = 1; iTick <= 3; iTick++)
         fnTimer(hWnd, ID_TIMER_POLL);
     EXPECT_EQ(3, fake::nRehooks) << "one quiet hook per tick while lost";
-    EXPECT_EQ((std::vector<std::string>{ "Infodriver lost" }), fake::debugLines);
+    EXPECT_EQ((Lines{ "Infodriver lost" }), fake::debugLines);
     EXPECT_EQ(1u, uErrors) << "the loss is one error, however long it lasts";
     EXPECT_EQ(1, Count("Infodriver lost"));
-    std::vector<std::string> vNetTX = Texts(IDC_NETTX);
+    Lines vNetTX = Texts(IDC_NETTX);
     EXPECT_EQ(1, std::count(vNetTX.begin(), vNetTX.end(), "/__9F__")) << "Network TX turns red once";
 
     // Frames while lost: decoded and kept, nothing sent or counted.
@@ -503,10 +494,10 @@ TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
     fake::debugLines.clear();
     fnTimer(hWnd, ID_TIMER_POLL);
     const BYTE abMap[16] = { 0x03, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x80 };
-    std::vector<std::string> vExpect = MapWrites(abMap);
+    Lines vExpect = MapWrites(abMap);
     vExpect.push_back("4094=1");
-    EXPECT_EQ(vExpect, Written()) << "slots 1..128 of the last map, then the link state";
-    EXPECT_EQ((std::vector<std::string>{ "Infodriver back" }), fake::debugLines);
+    EXPECT_EQ(vExpect, fake::Written()) << "slots 1..128 of the last map, then the link state";
+    EXPECT_EQ((Lines{ "Infodriver back" }), fake::debugLines);
     EXPECT_EQ(uTX + 128, uNetTX) << "the republished tally writes reached the infodriver";
     EXPECT_EQ("/__2F__", Texts(IDC_NETTX)[Texts(IDC_NETTX).size() - 2]) << "colour before the count";
     EXPECT_EQ(0, fInfodrivLost);
@@ -515,7 +506,7 @@ TEST_F(Link, LostInfodriverIsShownOnceRehookedQuietlyAndGetsTheMapAndLinkState)
     // Hooked again: later frames go through the ordinary comparison.
     fake::writes.clear();
     Feed({ 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0x80, 0x07 });
-    EXPECT_EQ((std::vector<std::string>{ "3=1" }), Written());
+    EXPECT_EQ((Lines{ "3=1" }), fake::Written());
 }
 
 TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
@@ -524,7 +515,7 @@ TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
     const struct {
         const char *name;
         std::vector<BYTE> rx;          // received before the loss
-        std::vector<std::string> expect;
+        Lines expect;
     } cases[] = {
         { "nothing received", {}, {} },
         { "only a frame that is no tally frame: the start-up fill is no map", { 0x01, 0x33 }, {} },
@@ -541,7 +532,7 @@ TEST_F(Link, RepublicationHoldsOnlyWhatIsKnown)
         fake::InfodrivStart();
         fake::writes.clear();
         fnTimer(hWnd, ID_TIMER_POLL);
-        EXPECT_EQ(c.expect, Written());
+        EXPECT_EQ(c.expect, fake::Written());
         EXPECT_EQ(1, Count("Infodriver back"));
     }
 }
@@ -592,7 +583,7 @@ TEST_F(Link, FailedExchangesAreRetriedAtTheTick)
         const char *name;
         std::function<bool(int)> drop;
         std::vector<std::vector<BYTE>> frames;      // after the first map is published
-        std::vector<std::string> retried;           // writes of the next tick
+        Lines retried;           // writes of the next tick
         const char *line;
     } cases[] = {
         { "a write that fails once", Drop(2, { 1 }), { kMap03 }, { "2=1" },
@@ -611,8 +602,8 @@ TEST_F(Link, FailedExchangesAreRetriedAtTheTick)
         fake::writes.clear();
         fake::debugLines.clear();
         fnTimer(hWnd, ID_TIMER_POLL);
-        EXPECT_EQ(c.retried, Written());
-        EXPECT_EQ((std::vector<std::string>{ c.line }), fake::debugLines);
+        EXPECT_EQ(c.retried, fake::Written());
+        EXPECT_EQ((Lines{ c.line }), fake::debugLines);
         EXPECT_EQ(c.line[0] - '0', (int)uErrors) << "one error per unanswered exchange";
         EXPECT_EQ(0, fake::nRehooks) << "a failed exchange is no loss";
         fake::writes.clear();
@@ -636,7 +627,7 @@ TEST_F(Link, RepublicationResumesWhereAWriteFailed)
     EXPECT_EQ(1, Count("Infodriver back"));
     fake::writes.clear();
     fnTimer(hWnd, ID_TIMER_POLL);
-    EXPECT_EQ((std::vector<std::string>{ "64=0" }), Written());
+    EXPECT_EQ((Lines{ "64=0" }), fake::Written());
 }
 
 // A message sent to the driver during a slot exchange can run a modal loop,
@@ -662,10 +653,10 @@ TEST_F(Link, NotificationAndTickNestedInAnExchangeRunAfterIt)
     Feed({});
     EXPECT_EQ(0u, cLinesInside) << "no poll inside the publication";
     EXPECT_EQ(2u, cLogInside) << "the second frame is not taken inside the first one's publication";
-    EXPECT_EQ((std::vector<std::string>{ "2=1", "3=1" }), Written()) << "each frame published whole, in order";
+    EXPECT_EQ((Lines{ "2=1", "3=1" }), fake::Written()) << "each frame published whole, in order";
     ASSERT_EQ(4u, fake::debugLines.size());
     EXPECT_EQ("Parse: 06 24 91 ff 00 01 07 ", fake::debugLines[2]);
-    EXPECT_EQ((std::vector<std::string>{ "write 02 ff 80" }), fake::line) << "the nested tick, once";
+    EXPECT_EQ((Lines{ "write 02 ff 80" }), fake::line) << "the nested tick, once";
 }
 
 }  // namespace

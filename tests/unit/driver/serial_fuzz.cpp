@@ -278,19 +278,25 @@ private:
         Check();
     }
 
-    // The frame time passes in silence: the incoming-message timer fires if
-    // it is armed (and the driver must agree that it is).
-    void Silence()
+    // A timer's time passes: it fires if it is armed (and the driver must
+    // agree that it is), in the model and in the driver.
+    void Fire(UINT id, const char *pszWhat, bool Model::*pfArmed, void (Model::*pfnStep)(), uint64_t *pull)
     {
         Flush();
-        bool fArmed = KillTimer(hWnd, ID_TIMER_INCOMING) != 0;
-        Expect("incoming-message timer armed", model_.fFrameTimer, fArmed);
+        bool fArmed = KillTimer(hWnd, id) != 0;
+        Expect(pszWhat, model_.*pfArmed, fArmed);
         if (fArmed) {
-            model_.FrameTimeout();
-            fnTimer(hWnd, ID_TIMER_INCOMING);
-            st_.ullFrameTimeouts++;
+            (model_.*pfnStep)();
+            fnTimer(hWnd, id);
+            (*pull)++;
         }
         Check();
+    }
+
+    void Silence()
+    {
+        Fire(ID_TIMER_INCOMING, "incoming-message timer armed", &Model::fFrameTimer, &Model::FrameTimeout,
+             &st_.ullFrameTimeouts);
         Expect("frame in progress after the frame time", (DWORD)0, uRxCount);
     }
 
@@ -307,15 +313,8 @@ private:
 
     void TransmitTimeout()
     {
-        Flush();
-        bool fArmed = KillTimer(hWnd, ID_TIMER_TRANSMIT) != 0;
-        Expect("transmit timer armed", model_.fTransmitTimer, fArmed);
-        if (fArmed) {
-            model_.TransmitTimeout();
-            fnTimer(hWnd, ID_TIMER_TRANSMIT);
-            st_.ullTransmitTimeouts++;
-        }
-        Check();
+        Fire(ID_TIMER_TRANSMIT, "transmit timer armed", &Model::fTransmitTimer, &Model::TransmitTimeout,
+             &st_.ullTransmitTimeouts);
     }
 
     // After a silence of the frame time the next good frame decodes exactly,

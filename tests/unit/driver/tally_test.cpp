@@ -168,13 +168,7 @@ TEST_F(Tally, LaterFramesWriteOnlySlotsThatDiffer)
     // Byte 0 clears and byte 5 gets bit 2: two bytes examined, three writes.
     Parse({ 0x06, 0x24, 0x91, 0xFF, 0x00, 0x20, 0x04 });
     EXPECT_EQ(24, fake::nSlotReads);
-    ASSERT_EQ(3u, fake::writes.size());
-    EXPECT_EQ(1, fake::writes[0].iSlot);
-    EXPECT_EQ("0", fake::writes[0].text);
-    EXPECT_EQ(2, fake::writes[1].iSlot);
-    EXPECT_EQ("0", fake::writes[1].text);
-    EXPECT_EQ(43, fake::writes[2].iSlot);
-    EXPECT_EQ("1", fake::writes[2].text);
+    EXPECT_EQ((std::vector<std::string>{ "1=0", "2=0", "43=1" }), fake::Written());
     EXPECT_EQ(131u, uNetTX);
 }
 
@@ -232,10 +226,7 @@ TEST_F(Tally, OnlyTheNewestMapIsPublishedAgainstThePublishedOne)
             Decode(f);
         EXPECT_TRUE(fake::writes.empty()) << "nothing is published while frames are still read";
         fnPublishPending();
-        std::vector<std::string> vWritten;
-        for (const fake::SlotWrite &w : fake::writes)
-            vWritten.push_back(std::to_string(w.iSlot) + "=" + w.text);
-        EXPECT_EQ(c.written, vWritten);
+        EXPECT_EQ(c.written, fake::Written());
         EXPECT_EQ(c.nReads, fake::nSlotReads);
         ASSERT_EQ(2 * c.batch.size() + 1, fake::debugLines.size()) << "each frame's two lines, then the count";
         EXPECT_EQ("1 map superseded (1 in all)", fake::debugLines.back());
@@ -253,12 +244,10 @@ TEST_F(Tally, SplitToSlotsCountsOnlyWritesThatHappen)
     uNetTX = 0;
     fake::writes.clear();
     fnSplitToSlotsBYTE(0x80, 7, 121, 0);
-    ASSERT_EQ(8u, fake::writes.size());
+    EXPECT_EQ((std::vector<std::string>{ "121=0", "122=0", "123=0", "124=0", "125=0", "126=0", "127=0", "128=1" }),
+              fake::Written());
     EXPECT_EQ(8u, uNetTX);
     EXPECT_EQ(7, fake::writes[7].iDevice);
-    EXPECT_EQ(128, fake::writes[7].iSlot);
-    EXPECT_EQ("1", fake::writes[7].text);
-    EXPECT_EQ("0", fake::writes[6].text);
 
     // An infodriver that does not answer takes no write, checked or not.
     uNetTX = 0;

@@ -21,6 +21,7 @@ namespace {
 
 // ---- the driver side: a main window and the callback
 
+HWND hHookPeer;                           // the in-process infodriver of the later tests
 std::vector<ZARNMSG> vRevertives;        // callback records (test thread only)
 int iMirrorDevice;                        // non-zero: the callback writes the text back to slot 4096
 const LRESULT lForwardAnswer = 0x4321;
@@ -66,12 +67,14 @@ std::string NoTime(const std::string &s)
     return s.substr(0, i) + s.substr(j);
 }
 
-std::string Joined(const std::vector<std::string> &v)
+using Lines = std::vector<std::string>;
+
+Lines NoTimes(const Lines &v)
 {
-    std::string s;
-    for (const std::string &l : v)
-        s += "[" + l + "] ";
-    return s;
+    Lines r;
+    for (const std::string &s : v)
+        r.push_back(NoTime(s));
+    return r;
 }
 
 class InfodriverClient : public ::testing::Test {
@@ -90,14 +93,16 @@ protected:
     {
         if (IsWindow(hMain_))
             DestroyWindow(hMain_);
+        if (hHookPeer != NULL)
+            DestroyWindow(hHookPeer);
+        hHookPeer = NULL;
         fnCleanupExtInfodriv();
         stand_.Stop();
     }
 
-    // Starts the stand-in for a device and hooks it.
-    void Hook(int iDevice)
+    // Starts the stand-in for a device; hStandIn_ is its window.
+    void StartStandIn(int iDevice)
     {
-        iDevice_ = iDevice;
         ASSERT_TRUE(stand_.Start(ExeDir() + "\\infodrv.exe", std::to_string(iDevice)))
             << stand_.Error();
         std::string sReady;
@@ -106,7 +111,12 @@ protected:
         ASSERT_EQ(2, sscanf(sReady.c_str(), "ready %u %x", &uDev, &uWnd)) << sReady;
         ASSERT_EQ((unsigned)iDevice, uDev);
         hStandIn_ = (HWND)(UINT_PTR)uWnd;
+    }
 
+    // Starts the stand-in for a device and hooks it.
+    void Hook(int iDevice)
+    {
+        ASSERT_NO_FATAL_FAILURE(StartStandIn(iDevice));
         std::string sBox;
         int iHook = WithBoxPressed([&] { return fnCreateExtInfodriv(iDevice); }, &sBox);
         ASSERT_EQ(0, iHook) << "the hook failed with the box: " << sBox;
@@ -179,7 +189,6 @@ protected:
 
     HWND hMain_ = NULL;
     HWND hStandIn_ = NULL;
-    int iDevice_ = 0;
     ChildProc stand_;
 };
 
@@ -198,12 +207,7 @@ TEST_F(InfodriverClient, SlotWritesCarryIndexNowFlagAndText)
     EXPECT_EQ(0, fnSetSlot(111, 12, "0", 0));
     EXPECT_EQ(0, fnSetSlot(111, 32767, "last slot", 0));
     EXPECT_EQ(0, fnSetSlotOnly(111, 13, "only"));
-    std::vector<std::string> v = Drain();
-    ASSERT_EQ(4u, v.size()) << Joined(v);
-    EXPECT_EQ("W 12 1 1", NoTime(v[0]));
-    EXPECT_EQ("W 12 0 0", NoTime(v[1]));
-    EXPECT_EQ("W 32767 0 last slot", NoTime(v[2]));
-    EXPECT_EQ("O 13 only", NoTime(v[3]));
+    EXPECT_EQ((Lines{"W 12 1 1", "W 12 0 0", "W 32767 0 last slot", "O 13 only"}), NoTimes(Drain()));
     EXPECT_EQ("ok 0", stand_.Command("get 12").back());
     EXPECT_EQ("ok only", stand_.Command("get 13").back());
 }
@@ -230,8 +234,7 @@ TEST_F(InfodriverClient, RefusedOperationsSendNothing)
     fnSendSlotRange(113, 1, 2);
     EXPECT_STREQ("untouched", acBuf);
     EXPECT_EQ(uNoReply, uExtInfodrivNoReply) << "a refusal is no failed exchange";
-    std::vector<std::string> v = Drain();
-    EXPECT_TRUE(v.empty()) << "the stand-in saw: " << Joined(v);
+    EXPECT_EQ(Lines{}, Drain()) << "the stand-in saw these";
 }
 
 // The infodriver's process dies: every exchange fails at once and says so,
@@ -259,13 +262,9 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     EXPECT_EQ(1, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox));
     EXPECT_EQ("", sBox) << "a run-time hook shows no box";
 
-    ASSERT_TRUE(stand_.Start(ExeDir() + "\\infodrv.exe", "126")) << stand_.Error();
-    std::string sReady;
-    ASSERT_TRUE(stand_.WaitFor("ready ", &sReady));
-    unsigned uDev = 0, uWnd = 0;
-    ASSERT_EQ(2, sscanf(sReady.c_str(), "ready %u %x", &uDev, &uWnd)) << sReady;
+    ASSERT_NO_FATAL_FAILURE(StartStandIn(126));
     EXPECT_EQ(0, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox)) << sBox;
-    EXPECT_EQ((HWND)(UINT_PTR)uWnd, fnGetHWND(126));
+    EXPECT_EQ(hStandIn_, fnGetHWND(126));
     ASSERT_TRUE(stand_.WaitFor("hooked "));
     uNoReply = uExtInfodrivNoReply;
     EXPECT_EQ(1, fnCheckSlot(126, "1", 5, 0));
@@ -278,10 +277,7 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     EXPECT_EQ(nullptr, fnGetHWND(126));
     EXPECT_EQ(1, fnSetSlot(126, 6, "x", 0));
     EXPECT_EQ(uNoReply, uExtInfodrivNoReply);
-    std::vector<std::string> v = Drain();
-    std::vector<std::string> vW = Starting(v, "W ");
-    ASSERT_EQ(1u, vW.size()) << Joined(v);
-    EXPECT_EQ("W 5 0 1", NoTime(vW[0]));
+    EXPECT_EQ(Lines{"W 5 0 1"}, NoTimes(Starting(Drain(), "W ")));
 }
 
 TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
@@ -300,10 +296,7 @@ TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
     EXPECT_STREQ("ab", acBuf);
     EXPECT_EQ(std::string(253, '\0'), std::string(acBuf + 3, 253)) << "the block's zeros come along";
     EXPECT_EQ('Z', acBuf[256]);
-    std::vector<std::string> v = Starting(Drain(), "R ");
-    ASSERT_EQ(2u, v.size());
-    EXPECT_EQ("R 7", NoTime(v[0]));
-    EXPECT_EQ("R 8", NoTime(v[1]));
+    EXPECT_EQ((Lines{"R 7", "R 8"}), NoTimes(Starting(Drain(), "R ")));
 }
 
 // fnCheckSlot costs one read, and a write only when the text differs.
@@ -315,7 +308,7 @@ TEST_F(InfodriverClient, CheckSlotWritesOnlyWhenDifferent)
     struct {
         const char *pszText;
         int iResult;
-        size_t cWrites;
+        bool fWrite;
     } aCases[] = {
         {"1", 0, 0},
         {"0", 1, 1},
@@ -327,13 +320,9 @@ TEST_F(InfodriverClient, CheckSlotWritesOnlyWhenDifferent)
     for (const auto &c : aCases) {
         SCOPED_TRACE(std::string("text \"") + c.pszText + "\"");
         EXPECT_EQ(c.iResult, fnCheckSlot(115, c.pszText, 5, 1));
-        std::vector<std::string> v = Drain();
-        EXPECT_EQ(1u, Starting(v, "R ").size()) << Joined(v);
-        std::vector<std::string> vW = Starting(v, "W ");
-        ASSERT_EQ(c.cWrites, vW.size()) << Joined(v);
-        if (c.cWrites) {
-            EXPECT_EQ(std::string("W 5 1 ") + c.pszText, NoTime(vW[0]));
-        }
+        Lines v = Drain();
+        EXPECT_EQ(1u, Starting(v, "R ").size());
+        EXPECT_EQ(c.fWrite ? Lines{std::string("W 5 1 ") + c.pszText} : Lines{}, NoTimes(Starting(v, "W ")));
     }
 }
 
@@ -421,10 +410,8 @@ TEST_F(InfodriverClient, CallbackWritesNestedInsideRevertive)
 {
     Hook(120);
     iMirrorDevice = 120;
-    std::vector<std::string> v = stand_.Command("set 4095 cam 3");
-    ASSERT_EQ(2u, v.size()) << Joined(v);
-    EXPECT_EQ("W 4096 0 cam 3", NoTime(v[0])) << "the nested write is applied before the set ends";
-    EXPECT_EQ("ok", v[1]);
+    EXPECT_EQ((Lines{"W 4096 0 cam 3", "ok"}), NoTimes(stand_.Command("set 4095 cam 3")))
+        << "the nested write is applied before the set ends";
     ASSERT_EQ(1u, vRevertives.size());
     EXPECT_STREQ("cam 3", vRevertives[0].szInfo);
     // The driver's own write is stored, not echoed back to it.
@@ -476,10 +463,7 @@ TEST_F(InfodriverClient, StandInPassesOtherClientsWritesToTheDriver)
 
     EXPECT_EQ(0, fnSetSlot(123, 41, "own", 0));
     EXPECT_EQ(1u, vRevertives.size()) << "the driver's own write is not echoed";
-    std::vector<std::string> v = Drain();
-    ASSERT_EQ(2u, v.size()) << Joined(v);
-    EXPECT_EQ("W 40 0 from other", NoTime(v[0]));
-    EXPECT_EQ("W 41 0 own", NoTime(v[1]));
+    EXPECT_EQ((Lines{"W 40 0 from other", "W 41 0 own"}), NoTimes(Drain()));
     DestroyWindow(hOther);
 }
 
@@ -536,7 +520,6 @@ TEST(StandInControl, EndOfInputEndsTheProgram)
 
 // ---- in-process: the hook message's parameters and the forwarded messages
 
-HWND hHookPeer;
 WPARAM wHookW;
 LPARAM lHookL;
 int cHooks;
@@ -585,19 +568,19 @@ LRESULT CALLBACK HookPeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 
-HWND CreateHookPeer()
+// An in-process infodriver window that answers the hook for iDevice.
+void HookPeer(int iDevice)
 {
     iPeerMode = PEER_ANSWERS;
     cPeerWrites = 0;
-    return MakeWindow("peer", HookPeerProc, "InfodriverHookPeer", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
+    iAnswerDevice = iDevice;
+    hHookPeer = MakeWindow("peer", HookPeerProc, "InfodriverHookPeer", WS_OVERLAPPED, NULL, {0, 0, 10, 10});
+    ASSERT_NE(nullptr, hHookPeer);
 }
 
 TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
 {
-    hHookPeer = CreateHookPeer();
-    ASSERT_NE(nullptr, hHookPeer);
-
-    iAnswerDevice = 999;
+    ASSERT_NO_FATAL_FAILURE(HookPeer(999));
     cHooks = 0;
     ASSERT_EQ(0, fnCreateExtInfodriv(999));
     EXPECT_EQ(1, cHooks);
@@ -610,7 +593,6 @@ TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
     cHooks = 0;
     EXPECT_EQ(1, fnCreateExtInfodriv(1000));
     EXPECT_EQ(0, cHooks);
-    DestroyWindow(hHookPeer);
 }
 
 // The numbers the infodriver knows the link's messages by, written out once:
@@ -619,9 +601,7 @@ TEST_F(InfodriverClient, HookMessageParametersAndDeviceLimit)
 // window; in: what the hook window answers to.
 TEST_F(InfodriverClient, MessagesCarryTheInfodriversNumbers)
 {
-    hHookPeer = CreateHookPeer();
-    ASSERT_NE(nullptr, hHookPeer);
-    iAnswerDevice = 997;
+    ASSERT_NO_FATAL_FAILURE(HookPeer(997));
     char acBuf[300];
     WORD wMode;
     const struct {
@@ -657,7 +637,6 @@ TEST_F(InfodriverClient, MessagesCarryTheInfodriversNumbers)
     vPeerSeen.clear();
     fnCleanupExtInfodriv();
     EXPECT_EQ(std::vector<std::string>{"2725"}, vPeerSeen) << "the unhook";
-    DestroyWindow(hHookPeer);
 }
 
 // fnCheckSlot reports a write only when the infodriver answered it, and
@@ -665,9 +644,7 @@ TEST_F(InfodriverClient, MessagesCarryTheInfodriversNumbers)
 // process: its replies are sends of their own, nested in the client's.)
 TEST_F(InfodriverClient, CheckSlotReportsOnlyAnsweredWrites)
 {
-    hHookPeer = CreateHookPeer();
-    ASSERT_NE(nullptr, hHookPeer);
-    iAnswerDevice = 998;
+    ASSERT_NO_FATAL_FAILURE(HookPeer(998));
     ASSERT_EQ(0, fnCreateExtInfodriv(998));
     struct {
         const char *pszName;
@@ -697,7 +674,6 @@ TEST_F(InfodriverClient, CheckSlotReportsOnlyAnsweredWrites)
     iPeerMode = PEER_ANSWERS;
     EXPECT_EQ(0, fnGetSlot(998, 5, acBuf));
     EXPECT_STREQ("x", acBuf);
-    DestroyWindow(hHookPeer);
 }
 
 TEST_F(InfodriverClient, ForwardedMessagesAnswerWithTheMainWindowsResult)

@@ -61,6 +61,13 @@ std::string ExePath()
     return std::string(ac, n);
 }
 
+std::string ExeBase()
+{
+    std::string s = ExePath();
+    s = s.substr(s.find_last_of('\\') + 1);
+    return s.substr(0, s.size() - 4);
+}
+
 std::string ExeDir()
 {
     std::string s = ExePath();

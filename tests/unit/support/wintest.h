@@ -44,3 +44,4 @@ HICON BoxIcon(HWND hBox);
 
 std::string ExePath();
 std::string ExeDir();   // no trailing backslash
+std::string ExeBase();  // the program's file name without ".exe"
