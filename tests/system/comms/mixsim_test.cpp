@@ -88,8 +88,7 @@ protected:
         char szErr[256];
         ps = msOpen(6, szDir, szErr, sizeof(szErr));
         ASSERT_NE(nullptr, ps) << szErr;
-        std::string link = std::string(szDir) + "/com6";
-        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        fd = open(Link().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(fd, 0) << "the COM mapping must lead to the pty";
         struct termios tio;
         tcgetattr(fd, &tio);
@@ -100,9 +99,15 @@ protected:
         if (fd >= 0)
             close(fd);
         msClose(ps);
-        std::string link = std::string(szDir) + "/com6";
-        unlink(link.c_str());
+        unlink(Link().c_str());
         rmdir(szDir);
+    }
+    std::string Link() const { return std::string(szDir) + "/com6"; }
+    // Where the COM mapping points ("" without one).
+    std::string Target() const
+    {
+        char sz[PATH_MAX] = "";
+        return readlink(Link().c_str(), sz, sizeof(sz) - 1) > 0 ? sz : "";
     }
     void Put(const std::vector<uint8_t> &v)
     {
@@ -227,14 +232,13 @@ TEST_F(MixSimLine, SeesPurgesAndHangsUp)
 // new pty under the same name, and the simulator serves it as before.
 TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
 {
-    std::string link = std::string(szDir) + "/com6";
     Put({0x05, 0x24});                  // half a frame when the adapter goes
     ASSERT_TRUE(msWaitBytes(ps, 2, 10000));
     ASSERT_EQ(0, msUnplug(ps));
     uint8_t b;
     EXPECT_GE(0, read(fd, &b, 1)) << "the old line ends";
     struct stat st;
-    EXPECT_NE(0, lstat(link.c_str(), &st)) << "the COM mapping goes with the adapter";
+    EXPECT_NE(0, lstat(Link().c_str(), &st)) << "the COM mapping goes with the adapter";
     EXPECT_EQ(-1, msUnplug(ps)) << "unplugged already";
     const uint8_t abAck[] = {0x84};
     EXPECT_EQ(-1, msWrite(ps, abAck, 1, NULL));
@@ -244,10 +248,8 @@ TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
     ASSERT_EQ(0, msReplug(ps, szErr, sizeof(szErr))) << szErr;
     EXPECT_EQ(-1, msReplug(ps, szErr, sizeof(szErr)));
     EXPECT_STREQ("still plugged in", szErr);
-    char szTarget[PATH_MAX] = "";
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps), szTarget);
-    fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_EQ(msSlaveName(ps), Target());
+    fd = open(Link().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     Put({0x02, 0xFF, 0x80});
     EXPECT_EQ("84", Get(1, 10000)) << "the new line is served";
@@ -256,21 +258,15 @@ TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
 
 TEST_F(MixSimLine, MappingIsReplacedAndOnlyOurOwnRemoved)
 {
-    std::string link = std::string(szDir) + "/com6";
-    char szTarget[PATH_MAX] = "";
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps), szTarget);
+    EXPECT_EQ(msSlaveName(ps), Target());
     // A second simulator takes the port over; closing the first leaves it.
     MIXSIM *ps2 = msOpen(6, szDir, NULL, 0);
     ASSERT_NE(nullptr, ps2);
     msClose(ps);
     ps = NULL;
-    memset(szTarget, 0, sizeof(szTarget));
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps2), szTarget);
+    EXPECT_EQ(msSlaveName(ps2), Target());
     msClose(ps2);
-    struct stat stl;
-    EXPECT_NE(0, lstat(link.c_str(), &stl)) << "closing removes its own mapping";
+    EXPECT_EQ("", Target()) << "closing removes its own mapping";
     ps = msOpen(6, szDir, NULL, 0);     // for TearDown
 }
 
