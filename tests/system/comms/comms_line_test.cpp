@@ -60,16 +60,7 @@ std::vector<uint8_t> Random(size_t n, uint32_t x)
     return v;
 }
 
-std::string Hex(const std::vector<uint8_t> &v)
-{
-    std::string s;
-    char sz[4];
-    for (uint8_t b : v) {
-        snprintf(sz, sizeof(sz), "%02x", b);
-        s += sz;
-    }
-    return s;
-}
+std::string Hex(const std::vector<uint8_t> &v) { return harness::Hex(v.data(), v.size()); }
 
 // One commsprobe.exe under Wine.
 struct Probe {

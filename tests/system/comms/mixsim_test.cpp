@@ -19,15 +19,23 @@
 
 namespace {
 
-std::string Hex(const uint8_t *pb, size_t n)
+std::string Hex(const uint8_t *pb, size_t n) { return harness::Hex(pb, n, " "); }
+
+// Bytes read from fd, up to n, waiting at most timeoutMs.
+std::string ReadHex(int fd, size_t n, int timeoutMs)
 {
-    std::string s;
-    char sz[4];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(sz, sizeof(sz), "%s%02x", i ? " " : "", pb[i]);
-        s += sz;
+    std::vector<uint8_t> v;
+    long long llEnd = hpNowMs() + timeoutMs;
+    while (v.size() < n) {
+        long long llLeft = llEnd - hpNowMs();
+        struct pollfd p = {fd, POLLIN, 0};
+        uint8_t ab[256];
+        ssize_t r = llLeft > 0 && poll(&p, 1, (int)llLeft) > 0 ? read(fd, ab, sizeof(ab)) : 0;
+        if (r <= 0)
+            break;
+        v.insert(v.end(), ab, ab + r);
     }
-    return s;
+    return Hex(v.data(), v.size());
 }
 
 TEST(MixSimEncode, TallyFramesCarryOnlyTheMaskedBytesHighestFirst)
@@ -114,25 +122,7 @@ protected:
         ASSERT_EQ((ssize_t)v.size(), write(fd, v.data(), v.size()));
     }
     // Bytes the simulator sent, up to n, waiting at most timeoutMs.
-    std::string Get(size_t n, int timeoutMs)
-    {
-        std::vector<uint8_t> v;
-        long long llEnd = hpNowMs() + timeoutMs;
-        while (v.size() < n) {
-            long long llLeft = llEnd - hpNowMs();
-            if (llLeft <= 0)
-                break;
-            struct pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, (int)llLeft) <= 0)
-                break;
-            uint8_t ab[256];
-            ssize_t r = read(fd, ab, sizeof(ab));
-            if (r <= 0)
-                break;
-            v.insert(v.end(), ab, ab + r);
-        }
-        return Hex(v.data(), v.size());
-    }
+    std::string Get(size_t n, int timeoutMs) { return ReadHex(fd, n, timeoutMs); }
 };
 
 TEST_F(MixSimLine, CutsTheDriversBytesIntoMessages)
@@ -311,14 +301,12 @@ TEST(HostProc, EnvFileValues)
     const char *psz = "# comment\nexport A='/x y'\nexport B=plain\nexport AB=\"q\"\n";
     ASSERT_EQ((ssize_t)strlen(psz), write(f, psz, strlen(psz)));
     close(f);
-    char sz[64];
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "A", sz, sizeof(sz)));
-    EXPECT_STREQ("/x y", sz);
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "B", sz, sizeof(sz)));
-    EXPECT_STREQ("plain", sz);
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "AB", sz, sizeof(sz)));
-    EXPECT_STREQ("q", sz);
-    EXPECT_EQ(-1, hpEnvFileValue(szPath, "C", sz, sizeof(sz)));
+    const struct { const char *pszKey, *pszValue; } a[] = {{"A", "/x y"}, {"B", "plain"}, {"AB", "q"}, {"C", NULL}};
+    for (const auto &c : a) {
+        char sz[64] = "";
+        EXPECT_EQ(c.pszValue ? 0 : -1, hpEnvFileValue(szPath, c.pszKey, sz, sizeof(sz))) << c.pszKey;
+        EXPECT_STREQ(c.pszValue ? c.pszValue : "", sz) << c.pszKey;
+    }
     unlink(szPath);
 }
 
@@ -352,23 +340,11 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
     ASSERT_EQ(3, write(fd, abPoll, 3));
     ASSERT_EQ(1, cli.ReadLine(&l, 10000));
     EXPECT_NE(std::string::npos, l.find(" POLL 02 ff 80")) << l;
-    uint8_t b = 0;
-    struct pollfd p = {fd, POLLIN, 0};
-    ASSERT_EQ(1, poll(&p, 1, 10000));
-    ASSERT_EQ(1, read(fd, &b, 1));
-    EXPECT_EQ(0x85, b) << "--ack nak";
+    EXPECT_EQ("85", ReadHex(fd, 1, 10000)) << "--ack nak";
 
     ASSERT_EQ(1, cli.Ask("tally 0 03", &l, 10000));
     EXPECT_EQ("ok tally 0 03", l);
-    uint8_t ab[16];
-    size_t n = 0;
-    while (n < 7 && poll(&p, 1, 10000) == 1) {
-        ssize_t r = read(fd, ab + n, sizeof(ab) - n);
-        if (r <= 0)
-            break;
-        n += (size_t)r;
-    }
-    EXPECT_EQ("06 24 91 ff 00 01 03", Hex(ab, n));
+    EXPECT_EQ("06 24 91 ff 00 01 03", ReadHex(fd, 7, 10000));
     ASSERT_EQ(1, cli.Ask("frame 8", &l, 10000));
     EXPECT_EQ(0u, l.rfind("error frame", 0)) << "odd hex digits: " << l;
     // The answer is counted just after it is written, so the byte can be read

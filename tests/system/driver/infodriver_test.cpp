@@ -23,13 +23,8 @@ struct Frame {
     // The debug list's line for the frame.
     std::string Parse() const
     {
-        char ac[8];
-        std::string s = "Parse: ";
-        for (uint8_t b : Bytes()) {
-            snprintf(ac, sizeof ac, "%02x ", b);
-            s += ac;
-        }
-        return s;
+        std::vector<uint8_t> v = Bytes();
+        return "Parse: " + harness::Hex(v.data(), v.size(), " ") + " ";
     }
 };
 

@@ -166,15 +166,7 @@ TEST_F(ReplugSys, TwentyLossesLeakNothingAndThePortIsFreeAfterTheClose)
 
     ASSERT_EQ("ok", info.Cmd("close"));
     ASSERT_NO_FATAL_FAILURE(ExpectExit0(driver, "the driver did not end after the close message"));
-
-    // The port is free: a new driver opens it and talks to the mixer.
-    uint64_t ullStartups = msCount(sim, MSK_STARTUP);
-    ASSERT_NO_FATAL_FAILURE(StartDriver(driver));
-    EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, ullStartups + 1, 60000)) << "the port was not free";
-    AfterPoll();
-    EXPECT_TRUE(WaitState("OK", 2));
-    info.Cmd("close");
-    ExpectExit0(driver);
+    ExpectPortFreeForANewDriver();
 }
 
 }  // namespace

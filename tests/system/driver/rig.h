@@ -124,6 +124,22 @@ protected:
         EXPECT_EQ(0, iExit) << "exit code";
     }
 
+    // After the driver ended: a new one opens the port, hooks the
+    // infodriver, brings the link up and ends cleanly on the close message.
+    void ExpectPortFreeForANewDriver()
+    {
+        info.Events().clear();
+        uint64_t cStartups = msCount(sim, MSK_STARTUP);
+        harness::Driver again;
+        ASSERT_NO_FATAL_FAILURE(StartDriver(again));
+        EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, cStartups + 1, 60000)) << "a new driver could not use the port";
+        EXPECT_TRUE(info.WaitFor(Has("hooked")));
+        AfterPoll();
+        EXPECT_TRUE(WaitState("OK", 2));
+        ASSERT_EQ("ok", info.Cmd("close"));
+        ExpectExit0(again);
+    }
+
     std::string Title() const { return harness::Title(m_iDevice); }
     // The main window's left, top, width and height (zeros if unknown).
     std::vector<int> Rect() const

@@ -18,18 +18,6 @@ protected:
         ASSERT_NO_FATAL_FAILURE(ExpectExit0(driver));
         EXPECT_TRUE(info.WaitFor(Has("unhooked"))) << "the driver must release its infodriver";
     }
-    // The port is closed: a new driver on it opens it and restarts the line.
-    void ExpectPortReusable()
-    {
-        info.Events().clear();
-        msReset(sim);
-        harness::Driver again;
-        ASSERT_NO_FATAL_FAILURE(StartDriver(again));
-        EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "a second driver could not use the port";
-        EXPECT_TRUE(info.WaitFor(Has("hooked")));
-        ASSERT_EQ("ok", info.Cmd("close"));
-        ExpectExit0(again);
-    }
 };
 
 TEST_F(Shell, RevertivesFor4095And4096AreMirroredOthersIgnored)
@@ -232,7 +220,7 @@ TEST_F(Shell, CommandsAndControlsAnswerToTheirNumbers)
         {96, [&] { return !driver.Running(); }},
     };
     for (const auto &c : aCommand) {
-        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, c.uNumber));
+        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, c.uNumber)) << "command " << c.uNumber;
         EXPECT_TRUE(harness::Eventually(c.fDone)) << "command " << c.uNumber;
     }
 }
@@ -242,7 +230,7 @@ TEST_F(Shell, CloseMessageFromInfodriverEndsDriverAndFreesPort)
     Up();
     ASSERT_EQ("ok", info.Cmd("close"));
     ExpectCleanExit();
-    ExpectPortReusable();
+    ExpectPortFreeForANewDriver();
 }
 
 TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
