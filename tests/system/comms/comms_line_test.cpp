@@ -60,16 +60,7 @@ std::vector<uint8_t> Random(size_t n, uint32_t x)
     return v;
 }
 
-std::string Hex(const std::vector<uint8_t> &v)
-{
-    std::string s;
-    char sz[4];
-    for (uint8_t b : v) {
-        snprintf(sz, sizeof(sz), "%02x", b);
-        s += sz;
-    }
-    return s;
-}
+std::string Hex(const std::vector<uint8_t> &v) { return harness::Hex(v.data(), v.size()); }
 
 // One commsprobe.exe under Wine.
 struct Probe {
@@ -194,6 +185,15 @@ protected:
     void Send(const std::vector<uint8_t> &v)
     {
         ASSERT_EQ(0, msWrite(ps, v.data(), v.size(), NULL));
+    }
+    // One byte sent on the line reaches the port at idx and is read back.
+    void SendOneAndRead(int idx, uint8_t b)
+    {
+        ASSERT_NO_FATAL_FAILURE(Send({b}));
+        ASSERT_TRUE(probe.WaitState(idx, "iToRead", 1));
+        char sz[16];
+        snprintf(sz, sizeof(sz), "1 %02x", b);
+        EXPECT_EQ(sz, probe.Cmd("read " + std::to_string(idx) + " 10"));
     }
 };
 
@@ -362,9 +362,8 @@ TEST_F(CommsLine, FullBufferRefusesNewBytesAndCountsThem)
     EXPECT_EQ("16383 " + Hex(std::vector<uint8_t>(v.begin(), v.begin() + 16383)), r)
         << "the oldest bytes must survive, in order";
     EXPECT_EQ(0, probe.StateNum(0, "iToRead"));
-    Send({0xAB});
-    ASSERT_TRUE(probe.WaitState(0, "iToRead", 1));
-    EXPECT_EQ("1 ab", probe.Cmd("read 0 10")) << "reception goes on after a full buffer";
+    SCOPED_TRACE("reception goes on after a full buffer");
+    SendOneAndRead(0, 0xAB);
 }
 
 // ---------------------------------------------------------------- table and control
@@ -479,9 +478,7 @@ TEST_F(CommsLine, OpenSurvivesAStolenStartRelease)
     thief.Cmd("steal off");
     if (!fSame)
         GTEST_SKIP() << "the device handle value changed between opens; nothing shared";
-    Send({0x5A});
-    ASSERT_TRUE(probe.WaitState(3, "iToRead", 1));
-    EXPECT_EQ("1 5a", probe.Cmd("read 3 10"));
+    SendOneAndRead(3, 0x5A);
 }
 
 // ---------------------------------------------------------------- failing device, late thread
@@ -607,9 +604,7 @@ TEST_F(CommsLine, ThreadOutlivingCloseNeverTouchesFreedState)
     auto st = probe.State(0);
     EXPECT_EQ("0", st["iToRead"]) << "the old thread wrote into another entry";
     EXPECT_EQ("0", probe.State(4)["iToRead"]) << "bytes after the close reached the new port";
-    Send({0x42});
-    ASSERT_TRUE(probe.WaitState(4, "iToRead", 1));
-    EXPECT_EQ("1 42", probe.Cmd("read 4 10"));
+    SendOneAndRead(4, 0x42);
     probe.Cmd("cancel on");
     msClose(ps2);
 }

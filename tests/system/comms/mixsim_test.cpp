@@ -19,15 +19,23 @@
 
 namespace {
 
-std::string Hex(const uint8_t *pb, size_t n)
+std::string Hex(const uint8_t *pb, size_t n) { return harness::Hex(pb, n, " "); }
+
+// Bytes read from fd, up to n, waiting at most timeoutMs.
+std::string ReadHex(int fd, size_t n, int timeoutMs)
 {
-    std::string s;
-    char sz[4];
-    for (size_t i = 0; i < n; i++) {
-        snprintf(sz, sizeof(sz), "%s%02x", i ? " " : "", pb[i]);
-        s += sz;
+    std::vector<uint8_t> v;
+    long long llEnd = hpNowMs() + timeoutMs;
+    while (v.size() < n) {
+        long long llLeft = llEnd - hpNowMs();
+        struct pollfd p = {fd, POLLIN, 0};
+        uint8_t ab[256];
+        ssize_t r = llLeft > 0 && poll(&p, 1, (int)llLeft) > 0 ? read(fd, ab, sizeof(ab)) : 0;
+        if (r <= 0)
+            break;
+        v.insert(v.end(), ab, ab + r);
     }
-    return s;
+    return Hex(v.data(), v.size());
 }
 
 TEST(MixSimEncode, TallyFramesCarryOnlyTheMaskedBytesHighestFirst)
@@ -88,8 +96,7 @@ protected:
         char szErr[256];
         ps = msOpen(6, szDir, szErr, sizeof(szErr));
         ASSERT_NE(nullptr, ps) << szErr;
-        std::string link = std::string(szDir) + "/com6";
-        fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+        fd = open(Link().c_str(), O_RDWR | O_NOCTTY);
         ASSERT_GE(fd, 0) << "the COM mapping must lead to the pty";
         struct termios tio;
         tcgetattr(fd, &tio);
@@ -100,34 +107,22 @@ protected:
         if (fd >= 0)
             close(fd);
         msClose(ps);
-        std::string link = std::string(szDir) + "/com6";
-        unlink(link.c_str());
+        unlink(Link().c_str());
         rmdir(szDir);
+    }
+    std::string Link() const { return std::string(szDir) + "/com6"; }
+    // Where the COM mapping points ("" without one).
+    std::string Target() const
+    {
+        char sz[PATH_MAX] = "";
+        return readlink(Link().c_str(), sz, sizeof(sz) - 1) > 0 ? sz : "";
     }
     void Put(const std::vector<uint8_t> &v)
     {
         ASSERT_EQ((ssize_t)v.size(), write(fd, v.data(), v.size()));
     }
     // Bytes the simulator sent, up to n, waiting at most timeoutMs.
-    std::string Get(size_t n, int timeoutMs)
-    {
-        std::vector<uint8_t> v;
-        long long llEnd = hpNowMs() + timeoutMs;
-        while (v.size() < n) {
-            long long llLeft = llEnd - hpNowMs();
-            if (llLeft <= 0)
-                break;
-            struct pollfd p = {fd, POLLIN, 0};
-            if (poll(&p, 1, (int)llLeft) <= 0)
-                break;
-            uint8_t ab[256];
-            ssize_t r = read(fd, ab, sizeof(ab));
-            if (r <= 0)
-                break;
-            v.insert(v.end(), ab, ab + r);
-        }
-        return Hex(v.data(), v.size());
-    }
+    std::string Get(size_t n, int timeoutMs) { return ReadHex(fd, n, timeoutMs); }
 };
 
 TEST_F(MixSimLine, CutsTheDriversBytesIntoMessages)
@@ -227,14 +222,13 @@ TEST_F(MixSimLine, SeesPurgesAndHangsUp)
 // new pty under the same name, and the simulator serves it as before.
 TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
 {
-    std::string link = std::string(szDir) + "/com6";
     Put({0x05, 0x24});                  // half a frame when the adapter goes
     ASSERT_TRUE(msWaitBytes(ps, 2, 10000));
     ASSERT_EQ(0, msUnplug(ps));
     uint8_t b;
     EXPECT_GE(0, read(fd, &b, 1)) << "the old line ends";
     struct stat st;
-    EXPECT_NE(0, lstat(link.c_str(), &st)) << "the COM mapping goes with the adapter";
+    EXPECT_NE(0, lstat(Link().c_str(), &st)) << "the COM mapping goes with the adapter";
     EXPECT_EQ(-1, msUnplug(ps)) << "unplugged already";
     const uint8_t abAck[] = {0x84};
     EXPECT_EQ(-1, msWrite(ps, abAck, 1, NULL));
@@ -244,10 +238,8 @@ TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
     ASSERT_EQ(0, msReplug(ps, szErr, sizeof(szErr))) << szErr;
     EXPECT_EQ(-1, msReplug(ps, szErr, sizeof(szErr)));
     EXPECT_STREQ("still plugged in", szErr);
-    char szTarget[PATH_MAX] = "";
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps), szTarget);
-    fd = open(link.c_str(), O_RDWR | O_NOCTTY);
+    EXPECT_EQ(msSlaveName(ps), Target());
+    fd = open(Link().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);
     Put({0x02, 0xFF, 0x80});
     EXPECT_EQ("84", Get(1, 10000)) << "the new line is served";
@@ -256,21 +248,15 @@ TEST_F(MixSimLine, UnplugEndsTheLineAndReplugMapsANewOne)
 
 TEST_F(MixSimLine, MappingIsReplacedAndOnlyOurOwnRemoved)
 {
-    std::string link = std::string(szDir) + "/com6";
-    char szTarget[PATH_MAX] = "";
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps), szTarget);
+    EXPECT_EQ(msSlaveName(ps), Target());
     // A second simulator takes the port over; closing the first leaves it.
     MIXSIM *ps2 = msOpen(6, szDir, NULL, 0);
     ASSERT_NE(nullptr, ps2);
     msClose(ps);
     ps = NULL;
-    memset(szTarget, 0, sizeof(szTarget));
-    ASSERT_GT(readlink(link.c_str(), szTarget, sizeof(szTarget) - 1), 0);
-    EXPECT_STREQ(msSlaveName(ps2), szTarget);
+    EXPECT_EQ(msSlaveName(ps2), Target());
     msClose(ps2);
-    struct stat stl;
-    EXPECT_NE(0, lstat(link.c_str(), &stl)) << "closing removes its own mapping";
+    EXPECT_EQ("", Target()) << "closing removes its own mapping";
     ps = msOpen(6, szDir, NULL, 0);     // for TearDown
 }
 
@@ -315,14 +301,12 @@ TEST(HostProc, EnvFileValues)
     const char *psz = "# comment\nexport A='/x y'\nexport B=plain\nexport AB=\"q\"\n";
     ASSERT_EQ((ssize_t)strlen(psz), write(f, psz, strlen(psz)));
     close(f);
-    char sz[64];
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "A", sz, sizeof(sz)));
-    EXPECT_STREQ("/x y", sz);
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "B", sz, sizeof(sz)));
-    EXPECT_STREQ("plain", sz);
-    EXPECT_EQ(0, hpEnvFileValue(szPath, "AB", sz, sizeof(sz)));
-    EXPECT_STREQ("q", sz);
-    EXPECT_EQ(-1, hpEnvFileValue(szPath, "C", sz, sizeof(sz)));
+    const struct { const char *pszKey, *pszValue; } a[] = {{"A", "/x y"}, {"B", "plain"}, {"AB", "q"}, {"C", NULL}};
+    for (const auto &c : a) {
+        char sz[64] = "";
+        EXPECT_EQ(c.pszValue ? 0 : -1, hpEnvFileValue(szPath, c.pszKey, sz, sizeof(sz))) << c.pszKey;
+        EXPECT_STREQ(c.pszValue ? c.pszValue : "", sz) << c.pszKey;
+    }
     unlink(szPath);
 }
 
@@ -356,23 +340,11 @@ TEST(MixSimCli, HelpCommandsAndPrintedMessages)
     ASSERT_EQ(3, write(fd, abPoll, 3));
     ASSERT_EQ(1, cli.ReadLine(&l, 10000));
     EXPECT_NE(std::string::npos, l.find(" POLL 02 ff 80")) << l;
-    uint8_t b = 0;
-    struct pollfd p = {fd, POLLIN, 0};
-    ASSERT_EQ(1, poll(&p, 1, 10000));
-    ASSERT_EQ(1, read(fd, &b, 1));
-    EXPECT_EQ(0x85, b) << "--ack nak";
+    EXPECT_EQ("85", ReadHex(fd, 1, 10000)) << "--ack nak";
 
     ASSERT_EQ(1, cli.Ask("tally 0 03", &l, 10000));
     EXPECT_EQ("ok tally 0 03", l);
-    uint8_t ab[16];
-    size_t n = 0;
-    while (n < 7 && poll(&p, 1, 10000) == 1) {
-        ssize_t r = read(fd, ab + n, sizeof(ab) - n);
-        if (r <= 0)
-            break;
-        n += (size_t)r;
-    }
-    EXPECT_EQ("06 24 91 ff 00 01 03", Hex(ab, n));
+    EXPECT_EQ("06 24 91 ff 00 01 03", ReadHex(fd, 7, 10000));
     ASSERT_EQ(1, cli.Ask("frame 8", &l, 10000));
     EXPECT_EQ(0u, l.rfind("error frame", 0)) << "odd hex digits: " << l;
     // The answer is counted just after it is written, so the byte can be read

@@ -6,7 +6,6 @@
 // shows its box, or ends without one (Com 0), and ends with exit code 0;
 // nothing but the device file's own keys is ever written.
 #include "rig.h"
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -130,26 +129,17 @@ Ini ParseIni(const std::string &sText)
     return ini;
 }
 
-// Every regular file below dir with its contents, but the device file.
-void Snapshot(const std::string &sDir, const std::string &sSkip, std::map<std::string, std::string> *pm)
+// Every file below dir with its contents, but the device file.
+std::map<std::string, std::string> Snapshot(const std::string &sDir, const std::string &sSkip)
 {
-    DIR *d = opendir(sDir.c_str());
-    if (d == nullptr)
-        return;
-    while (struct dirent *e = readdir(d)) {
-        std::string sName = e->d_name;
-        if (sName == "." || sName == "..")
-            continue;
-        std::string sPath = sDir + "/" + sName;
+    std::map<std::string, std::string> m;
+    for (const std::string &sRel : harness::FilesBelow(sDir)) {
         struct stat st;
-        if (lstat(sPath.c_str(), &st) != 0 || sPath == sSkip)
-            continue;
-        if (S_ISDIR(st.st_mode))
-            Snapshot(sPath, sSkip, pm);
-        else
-            (*pm)[sPath] = S_ISREG(st.st_mode) ? harness::ReadFile(sPath) : "<not a file>";
+        std::string sPath = sDir + "/" + sRel;
+        if (sPath != sSkip && lstat(sPath.c_str(), &st) == 0)
+            m[sPath] = S_ISREG(st.st_mode) ? harness::ReadFile(sPath) : "<not a file>";
     }
-    closedir(d);
+    return m;
 }
 
 std::string BaseFile(const char *pszSection, const char *pszKey, const std::string &sValue)
@@ -163,6 +153,15 @@ std::string BaseFile(const char *pszSection, const char *pszKey, const std::stri
                                              ? sValue : std::string(kv[1])) + "\r\n";
     s += "[Device]\r\nName=" + (strcmp(pszKey, "Name") == 0 ? sValue : std::string("Hostile")) + "\r\n";
     return s + "[Other]\r\nKeep=this\r\n";
+}
+
+// The line settings a start-up is checked by, as text.
+std::string Settings(int iSpeed, int iSize, bool fStop2, bool fXon, bool fXoff, bool fRtsCts)
+{
+    char sz[128];
+    snprintf(sz, sizeof sz, "speed %d, csize %d, two stop bits %d, xon/xoff %d/%d, rts/cts %d", iSpeed, iSize,
+             fStop2, fXon, fXoff, fRtsCts);
+    return sz;
 }
 
 class DevFile : public DriverRig {
@@ -219,20 +218,16 @@ protected:
             sFail = "did not run (box: " + AnyBox() + ")";
         } else {
             struct termios t;
+            std::string sWant = Settings(B38400, CS8, out.fStop2, out.fXon, out.fXon, out.fRtsCts), sHave;
             if (!LineSettings(&t))
                 sFail = "cannot read the line's settings";
-            else if (cfgetospeed(&t) != B38400 || (t.c_cflag & CSIZE) != CS8 ||
-                     !!(t.c_cflag & CSTOPB) != !!out.fStop2 || !!(t.c_iflag & IXON) != !!out.fXon ||
-                     !!(t.c_iflag & IXOFF) != !!out.fXon || !!(t.c_cflag & CRTSCTS) != !!out.fRtsCts)
-                sFail = "line settings: speed " + std::to_string((int)cfgetospeed(&t)) + ", csize " +
-                        std::to_string((int)(t.c_cflag & CSIZE)) + ", two stop bits " +
-                        std::to_string(!!(t.c_cflag & CSTOPB)) + ", xon/xoff " + std::to_string(!!(t.c_iflag & IXON)) +
-                        "/" + std::to_string(!!(t.c_iflag & IXOFF)) + ", rts/cts " +
-                        std::to_string(!!(t.c_cflag & CRTSCTS));
+            else if ((sHave = Settings(cfgetospeed(&t), t.c_cflag & CSIZE, t.c_cflag & CSTOPB, t.c_iflag & IXON,
+                                       t.c_iflag & IXOFF, t.c_cflag & CRTSCTS)) != sWant)
+                sFail = "line settings: " + sHave + ", expected " + sWant;
             else if (harness::ControlText(Title(), IDC_NAME) != out.sName)
                 sFail = "panel name \"" + harness::ControlText(Title(), IDC_NAME) + "\", expected \"" + out.sName + "\"";
             else if (harness::ControlText(Title(), IDC_COM) != "17")
-                sFail = "panel port \"" + harness::ControlText(Title(), IDC_COM) + "\"";
+                sFail = "panel port \"" + harness::ControlText(Title(), IDC_COM) + "\", expected \"17\"";
             info.Cmd("close");
         }
         int iExit = -1;
@@ -254,12 +249,10 @@ protected:
     // The start-up ends as out says, and writes no file but the device file.
     void TryStartUp(const Outcome &out)
     {
-        std::string sDev = inst->DevFilePath(kDevice);
-        std::map<std::string, std::string> mBefore, mAfter;
-        Snapshot(inst->Dir(), sDev, &mBefore);
+        std::map<std::string, std::string> mBefore = Snapshot(inst->Dir(), inst->DevFilePath(kDevice));
         EXPECT_EQ("", StartUp(out));
-        Snapshot(inst->Dir(), sDev, &mAfter);
-        EXPECT_TRUE(mBefore == mAfter) << "files other than the device file were written";
+        EXPECT_TRUE(mBefore == Snapshot(inst->Dir(), inst->DevFilePath(kDevice)))
+            << "files other than the device file were written";
     }
 
     // The device file afterwards: the case's key as expected, every other key

@@ -3,11 +3,9 @@
 // version of the program's own resource, and the program, unpacked into a
 // fresh folder, running the link against the simulator and the stand-in.
 #include "rig.h"
-#include <dirent.h>
 #include <ftw.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <algorithm>
 
 namespace {
 
@@ -44,35 +42,13 @@ protected:
             nftw(m_dir.c_str(), RemoveOne, 16, FTW_DEPTH | FTW_PHYS);
     }
 
-    // Every file under dir, relative to it, sorted.
-    static void List(const std::string &dir, const std::string &rel, std::vector<std::string> *pv)
-    {
-        DIR *d = opendir(dir.c_str());
-        if (!d)
-            return;
-        while (struct dirent *e = readdir(d)) {
-            std::string n = e->d_name;
-            if (n == "." || n == "..")
-                continue;
-            struct stat st;
-            if (stat((dir + "/" + n).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-                List(dir + "/" + n, rel + n + "/", pv);
-            else
-                pv->push_back(rel + n);
-        }
-        closedir(d);
-        std::sort(pv->begin(), pv->end());
-    }
-
     std::string m_dir, m_zip, m_unpacked;
 };
 
 TEST_F(Dist, ZipHoldsTheProgramTheSampleDeviceFileAndTheText)
 {
-    std::vector<std::string> files;
-    List(m_dir + "/unpacked", "", &files);
     EXPECT_EQ((std::vector<std::string>{ kTop + "/README.txt", kTop + "/dev_001.ini", kTop + "/mixtally.exe" }),
-              files) << "the product only: no stand-in libraries or programs";
+              harness::FilesBelow(m_dir + "/unpacked")) << "the product only: no stand-in libraries or programs";
 
     std::vector<std::string> lines;
     EXPECT_EQ(0, harness::RunTool("winpeek.exe", { "ver", harness::WindowsPath(m_unpacked + "/mixtally.exe") },
@@ -122,9 +98,7 @@ TEST_F(Dist, UnpackedProgramRunsTheLink)
     ASSERT_NO_FATAL_FAILURE(Up());
     EXPECT_TRUE(WaitState("OK", 2)) << "the link must come up";
     EXPECT_TRUE(info.WaitFor(Wrote(4094, "0")));
-    std::vector<std::string> files;
-    List(m_dir + "/unpacked", "", &files);
-    EXPECT_EQ(3u, files.size()) << "the program writes nothing beside itself";
+    EXPECT_EQ(3u, harness::FilesBelow(m_dir + "/unpacked").size()) << "the program writes nothing beside itself";
 }
 
 }  // namespace

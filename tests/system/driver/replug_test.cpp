@@ -165,19 +165,8 @@ TEST_F(ReplugSys, TwentyLossesLeakNothingAndThePortIsFreeAfterTheClose)
     EXPECT_EQ((size_t)kCycles, DebugCount("Port reopened"));
 
     ASSERT_EQ("ok", info.Cmd("close"));
-    int iExit = -1;
-    ASSERT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end after the close message";
-    EXPECT_EQ(0, iExit);
-
-    // The port is free: a new driver opens it and talks to the mixer.
-    uint64_t ullStartups = msCount(sim, MSK_STARTUP);
-    std::string why;
-    ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
-    EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, ullStartups + 1, 60000)) << "the port was not free";
-    AfterPoll();
-    EXPECT_TRUE(WaitState("OK", 2));
-    info.Cmd("close");
-    EXPECT_TRUE(driver.WaitExit(30000, &iExit));
+    ASSERT_NO_FATAL_FAILURE(ExpectExit0(driver, "the driver did not end after the close message"));
+    ExpectPortFreeForANewDriver();
 }
 
 }  // namespace

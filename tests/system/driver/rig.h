@@ -79,12 +79,7 @@ protected:
     void Up(int iAckMode = MSACK_NORMAL)
     {
         ASSERT_NO_FATAL_FAILURE(MixerAndInfodriver(iAckMode));
-        std::string why;
-        if (m_sExe.empty()) {
-            ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
-        } else {
-            ASSERT_TRUE(driver.StartExe(m_sExe, *inst, std::to_string(m_iDevice), &why)) << why;
-        }
+        ASSERT_NO_FATAL_FAILURE(StartDriver(driver));
         ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000)) << "the driver never hooked its infodriver";
         ASSERT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "no start-up command on the line";
         ASSERT_TRUE(harness::WaitWindow(Title(), 30000)) << "no window titled " << Title();
@@ -110,7 +105,49 @@ protected:
         ASSERT_TRUE(info.Start(m_iDevice, &why)) << why;
     }
 
+    // mixtally.exe (or m_sExe) for this test's device, or with pszArgs instead.
+    void StartDriver(harness::Driver &d, const char *pszArgs = nullptr)
+    {
+        std::string why, sArgs = pszArgs ? pszArgs : std::to_string(m_iDevice);
+        if (m_sExe.empty()) {
+            ASSERT_TRUE(d.Start(*inst, sArgs, &why)) << why;
+        } else {
+            ASSERT_TRUE(d.StartExe(m_sExe, *inst, sArgs, &why)) << why;
+        }
+    }
+    // d ends in time, with exit code 0.
+    static void ExpectExit0(harness::Driver &d, const std::string &sWhy = "the driver did not end within 30 s",
+                            int timeoutMs = 30000)
+    {
+        int iExit = -1;
+        ASSERT_TRUE(d.WaitExit(timeoutMs, &iExit)) << sWhy;
+        EXPECT_EQ(0, iExit) << "exit code";
+    }
+
+    // After the driver ended: a new one opens the port, hooks the
+    // infodriver, brings the link up and ends cleanly on the close message.
+    void ExpectPortFreeForANewDriver()
+    {
+        info.Events().clear();
+        uint64_t cStartups = msCount(sim, MSK_STARTUP);
+        harness::Driver again;
+        ASSERT_NO_FATAL_FAILURE(StartDriver(again));
+        EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, cStartups + 1, 60000)) << "a new driver could not use the port";
+        EXPECT_TRUE(info.WaitFor(Has("hooked")));
+        AfterPoll();
+        EXPECT_TRUE(WaitState("OK", 2));
+        ASSERT_EQ("ok", info.Cmd("close"));
+        ExpectExit0(again);
+    }
+
     std::string Title() const { return harness::Title(m_iDevice); }
+    // The main window's left, top, width and height (zeros if unknown).
+    std::vector<int> Rect() const
+    {
+        int l = 0, t = 0, r = 0, b = 0;
+        sscanf(harness::WindowInfo(Title())["rect"].c_str(), "%d %d %d %d", &l, &t, &r, &b);
+        return { l, t, r - l, b - t };
+    }
 
     static std::function<bool(const std::vector<harness::InfoEvent> &)> Has(const std::string &kind)
     {
@@ -183,12 +220,12 @@ protected:
         EXPECT_LT(v.size(), 501u) << "the debug list is full: counts of its lines are no longer exact";
         return v;
     }
-    // Debug-list lines equal to text.
-    size_t DebugCount(const std::string &text)
+    // Debug-list lines equal to text (with fPrefix: that start with it).
+    size_t DebugCount(const std::string &text, bool fPrefix = false)
     {
         size_t n = 0;
         for (const std::string &l : Debug())
-            n += l == text;
+            n += fPrefix ? l.rfind(text, 0) == 0 : l == text;
         return n;
     }
     bool WaitDebug(const std::string &text, size_t n = 1, int timeoutMs = 20000)

@@ -15,25 +15,8 @@ protected:
 
     void ExpectCleanExit()
     {
-        int iExit = -1;
-        ASSERT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end within 30 s";
-        EXPECT_EQ(0, iExit);
+        ASSERT_NO_FATAL_FAILURE(ExpectExit0(driver));
         EXPECT_TRUE(info.WaitFor(Has("unhooked"))) << "the driver must release its infodriver";
-    }
-    // The port is closed: a new driver on it opens it and restarts the line.
-    void ExpectPortReusable()
-    {
-        info.Events().clear();
-        msReset(sim);
-        std::string why;
-        harness::Driver again;
-        ASSERT_TRUE(again.Start(*inst, std::to_string(m_iDevice), &why)) << why;
-        EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 60000)) << "a second driver could not use the port";
-        EXPECT_TRUE(info.WaitFor(Has("hooked")));
-        ASSERT_EQ("ok", info.Cmd("close"));
-        int iExit = -1;
-        EXPECT_TRUE(again.WaitExit(30000, &iExit));
-        EXPECT_EQ(0, iExit);
     }
 };
 
@@ -75,32 +58,22 @@ TEST_F(Shell, DebugCommandSwitchesWindowHeight)
 {
     Up();
     std::map<std::string, std::string> wi = harness::WindowInfo(Title());
-    int cy = atoi(wi["cymenu"].c_str()) + atoi(wi["cycaption"].c_str());
-    auto Size = [&](int *pw, int *ph) {
-        wi = harness::WindowInfo(Title());
-        int l, t, r, b;
-        ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l, &t, &r, &b));
-        *pw = r - l;
-        *ph = b - t;
-    };
-    int w, h, l0, t0, r, b;
-    Size(&w, &h);
-    EXPECT_EQ(564, w);
-    EXPECT_EQ(cy + 60, h);
-    ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l0, &t0, &r, &b));
+    const int cy = atoi(wi["cymenu"].c_str()) + atoi(wi["cycaption"].c_str());
+    const std::vector<int> r0 = Rect();
+    EXPECT_EQ(564, r0[2]) << "width";
+    EXPECT_EQ(cy + 60, r0[3]) << "height";
 
     ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_DEBUG));
-    ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 440; }))
-        << "height " << h << ", expected " << cy + 440;
-    int l1, t1;
-    ASSERT_EQ(4, sscanf(wi["rect"].c_str(), "%d %d %d %d", &l1, &t1, &r, &b));
-    EXPECT_EQ(l0, l1) << "the window keeps its position";
-    EXPECT_EQ(t0, t1);
+    ASSERT_TRUE(harness::Eventually([&] { return Rect()[3] == cy + 440; }))
+        << "height " << Rect()[3] << ", expected " << cy + 440;
+    const std::vector<int> r1 = Rect();
+    EXPECT_EQ(r0[0], r1[0]) << "the window keeps its position";
+    EXPECT_EQ(r0[1], r1[1]);
 
     ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_DEBUG));
-    ASSERT_TRUE(harness::Eventually([&] { int a, c; Size(&a, &c); return c == cy + 60; }));
-    Size(&w, &h);
-    EXPECT_EQ(564, w);
+    ASSERT_TRUE(harness::Eventually([&] { return Rect()[3] == cy + 60; }))
+        << "height " << Rect()[3] << ", expected " << cy + 60;
+    EXPECT_EQ(564, Rect()[2]) << "width";
 }
 
 TEST_F(Shell, DeviceFileIsCompletedAndShownOnThePanel)
@@ -192,8 +165,7 @@ TEST_F(Shell, NamedDeviceIsShownAndItsFileLeftAlone)
 TEST_F(Shell, TextAfterTheDeviceNumberIsIgnored)
 {
     ASSERT_NO_FATAL_FAILURE(MixerAndInfodriver());
-    std::string why;
-    ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice) + "abc", &why)) << why;
+    ASSERT_NO_FATAL_FAILURE(StartDriver(driver, (std::to_string(m_iDevice) + "abc").c_str()));
     EXPECT_TRUE(info.WaitFor(Has("hooked"), 60000));
     EXPECT_TRUE(harness::WaitWindow(Title(), 30000));
     EXPECT_EQ(1, msWaitKind(sim, MSK_STARTUP, 1, 30000));
@@ -205,12 +177,9 @@ TEST_F(Shell, SecondDriverForTheDeviceEndsSilentlyAndRaisesTheFirst)
     ASSERT_TRUE(harness::RunTool("winpeek.exe", { "show", Title(), "6" }, nullptr) == 0);   // SW_MINIMIZE
     ASSERT_TRUE(harness::Eventually([&] { return harness::WindowInfo(Title())["iconic"] == "1"; }));
 
-    std::string why;
     harness::Driver second;
-    ASSERT_TRUE(second.Start(*inst, std::to_string(m_iDevice), &why)) << why;
-    int iExit = -1;
-    ASSERT_TRUE(second.WaitExit(60000, &iExit)) << "the second driver did not end (a message box?)";
-    EXPECT_EQ(0, iExit);
+    ASSERT_NO_FATAL_FAILURE(StartDriver(second));
+    ASSERT_NO_FATAL_FAILURE(ExpectExit0(second, "the second driver did not end (a message box?)", 60000));
     EXPECT_EQ("0", harness::WindowInfo(Title())["iconic"]) << "the first driver must be restored";
     EXPECT_TRUE(driver.Running());
     EXPECT_EQ(1u, msCount(sim, MSK_STARTUP)) << "the second driver must not touch the line";
@@ -234,12 +203,7 @@ TEST_F(Shell, CommandsAndControlsAnswerToTheirNumbers)
             return s != "<no control>" && s == harness::ControlText(Title(), c.iId);
         })) << "control " << c.iNumber;
     }
-    auto Parsed = [&] {
-        size_t n = 0;
-        for (const std::string &l : Debug())
-            n += l.rfind("Parse: ", 0) == 0;
-        return n;
-    };
+    auto Parsed = [&] { return DebugCount("Parse: ", true); };
     const std::string sClient = harness::WindowInfo(Title())["client"];
     const std::string sPid = harness::Resources(Title())["pid"];    // the About box is the driver's
     const struct {
@@ -256,7 +220,7 @@ TEST_F(Shell, CommandsAndControlsAnswerToTheirNumbers)
         {96, [&] { return !driver.Running(); }},
     };
     for (const auto &c : aCommand) {
-        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, c.uNumber));
+        ASSERT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, c.uNumber)) << "command " << c.uNumber;
         EXPECT_TRUE(harness::Eventually(c.fDone)) << "command " << c.uNumber;
     }
 }
@@ -266,7 +230,7 @@ TEST_F(Shell, CloseMessageFromInfodriverEndsDriverAndFreesPort)
     Up();
     ASSERT_EQ("ok", info.Cmd("close"));
     ExpectCleanExit();
-    ExpectPortReusable();
+    ExpectPortFreeForANewDriver();
 }
 
 TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
@@ -277,8 +241,7 @@ TEST_F(Shell, ExitCommandAndCloseMessageToMainWindowEndDriver)
             Up();
         else {
             info.Events().clear();
-            std::string why;
-            ASSERT_TRUE(driver.Start(*inst, std::to_string(m_iDevice), &why)) << why;
+            ASSERT_NO_FATAL_FAILURE(StartDriver(driver));
             ASSERT_TRUE(info.WaitFor(Has("hooked"), 60000));
             ASSERT_TRUE(harness::WaitWindow(Title(), 30000));
         }

@@ -15,16 +15,13 @@ protected:
     std::string BoxOf(const std::string &args, const std::string &caption,
                       const std::function<void()> &fnWhileShown = nullptr)
     {
-        std::string why;
-        EXPECT_TRUE(driver.Start(*inst, args, &why)) << why;
+        EXPECT_NO_FATAL_FAILURE(StartDriver(driver, args.c_str()));
         if (fnWhileShown) {
             EXPECT_TRUE(harness::WaitWindow(caption, 60000)) << "no box captioned " << caption;
             fnWhileShown();
         }
         std::string text = harness::PressBox(caption, 60000);
-        int iExit = -1;
-        EXPECT_TRUE(driver.WaitExit(30000, &iExit)) << "the driver did not end after the box";
-        EXPECT_EQ(0, iExit);
+        EXPECT_NO_FATAL_FAILURE(ExpectExit0(driver, "the driver did not end after the box"));
         return text;
     }
 };

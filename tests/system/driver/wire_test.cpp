@@ -35,12 +35,7 @@ protected:
     // line was seen.)
     bool WaitParsed(size_t n)
     {
-        bool f = harness::Eventually([&] {
-            size_t c = 0;
-            for (const std::string &l : Debug())
-                c += l.rfind("Parse: ", 0) == 0;
-            return c >= n;
-        });
+        bool f = harness::Eventually([&] { return DebugCount("Parse: ", true) >= n; });
         uint64_t cMark = msCount(sim, MSK_MAINT1);
         EXPECT_TRUE(harness::Post(Title(), WM_COMMAND_MSG, IDM_MIXER_CMD1));
         EXPECT_EQ(1, msWaitKind(sim, MSK_MAINT1, cMark + 1, 20000)) << "the marking command never reached the mixer";

@@ -1,5 +1,6 @@
 // harness: see harness.h.
 #include "harness.h"
+#include <dirent.h>
 #include <errno.h>
 #include <ftw.h>
 #include <signal.h>
@@ -9,6 +10,7 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +99,42 @@ bool WriteFile(const std::string &path, const std::string &text)
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f << text;
     return (bool)f;
+}
+
+static void ListBelow(const std::string &dir, const std::string &rel, std::vector<std::string> *pv)
+{
+    DIR *d = opendir((dir + rel).c_str());
+    while (struct dirent *e = d ? readdir(d) : nullptr) {
+        std::string n = e->d_name;
+        struct stat st;
+        if (n == "." || n == "..")
+            continue;
+        if (lstat((dir + rel + n).c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            ListBelow(dir, rel + n + "/", pv);
+        else
+            pv->push_back(rel + n);
+    }
+    if (d)
+        closedir(d);
+}
+
+std::vector<std::string> FilesBelow(const std::string &dir)
+{
+    std::vector<std::string> v;
+    ListBelow(dir + "/", "", &v);
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+std::string Hex(const uint8_t *pb, size_t n, const char *pszSep)
+{
+    std::string s;
+    char sz[4];
+    for (size_t i = 0; i < n; i++) {
+        snprintf(sz, sizeof(sz), "%02x", pb[i]);
+        s += (i ? pszSep : "") + std::string(sz);
+    }
+    return s;
 }
 
 std::string Title(int iDevice)

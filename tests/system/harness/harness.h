@@ -5,6 +5,7 @@
 // Windows tools (winpeek, boxpress) and COM port mapping. The system tests and the bench (bench/) use it. Each test or
 // bench run owns one of everything; nothing here is shared.
 #pragma once
+#include <stdint.h>
 #include <sys/types.h>
 #include <condition_variable>
 #include <deque>
@@ -27,6 +28,11 @@ std::string WinBin(const std::string &exe);
 std::string WindowsPath(const std::string &hostPath);   // /a/b -> Z:\a\b
 std::string ReadFile(const std::string &path);
 bool WriteFile(const std::string &path, const std::string &text);
+// Every path below dir that is no directory, relative to it, sorted; links
+// are listed, not followed.
+std::vector<std::string> FilesBelow(const std::string &dir);
+// Bytes as lower-case hex pairs with pszSep between them.
+std::string Hex(const uint8_t *pb, size_t n, const char *pszSep = "");
 
 // The driver's main-window title for a device.
 std::string Title(int iDevice);
