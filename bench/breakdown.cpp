@@ -1,11 +1,11 @@
-// breakdown: see breakdown.h.
-#include "breakdown.h"
+// breakdown: the driver's own link, decoder and publisher timed around
+// fnRxCommData per kind of frame (DRIVER COST PER FRAME); one frame's exchanges
+// made in turn bare, beside the receive thread, beside a bare read loop and
+// through the decoder and publisher (WHERE AN EXCHANGE'S TIME GOES).
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
 #include "clock.h"
-#include "latency.h"
-#include "report.h"
-#include "rig.h"
 
 struct INPROC {
     STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;

@@ -1,9 +1,8 @@
-// idle: see idle.h.
-#include "idle.h"
+// idle: the driver at rest beside a bare loop of its 1-byte reads.
+#include "sections.h"
 #include <unistd.h>
 #include "clock.h"
 #include "proc.h"
-#include "report.h"
 
 struct IDLE {
     double dDrvPct = -1, dSrvPct = -1, dSrvBasePct = -1, dInfoPct = -1;

@@ -1,8 +1,7 @@
-// latency: see latency.h.
-#include "latency.h"
+// latency: tally latency per kind of frame, beside its floors.
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
-#include "breakdown.h"
 #include "clock.h"
 
 // The floor of a frame, measured in the same minutes as the frame itself:

@@ -1,5 +1,7 @@
-// soak: see soak.h.
-#include "soak.h"
+// soak: about 25 changing frames a second, a link loss every minute, a
+// maintenance command every 20 s; resources at launch, after a warm-up, every
+// minute and at the end, and the growth per hour from warm-up to end.
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
 #include <algorithm>
@@ -8,8 +10,6 @@
 #include <thread>
 #include "clock.h"
 #include "proc.h"
-#include "report.h"
-#include "rig.h"
 
 #define SOAK_COM        18
 #define SOAK_DEV        304
@@ -316,9 +316,7 @@ static void fnSoakReport(const SOAKRUN &r, const MSSTATS &ms, unsigned long long
 
 int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp)
 {
-    std::string sMachine = fnMachine();
-    fnJson("utc", fnJsonStr(pszIso));
-    fnJson("mode", fnJsonStr("soak"));
+    std::string sMachine = fnMachine(pszIso, "soak");
     harness::Install inst;
     RIG rig;
     long long llLaunch;
