@@ -5,7 +5,6 @@
 #include <string.h>
 #include <unistd.h>
 #include <algorithm>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include "clock.h"
@@ -101,23 +100,11 @@ static void fnSoakHold(SOAKSHOW *pshow, int fHold)
     pshow->fHold = fHold;
 }
 
-// Polls pred every iEveryMs until it holds; false after iTimeoutMs. Each look
+// Polls slot 4094 until it reads pszText; false after iTimeoutMs. Each look
 // is a command to the stand-in, run between the driver's exchanges: seldom.
-static bool fnSoakUntil(const std::function<bool()> &pred, int iTimeoutMs, int iEveryMs)
-{
-    long long llEnd = fnNs(CLOCK_MONOTONIC) + (long long)iTimeoutMs * 1000000LL;
-    while (!pred()) {
-        if (fnNs(CLOCK_MONOTONIC) >= llEnd)
-            return false;
-        usleep((useconds_t)iEveryMs * 1000);
-    }
-    return true;
-}
-
-// Polls slot 4094 until it reads pszText; false after iTimeoutMs.
 static bool fnSoakStatusIs(RIG *prig, const char *pszText, int iTimeoutMs)
 {
-    return fnSoakUntil([&] { return prig->info.Cmd("get 4094") == std::string("ok ") + pszText; }, iTimeoutMs, 100);
+    return harness::Eventually([&] { return prig->info.Cmd("get 4094") == std::string("ok ") + pszText; }, iTimeoutMs, 100);
 }
 
 // The stand-in's events are counted, not kept.
@@ -207,7 +194,7 @@ static void fnSoakEnd(RIG *prig, SOAKSHOW *pshow, SOAKRUN *prun)
     abLast[0] ^= 0x5A;
     msSendMap(prig->psim, abLast, nullptr);
     std::string sWant = fnMapSlots(abLast);
-    prun->fSlotsOk = fnSoakUntil([&] { return fnTallyNow(&prig->info) == sWant; }, 60000, 200);
+    prun->fSlotsOk = harness::Eventually([&] { return fnTallyNow(&prig->info) == sWant; }, 60000, 200);
     prun->fStatusOk = fnSoakStatusIs(prig, "0", 10000);
     if (harness::WindowInfo(sTitle)["menu"] == "97 checked") {
         harness::Post(sTitle, WM_COMMAND_MSG, 97);
