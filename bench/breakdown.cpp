@@ -1,11 +1,11 @@
-// breakdown: see breakdown.h.
-#include "breakdown.h"
+// breakdown: the driver's own link, decoder and publisher timed around
+// fnRxCommData per kind of frame (DRIVER COST PER FRAME); one frame's exchanges
+// made in turn bare, beside the receive thread, beside a bare read loop and
+// through the decoder and publisher (WHERE AN EXCHANGE'S TIME GOES).
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
 #include "clock.h"
-#include "latency.h"
-#include "report.h"
-#include "rig.h"
 
 struct INPROC {
     STATS stBusy, stLastToEnd, stDoneToLast, stDoneToEnd, stNotifies;
@@ -30,22 +30,22 @@ static void fnBreakdownMeasure(const std::string &sDev, const std::string &sFile
 
 // One frame through benchprobe frame: its "F" report, checked against the
 // writes the change must cause. false when it failed (said).
-static bool fnInProcessFrame(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinfo, const uint8_t *pb,
+static bool fnInProcessFrame(harness::LineChild *pc, MIXSIM *psim, harness::Infodrv *pinfo, const uint8_t *pb,
                              size_t cExpect, const char *pszKey, INPROC *pin, std::vector<double> *av)
 {
-    char acLine[512];
+    std::string sLine;
     long long llDone;
     pinfo->TakeEvents();
-    if (fnSendMap(psim, pb, &llDone) != 0 || hpReadLineStarting(php, "F ", acLine, sizeof acLine, 20000) != 1) {
+    if (fnSendMap(psim, pb, &llDone) != 0 || pc->WaitLine("F ", 20000, &sLine) != 1) {
         fnFail("in-process %s: no decode reported", pszKey);
         return false;
     }
     unsigned long long ullFirst, ullLast, ullEnd, ullBusy;
     unsigned uNot;
     unsigned long ulWrites;
-    if (sscanf(acLine, "F %llu %llu %llu %llu %u %lu", &ullFirst, &ullLast, &ullEnd, &ullBusy, &uNot, &ulWrites) !=
+    if (sscanf(sLine.c_str(), "F %llu %llu %llu %llu %u %lu", &ullFirst, &ullLast, &ullEnd, &ullBusy, &uNot, &ulWrites) !=
             6 || ulWrites != cExpect) {
-        fnFail("in-process %s: '%s', %zu writes expected", pszKey, acLine, cExpect);
+        fnFail("in-process %s: '%s', %zu writes expected", pszKey, sLine.c_str(), cExpect);
         return false;
     }
     if (pin == nullptr)
@@ -61,7 +61,7 @@ static bool fnInProcessFrame(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinf
 
 // Every case in turn, its frames alternating between its two maps, each
 // sent once the probe has reported the one before. false once one failed.
-static bool fnInProcessCases(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinfo)
+static bool fnInProcessCases(harness::LineChild *pc, MIXSIM *psim, harness::Infodrv *pinfo)
 {
     uint8_t abPrev[16];
     memset(abPrev, 0xFF, sizeof abPrev);
@@ -79,7 +79,7 @@ static bool fnInProcessCases(HOSTPROC *php, MIXSIM *psim, harness::Infodrv *pinf
             if (i == -1 && !fFirst && memcmp(abPrev, abA, 16) == 0)
                 continue;
             size_t cExpect = fFirst ? 128 : (size_t)fnDiffBits(abPrev, pb);
-            if (!fnInProcessFrame(php, psim, pinfo, pb, cExpect, c.pszKey, i < 0 ? nullptr : &aIn[k], av))
+            if (!fnInProcessFrame(pc, psim, pinfo, pb, cExpect, c.pszKey, i < 0 ? nullptr : &aIn[k], av))
                 return false;
             memcpy(abPrev, pb, 16);
             fFirst = 0;
@@ -113,12 +113,12 @@ static void fnInProcessRig(harness::Install *pInst, void (*fnMore)(RIG *prig, co
 
 static void fnFrameProbe(RIG *prig, const std::string &sFile)
 {
-    HOSTPROC hp{};
+    harness::LineChild probe;
     std::vector<std::string> vBefore;
-    if (fnProbeStart(&hp, { "frame", std::to_string(BENCH_DEV_INPROC), sFile }, "ready", &vBefore)) {
+    if (fnProbeStart(&probe, { "frame", std::to_string(BENCH_DEV_INPROC), sFile }, "ready", &vBefore)) {
         vParts = fnProbeStats(vBefore, 1000);
-        fnInProcessCases(&hp, prig->psim, &prig->info);
-        fnProbeQuit(&hp, nullptr, nullptr);
+        fnInProcessCases(&probe, prig->psim, &prig->info);
+        fnProbeQuit(&probe, nullptr, nullptr);
     }
 }
 

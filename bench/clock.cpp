@@ -45,21 +45,21 @@ long long fnQpcNsToRaw(long long llNs)
 CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
 {
     CLOCKCHECK cc;
-    HOSTPROC hp{};
-    char acLine[256];
-    if (!fnProbeStart(&hp, { "clock" }, "freq "))
+    harness::LineChild probe;
+    std::string sLine;
+    if (!fnProbeStart(&probe, { "clock" }, "freq "))
         return cc;
     struct SAMPLE { long long llWidth, llRaw, llMono; };
     std::vector<SAMPLE> v;
     for (int i = 0; i < cSamples; i++) {
         long long r0 = fnNs(CLOCK_MONOTONIC_RAW), m0 = fnNs(CLOCK_MONOTONIC);
-        if (hpWriteLine(&hp, "t") != 0 || hpReadLineStarting(&hp, "qpc_ns ", acLine, sizeof acLine, 10000) != 1)
+        if (!probe.Send("t") || probe.WaitLine("qpc_ns ", 10000, &sLine) != 1)
             break;
         long long m1 = fnNs(CLOCK_MONOTONIC), r1 = fnNs(CLOCK_MONOTONIC_RAW);
-        long long llQpc = atoll(acLine + 7);
+        long long llQpc = atoll(sLine.c_str() + 7);
         v.push_back({ r1 - r0, llQpc - (r0 + r1) / 2, llQpc - (m0 + m1) / 2 });
     }
-    fnProbeQuit(&hp, nullptr, nullptr);
+    fnProbeQuit(&probe, nullptr, nullptr);
     if (v.size() < 20) {
         fnFail("clock check: only %zu readings", v.size());
         return cc;

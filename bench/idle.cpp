@@ -1,9 +1,8 @@
-// idle: see idle.h.
-#include "idle.h"
+// idle: the driver at rest beside a bare loop of its 1-byte reads.
+#include "sections.h"
 #include <unistd.h>
 #include "clock.h"
 #include "proc.h"
-#include "report.h"
 
 struct IDLE {
     double dDrvPct = -1, dSrvPct = -1, dSrvBasePct = -1, dInfoPct = -1;
@@ -27,16 +26,16 @@ static IDLE idle;
 // wineserver's.
 static void fnIdleFloor(pid_t pidSrv)
 {
-    HOSTPROC hp{};
-    if (!fnProbeStart(&hp, { "readloop", std::to_string(BENCH_COM_DRIVER) }, "ready"))
+    harness::LineChild probe;
+    if (!fnProbeStart(&probe, { "readloop", std::to_string(BENCH_COM_DRIVER) }, "ready"))
         return;
     // The window starts past the start-up of the process.
     sleep(1);
     long long llT0 = fnNs(CLOCK_MONOTONIC);
-    fnCpuWindow(hp.pid, pidSrv, 0, rsRun.iIdleS, &idle.dLoopPct, &idle.dLoopSrvPct, nullptr);
+    fnCpuWindow(probe.Pid(), pidSrv, 0, rsRun.iIdleS, &idle.dLoopPct, &idle.dLoopSrvPct, nullptr);
     idle.dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
     std::string sLast;
-    fnProbeQuit(&hp, "loops ", &sLast);
+    fnProbeQuit(&probe, "loops ", &sLast);
     if (!sLast.empty())
         idle.ulLoops = strtoul(sLast.c_str() + 6, nullptr, 10);
 }

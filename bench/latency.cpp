@@ -1,8 +1,7 @@
-// latency: see latency.h.
-#include "latency.h"
+// latency: tally latency per kind of frame, beside its floors.
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
-#include "breakdown.h"
 #include "clock.h"
 
 // The floor of a frame, measured in the same minutes as the frame itself:
@@ -12,7 +11,7 @@
 // machine falls on frames and floor alike.
 struct FLOORPROBE {
     harness::Infodrv info;
-    HOSTPROC hp{};
+    harness::LineChild probe;
     int fUp = 0;
 };
 
@@ -33,7 +32,7 @@ static int fnFloorStart(FLOORPROBE *pf)
 {
     if (fnStandInStart(&pf->info, BENCH_DEV_FLOOR) != 0)
         return -1;
-    if (!fnProbeStart(&pf->hp, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready"))
+    if (!fnProbeStart(&pf->probe, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready"))
         return -1;
     pf->fUp = 1;
     return 0;
@@ -41,7 +40,7 @@ static int fnFloorStart(FLOORPROBE *pf)
 
 static void fnFloorStop(FLOORPROBE *pf)
 {
-    fnProbeQuit(&pf->hp, nullptr, nullptr);
+    fnProbeQuit(&pf->probe, nullptr, nullptr);
     pf->info.Stop();
     pf->fUp = 0;
 }
@@ -52,16 +51,15 @@ static void fnFloorStop(FLOORPROBE *pf)
 // all its exchanges (the reads after the last write included).
 static double fnFloorBlock(FLOORPROBE *pf, const uint8_t abOld[16], const uint8_t abNew[16], double *pdAll)
 {
-    char acLine[512];
+    std::string sLine;
     unsigned long long ullStart, ullEnd;
     int cExchanges;
     size_t cWrites = (size_t)fnDiffBits(abOld, abNew);
     if (!pf->fUp || cWrites == 0)
         return -1;
     pf->info.TakeEvents();
-    if (hpWriteLine(&pf->hp, (fnMapHex(abOld) + " " + fnMapHex(abNew)).c_str()) != 0 ||
-        hpReadLineStarting(&pf->hp, "B ", acLine, sizeof acLine, 20000) != 1 ||
-        sscanf(acLine, "B %llu %llu %d", &ullStart, &ullEnd, &cExchanges) != 3 ||
+    if (!pf->probe.Send(fnMapHex(abOld) + " " + fnMapHex(abNew)) || pf->probe.WaitLine("B ", 20000, &sLine) != 1 ||
+        sscanf(sLine.c_str(), "B %llu %llu %d", &ullStart, &ullEnd, &cExchanges) != 3 ||
         !pf->info.WaitWrites(cWrites, 1, 128, 20000)) {
         fnFail("floor block: no answer");
         pf->fUp = 0;

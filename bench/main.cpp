@@ -12,17 +12,9 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
-#include "breakdown.h"
 #include "clock.h"
-#include "idle.h"
-#include "latency.h"
 #include "proc.h"
-#include "report.h"
-#include "rig.h"
-#include "soak.h"
-#include "staleness.h"
-#include "startup.h"
-#include "throughput.h"
+#include "sections.h"
 
 enum {
     SEC_STARTUP = 1, SEC_LATENCY = 2, SEC_THROUGHPUT = 4, SEC_STALENESS = 8, SEC_IDLE = 16,
@@ -109,9 +101,7 @@ static void fnReport(unsigned uSections)
 static int fnRun(unsigned uSections, const char *pszIso, const char *pszStamp)
 {
     long long llRunStart = fnNs(CLOCK_MONOTONIC);
-    fnJson("utc", fnJsonStr(pszIso));
-    fnJson("mode", fnJsonStr(rsRun.fQuick ? "quick" : "full"));
-    std::string sMachine = fnMachine();
+    std::string sMachine = fnMachine(pszIso, rsRun.fQuick ? "quick" : "full");
     fnNote("clock check");
     CLOCKCHECK ccStart = fnClockCheck(rsRun.fQuick ? 100 : 300, 1);
     harness::Install inst;

@@ -184,8 +184,10 @@ static std::string fnCmdOutput(const std::string &sCmd)
     return s;
 }
 
-std::string fnMachine(void)
+std::string fnMachine(const char *pszIso, const char *pszMode)
 {
+    fnJson("utc", fnJsonStr(pszIso));
+    fnJson("mode", fnJsonStr(pszMode));
     std::string sModel = fnFileLine("/proc/cpuinfo", "model name");
     sModel = sModel.find(':') == std::string::npos ? "?" : sModel.substr(sModel.find(':') + 2);
     sModel.erase(sModel.find_last_not_of("\n ") + 1);

@@ -24,5 +24,6 @@ void fnShmSegments(pid_t pid, long *plCount, long *plKb);
 std::string fnProcComm(pid_t pid);
 // The wineserver of our prefix; 0 when none is found.
 pid_t fnWineserverPid(void);
-// Describes the machine and what ran the figures; also the JSON's "machine".
-std::string fnMachine(void);
+// Describes the machine and what ran the figures; also the JSON's "utc",
+// "mode" and "machine".
+std::string fnMachine(const char *pszIso, const char *pszMode);

@@ -33,14 +33,17 @@ std::string fnJsonStats(const STATS &s)
                  s.n, s.p50, s.p99, s.max, s.min, s.mean);
 }
 
+// Any length: a JSON member with a long ladder of paced runs is kilobytes.
 std::string fnFmt(const char *pszFormat, ...)
 {
-    char ac[2048];
-    va_list ap;
+    va_list ap, apAgain;
     va_start(ap, pszFormat);
-    vsnprintf(ac, sizeof ac, pszFormat, ap);
+    va_copy(apAgain, ap);
+    std::string s((size_t)std::max(0, vsnprintf(nullptr, 0, pszFormat, ap)), '\0');
     va_end(ap);
-    return ac;
+    vsnprintf(&s[0], s.size() + 1, pszFormat, apAgain);
+    va_end(apAgain);
+    return s;
 }
 
 static void fnSay(const char *pszPrefix, const char *pszFormat, va_list ap)

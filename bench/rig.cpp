@@ -242,29 +242,20 @@ void fnCaseFrames(RIG *prig, const CASE &c, int cFrames, FRAMERUN *prun)
     }
 }
 
-bool fnProbeStart(HOSTPROC *php, const std::vector<std::string> &vArgs, const char *pszReady,
+bool fnProbeStart(harness::LineChild *pc, const std::vector<std::string> &vArgs, const char *pszReady,
                   std::vector<std::string> *pvBefore)
 {
-    std::vector<const char *> vArgv;
-    for (const std::string &s : vArgs)
-        vArgv.push_back(s.c_str());
-    vArgv.push_back(nullptr);
-    char acLine[512];
-    size_t cbReady = strlen(pszReady);
-    if (hpSpawnWine(php, harness::WinBuild().c_str(), "benchprobe.exe", vArgv.data(), nullptr,
-                    HP_STDIN | HP_STDOUT) != 0) {
-        fnFail("benchprobe %s did not start", vArgs[0].c_str());
-        return false;
+    std::string sLine;
+    if (pc->StartWine("benchprobe.exe", vArgs, nullptr, 0, &sLine)) {
+        while (pc->ReadLine(&sLine, WAIT_LONG_MS) == 1) {
+            if (sLine.rfind(pszReady, 0) == 0)
+                return true;
+            if (pvBefore != nullptr)
+                pvBefore->push_back(sLine);
+        }
     }
-    while (hpReadLine(php, acLine, sizeof acLine, WAIT_LONG_MS) == 1) {
-        if (strncmp(acLine, pszReady, cbReady) == 0)
-            return true;
-        if (pvBefore != nullptr)
-            pvBefore->push_back(acLine);
-    }
-    fnFail("benchprobe %s did not start: %s", vArgs[0].c_str(), acLine);
-    hpKill(php);
-    hpRelease(php);
+    fnFail("benchprobe %s did not start: %s", vArgs[0].c_str(), sLine.c_str());
+    pc->Release();
     return false;
 }
 
@@ -285,17 +276,13 @@ NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale)
     return v;
 }
 
-void fnProbeQuit(HOSTPROC *php, const char *pszLast, std::string *psLast)
+void fnProbeQuit(harness::LineChild *pc, const char *pszLast, std::string *psLast)
 {
-    char acLine[512];
-    if (php->pid <= 0)
+    if (!pc->Started())
         return;
-    hpWriteLine(php, "quit");
-    if (pszLast != nullptr && hpReadLineStarting(php, pszLast, acLine, sizeof acLine, 20000) == 1)
-        *psLast = acLine;
-    hpCloseStdin(php);
-    int iExit;
-    if (!hpWaitExit(php, 20000, &iExit))
-        hpKill(php);
-    hpRelease(php);
+    pc->Send("quit");
+    if (pszLast != nullptr)
+        pc->WaitLine(pszLast, 20000, psLast);
+    pc->Quit(nullptr, 20000);
+    pc->Release();
 }

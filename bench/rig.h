@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 #include "harness.h"
-#include "hostproc.h"
 #include "maps.h"
 #include "mixsim.h"
 #include "report.h"
@@ -105,7 +104,7 @@ void fnCaseFrames(RIG *prig, const CASE &c, int cFrames, FRAMERUN *prun);
 // benchprobe <args>, read up to its line starting with pszReady; the lines
 // before it go to *pvBefore (may be null). false (said, and nothing
 // running) when it did not start.
-bool fnProbeStart(HOSTPROC *php, const std::vector<std::string> &vArgs, const char *pszReady,
+bool fnProbeStart(harness::LineChild *pc, const std::vector<std::string> &vArgs, const char *pszReady,
                   std::vector<std::string> *pvBefore = nullptr);
 // A probe's "stat <name> <n> <p50> <p99> <max> <mean>" lines, in order, their
 // figures divided by dScale (the probe prints us); other lines are skipped.
@@ -113,4 +112,4 @@ typedef std::vector<std::pair<std::string, STATS>> NAMEDSTATS;
 NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale);
 // "quit" to it, and its line starting with pszLast (may be null) in *psLast;
 // then its end.
-void fnProbeQuit(HOSTPROC *php, const char *pszLast, std::string *psLast);
+void fnProbeQuit(harness::LineChild *pc, const char *pszLast, std::string *psLast);

@@ -1,15 +1,14 @@
-// soak: see soak.h.
-#include "soak.h"
+// soak: about 25 changing frames a second, a link loss every minute, a
+// maintenance command every 20 s; resources at launch, after a warm-up, every
+// minute and at the end, and the growth per hour from warm-up to end.
+#include "sections.h"
 #include <string.h>
 #include <unistd.h>
 #include <algorithm>
-#include <functional>
 #include <mutex>
 #include <thread>
 #include "clock.h"
 #include "proc.h"
-#include "report.h"
-#include "rig.h"
 
 #define SOAK_COM        18
 #define SOAK_DEV        304
@@ -101,23 +100,11 @@ static void fnSoakHold(SOAKSHOW *pshow, int fHold)
     pshow->fHold = fHold;
 }
 
-// Polls pred every iEveryMs until it holds; false after iTimeoutMs. Each look
+// Polls slot 4094 until it reads pszText; false after iTimeoutMs. Each look
 // is a command to the stand-in, run between the driver's exchanges: seldom.
-static bool fnSoakUntil(const std::function<bool()> &pred, int iTimeoutMs, int iEveryMs)
-{
-    long long llEnd = fnNs(CLOCK_MONOTONIC) + (long long)iTimeoutMs * 1000000LL;
-    while (!pred()) {
-        if (fnNs(CLOCK_MONOTONIC) >= llEnd)
-            return false;
-        usleep((useconds_t)iEveryMs * 1000);
-    }
-    return true;
-}
-
-// Polls slot 4094 until it reads pszText; false after iTimeoutMs.
 static bool fnSoakStatusIs(RIG *prig, const char *pszText, int iTimeoutMs)
 {
-    return fnSoakUntil([&] { return prig->info.Cmd("get 4094") == std::string("ok ") + pszText; }, iTimeoutMs, 100);
+    return harness::Eventually([&] { return prig->info.Cmd("get 4094") == std::string("ok ") + pszText; }, iTimeoutMs, 100);
 }
 
 // The stand-in's events are counted, not kept.
@@ -207,7 +194,7 @@ static void fnSoakEnd(RIG *prig, SOAKSHOW *pshow, SOAKRUN *prun)
     abLast[0] ^= 0x5A;
     msSendMap(prig->psim, abLast, nullptr);
     std::string sWant = fnMapSlots(abLast);
-    prun->fSlotsOk = fnSoakUntil([&] { return fnTallyNow(&prig->info) == sWant; }, 60000, 200);
+    prun->fSlotsOk = harness::Eventually([&] { return fnTallyNow(&prig->info) == sWant; }, 60000, 200);
     prun->fStatusOk = fnSoakStatusIs(prig, "0", 10000);
     if (harness::WindowInfo(sTitle)["menu"] == "97 checked") {
         harness::Post(sTitle, WM_COMMAND_MSG, 97);
@@ -316,9 +303,7 @@ static void fnSoakReport(const SOAKRUN &r, const MSSTATS &ms, unsigned long long
 
 int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp)
 {
-    std::string sMachine = fnMachine();
-    fnJson("utc", fnJsonStr(pszIso));
-    fnJson("mode", fnJsonStr("soak"));
+    std::string sMachine = fnMachine(pszIso, "soak");
     harness::Install inst;
     RIG rig;
     long long llLaunch;

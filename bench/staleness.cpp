@@ -1,8 +1,8 @@
-// staleness: see staleness.h.
-#include "staleness.h"
+// staleness: how far behind the mixer the tally falls where the driver
+// cannot publish every map.
+#include "sections.h"
 #include <string.h>
 #include "clock.h"
-#include "report.h"
 
 #define BURST_FPS         2.0      // the whole map changes twice a second
 #define BURST_DELAY_MS    5        // every exchange answered this late

@@ -1,7 +1,6 @@
-// startup: see startup.h.
-#include "startup.h"
+// startup: the driver's launches, timed from the Wine loader's spawn.
+#include "sections.h"
 #include "clock.h"
-#include "report.h"
 
 static STATS stHook, stByte, stPoll;   // ms from the launch
 static int cLaunches;

@@ -1,9 +1,7 @@
-// throughput: see throughput.h.
-#include "throughput.h"
+// throughput: the paced ladder, the floor's rate and the flood.
+#include "sections.h"
 #include <algorithm>
 #include "clock.h"
-#include "latency.h"
-#include "report.h"
 
 struct TPROW {
     double dRate = 0;                   // frames a second offered

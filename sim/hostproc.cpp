@@ -124,23 +124,6 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
     return 0;
 }
 
-int hpSpawnWine(HOSTPROC *p, const char *winBuildDir, const char *exe,
-                const char *const args[], const char *const envAdd[], int iFlags)
-{
-    char szRun[1024], szExe[1024];
-    const char *argv[64];
-    size_t n = 0;
-
-    snprintf(szRun, sizeof(szRun), "%s/winerun", winBuildDir);
-    snprintf(szExe, sizeof(szExe), "%s/bin/%s", winBuildDir, exe);
-    argv[n++] = szRun;
-    argv[n++] = szExe;
-    for (size_t i = 0; args != NULL && args[i] != NULL && n < 63; i++)
-        argv[n++] = args[i];
-    argv[n] = NULL;
-    return hpSpawn(p, argv, envAdd, NULL, iFlags);
-}
-
 int hpWrite(HOSTPROC *p, const void *pb, size_t cb)
 {
     const char *pc = (const char *)pb;

@@ -1,8 +1,7 @@
 // hostproc: run a program from a host (Linux) test and talk to it -- spawn
 // with argv, extra environment and working directory, optional pipes to its
 // stdin and from its stdout (stderr optionally merged), read lines with a
-// deadline, wait for the exit with a deadline, kill. Windows programs of the
-// build run through the Windows tree's "winerun" wrapper (hpSpawnWine).
+// deadline, wait for the exit with a deadline, kill.
 //
 // One HOSTPROC belongs to one thread at a time. Children run in a process
 // group of their own and inherit no descriptor but 0, 1 and 2.
@@ -32,11 +31,6 @@ struct HOSTPROC {
 // for the current directory. Returns 0, or -1 (errno set) when it did not start.
 int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
             const char *cwd, int iFlags);
-
-// Runs <winBuildDir>/winerun <winBuildDir>/bin/<exe> args... (Wine prefix from
-// the env file the Windows tree was configured with). args: NULL-ended.
-int hpSpawnWine(HOSTPROC *p, const char *winBuildDir, const char *exe,
-                const char *const args[], const char *const envAdd[], int iFlags);
 
 // Writes all of pb to the child's stdin; hpWriteLine adds "\n". 0 or -1.
 int hpWrite(HOSTPROC *p, const void *pb, size_t cb);

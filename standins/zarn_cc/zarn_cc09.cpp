@@ -8,11 +8,3 @@ extern "C" __declspec(dllexport) DWORD WINAPI ZarnCc09Version(void)
 {
     return 0x0900;
 }
-
-BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
-{
-    (void)lpReserved;
-    if (dwReason == DLL_PROCESS_ATTACH)
-        DisableThreadLibraryCalls(hInst);
-    return TRUE;
-}

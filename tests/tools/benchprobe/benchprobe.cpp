@@ -293,8 +293,7 @@ static void fnProfileParts(int iDevice)
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
     ShowWindow(hList, SW_HIDE);
     // Interleaved with it, the same line with each of its six messages
-    // addressed by control id, as fnDebugList did until it looked the list
-    // up once.
+    // addressed by control id instead of to the list's handle.
     std::vector<double> v, vById;
     for (int i = 0; i < cRounds; i++) {
         unsigned long long t0 = fnQpcNs();

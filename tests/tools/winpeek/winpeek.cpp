@@ -3,7 +3,6 @@
 // title. Output is one fact per line, newlines in texts written as \n.
 //
 //   winpeek wait  <title> <timeout_ms>        window exists      -> "hwnd <hex>"
-//   winpeek gone  <title> <timeout_ms>        window has gone    -> "gone"
 //   winpeek text  <title> <id>                a descendant control's text
 //                                             -> "text <t>" (+ "state <n>" for status buttons)
 //   winpeek list  <title> <id>                a list box's lines -> "line <t>"... "count <n>"
@@ -144,19 +143,6 @@ static BOOL CALLBACK fnCountWindows(HWND h, LPARAM lParam)
     return TRUE;
 }
 
-static HWND fnWaitWindow(const char *lpszTitle, DWORD dwTimeout, int fPresent)
-{
-    DWORD dwStart = GetTickCount();
-    for (;;) {
-        HWND h = FindWindowA(NULL, lpszTitle);
-        if ((h != NULL) == (fPresent != 0))
-            return h ? h : (HWND)1;
-        if (GetTickCount() - dwStart >= dwTimeout)
-            return NULL;
-        Sleep(20);
-    }
-}
-
 struct FINDCTL {
     int iId;
     HWND hFound;
@@ -191,19 +177,18 @@ static UINT_PTR fnNumber(const char *lpsz)
 }
 
 // The verbs, each with the arguments after the title (argc counts them too).
-static int fnWait(const char *lpszVerb, const char *lpszTitle, int argc, char **argv)
+static int fnWait(const char *lpszTitle, int argc, char **argv)
 {
-    int fPresent = !strcmp(lpszVerb, "wait");
-    DWORD dwTimeout = argc > 3 ? (DWORD)fnNumber(argv[3]) : 10000;
-    HWND h = fnWaitWindow(lpszTitle, dwTimeout, fPresent);
-    if (!h) {
-        printf("timeout\n");
-        return 2;
+    DWORD dwTimeout = argc > 3 ? (DWORD)fnNumber(argv[3]) : 10000, dwStart = GetTickCount();
+    HWND h;
+    while ((h = FindWindowA(NULL, lpszTitle)) == NULL) {
+        if (GetTickCount() - dwStart >= dwTimeout) {
+            printf("timeout\n");
+            return 2;
+        }
+        Sleep(20);
     }
-    if (fPresent)
-        printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
-    else
-        printf("gone\n");
+    printf("hwnd %#x\n", (unsigned)(UINT_PTR)h);
     return 0;
 }
 
@@ -357,13 +342,13 @@ static int fnResources(HWND hTop)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        fprintf(stderr, "usage: winpeek wait|gone|ver|text|list|info|post|show|res <title> ...\n");
+        fprintf(stderr, "usage: winpeek wait|ver|text|list|info|post|show|res <title> ...\n");
         return 1;
     }
     const char *lpszVerb = argv[1];
     const char *lpszTitle = argv[2];
-    if (!strcmp(lpszVerb, "wait") || !strcmp(lpszVerb, "gone"))
-        return fnWait(lpszVerb, lpszTitle, argc, argv);
+    if (!strcmp(lpszVerb, "wait"))
+        return fnWait(lpszTitle, argc, argv);
     if (!strcmp(lpszVerb, "ver"))
         return fnVersion(lpszTitle);
 

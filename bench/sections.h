@@ -1,0 +1,49 @@
+// The sections of a run, one .cpp each; each measures, then prints its part
+// of the table and the JSON. The driver's sections (startup, latency,
+// throughput, staleness, idle) share the rig in that order; breakdown runs
+// on COM14 with a stand-in of device 302, the soak on COM18 with device 304.
+#pragma once
+#include "report.h"
+#include "rig.h"
+
+// startup: launch -> the stand-in's "hooked", the first byte, the first poll.
+// The last of cRuns launches is left running with its link up. 0, or -1 (said).
+int fnStartupRun(RIG *prig, int cRuns);
+void fnStartupReport(void);
+
+// latency: per kind of frame, with its floors (benchprobe floor after each
+// frame; the platform floor, benchprobe exchange, with no driver running).
+int fnFramesOf(const CASE &c);              // frames per case (short in a quick run)
+void fnLatencyRun(RIG *prig);
+void fnBareRun(void);
+bool fnBare(STATS *pstGet, STATS *pstSet);  // bare exchanges (ms); false when not measured
+// The floor blocks of case (a) (ms): the latency run's, or a short run's made now.
+STATS fnFloorBlocksOfA(RIG *prig);
+void fnLatencyReport(void);
+void fnBareReport(void);
+
+// throughput: the paced ladder of (a) against the floor's rate; the flood.
+void fnThroughputRun(RIG *prig);
+void fnThroughputReport(void);
+
+// staleness: the last map's lag under a burst, a flood, a flaky infodriver.
+void fnStalenessRun(RIG *prig);
+void fnStalenessReport(void);
+
+// idle: the driver's CPU and memory at rest beside a bare read loop. Closes
+// the driver: the wineserver is measured without it too.
+void fnIdleRun(RIG *prig);
+void fnIdleReport(void);
+
+// breakdown: in one process in the driver's setting, the driver's cost per
+// frame and where an exchange's time goes.
+void fnInProcessRun(harness::Install *pInst);
+double fnInProcessP50(int iCase);           // p50 ms of a case's frame; 0 when not measured
+void fnInProcessReport(void);
+void fnBreakdownReport(void);
+int fnBreakdownOnly(void);                  // the breakdown alone, its table printed; exit code
+
+// soak: the driver under a scripted show for iMinutes, its resources counted
+// from outside; its own table and soak-<stamp>.json. With fCheck, growth past
+// loose bounds fails it. Exit code.
+int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp);
