@@ -293,21 +293,31 @@ int LineChild::ReadLine(std::string *pLine, int timeoutMs)
     return m_fStarted ? Raw(pLine, timeoutMs) : -1;
 }
 
-int LineChild::WaitLine(const std::string &prefix, int timeoutMs, std::string *pLine)
+int LineChild::ReadUntil(bool fBacklog, const std::function<bool(const std::string &)> &fnWanted,
+                         std::string *pLine, int timeoutMs, const std::function<void(const std::string &)> &fnOther)
 {
     long long deadline = hpNowMs() + timeoutMs;
     std::string s;
     for (;;) {
         long long left = deadline - hpNowMs();
-        int r = ReadLine(&s, left > 0 ? (int)left : 0);
+        int ms = left > 0 ? (int)left : 0;
+        int r = fBacklog ? ReadLine(&s, ms) : Raw(&s, ms);
         if (r != 1)
             return r;
-        if (s.rfind(prefix, 0) == 0) {
+        if (fnWanted(s)) {
             if (pLine)
                 *pLine = s;
             return 1;
         }
+        if (fnOther)
+            fnOther(s);
     }
+}
+
+int LineChild::WaitLine(const std::string &prefix, int timeoutMs, std::string *pLine)
+{
+    return ReadUntil(true, [&](const std::string &s) { return s.rfind(prefix, 0) == 0; }, pLine, timeoutMs,
+                     nullptr);
 }
 
 int LineChild::Ask(const std::string &cmd, std::string *pAnswer, int timeoutMs,
@@ -315,22 +325,8 @@ int LineChild::Ask(const std::string &cmd, std::string *pAnswer, int timeoutMs,
 {
     if (!Send(cmd))
         return -1;
-    long long deadline = hpNowMs() + timeoutMs;
-    std::string s;
-    for (;;) {
-        long long left = deadline - hpNowMs();
-        int r = Raw(&s, left > 0 ? (int)left : 0);
-        if (r != 1)
-            return r;
-        if (IsAnswer(s)) {
-            *pAnswer = s;
-            return 1;
-        }
-        if (fnEvent)
-            fnEvent(s);
-        else
-            m_backlog.push_back(s);
-    }
+    auto fnKeep = [this](const std::string &s) { m_backlog.push_back(s); };
+    return ReadUntil(false, IsAnswer, pAnswer, timeoutMs, fnEvent ? fnEvent : fnKeep);
 }
 
 std::vector<std::string> LineChild::Rest(int timeoutMs)

@@ -111,6 +111,10 @@ public:
 
 private:
     int Raw(std::string *pLine, int timeoutMs);
+    // Reads (from the backlog first when fBacklog) until fnWanted takes a
+    // line, handing every other one to fnOther; the result as ReadLine's.
+    int ReadUntil(bool fBacklog, const std::function<bool(const std::string &)> &fnWanted,
+                  std::string *pLine, int timeoutMs, const std::function<void(const std::string &)> &fnOther);
     HOSTPROC m_p;
     bool m_fStarted = false;
     std::deque<std::string> m_backlog;         // events an Ask left for ReadLine
