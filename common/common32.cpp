@@ -126,9 +126,11 @@ void fnGetAppName(HINSTANCE hInstance, char *name)
 }
 
 // Brings hWnd (or its last active popup) to the top, restoring it if it is
-// minimised, and makes it active.
-static void fnBringToFront(HWND hWnd)
+// minimised, and makes it active; 0 when there is no window.
+static int fnBringToFront(HWND hWnd)
 {
+    if (!hWnd)
+        return 0;
     HWND hPopup = GetLastActivePopup(hWnd);
     if (hPopup && IsWindow(hPopup))
         hWnd = hPopup;
@@ -136,24 +138,17 @@ static void fnBringToFront(HWND hWnd)
     if (IsIconic(hWnd))
         ShowWindow(hWnd, SW_RESTORE);
     SetActiveWindow(hWnd);
+    return 1;
 }
 
 int fnFindFirstInstance(LPCSTR lpcszProgName)
 {
-    HWND hWnd = FindWindowA(lpcszProgName, NULL);
-    if (!hWnd)
-        return 0;
-    fnBringToFront(hWnd);
-    return 1;
+    return fnBringToFront(FindWindowA(lpcszProgName, NULL));
 }
 
 int fnFindFirstInstanceTitle(LPCSTR lpszTitle)
 {
-    HWND hWnd = FindWindowA(NULL, lpszTitle);
-    if (!hWnd)
-        return 0;
-    fnBringToFront(hWnd);
-    return 1;
+    return fnBringToFront(FindWindowA(NULL, lpszTitle));
 }
 
 #define EXEC_NAME_LEN   64

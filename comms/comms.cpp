@@ -376,28 +376,27 @@ void CloseComm32(INT_PTR hCom)
     fnReleaseTableIfIdle();
 }
 
-int GetCommState32(INT_PTR hCom, DCB *pdcb)
+// GetCommState or SetCommState on port hCom's device; 0 for no port.
+static int fnDcbCall(INT_PTR hCom, DCB *pdcb, BOOL (WINAPI *pfnCall)(HANDLE, LPDCB))
 {
     LPPORTINFO p = fnLockEntry(hCom);
     int iRet;
 
     if (p == NULL)
         return 0;
-    iRet = GetCommState(p->hComPort, pdcb);
+    iRet = pfnCall(p->hComPort, pdcb);
     GlobalUnlock(hGPortInfo);
     return iRet;
 }
 
+int GetCommState32(INT_PTR hCom, DCB *pdcb)
+{
+    return fnDcbCall(hCom, pdcb, GetCommState);
+}
+
 int SetCommState32(INT_PTR hCom, DCB *pdcb)
 {
-    LPPORTINFO p = fnLockEntry(hCom);
-    int iRet;
-
-    if (p == NULL)
-        return 0;
-    iRet = SetCommState(p->hComPort, pdcb);
-    GlobalUnlock(hGPortInfo);
-    return iRet;
+    return fnDcbCall(hCom, pdcb, SetCommState);
 }
 
 int FlushComm(INT_PTR hCom, ULONG ulFlags)

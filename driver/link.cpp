@@ -123,25 +123,21 @@ static void fnClearFrame(void)
     uExpectedCount = 0;
 }
 
-static void fnEnterFailed(void)
+// The link state on the panel and in slot 4094, changed only when it changes.
+static void fnEnterState(LINKSTATE state, LPCSTR lpszCaption, LPCSTR lpszColour)
 {
-    if (iCommsFail == LINK_FAILED)
+    if (iCommsFail == state)
         return;
-    iCommsFail = LINK_FAILED;
+    iCommsFail = state;
     // Caption first: a status button takes "/__nF__" as a colour code only.
-    SetDlgItemTextA(hDlg, IDC_COMMS, "Fail");
-    SetDlgItemTextA(hDlg, IDC_COMMS, "/__9F__");
-    fnPublishLink(LINK_FAILED);
+    SetDlgItemTextA(hDlg, IDC_COMMS, lpszCaption);
+    SetDlgItemTextA(hDlg, IDC_COMMS, lpszColour);
+    fnPublishLink(state);
 }
 
-static void fnEnterHealthy(void)
+static void fnEnterFailed(void)
 {
-    if (iCommsFail == LINK_HEALTHY)
-        return;
-    iCommsFail = LINK_HEALTHY;
-    SetDlgItemTextA(hDlg, IDC_COMMS, "OK");
-    SetDlgItemTextA(hDlg, IDC_COMMS, "/__2F__");
-    fnPublishLink(LINK_HEALTHY);
+    fnEnterState(LINK_FAILED, "Fail", "/__9F__");
 }
 
 // ---------------------------------------------------------------- restarts
@@ -251,7 +247,7 @@ static void fnDrain(HWND hWnd)
             BYTE b = InBuf[0];
             if (b == MIXER_ACK) {
                 InBuf[0] = 0;
-                fnEnterHealthy();
+                fnEnterState(LINK_HEALTHY, "OK", "/__2F__");
                 fnDisarm(hWnd, ID_TIMER_TRANSMIT);
             } else if (b == MIXER_NAK) {
                 uErrors++;

@@ -131,12 +131,15 @@ static int fnExchanged(LONG lResult)
     return 0;
 }
 
+static int fnDeviceHooked(int iDeviceNo)
+{
+    return iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE && hIDWnd[iDeviceNo] != NULL;
+}
+
 // A slot operation may go out only to a hooked device and a slot 1..32767.
 static int fnSlotRefused(int iDeviceNo, int iIndex)
 {
-    if (iDeviceNo < 1 || iDeviceNo > EXINF_MAX_DEVICE || hIDWnd[iDeviceNo] == NULL)
-        return 1;
-    return (iIndex <= 0 || iIndex > EXINF_MAX_SLOT) ? 1 : 0;
+    return !fnDeviceHooked(iDeviceNo) || iIndex <= 0 || iIndex > EXINF_MAX_SLOT;
 }
 
 int fnGetSlot(int iDeviceNo, int iIndex, char *szSlot)
@@ -182,11 +185,6 @@ int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
     if (strnlen(szSlot, EXINF_SLOT_READ) < EXINF_SLOT_READ && lstrcmpA(szRead, szSlot) == 0)
         return 0;
     return fnSetSlot(iDeviceNo, iSlot, szSlot, fNow) == 0 ? 1 : 0;
-}
-
-static int fnDeviceHooked(int iDeviceNo)
-{
-    return iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE && hIDWnd[iDeviceNo] != NULL;
 }
 
 int fnSetTXRXMode(int iDeviceNo, WORD wMode)
