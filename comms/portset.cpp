@@ -170,11 +170,7 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
 
     FlushComm(hCom, PURGE_RXCLEAR);
     FlushComm(hCom, PURGE_TXCLEAR);
-    psOpened.iPort = iPort;
-    psOpened.lSpeed = lSpeed;
-    psOpened.iDataBits = iDataBits;
-    psOpened.iStopBits = iStopBits;
-    psOpened.iParity = iParity;
+    psOpened = { iPort, lSpeed, iDataBits, iStopBits, iParity };
     fOpened = TRUE;
     return hCom;
 }

@@ -97,11 +97,7 @@ LONG ZARN32SendMessage(HWND hWndThisApp, HWND hWndTargetApp, UINT uMsg, UINT wPa
     // A window that is gone makes SendMessageA fail at once, and a peer that
     // does not answer through this transport returns without a reply: in
     // both cases the flag stays clear and nothing stale is handed out.
-    ZARN32WAIT Wait;
-    Wait.fReplied = 0;
-    Wait.lResult = 0;
-    Wait.pcText = NULL;
-    Wait.cbText = 0;
+    ZARN32WAIT Wait = { 0, 0, NULL, 0 };
     if (iDataType == ZARN32_TEXT && iReturnDataLen > 0 && lParam != 0) {
         Wait.pcText = (char *)lParam;
         Wait.cbText = iReturnDataLen > ZARN32_TEXT_BLOCK ? ZARN32_TEXT_BLOCK : iReturnDataLen;
