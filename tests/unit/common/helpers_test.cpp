@@ -177,29 +177,14 @@ TEST_F(DebugList, LongLineAndMissingControlAreHarmless)
 
 // ---------------------------------------------------------------- popup menu
 
-struct MenuCtx { HWND hOwner; RECT rc; int fFound; WPARAM wKey; };
-
-static HWND FindMyMenu(void *)
+// The popup menu is a window of class #32768 owned by this thread.
+static HWND FindMyMenu()
 {
-    // The popup menu is a window of class #32768 owned by this thread.
     HWND h = NULL;
     while ((h = FindWindowExA(NULL, h, "#32768", NULL)) != NULL)
         if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
             return h;
     return NULL;
-}
-
-static void ActOnMenu(HWND hMenu, void *ctx)
-{
-    MenuCtx *pc = (MenuCtx *)ctx;
-    GetWindowRect(hMenu, &pc->rc);
-    pc->fFound = 1;
-    if (pc->wKey == VK_ESCAPE) {
-        PostMessageA(hMenu, WM_KEYDOWN, VK_ESCAPE, 0);
-    } else {
-        PostMessageA(hMenu, WM_KEYDOWN, pc->wKey, 0);
-        PostMessageA(hMenu, WM_CHAR, pc->wKey, 0);
-    }
 }
 
 static UINT uLastCommand;
@@ -221,13 +206,18 @@ protected:
         uLastCommand = 0;
     }
     void TearDown() override { DestroyWindow(hWnd); }
-    MenuCtx Track(short x, short y, WPARAM wKey) {
-        MenuCtx c = { hWnd, { 0, 0, 0, 0 }, 0, wKey };
-        ModalWatch w = { FindMyMenu, ActOnMenu, &c, NULL, 0 };
-        WatchStart(&w);
+    // Opens the menu at (x, y) and presses wKey in it; false when no menu
+    // was seen. *prc: where it was.
+    bool Track(short x, short y, WPARAM wKey, RECT *prc = nullptr) {
+        ModalWatch w(FindMyMenu, [&](HWND hMenu) {
+            if (prc)
+                GetWindowRect(hMenu, prc);
+            PostMessageA(hMenu, WM_KEYDOWN, wKey, 0);
+            if (wKey != VK_ESCAPE)
+                PostMessageA(hMenu, WM_CHAR, wKey, 0);
+        });
         PopupMenu(hWnd, hWnd, MAKELPARAM((WORD)x, (WORD)y), 95, 96);
-        WatchStop();
-        return c;
+        return w.iSeen != 0;
     }
 };
 
@@ -238,10 +228,10 @@ TEST_F(Popup, OpensAtTheClickInScreenCoordinates)
     // A click left of the client area arrives as a negative 16-bit x.
     struct { short x, y; } cases[] = { { 10, 20 }, { -25, 20 }, { 40, -5 } };
     for (auto &c : cases) {
-        MenuCtx r = Track(c.x, c.y, VK_ESCAPE);
-        ASSERT_TRUE(r.fFound) << "no menu seen for " << c.x << "," << c.y;
-        EXPECT_EQ(pt.x + c.x, r.rc.left) << "click at " << c.x << "," << c.y;
-        EXPECT_EQ(pt.y + c.y, r.rc.top) << "click at " << c.x << "," << c.y;
+        RECT rc = {};
+        ASSERT_TRUE(Track(c.x, c.y, VK_ESCAPE, &rc)) << "no menu seen for " << c.x << "," << c.y;
+        EXPECT_EQ(pt.x + c.x, rc.left) << "click at " << c.x << "," << c.y;
+        EXPECT_EQ(pt.y + c.y, rc.top) << "click at " << c.x << "," << c.y;
     }
     EXPECT_EQ(0u, uLastCommand) << "a cancelled menu sent a command";
 }
@@ -251,8 +241,7 @@ TEST_F(Popup, ChoicesReachTheOwnerAsCommands)
     struct { WPARAM wKey; UINT uCommand; } cases[] = { { 'A', 95 }, { 'E', 96 } };
     for (auto &c : cases) {
         uLastCommand = 0;
-        MenuCtx r = Track(10, 10, c.wKey);
-        ASSERT_TRUE(r.fFound);
+        ASSERT_TRUE(Track(10, 10, c.wKey));
         EXPECT_TRUE(PumpUntil([&] { return uLastCommand != 0; }, 10000));
         EXPECT_EQ(c.uCommand, uLastCommand) << "key " << (char)c.wKey;
     }

@@ -3,34 +3,33 @@
 #include <vector>
 
 static ModalWatch *pWatch;
-static UINT_PTR uWatchTimer;
 
-static VOID CALLBACK WatchTimerProc(HWND, UINT, UINT_PTR, DWORD)
+ModalWatch::ModalWatch(std::function<HWND()> fnFind, std::function<void(HWND)> fnAction)
+    : fnFind_(fnFind), fnAction_(fnAction)
 {
-    if (!pWatch)
-        return;
-    HWND hWnd = pWatch->fnFind(pWatch->ctx);
-    if (hWnd && hWnd != pWatch->hLast) {
-        pWatch->hLast = hWnd;
-        pWatch->iSeen++;
-        pWatch->fnAction(hWnd, pWatch->ctx);
-    }
+    pWatch = this;
+    uTimer_ = SetTimer(NULL, 0, 30, TimerProc);
 }
 
-void WatchStart(ModalWatch *pw)
+ModalWatch::ModalWatch(LPCSTR lpszClass, LPCSTR lpszCaption, std::function<void(HWND)> fnAction)
+    : ModalWatch([=] { return FindThreadWindow(lpszClass, lpszCaption); }, fnAction)
 {
-    pw->hLast = NULL;
-    pw->iSeen = 0;
-    pWatch = pw;
-    uWatchTimer = SetTimer(NULL, 0, 30, WatchTimerProc);
 }
 
-void WatchStop()
+ModalWatch::~ModalWatch()
 {
-    if (uWatchTimer)
-        KillTimer(NULL, uWatchTimer);
-    uWatchTimer = 0;
+    KillTimer(NULL, uTimer_);
     pWatch = NULL;
+}
+
+VOID CALLBACK ModalWatch::TimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    HWND hWnd = pWatch ? pWatch->fnFind_() : NULL;
+    if (hWnd && hWnd != pWatch->hLast_) {
+        pWatch->hLast_ = hWnd;
+        pWatch->iSeen++;
+        pWatch->fnAction_(hWnd);
+    }
 }
 
 struct FindCtx { LPCSTR lpszClass; LPCSTR lpszCaption; HWND hFound; };
@@ -56,32 +55,17 @@ HWND FindThreadWindow(LPCSTR lpszClass, LPCSTR lpszCaption)
     return c.hFound;
 }
 
-static HWND FindBox(void *)
+BoxLog::BoxLog()
+    : watch("#32770", NULL, [this](HWND hBox) {
+          if (iCount < 8) {
+              sCaption[iCount] = WindowText(hBox);
+              sText[iCount] = WindowText(GetDlgItem(hBox, 0xFFFF));
+              hIcon[iCount] = BoxIcon(hBox);
+          }
+          iCount++;
+          PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+      })
 {
-    return FindThreadWindow("#32770", NULL);
-}
-
-static void CloseBox(HWND hBox, void *ctx)
-{
-    BoxLog *pLog = (BoxLog *)ctx;
-    if (pLog->iCount < 8) {
-        pLog->sCaption[pLog->iCount] = WindowText(hBox);
-        pLog->sText[pLog->iCount] = WindowText(GetDlgItem(hBox, 0xFFFF));
-        pLog->hIcon[pLog->iCount] = BoxIcon(hBox);
-    }
-    pLog->iCount++;
-    PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
-}
-
-static ModalWatch boxWatch;
-
-void BoxWatchStart(BoxLog *pLog)
-{
-    pLog->iCount = 0;
-    boxWatch.fnFind = FindBox;
-    boxWatch.fnAction = CloseBox;
-    boxWatch.ctx = pLog;
-    WatchStart(&boxWatch);
 }
 
 std::string TempDirFor(const char *lpszTag)
@@ -130,7 +114,7 @@ bool ReadWholeFile(const std::string &sPath, std::string *psData)
     return true;
 }
 
-bool WriteWholeFile(const std::string &sPath, const std::string &sData)
+static bool WriteWholeFile(const std::string &sPath, const std::string &sData)
 {
     HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
     if (h == INVALID_HANDLE_VALUE)

@@ -14,7 +14,6 @@
 #include "support/child_proc.h"
 #include "infodriver/zarn32.h"
 
-
 namespace {
 
 // Messages of the test peer (see PeerProc).
@@ -36,19 +35,10 @@ enum {
 
 // A record of one WM_COPYDATA as it arrived at a window.
 struct RawCds {
-    ULONG_PTR dwData = 0;
-    DWORD cbData = 0;
+    ULONG_PTR dwData;
+    DWORD cbData;
     std::string sBytes;
 };
-
-RawCds Capture(const COPYDATASTRUCT *p)
-{
-    RawCds r;
-    r.dwData = p->dwData;
-    r.cbData = p->cbData;
-    r.sBytes.assign((const char *)p->lpData, p->cbData);
-    return r;
-}
 
 // ================================================================ in-process
 
@@ -61,7 +51,7 @@ LRESULT CALLBACK RawProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_COPYDATA) {
         const COPYDATASTRUCT *p = (const COPYDATASTRUCT *)lParam;
-        vRaw.push_back(Capture(p));
+        vRaw.push_back({p->dwData, p->cbData, std::string((const char *)p->lpData, p->cbData)});
         if (!sRawReply.empty() && ((p->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY) {
             std::string sBlock = sRawReply;
             COPYDATASTRUCT r = {((ULONG_PTR)COPYDATA_REPLY << 16) | wRawResult, (DWORD)sBlock.size(),
@@ -128,19 +118,15 @@ protected:
     HWND hRaw_, hOwn_;
 };
 
-std::string TextBlock(const std::string &sText)
+// A block of the transport's size for a text or a number, sText at its start.
+std::string Block(const std::string &sText, size_t cb)
 {
     std::string s = sText;
-    s.resize(ZARN32_TEXT_BLOCK, '\0');
+    s.resize(cb, '\0');
     return s;
 }
-
-std::string NumBlock(const char *pszHex)
-{
-    std::string s = pszHex;
-    s.resize(ZARN32_NUM_BLOCK, '\0');
-    return s;
-}
+std::string TextBlock(const std::string &sText) { return Block(sText, ZARN32_TEXT_BLOCK); }
+std::string NumBlock(const char *pszHex) { return Block(pszHex, ZARN32_NUM_BLOCK); }
 
 TEST_F(TransportLayout, RequestRecords)
 {

@@ -54,6 +54,46 @@ HICON BoxIcon(HWND hBox)
     return hIcon;
 }
 
+BoxPresser::BoxPresser(const char *pszCaption) : pszCaption_(pszCaption)
+{
+    hDone_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+    hThread_ = CreateThread(NULL, 0, Watch, this, 0, NULL);
+}
+
+void BoxPresser::Stop()
+{
+    if (hThread_ == NULL)
+        return;
+    SetEvent(hDone_);
+    WaitForSingleObject(hThread_, INFINITE);
+    CloseHandle(hThread_);
+    CloseHandle(hDone_);
+    hThread_ = NULL;
+}
+
+DWORD WINAPI BoxPresser::Watch(LPVOID pv)
+{
+    BoxPresser *p = (BoxPresser *)pv;
+    while (WaitForSingleObject(p->hDone_, 20) == WAIT_TIMEOUT) {
+        HWND hBox = NULL;
+        DWORD dwPid = 0;
+        while ((hBox = FindWindowExA(NULL, hBox, "#32770", p->pszCaption_)) != NULL)
+            if (GetWindowThreadProcessId(hBox, &dwPid) && dwPid == GetCurrentProcessId())
+                break;
+        if (hBox == NULL)
+            continue;
+        char ac[512] = "";
+        GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
+        p->sText = ac;
+        p->hIcon = BoxIcon(hBox);
+        p->hOwner = GetWindow(hBox, GW_OWNER);
+        p->fFound = true;
+        PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+        break;
+    }
+    return 0;
+}
+
 std::string ExePath()
 {
     char ac[MAX_PATH];

@@ -42,6 +42,27 @@ HWND MakeWindow(const char *lpszTitle, WNDPROC fnProc = NULL, const char *lpszCl
 // The icon a message box shows, NULL for none.
 HICON BoxIcon(HWND hBox);
 
+// While one lives, a watcher thread presses OK on the first message box of
+// this process (captioned pszCaption; any caption when NULL) and notes what
+// it showed, so that a box fails a test with its text instead of hanging it.
+class BoxPresser {
+public:
+    explicit BoxPresser(const char *pszCaption = NULL);
+    ~BoxPresser() { Stop(); }
+    BoxPresser(const BoxPresser &) = delete;
+    BoxPresser &operator=(const BoxPresser &) = delete;
+    void Stop();   // the fields hold their final values after it
+    bool fFound = false;
+    std::string sText;
+    HICON hIcon = NULL;
+    HWND hOwner = NULL;
+
+private:
+    static DWORD WINAPI Watch(LPVOID pv);
+    const char *pszCaption_;
+    HANDLE hDone_, hThread_;
+};
+
 std::string ExePath();
 std::string ExeDir();   // no trailing backslash
 std::string ExeBase();  // the program's file name without ".exe"
