@@ -1,6 +1,7 @@
 #include "test_util.h"
 #include <stdio.h>
-#include <vector>
+#include <fstream>
+#include <iterator>
 
 static ModalWatch *pWatch;
 
@@ -101,28 +102,11 @@ void RemoveTree(const std::string &sDir)
 
 bool ReadWholeFile(const std::string &sPath, std::string *psData)
 {
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
+    std::ifstream f(sPath, std::ios::binary);
+    if (!f)
         return false;
-    psData->clear();
-    char ac[4096];
-    DWORD n;
-    while (ReadFile(h, ac, sizeof ac, &n, NULL) && n)
-        psData->append(ac, n);
-    CloseHandle(h);
+    psData->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     return true;
-}
-
-static bool WriteWholeFile(const std::string &sPath, const std::string &sData)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n;
-    BOOL fOk = WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-    return fOk && n == sData.size();
 }
 
 std::string WindowText(HWND hWnd)
@@ -149,7 +133,7 @@ SavedFile::~SavedFile()
 {
     FlushProfile(m_sPath);
     if (m_fExisted)
-        WriteWholeFile(m_sPath, m_sData);
+        std::ofstream(m_sPath, std::ios::binary) << m_sData;
     else
         DeleteFileA(m_sPath.c_str());
     FlushProfile(m_sPath);

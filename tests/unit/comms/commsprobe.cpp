@@ -23,8 +23,8 @@
 
 static HWND hWndProbe;
 static LONG lNotes;                 // main thread
-static WPARAM wLastNoteW;
-static LPARAM lLastNoteL;
+static WPARAM wLastNote;
+static LPARAM lLastNote;
 static int fDrain;
 static WORD wDrainChunk = 1;
 static std::vector<WORD> vNoteCounts;   // lParam's high word of every notification
@@ -159,11 +159,6 @@ static void fnCmdClose(const Args &a)
         fnReply("ok running %lu", dwMs);
 }
 
-static void fnCmdEnable(const Args &a)
-{
-    fnReply("ok %d", EnableCommNotification(a.i[0], hWndProbe, a.i[1]));
-}
-
 static void fnCmdRead(const Args &a)
 {
     std::vector<BYTE> v((size_t)a.i[1] + 1);
@@ -202,11 +197,6 @@ static void fnCmdErr(const Args &a)
     memset(&cs, 0x5A, sizeof(cs));
     ULONG ul = GetCommError(a.i[0], &cs);
     fnReply("ok %lu %lu %lu", ul, cs.cbInQue, cs.cbOutQue);
-}
-
-static void fnCmdFlush(const Args &a)
-{
-    fnReply("ok %d", FlushComm(a.i[0], (ULONG)a.i[1]));
 }
 
 static void fnCmdGetState(const Args &a)
@@ -298,16 +288,6 @@ static void fnCmdWatch(const Args &a)
     }
 }
 
-static void fnCmdWatched(const Args &)
-{
-    fnReply("ok %ld", lWatchSpanUs);
-}
-
-static void fnCmdNotes(const Args &)
-{
-    fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
-}
-
 static void fnCmdNoteCounts(const Args &)
 {
     std::string s;
@@ -343,16 +323,6 @@ static void fnCmdDrain(const Args &a)
     if (fDrain && sscanf(a.psz + 2, "%d", &iChunk) == 1 && iChunk > 0)
         wDrainChunk = (WORD)iChunk;
     fnReply("ok drain %d %u", fDrain, wDrainChunk);
-}
-
-static void fnCmdRx(const Args &)
-{
-    fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes);
-}
-
-static void fnCmdRxHex(const Args &)
-{
-    fnReply("ok %s", vRx.empty() ? "-" : Hex(vRx.data(), vRx.size(), "").c_str());
 }
 
 // openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>:
@@ -430,15 +400,19 @@ static const struct {
     const char *pszName;
     void (*pfn)(const Args &a);
 } aCommands[] = {
-    {"open", fnCmdOpen},         {"close", fnCmdClose},         {"enable", fnCmdEnable},
-    {"read", fnCmdRead},         {"write", fnCmdWrite},         {"writen", fnCmdWriteN},
-    {"err", fnCmdErr},           {"flush", fnCmdFlush},         {"getstate", fnCmdGetState},
-    {"state", fnCmdState},       {"handed", fnCmdHanded},       {"watch", fnCmdWatch},
-    {"watched", fnCmdWatched},   {"notes", fnCmdNotes},         {"notecounts", fnCmdNoteCounts},
-    {"clock", fnCmdClock},       {"clockspan", fnCmdClockSpan}, {"drain", fnCmdDrain},
-    {"rx", fnCmdRx},             {"rxhex", fnCmdRxHex},         {"openport", fnCmdOpenPort},
+    {"open", fnCmdOpen},         {"close", fnCmdClose},         {"read", fnCmdRead},
+    {"write", fnCmdWrite},       {"writen", fnCmdWriteN},       {"err", fnCmdErr},
+    {"getstate", fnCmdGetState}, {"state", fnCmdState},         {"handed", fnCmdHanded},
+    {"watch", fnCmdWatch},       {"notecounts", fnCmdNoteCounts}, {"clock", fnCmdClock},
+    {"clockspan", fnCmdClockSpan}, {"drain", fnCmdDrain},       {"openport", fnCmdOpenPort},
     {"break", fnCmdBreak},       {"steal", fnCmdSteal},         {"cancel", fnCmdCancel},
     {"quit", fnCmdQuit},
+    {"enable", [](const Args &a) { fnReply("ok %d", EnableCommNotification(a.i[0], hWndProbe, a.i[1])); }},
+    {"flush", [](const Args &a) { fnReply("ok %d", FlushComm(a.i[0], (ULONG)a.i[1])); }},
+    {"watched", [](const Args &) { fnReply("ok %ld", lWatchSpanUs); }},
+    {"notes", [](const Args &) { fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNote, (unsigned)HIWORD(lLastNote)); }},
+    {"rx", [](const Args &) { fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes); }},
+    {"rxhex", [](const Args &) { fnReply("ok %s", vRx.empty() ? "-" : Hex(vRx.data(), vRx.size(), "").c_str()); }},
 };
 
 static void fnCommand(const char *pszLine)
@@ -462,8 +436,8 @@ static LRESULT CALLBACK ProbeProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
     switch (msg) {
     case WM_COMMNOTIFY_NUMBER:
         lNotes++;
-        wLastNoteW = wParam;
-        lLastNoteL = lParam;
+        wLastNote = wParam;
+        lLastNote = lParam;
         vNoteCounts.push_back(HIWORD(lParam));
         if (fDrain) {
             BYTE ab[256];

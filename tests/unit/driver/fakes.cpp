@@ -25,13 +25,11 @@ DWORD dwTicks, dwTicksPerRead;
 DWORD WINAPI Ticks(void) { return dwTicks; }
 int iDead;
 std::deque<INT_PTR> opens;
-static int cBoundsViolations;
-
-int BoundsViolations() { return cBoundsViolations; }
+int nBoundsViolations;
 std::function<void(int)> pfnDuringExchange;
 std::function<bool(int)> fDrop;
 
-INT_PTR NextOpen()
+static INT_PTR NextOpen()
 {
     INT_PTR h = 11;
     if (!opens.empty()) {
@@ -42,8 +40,6 @@ INT_PTR NextOpen()
         iDead = 0;    // a new device
     return h;
 }
-void ResetBoundsViolations() { cBoundsViolations = 0; }
-
 void Receive(const std::vector<BYTE> &bytes)
 {
     rx.insert(rx.end(), bytes.begin(), bytes.end());
@@ -92,7 +88,9 @@ void InfodrivStart()
     hInfoWnd = MakeWindow("infodriver", ProbeProc, "DriverTestProbe", WS_OVERLAPPED, NULL, {0, 0, 5, 5});
 }
 
-HWND MainWindow()
+// Real hidden windows: the main window runs fnTimer on WM_TIMER; the panel
+// has probe controls 105, 110, 111 that journal every text they are given.
+static HWND MainWindow()
 {
     static HWND h;
     if (!h)
@@ -100,7 +98,7 @@ HWND MainWindow()
     return h;
 }
 
-HWND Panel()
+static HWND Panel()
 {
     static HWND h;
     if (!h) {
@@ -265,7 +263,7 @@ int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
     if (hCom != hCommPort)
         return 0;
     if (bDest >= InBuf && bDest < InBuf + INBUF_SIZE && bDest + wBytes > InBuf + INBUF_SIZE)
-        fake::cBoundsViolations++;
+        fake::nBoundsViolations++;
     fake::dwTicks += fake::dwTicksPerRead;
     int n = 0;
     while (n < wBytes && !fake::rx.empty()) {

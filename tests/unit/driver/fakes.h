@@ -37,7 +37,6 @@ extern DWORD dwTicks, dwTicksPerRead;
 DWORD WINAPI Ticks(void);
 extern int iDead;                             // GetCommDead32 of the open port
 extern std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
-INT_PTR NextOpen();
 // Runs once, inside the next slot exchange (before its answer): what a
 // program that sends the driver a message during an exchange makes happen.
 extern std::function<void(int iSlot)> pfnDuringExchange;
@@ -50,16 +49,10 @@ void Reset();
 std::string DeviceFile();
 // ReadComm calls whose destination starts inside the link's frame buffer and
 // runs past its end.
-int BoundsViolations();
-void ResetBoundsViolations();
+extern int nBoundsViolations;
 void Receive(const std::vector<BYTE> &bytes);
 // The writes as "slot=text", in order.
 std::vector<std::string> Written();
-
-// Real hidden windows: hMain runs fnTimer on WM_TIMER; the panel has probe
-// controls 105, 110, 111 that journal every text they are given.
-HWND MainWindow();
-HWND Panel();
 
 // The infodriver behind the client doubles: its process ends (its window is
 // destroyed, the hooked handle dangles), a new one starts (a new window, not

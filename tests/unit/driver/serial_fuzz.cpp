@@ -17,7 +17,6 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <map>
 #include <string>
@@ -30,14 +29,6 @@
 namespace {
 
 const uint64_t kCiBytes = 100000;
-
-int Bits(BYTE b)
-{
-    int n = 0;
-    for (; b; b &= (BYTE)(b - 1))
-        n++;
-    return n;
-}
 
 DWORD WINAPI FrozenTicks(void) { return 0; }
 
@@ -108,7 +99,7 @@ struct Model {
                            std::to_string(uSuperseded) + " in all)");
         size_t cWrites = 0;
         for (int x = 0; x < 16; x++)
-            cWrites += fFull ? 8 : (size_t)Bits((BYTE)(abNewest[x] ^ abMap[x]));
+            cWrites += fFull ? 8 : (size_t)__builtin_popcount(abNewest[x] ^ abMap[x]);
         cTallyWrites += cWrites;
         uNetTX += (DWORD)cWrites;
         memcpy(abMap, abNewest, 16);
@@ -183,7 +174,7 @@ public:
     std::string Go(Stats *pst)
     {
         fake::Reset();
-        fake::ResetBoundsViolations();
+        fake::nBoundsViolations = 0;
         // Time stands still for the link: its time-outs come only where the
         // run calls the timer handler.
         pfnLinkTicks = FrozenTicks;
@@ -311,12 +302,6 @@ private:
         Check();
     }
 
-    void TransmitTimeout()
-    {
-        Fire(ID_TIMER_TRANSMIT, "transmit timer armed", &Model::fTransmitTimer, &Model::TransmitTimeout,
-             &st_.ullTransmitTimeouts);
-    }
-
     // After a silence of the frame time the next good frame decodes exactly,
     // and the link heals on the next acknowledge.
     void Recovery()
@@ -363,7 +348,8 @@ private:
         } else if (k < 90) {
             Poll();
         } else if (k < 94) {
-            TransmitTimeout();
+            Fire(ID_TIMER_TRANSMIT, "transmit timer armed", &Model::fTransmitTimer, &Model::TransmitTimeout,
+                 &st_.ullTransmitTimeouts);
         } else {
             Recovery();
         }
@@ -376,7 +362,7 @@ private:
         if (!sError_.empty())
             return;
         Expect("bytes left unread", (size_t)0, fake::rx.size());
-        Expect("reads into the frame buffer that overran it", 0, fake::BoundsViolations());
+        Expect("reads into the frame buffer that overran it", 0, fake::nBoundsViolations);
         Expect("frame bytes held", (DWORD)model_.frame.size(), uRxCount);
         if (!model_.frame.empty()) {
             Expect("count of the frame in progress", (DWORD)model_.frame[0], uExpectedCount);

@@ -39,20 +39,6 @@ protected:
     }
 };
 
-std::vector<int> Range(int a, int b)
-{
-    std::vector<int> v;
-    for (int i = a; i <= b; i++)
-        v.push_back(i);
-    return v;
-}
-
-std::vector<int> Cat(std::vector<int> a, const std::vector<int> &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
 {
     Parse({ 0x09, 0x24, 0x91, 0xFF, 0x01, 0x0B, 0xFF, 0x41, 0x11, 0x03 });
@@ -63,7 +49,7 @@ TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
         EXPECT_EQ(201, fake::writes[i].iDevice) << "write #" << i;
     }
     EXPECT_EQ(0, fake::nSlotReads) << "a start-up publication writes without reading";
-    EXPECT_EQ(Cat({ 1, 2, 9, 13, 25, 31 }, Range(65, 72)), LitSlots());
+    EXPECT_EQ((std::vector<int>{ 1, 2, 9, 13, 25, 31, 65, 66, 67, 68, 69, 70, 71, 72 }), LitSlots());
     EXPECT_EQ(128u, uNetTX);
     EXPECT_EQ(0, fStartup);
 

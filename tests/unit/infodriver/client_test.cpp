@@ -116,15 +116,6 @@ protected:
             << "the hook carries the hook window's low 16 bits";
     }
 
-    // Ends the stand-in's process the hard way: no unhook, no goodbye.
-    void KillStandIn()
-    {
-        ASSERT_TRUE(TerminateProcess(stand_.Process(), 9));
-        stand_.Stop();
-        ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hStandIn_); }, 30000))
-            << "the stand-in's window outlived its process";
-    }
-
     // Everything the stand-in printed since the last call, up to a ping's answer.
     std::vector<std::string> Drain()
     {
@@ -193,7 +184,11 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     ASSERT_EQ("ok", stand_.Command("set 5 1").back());
     char acBuf[300];
     ASSERT_EQ(0, fnGetSlot(126, 5, acBuf));   // the transport's last reply now reads "1"
-    KillStandIn();
+    // The hard way: no unhook, no goodbye.
+    ASSERT_TRUE(TerminateProcess(stand_.Process(), 9));
+    stand_.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hStandIn_); }, 30000))
+        << "the stand-in's window outlived its process";
 
     DWORD uNoReply = uExtInfodrivNoReply;
     strcpy(acBuf, "untouched");
