@@ -28,12 +28,10 @@ protected:
 
     void SetUp() override {
         sRoot = TempDirFor("env");
-        CreateDirectoryA((sRoot + "\\site").c_str(), NULL);
-        CreateDirectoryA((sRoot + "\\site\\windows").c_str(), NULL);
+        for (const char *lpszDir : { "\\site", "\\site\\windows", "\\site\\windows\\lib", "\\cwd" })
+            CreateDirectoryA((sRoot + lpszDir).c_str(), NULL);
         sLibDir = sRoot + "\\site\\windows\\lib";
-        CreateDirectoryA(sLibDir.c_str(), NULL);
         sCurDir = sRoot + "\\cwd";
-        CreateDirectoryA(sCurDir.c_str(), NULL);
         GetCurrentDirectoryA(sizeof acOldCwd, acOldCwd);
         SetCurrentDirectoryA(sCurDir.c_str());
         SetEnvironmentVariableA("KV_ROOT", sRoot.c_str());

@@ -253,23 +253,17 @@ TEST(LogToDisk, CreatesAppendsAndRestarts)
 {
     std::string sDir = TempDirFor("log");
     std::string sFile = sDir + "\\trace.log";
-    std::string sData;
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "first", 0)) << "missing file not created";
-    ASSERT_TRUE(ReadWholeFile(sFile, &sData));
-    EXPECT_EQ("first\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "second", 0));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("first\r\nsecond\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "fresh", 1));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("fresh\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "", 0));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("fresh\r\n\r\n", sData);
+    // The first line creates the missing file.
+    struct { const char *lpszLine; int fRestart; const char *lpszFile; } steps[] = {
+        { "first", 0, "first\r\n" }, { "second", 0, "first\r\nsecond\r\n" },
+        { "fresh", 1, "fresh\r\n" }, { "", 0, "fresh\r\n\r\n" },
+    };
+    for (auto &st : steps) {
+        std::string sData;
+        EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), st.lpszLine, st.fRestart)) << "line \"" << st.lpszLine << "\"";
+        ASSERT_TRUE(ReadWholeFile(sFile, &sData));
+        EXPECT_EQ(st.lpszFile, sData);
+    }
 
     std::string sBad = sDir + "\\no such dir\\x.log";
     EXPECT_EQ(1, fnLogToDisk(sBad.c_str(), "lost", 0));

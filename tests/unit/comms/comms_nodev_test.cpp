@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <algorithm>
 #include <string>
 #include "comms/comms.h"
 
@@ -53,9 +54,7 @@ TEST(CommsNoDevice, MissingDeviceFailsAndLeavesNoTable)
     const char *pszPorts = getenv("MIXTALLY_PORTS");
     if (pszPorts != NULL) {
         std::string s = std::string("Z:") + pszPorts + "\\com6";
-        for (char &c : s)
-            if (c == '/')
-                c = '\\';
+        std::replace(s.begin(), s.end(), '/', '\\');
         DeleteFileA(s.c_str());
     }
     EXPECT_EQ(-1, (int)OpenComm32(6, 38400, 8, ONESTOPBIT, NOPARITY));

@@ -203,9 +203,8 @@ static bool Answered(int iSlot)
     return false;
 }
 
-int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
+int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int)
 {
-    (void)fNow;
     if (fake::hHooked == NULL || !Answered(iIndex))
         return 1;
     fake::writes.push_back({ iDeviceNo, iIndex, szSlot });
@@ -226,15 +225,13 @@ int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
     return fnSetSlot(iDeviceNo, iSlot, szSlot, fNow) == 0 ? 1 : 0;
 }
 
-HWND fnGetHWND(int iDeviceNo)
+HWND fnGetHWND(int)
 {
-    (void)iDeviceNo;
     return fake::hHooked;
 }
 
-int fnRehookExtInfodriv(int iDeviceNo)
+int fnRehookExtInfodriv(int)
 {
-    (void)iDeviceNo;
     fake::nRehooks++;
     if (!IsWindow(fake::hInfoWnd))
         return 1;
@@ -242,9 +239,8 @@ int fnRehookExtInfodriv(int iDeviceNo)
     return 0;
 }
 
-void fnForgetExtInfodriv(int iDeviceNo)
+void fnForgetExtInfodriv(int)
 {
-    (void)iDeviceNo;
     fake::hHooked = NULL;
 }
 
@@ -285,9 +281,8 @@ int FlushComm(INT_PTR hCom, ULONG ulFlags)
     return 0;
 }
 
-void fnCommBreak(HWND hWnd, INT_PTR hCom, UINT uBaudRate, UINT uBreakLength)
+void fnCommBreak(HWND, INT_PTR hCom, UINT uBaudRate, UINT uBreakLength)
 {
-    (void)hWnd;
     fake::line.push_back((hCom == hCommPort ? "break " : "break-wrong-port ") +
                          std::to_string(uBaudRate) + " " + std::to_string(uBreakLength));
 }
@@ -309,11 +304,10 @@ int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
     return 1;
 }
 
-INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
+INT_PTR fnOpenPort(HWND, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
                    int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity, int fDefHardware,
                    int fDefXOnXOff)
 {
-    (void)hWnd;
     fake::line.push_back("open " + std::string(lpszFilename) + " " + lpszSection + " " + std::to_string(iDefPort) +
                          " " + std::to_string(lDefSpeed) + " " + std::to_string(iDefDataBits) + " " +
                          std::to_string(iDefStopBits) + " " + lpszDefParity + " " + std::to_string(fDefHardware) +

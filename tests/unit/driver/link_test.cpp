@@ -50,10 +50,7 @@ protected:
     }
     static int Count(const std::string &line)
     {
-        int n = 0;
-        for (const std::string &s : fake::debugLines)
-            n += s == line;
-        return n;
+        return (int)std::count(fake::debugLines.begin(), fake::debugLines.end(), line);
     }
 };
 

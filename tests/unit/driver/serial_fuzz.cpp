@@ -200,8 +200,7 @@ private:
         if (!sError_.empty())
             return;
         char ac[96];
-        snprintf(ac, sizeof ac, "seed %llu, after byte offset %llu: ", (unsigned long long)ullSeed_,
-                 (unsigned long long)st_.ullBytes);
+        snprintf(ac, sizeof ac, "seed %llu, after byte offset %llu: ", ullSeed_, st_.ullBytes);
         sError_ = ac + sWhat;
     }
 
@@ -434,11 +433,8 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
         printf("serial fuzz seed %llu: %llu bytes in %llu reads, %llu frames (%llu tally), %llu NAKs, "
                "%llu frame time-outs, %llu transmit time-outs, %llu recoveries, %llu slot writes; "
                "%.2f s, %.0f bytes/s\n",
-               (unsigned long long)ullSeed, (unsigned long long)st.ullBytes, (unsigned long long)st.ullReads,
-               (unsigned long long)st.ullFrames, (unsigned long long)st.ullTally, (unsigned long long)st.ullNaks,
-               (unsigned long long)st.ullFrameTimeouts, (unsigned long long)st.ullTransmitTimeouts,
-               (unsigned long long)st.ullRecoveries, (unsigned long long)st.ullSlotWrites, dS,
-               dS > 0 ? (double)st.ullBytes / dS : 0.0);
+               ullSeed, st.ullBytes, st.ullReads, st.ullFrames, st.ullTally, st.ullNaks, st.ullFrameTimeouts,
+               st.ullTransmitTimeouts, st.ullRecoveries, st.ullSlotWrites, dS, dS > 0 ? (double)st.ullBytes / dS : 0.0);
         fflush(stdout);
         EXPECT_EQ("", sError);
         EXPECT_GE(st.ullBytes, ullPerSeed);
@@ -446,8 +442,7 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
         tot.ullBytes += st.ullBytes;
         tot.ullFrames += st.ullFrames;
     }
-    printf("serial fuzz total: %llu bytes, %llu frames over %zu seeds\n", (unsigned long long)tot.ullBytes,
-           (unsigned long long)tot.ullFrames, vSeeds.size());
+    printf("serial fuzz total: %llu bytes, %llu frames over %zu seeds\n", tot.ullBytes, tot.ullFrames, vSeeds.size());
 }
 
 // The decoder reads the frame and the zero fill up to index 21 that its

@@ -388,10 +388,8 @@ TEST_F(RevertiveFuzz, OnlyWriteRevertivesReachTheMirrorAndNothingOverruns)
     double dS = sw.Seconds();
     printf("revertive fuzz seed %llu: %llu revertives (%llu well-formed, %llu mutated, %llu random), %llu bytes, "
            "%llu reached the callback (%llu checked field by field), %llu mirror writes; %.2f s, %.0f revertives/s\n",
-           (unsigned long long)ullSeed, (unsigned long long)t.ullCases, (unsigned long long)aullKinds[0],
-           (unsigned long long)aullKinds[1], (unsigned long long)aullKinds[2], (unsigned long long)t.ullBytes,
-           (unsigned long long)t.ullCalls, (unsigned long long)t.ullExact, (unsigned long long)t.ullMirrors, dS,
-           dS > 0 ? (double)t.ullCases / dS : 0.0);
+           ullSeed, t.ullCases, aullKinds[0], aullKinds[1], aullKinds[2], t.ullBytes, t.ullCalls, t.ullExact,
+           t.ullMirrors, dS, dS > 0 ? (double)t.ullCases / dS : 0.0);
     EXPECT_EQ(ullN, t.ullCases);
     EXPECT_GT(t.ullMirrors, 0u);
 }

@@ -56,8 +56,8 @@ static LONG CALLBACK CrashNoteHandler(PEXCEPTION_POINTERS p)
     DWORD dwCode = p->ExceptionRecord->ExceptionCode;
     if (s_fRunning && (dwCode == EXCEPTION_ACCESS_VIOLATION || dwCode == EXCEPTION_ILLEGAL_INSTRUCTION ||
                        dwCode == EXCEPTION_ARRAY_BOUNDS_EXCEEDED || dwCode == 0xC0000409 /* stack buffer overrun */)) {
-        fprintf(stderr, "%s: exception %#lx at seed %llu, %s%llu\n", s_pszWhat, (unsigned long)dwCode,
-                (unsigned long long)s_ullSeed, s_pszWhere, (unsigned long long)s_ullWhere);
+        fprintf(stderr, "%s: exception %#lx at seed %llu, %s%llu\n", s_pszWhat, dwCode, s_ullSeed, s_pszWhere,
+                s_ullWhere);
         fflush(stderr);
     }
     return EXCEPTION_CONTINUE_SEARCH;
@@ -65,8 +65,7 @@ static LONG CALLBACK CrashNoteHandler(PEXCEPTION_POINTERS p)
 
 static void AbortNote(int)
 {
-    fprintf(stderr, "%s: abort at seed %llu, %s%llu\n", s_pszWhat, (unsigned long long)s_ullSeed, s_pszWhere,
-            (unsigned long long)s_ullWhere);
+    fprintf(stderr, "%s: abort at seed %llu, %s%llu\n", s_pszWhat, s_ullSeed, s_pszWhere, s_ullWhere);
     fflush(stderr);
 }
 
