@@ -283,8 +283,7 @@ TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
 static COLORREF DrawItemPixel(HWND hDlg, int iId, int x, int y, INT_PTR *piRes)
 {
     Canvas c(80, 60, WHITE_BRUSH);
-    DRAWITEMSTRUCT dis;
-    ZeroMemory(&dis, sizeof dis);
+    DRAWITEMSTRUCT dis = {};
     dis.CtlType = ODT_STATIC;
     dis.CtlID = iId;
     dis.itemAction = ODA_DRAWENTIRE;

@@ -125,8 +125,7 @@ protected:
     int Count() { return (int)SendMessageA(hList, LB_GETCOUNT, 0, 0); }
     int Sel() { return (int)SendMessageA(hList, LB_GETCURSEL, 0, 0); }
     std::string Line(int i) {
-        char ac[1100];
-        ac[0] = 0;
+        char ac[1100] = "";
         SendMessageA(hList, LB_GETTEXT, (WPARAM)i, (LPARAM)ac);
         return ac;
     }

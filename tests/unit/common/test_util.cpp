@@ -111,8 +111,7 @@ bool ReadWholeFile(const std::string &sPath, std::string *psData)
 
 std::string WindowText(HWND hWnd)
 {
-    char ac[1024];
-    ac[0] = 0;
+    char ac[1024] = "";
     GetWindowTextA(hWnd, ac, sizeof ac);
     return ac;
 }

@@ -201,8 +201,7 @@ static void fnCmdErr(const Args &a)
 
 static void fnCmdGetState(const Args &a)
 {
-    DCB dcb;
-    ZeroMemory(&dcb, sizeof dcb);
+    DCB dcb = {};
     dcb.DCBlength = sizeof dcb;
     int r = GetCommState32(a.i[0], &dcb);
     fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d xon=%d xoff=%d", r,
@@ -226,9 +225,8 @@ static void fnCmdState(const Args &a)
     if (hGPortInfo == 0)
         return fnReply("ok table=0");
     LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[iIndex];
-    COMMTIMEOUTS ct;
+    COMMTIMEOUTS ct = {};
     char szTo[96];
-    ZeroMemory(&ct, sizeof(ct));
     if (p->hComPort != 0)
         GetCommTimeouts(p->hComPort, &ct);
     fnTimeouts(szTo, "", &ct);

@@ -316,20 +316,17 @@ TEST_F(InfodriverClient, SlotRangeSendsOneRevertivePerSlot)
     Hook(118);
     for (int i = 10; i <= 12; i++)
         ASSERT_EQ("ok", stand_.Command("set " + std::to_string(i) + " v" + std::to_string(i)).back());
-    vRevertives.clear();
-    fnSendSlotRange(118, 10, 10);
-    EXPECT_EQ(std::vector<std::string>{"range 10 10"}, Drain());
-    ASSERT_EQ(1u, vRevertives.size());
-    EXPECT_EQ(10, vRevertives[0].wIndex);
-    EXPECT_STREQ("v10", vRevertives[0].szInfo);
-
-    vRevertives.clear();
-    fnSendSlotRange(118, 10, 12);
-    EXPECT_EQ(std::vector<std::string>{"range 10 12"}, Drain());
-    ASSERT_EQ(3u, vRevertives.size());
-    for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(10 + i, vRevertives[i].wIndex);
-        EXPECT_EQ(118, vRevertives[i].wDevice);
+    for (int iLast : {10, 12}) {
+        SCOPED_TRACE("slots 10.." + std::to_string(iLast));
+        vRevertives.clear();
+        fnSendSlotRange(118, 10, iLast);
+        EXPECT_EQ(Lines{"range 10 " + std::to_string(iLast)}, Drain());
+        ASSERT_EQ((size_t)(iLast - 9), vRevertives.size());
+        for (int i = 0; i <= iLast - 10; i++) {
+            EXPECT_EQ(10 + i, vRevertives[i].wIndex);
+            EXPECT_EQ(118, vRevertives[i].wDevice);
+            EXPECT_EQ("v" + std::to_string(10 + i), vRevertives[i].szInfo);
+        }
     }
 }
 
