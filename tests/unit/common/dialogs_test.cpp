@@ -14,12 +14,12 @@ static INT_PTR CALLBACK NullDlgProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 // A memory bitmap of the screen's format, filled with a stock brush, to draw
 // into and read pixels back from.
-class Canvas {
-public:
+struct Canvas {
     Canvas(int cx, int cy, int iBrush) : rc{ 0, 0, cx, cy } {
-        hScreen = GetDC(NULL);
+        HDC hScreen = GetDC(NULL);
         hDC = CreateCompatibleDC(hScreen);
         hBmp = CreateCompatibleBitmap(hScreen, cx, cy);
+        ReleaseDC(NULL, hScreen);
         hOld = SelectObject(hDC, hBmp);
         FillRect(hDC, &rc, (HBRUSH)GetStockObject(iBrush));
     }
@@ -27,13 +27,10 @@ public:
         SelectObject(hDC, hOld);
         DeleteObject(hBmp);
         DeleteDC(hDC);
-        ReleaseDC(NULL, hScreen);
     }
     COLORREF Pixel(int x, int y) const { return GetPixel(hDC, x, y); }
     RECT rc;
     HDC hDC;
-private:
-    HDC hScreen;
     HBITMAP hBmp;
     HGDIOBJ hOld;
 };

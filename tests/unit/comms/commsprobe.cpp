@@ -58,8 +58,7 @@ static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
     return crc;
 }
 
-static void fnReply(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
-static void fnReply(const char *pszFmt, ...)
+static __attribute__((format(printf, 1, 2))) void fnReply(const char *pszFmt, ...)
 {
     va_list ap;
     va_start(ap, pszFmt);

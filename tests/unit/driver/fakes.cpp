@@ -13,22 +13,6 @@
 
 namespace fake {
 
-std::map<int, std::string> slots;
-std::vector<SlotWrite> writes;
-int nSlotReads;
-std::vector<std::string> debugLines;
-std::deque<BYTE> rx;
-std::vector<std::string> line;
-std::map<int, std::vector<std::string>> panelTexts;
-std::vector<std::string> timers;
-DWORD dwTicks, dwTicksPerRead;
-DWORD WINAPI Ticks(void) { return dwTicks; }
-int iDead;
-std::deque<INT_PTR> opens;
-int nBoundsViolations;
-std::function<void(int)> pfnDuringExchange;
-std::function<bool(int)> fDrop;
-
 static INT_PTR NextOpen()
 {
     INT_PTR h = 11;
@@ -40,6 +24,7 @@ static INT_PTR NextOpen()
         iDead = 0;    // a new device
     return h;
 }
+
 void Receive(const std::vector<BYTE> &bytes)
 {
     rx.insert(rx.end(), bytes.begin(), bytes.end());
@@ -68,9 +53,6 @@ static LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
     }
     return DefWindowProcA(h, msg, wParam, lParam);
 }
-
-int nRehooks;
-bool fSilent;
 
 // The running infodriver's window (NULL: none runs) and the client's entry
 // for the device (NULL: not hooked; may name a window that is gone).

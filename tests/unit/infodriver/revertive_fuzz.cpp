@@ -136,9 +136,7 @@ Case WellFormed(Rng &r)
         c.expect.wIndex = (WORD)uIdx;
         c.expect.wInfo = (WORD)uIdx;
         snprintf(c.expect.szInfo, sizeof c.expect.szInfo, "%s", sText.c_str());
-        if (sText.empty()) {
-            c.fExact = false;                       // the '' layout: see the splitter
-        }
+        c.fExact = !sText.empty();                  // the '' layout: see the splitter
     } else if (k == 1) {                            // XW device info index [ws]
         c.sBlock = "XW " + sDev + " " + sInfo + " " + sIdx + sWs;
         strcpy(c.expect.szMsgType, "XW");

@@ -458,24 +458,21 @@ protected:
     static void SetUpTestSuite()
     {
         hParent_ = MakeWindow("", ParentProc, "TransportParent", 0, HWND_MESSAGE);
-        peer_ = new ChildProc;
         char acArg[64];
         snprintf(acArg, sizeof acArg, "--child=peer %x", (unsigned)(UINT_PTR)hParent_);
         std::string sReady;
-        if (peer_->Start(ExeDir() + "\\infodriver_transport_tests.exe", acArg) &&
-            peer_->WaitFor("ready ", &sReady))
+        if (peer_.Start(ExePath(), acArg) && peer_.WaitFor("ready ", &sReady))
             hPeer_ = (HWND)(UINT_PTR)strtoul(sReady.c_str() + 6, NULL, 16);
     }
     static void TearDownTestSuite()
     {
         PostMessageA(hPeer_, WM_CLOSE, 0, 0);
-        peer_->Stop();
-        delete peer_;
+        peer_.Stop();
         DestroyWindow(hParent_);
     }
     void SetUp() override
     {
-        ASSERT_NE(nullptr, hPeer_) << "the peer process did not start: " << peer_->Error();
+        ASSERT_NE(nullptr, hPeer_) << "the peer process did not start: " << peer_.Error();
     }
     LONG Send(UINT uMsg, UINT wParam, LPARAM lParam, int iLen, int iType)
     {
@@ -485,11 +482,9 @@ protected:
         fInSend = false;
         return l;
     }
-    static HWND hParent_, hPeer_;
-    static ChildProc *peer_;
+    static inline HWND hParent_, hPeer_;
+    static inline ChildProc peer_;
 };
-HWND TransportProcesses::hParent_, TransportProcesses::hPeer_;
-ChildProc *TransportProcesses::peer_;
 
 TEST_F(TransportProcesses, TextRequestAndReplyNestedInTheSend)
 {
