@@ -176,16 +176,6 @@ TEST_F(DebugList, LongLineAndMissingControlAreHarmless)
 
 // ---------------------------------------------------------------- popup menu
 
-// The popup menu is a window of class #32768 owned by this thread.
-static HWND FindMyMenu()
-{
-    HWND h = NULL;
-    while ((h = FindWindowExA(NULL, h, "#32768", NULL)) != NULL)
-        if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
-            return h;
-    return NULL;
-}
-
 static UINT uLastCommand;
 static LRESULT CALLBACK OwnerProc(HWND h, UINT m, WPARAM w, LPARAM l)
 {
@@ -208,7 +198,7 @@ protected:
     // Opens the menu at (x, y) and presses wKey in it; false when no menu
     // was seen. *prc: where it was.
     bool Track(short x, short y, WPARAM wKey, RECT *prc = nullptr) {
-        ModalWatch w(FindMyMenu, [&](HWND hMenu) {
+        ModalWatch w("#32768", NULL, [&](HWND hMenu) {   // the popup menu's class
             if (prc)
                 GetWindowRect(hMenu, prc);
             PostMessageA(hMenu, WM_KEYDOWN, wKey, 0);

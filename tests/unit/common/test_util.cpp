@@ -5,16 +5,11 @@
 
 static ModalWatch *pWatch;
 
-ModalWatch::ModalWatch(std::function<HWND()> fnFind, std::function<void(HWND)> fnAction)
-    : fnFind_(fnFind), fnAction_(fnAction)
+ModalWatch::ModalWatch(LPCSTR lpszClass, LPCSTR lpszCaption, std::function<void(HWND)> fnAction)
+    : lpszClass_(lpszClass), lpszCaption_(lpszCaption), fnAction_(fnAction)
 {
     pWatch = this;
     uTimer_ = SetTimer(NULL, 0, 30, TimerProc);
-}
-
-ModalWatch::ModalWatch(LPCSTR lpszClass, LPCSTR lpszCaption, std::function<void(HWND)> fnAction)
-    : ModalWatch([=] { return FindThreadWindow(lpszClass, lpszCaption); }, fnAction)
-{
 }
 
 ModalWatch::~ModalWatch()
@@ -25,35 +20,15 @@ ModalWatch::~ModalWatch()
 
 VOID CALLBACK ModalWatch::TimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
-    HWND hWnd = pWatch ? pWatch->fnFind_() : NULL;
-    if (hWnd && hWnd != pWatch->hLast_) {
-        pWatch->hLast_ = hWnd;
+    HWND h = NULL;
+    while (pWatch && (h = FindWindowExA(NULL, h, pWatch->lpszClass_, pWatch->lpszCaption_)) != NULL)
+        if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
+            break;
+    if (h && h != pWatch->hLast_) {
+        pWatch->hLast_ = h;
         pWatch->iSeen++;
-        pWatch->fnAction_(hWnd);
+        pWatch->fnAction_(h);
     }
-}
-
-struct FindCtx { LPCSTR lpszClass; LPCSTR lpszCaption; HWND hFound; };
-
-static BOOL CALLBACK FindThreadWindowProc(HWND hWnd, LPARAM lParam)
-{
-    FindCtx *pc = (FindCtx *)lParam;
-    char acClass[64], acCaption[256];
-    GetClassNameA(hWnd, acClass, sizeof acClass);
-    GetWindowTextA(hWnd, acCaption, sizeof acCaption);
-    if (IsWindowVisible(hWnd) && lstrcmpiA(acClass, pc->lpszClass) == 0 &&
-        (!pc->lpszCaption || strcmp(acCaption, pc->lpszCaption) == 0)) {
-        pc->hFound = hWnd;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND FindThreadWindow(LPCSTR lpszClass, LPCSTR lpszCaption)
-{
-    FindCtx c = { lpszClass, lpszCaption, NULL };
-    EnumThreadWindows(GetCurrentThreadId(), FindThreadWindowProc, (LPARAM)&c);
-    return c.hFound;
 }
 
 BoxLog::BoxLog()

@@ -8,12 +8,10 @@
 
 // While one lives, fnAction runs on this thread's timer, inside whatever
 // modal loop is running (message box, dialog box, menu), once for each new
-// window fnFind returns. One lives at a time.
+// visible top-level window of this thread with this class and caption (any
+// caption when NULL). One lives at a time.
 class ModalWatch {
 public:
-    ModalWatch(std::function<HWND()> fnFind, std::function<void(HWND)> fnAction);
-    // Watches for the visible top-level window of this thread with this class
-    // and caption.
     ModalWatch(LPCSTR lpszClass, LPCSTR lpszCaption, std::function<void(HWND)> fnAction);
     ~ModalWatch();
     ModalWatch(const ModalWatch &) = delete;
@@ -22,15 +20,11 @@ public:
 
 private:
     static VOID CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD);
-    std::function<HWND()> fnFind_;
+    LPCSTR lpszClass_, lpszCaption_;
     std::function<void(HWND)> fnAction_;
     HWND hLast_ = NULL;
     UINT_PTR uTimer_;
 };
-
-// The visible top-level window of this thread with this class (any caption
-// when lpszCaption is NULL), or NULL.
-HWND FindThreadWindow(LPCSTR lpszClass, LPCSTR lpszCaption);
 
 // While one lives, the message boxes shown by this thread: their captions,
 // texts and icons (NULL for none), each box closed with OK once it is seen.

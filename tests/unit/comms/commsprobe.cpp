@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <chrono>
 #include <string>
 #include <vector>
 #include "comms/comms.h"
@@ -347,12 +348,10 @@ static void fnCmdOpenPort(const Args &a)
 // break <index> <baud> <length ms>: how long fnCommBreak took, in ms.
 static void fnCmdBreak(const Args &a)
 {
-    LARGE_INTEGER f, t0, t1;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&t0);
+    auto t0 = std::chrono::steady_clock::now();
     fnCommBreak(hWndProbe, a.i[0], (UINT)a.i[1], (UINT)a.i[2]);
-    QueryPerformanceCounter(&t1);
-    fnReply("ok %ld", (long)((t1.QuadPart - t0.QuadPart) * 1000 / f.QuadPart));
+    auto dt = std::chrono::steady_clock::now() - t0;
+    fnReply("ok %ld", (long)std::chrono::duration_cast<std::chrono::milliseconds>(dt).count());
 }
 
 // steal <hex handle> | steal off

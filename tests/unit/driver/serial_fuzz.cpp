@@ -30,8 +30,6 @@ namespace {
 
 const uint64_t kCiBytes = 100000;
 
-DWORD WINAPI FrozenTicks(void) { return 0; }
-
 const char *const kRestart[] = { "flush 8", "flush 4", "break 38400 2", "write 30" };
 
 // What the protocol says the driver must have done; compared after each read.
@@ -55,8 +53,7 @@ struct Model {
 
     void Restart()
     {
-        for (const char *psz : kRestart)
-            vLine.push_back(psz);
+        vLine.insert(vLine.end(), std::begin(kRestart), std::end(kRestart));
         vLog.push_back("Restarting comms");
     }
 
@@ -177,7 +174,8 @@ public:
         fake::nBoundsViolations = 0;
         // Time stands still for the link: its time-outs come only where the
         // run calls the timer handler.
-        pfnLinkTicks = FrozenTicks;
+        fake::dwTicks = 0;
+        pfnLinkTicks = fake::Ticks;
         FuzzNote note("serial fuzz", "in the read from byte offset ", ullSeed_);
         // The first frame is a tally frame, so the start-up publication
         // makes slots 1..128 follow the map from then on.

@@ -57,11 +57,9 @@ void ChildProc::ReaderLoop()
                 sPartial_ += acBuf[i];
             }
         }
-        cv_.notify_all();
     }
     std::lock_guard<std::mutex> lock(mu_);
     fEof_ = true;
-    cv_.notify_all();
 }
 
 bool ChildProc::Send(const std::string &sLine)

@@ -5,7 +5,6 @@
 #pragma once
 #include <windows.h>
 
-#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -47,7 +46,6 @@ private:
     HANDLE hOut_ = NULL;   // our end of the child's stdout
     std::thread reader_;
     std::mutex mu_;
-    std::condition_variable cv_;
     std::deque<std::string> lines_;   // guarded by mu_; written by the reader thread
     bool fEof_ = false;               // guarded by mu_
     std::string sPartial_;            // reader thread only

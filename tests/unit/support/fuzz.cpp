@@ -33,19 +33,6 @@ uint64_t FuzzCount(const char *pszVar, uint64_t ullDefault)
     return psz != nullptr && *psz ? strtoull(psz, nullptr, 0) : ullDefault;
 }
 
-Stopwatch::Stopwatch()
-{
-    QueryPerformanceFrequency(&liFreq);
-    QueryPerformanceCounter(&liStart);
-}
-
-double Stopwatch::Seconds() const
-{
-    LARGE_INTEGER li;
-    QueryPerformanceCounter(&li);
-    return (double)(li.QuadPart - liStart.QuadPart) / (double)liFreq.QuadPart;
-}
-
 // The handler has no context of its own: one note lives at a time.
 static const char *s_pszWhat = "", *s_pszWhere = "";
 static volatile uint64_t s_ullSeed, s_ullWhere;

@@ -33,25 +33,16 @@ HWND MakeWindow(const char *lpszTitle, WNDPROC fnProc, const char *lpszClass, DW
                            (HMENU)(INT_PTR)iId, hInst, NULL);
 }
 
-// The first SS_ICON static whose own style is visible (the box itself may not
-// be shown yet).
-static BOOL CALLBACK FindIconProc(HWND hWnd, LPARAM lParam)
-{
-    char acClass[16];
-    GetClassNameA(hWnd, acClass, sizeof acClass);
-    LONG_PTR lStyle = GetWindowLongPtrA(hWnd, GWL_STYLE);
-    if (lstrcmpiA(acClass, "Static") == 0 && (lStyle & WS_VISIBLE) && (lStyle & SS_TYPEMASK) == SS_ICON) {
-        *(HICON *)lParam = (HICON)SendMessageA(hWnd, STM_GETICON, 0, 0);
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HICON BoxIcon(HWND hBox)
 {
-    HICON hIcon = NULL;
-    EnumChildWindows(hBox, FindIconProc, (LPARAM)&hIcon);
-    return hIcon;
+    // The first SS_ICON static whose own style is visible (the box itself may
+    // not be shown yet).
+    for (HWND h = NULL; (h = FindWindowExA(hBox, h, "Static", NULL)) != NULL;) {
+        LONG_PTR lStyle = GetWindowLongPtrA(h, GWL_STYLE);
+        if ((lStyle & WS_VISIBLE) && (lStyle & SS_TYPEMASK) == SS_ICON)
+            return (HICON)SendMessageA(h, STM_GETICON, 0, 0);
+    }
+    return NULL;
 }
 
 BoxPresser::BoxPresser(const char *pszCaption) : pszCaption_(pszCaption)
