@@ -9,16 +9,14 @@
 
 // ---------------------------------------------------------------- fnSplitString
 
-struct SplitCase {
-    const char *lpszText, *lpszDelim;
-    unsigned uCount;
-    int iResult;
-    std::vector<const char *> fields;   // all uCount entries
-};
-
 TEST(SplitString, Cases)
 {
-    const SplitCase cases[] = {
+    const struct {
+        const char *lpszText, *lpszDelim;
+        unsigned uCount;
+        int iResult;
+        std::vector<const char *> fields;   // all uCount entries
+    } cases[] = {
         { "a,b,c", ",", 5, 3, { "a", "b", "c", "", "" } },
         { "a,b,c", ",", 2, 2, { "a", "b,c" } },
         { "12:30;x", ":;", 4, 3, { "12", "30", "x", "" } },
@@ -32,7 +30,7 @@ TEST(SplitString, Cases)
         { "a,b", "", 3, 1, { "a,b", "", "" } },                 // empty delimiter text
         { "a,b", ",", 1, 1, { "a,b" } },
     };
-    for (const SplitCase &c : cases) {
+    for (const auto &c : cases) {
         char acText[64];
         strcpy(acText, c.lpszText);
         std::vector<char *> out(c.uCount + 1, (char *)"<unset>");

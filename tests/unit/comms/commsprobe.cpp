@@ -116,8 +116,8 @@ static LONG fnUnread(int iIndex)
     return l;
 }
 
-// ---- the commands, one function each: the rest of the line, and its
-// leading whole numbers (0 where there are none).
+// ---- the commands; each gets the rest of the line, and its leading whole
+// numbers (0 where there are none).
 struct Args {
     const char *psz;
     int i[3];

@@ -125,10 +125,8 @@ void Reset()
     nSlotReads = 0;
     debugLines.clear();
     rx.clear();
-    line.clear();
     panelTexts.clear();
     iDead = 0;
-    opens.clear();
 
     hWnd = MainWindow();
     hDlg = Panel();
@@ -140,7 +138,7 @@ void Reset()
     iDeviceNo = 201;
     // Start-up's open: keeps the device file for reopens, forgets a lost port.
     WritePrivateProfileStringA("Configuration", "Com", "7", DeviceFile().c_str());
-    opens.push_back(6);
+    opens = { 6 };
     hCommPort = fnOpenMixerPort(hWnd, DeviceFile().c_str());
     line.clear();
 

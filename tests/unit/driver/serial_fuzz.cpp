@@ -18,6 +18,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -238,9 +239,7 @@ private:
     void Flush()
     {
         while (!pending_.empty() && sError_.empty()) {
-            size_t n = rng_.Pct(30) ? 1 + rng_.Below(3) : 1 + rng_.Below(64);
-            if (n > pending_.size())
-                n = pending_.size();
+            size_t n = std::min<size_t>(rng_.Pct(30) ? 1 + rng_.Below(3) : 1 + rng_.Below(64), pending_.size());
             std::vector<BYTE> v(pending_.begin(), pending_.begin() + (ptrdiff_t)n);
             pending_.erase(pending_.begin(), pending_.begin() + (ptrdiff_t)n);
             Read(v);
@@ -432,7 +431,8 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
                "%llu frame time-outs, %llu transmit time-outs, %llu recoveries, %llu slot writes; "
                "%.2f s, %.0f bytes/s\n",
                ullSeed, st.ullBytes, st.ullReads, st.ullFrames, st.ullTally, st.ullNaks, st.ullFrameTimeouts,
-               st.ullTransmitTimeouts, st.ullRecoveries, st.ullSlotWrites, dS, dS > 0 ? (double)st.ullBytes / dS : 0.0);
+               st.ullTransmitTimeouts, st.ullRecoveries, st.ullSlotWrites, dS,
+               dS > 0 ? (double)st.ullBytes / dS : 0.0);
         fflush(stdout);
         EXPECT_EQ("", sError);
         EXPECT_GE(st.ullBytes, ullPerSeed);
@@ -464,11 +464,8 @@ TEST(SerialFuzz, DecoderStaysWithinFrameAndZeroFill)
         pb[0] = (BYTE)uCount;
         for (unsigned j = 1; j <= uCount; j++)
             pb[j] = rng.Byte();
-        if (uCount >= 3 && rng.Pct(60)) {
-            pb[1] = 0x24;
-            pb[2] = 0x91;
-            pb[3] = 0xFF;
-        }
+        if (uCount >= 3 && rng.Pct(60))
+            memcpy(pb + 1, "\x24\x91\xFF", 3);
         std::vector<BYTE> vBefore(pb, pbEnd);
         fake::debugLines.clear();
         fake::writes.clear();

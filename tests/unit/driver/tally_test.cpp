@@ -16,8 +16,7 @@ protected:
     // zero-filled 257-byte buffer, length argument the count byte.
     static void Decode(const std::vector<BYTE> &frame)
     {
-        BYTE ab[INBUF_SIZE];
-        memset(ab, 0, sizeof ab);
+        BYTE ab[INBUF_SIZE] = {};
         memcpy(ab, frame.data(), frame.size());
         EXPECT_EQ(0, fnParseRxData(ab, ab[0]));
     }
@@ -60,16 +59,14 @@ TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
     EXPECT_EQ(0, memcmp(abMap, bPreviousUncompressedData, 16));
 }
 
-struct ExpansionCase {
-    const char *name;
-    std::vector<BYTE> frame;
-    const char *uncompressed;
-    std::vector<int> lit;
-};
-
 TEST_F(Tally, ExpansionOfPresenceMask)
 {
-    const ExpansionCase cases[] = {
+    const struct {
+        const char *name;
+        std::vector<BYTE> frame;
+        const char *uncompressed;
+        std::vector<int> lit;
+    } cases[] = {
         { "mask 0: all clear", { 0x05, 0x24, 0x91, 0xFF, 0x00, 0x00 },
           "Uncompressed data :00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ", {} },
         { "mask 8001: first byte is map byte 15", { 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0xAA, 0x55 },
@@ -84,7 +81,7 @@ TEST_F(Tally, ExpansionOfPresenceMask)
           { 0x15, 0x24, 0x91, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01 },
           "Uncompressed data :01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 80 ", { 1, 128 } },
     };
-    for (const ExpansionCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fake::Reset();
         Parse(c.frame);

@@ -446,9 +446,8 @@ TEST(StandInControl, CommandsAnswerOncePerLine)
         {"ping\r", {"ok"}},
     };
     for (auto &c : aCases) {
-        const std::string &sCmd = c.sCommand;
-        SCOPED_TRACE("command '" + sCmd.substr(0, 40) + "'");
-        EXPECT_EQ(c.vExpect, stand.Command(sCmd));
+        SCOPED_TRACE("command '" + c.sCommand.substr(0, 40) + "'");
+        EXPECT_EQ(c.vExpect, stand.Command(c.sCommand));
     }
     EXPECT_EQ(std::vector<std::string>{"ok"}, stand.Command("quit"));
     EXPECT_EQ(0u, stand.Stop());

@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ struct Case {
     std::string sBlock;        // the bytes sent (its size is cbData)
     bool fNullData = false;    // lpData NULL (with cbData 0)
     bool fExact = false;
-    ZARNMSG expect;
+    ZARNMSG expect = {};
     const char *pszKind = "";
 };
 
@@ -117,7 +118,6 @@ Case WellFormed(Rng &r)
     Case c;
     c.fExact = true;
     c.pszKind = "well-formed";
-    memset(&c.expect, 0, sizeof c.expect);
     unsigned uDev, uIdx, uInfo;
     std::string sDev = Number(r, &uDev), sIdx = Number(r, &uIdx), sInfo = Number(r, &uInfo);
     std::string sWs;
@@ -157,9 +157,7 @@ Case WellFormed(Rng &r)
     // The block: the text and its terminator, then anything (the bytes after
     // the terminator carry nothing), in one of the sizes a peer may send.
     static const size_t acbSizes[] = { 513, 513, 4096, 600 };
-    size_t cb = acbSizes[r.Below(4)];
-    if (cb < c.sBlock.size() + 1)
-        cb = c.sBlock.size() + 1;
+    size_t cb = std::max(acbSizes[r.Below(4)], c.sBlock.size() + 1);
     c.sBlock.push_back('\0');
     while (c.sBlock.size() < cb)
         c.sBlock.push_back(r.Pct(50) ? '\0' : (char)(1 + r.Below(255)));

@@ -366,8 +366,7 @@ LRESULT CALLBACK PeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         HWND hFrom = (HWND)wParam;
         if (uMsg == MSG_RAW_DESCRIBE) {
             // Describe the record as it arrived, and answer by hand.
-            char acReply[ZARN32_TEXT_BLOCK];
-            memset(acReply, 0, sizeof acReply);
+            char acReply[ZARN32_TEXT_BLOCK] = "";
             const char *pb = (const char *)p->lpData;
             size_t cchText = strnlen(pb, p->cbData);
             bool fZeros = true;
