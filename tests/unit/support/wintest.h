@@ -28,10 +28,7 @@ template <class F> bool PumpUntil(F fnDone, DWORD dwMs = 20000)
 // last one too when fSepAfterLast).
 std::string Hex(const BYTE *pb, size_t cb, const char *pszSep = " ", bool fSepAfterLast = false);
 
-// Where a test window goes: position and size.
-struct Place {
-    int x, y, cx, cy;
-};
+struct Place { int x, y, cx, cy; };   // where a test window goes: position and size
 // A window of class lpszClass, registered with fnProc on first use (NULL:
 // DefWindowProc); the defaults make a plain top-level window for tests to own
 // things with. hParent HWND_MESSAGE makes it message-only.
