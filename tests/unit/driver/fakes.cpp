@@ -25,11 +25,6 @@ static INT_PTR NextOpen()
     return h;
 }
 
-void Receive(const std::vector<BYTE> &bytes)
-{
-    rx.insert(rx.end(), bytes.begin(), bytes.end());
-}
-
 std::vector<std::string> Written()
 {
     std::vector<std::string> v;
