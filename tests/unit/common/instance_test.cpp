@@ -57,27 +57,32 @@ static HWND InFrontOf(HWND hOther)
     return hMine;
 }
 
-// Found by its title (minimised: restored too) or by its class name.
-TEST(FirstInstance, AnotherProcessIsBroughtToFront)
+TEST(FirstInstance, TitleOfAnotherProcessIsRestoredAndBroughtToFront)
 {
-    for (bool fByTitle : {true, false}) {
-        SCOPED_TRACE(fByTitle ? "by title" : "by class name");
-        std::string sTitle = Unique(fByTitle ? "DEV_first instance " : "by class ");
-        std::string sClass = Unique(fByTitle ? "FiClass" : "FiByClass");
-        ChildWindow child(sTitle, sClass, fByTitle);
-        ASSERT_TRUE(child.Started());
-        HWND hOther = child.Wait(fByTitle);
-        ASSERT_NE(nullptr, hOther) << "the child's window did not appear";
-        HWND hMine = InFrontOf(hOther);
-        if (fByTitle) {
-            EXPECT_EQ(1, fnFindFirstInstanceTitle(sTitle.c_str()));
-            EXPECT_TRUE(PumpUntil([&] { return !IsIconic(hOther); }, 20000)) << "still minimised";
-        } else {
-            EXPECT_EQ(1, fnFindFirstInstance(sClass.c_str()));
-        }
-        EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
-        DestroyWindow(hMine);
-    }
+    std::string sTitle = "DEV_" + Unique("first instance ");
+    ChildWindow child(sTitle, Unique("FiClass"), true);
+    ASSERT_TRUE(child.Started());
+    HWND hOther = child.Wait(true);
+    ASSERT_NE(nullptr, hOther) << "the child's minimised window did not appear";
+
+    HWND hMine = InFrontOf(hOther);
+    EXPECT_EQ(1, fnFindFirstInstanceTitle(sTitle.c_str()));
+    EXPECT_TRUE(PumpUntil([&] { return !IsIconic(hOther); }, 20000)) << "still minimised";
+    EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
+    DestroyWindow(hMine);
+}
+
+TEST(FirstInstance, ByClassName)
+{
+    std::string sClass = Unique("FiByClass");
+    ChildWindow child(Unique("by class "), sClass, false);
+    ASSERT_TRUE(child.Started());
+    HWND hOther = child.Wait(false);
+    ASSERT_NE(nullptr, hOther);
+    HWND hMine = InFrontOf(hOther);
+    EXPECT_EQ(1, fnFindFirstInstance(sClass.c_str()));
+    EXPECT_TRUE(PumpUntil([&] { return IsAbove(hOther, hMine); }, 20000)) << "not brought to the front";
+    DestroyWindow(hMine);
 }
 
 TEST(FirstInstance, NothingFound)
