@@ -12,7 +12,11 @@ int ShotMain(int argc, char **argv);   // panel_shot.cpp, where linked
 
 static LRESULT CALLBACK ChildWndProc(HWND h, UINT m, WPARAM w, LPARAM l)
 {
-    if (m == WM_DESTROY) {
+    switch (m) {
+    case WM_TIMER:      // a forgotten child must not outlive the test run
+        DestroyWindow(h);
+        return 0;
+    case WM_DESTROY:
         PostQuitMessage(0);
         return 0;
     }
@@ -34,14 +38,9 @@ static int ChildWindowMain(int argc, char **argv)
     if (!hWnd)
         return 2;
     ShowWindow(hWnd, fMin ? SW_SHOWMINNOACTIVE : SW_SHOWNORMAL);
-    // A forgotten child must not outlive the test run.
     SetTimer(hWnd, 1, 120000, NULL);
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
-        if (msg.message == WM_TIMER && msg.hwnd == hWnd) {
-            DestroyWindow(hWnd);
-            continue;
-        }
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

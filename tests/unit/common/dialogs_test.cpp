@@ -14,12 +14,12 @@ static INT_PTR CALLBACK NullDlgProc(HWND, UINT, WPARAM, LPARAM) { return 0; }
 
 // A memory bitmap of the screen's format, filled with a stock brush, to draw
 // into and read pixels back from.
-class Canvas {
-public:
+struct Canvas {
     Canvas(int cx, int cy, int iBrush) : rc{ 0, 0, cx, cy } {
-        hScreen = GetDC(NULL);
+        HDC hScreen = GetDC(NULL);
         hDC = CreateCompatibleDC(hScreen);
         hBmp = CreateCompatibleBitmap(hScreen, cx, cy);
+        ReleaseDC(NULL, hScreen);
         hOld = SelectObject(hDC, hBmp);
         FillRect(hDC, &rc, (HBRUSH)GetStockObject(iBrush));
     }
@@ -27,13 +27,10 @@ public:
         SelectObject(hDC, hOld);
         DeleteObject(hBmp);
         DeleteDC(hDC);
-        ReleaseDC(NULL, hScreen);
     }
     COLORREF Pixel(int x, int y) const { return GetPixel(hDC, x, y); }
     RECT rc;
     HDC hDC;
-private:
-    HDC hScreen;
     HBITMAP hBmp;
     HGDIOBJ hOld;
 };
@@ -174,26 +171,6 @@ TEST(Bwcc, ShadeDrawsFrameNotInterior)
 
 // ---------------------------------------------------------------- About box
 
-struct AboutCtx { int iHow; std::string sStamp, sVersion, sClass; };
-
-static HWND FindAbout(void *)
-{
-    return FindThreadWindow("BORDLG", "About");
-}
-
-static void CloseAbout(HWND hDlg, void *ctx)
-{
-    AboutCtx *pc = (AboutCtx *)ctx;
-    pc->sStamp = WindowText(GetDlgItem(hDlg, 999));
-    pc->sVersion = WindowText(GetDlgItem(hDlg, 99));
-    HWND hOk = GetDlgItem(hDlg, IDOK);
-    switch (pc->iHow) {
-    case 0: PostMessageA(hOk, BM_CLICK, 0, 0); break;
-    case 1: PostMessageA(hOk, WM_KEYDOWN, VK_RETURN, 0); break;
-    case 2: PostMessageA(hOk, WM_KEYDOWN, VK_ESCAPE, 0); break;
-    }
-}
-
 TEST(AboutBox, ClosedByOkEnterAndEscape)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
@@ -202,35 +179,33 @@ TEST(AboutBox, ClosedByOkEnterAndEscape)
     const char *how[] = { "OK button", "Enter", "Escape", "About(), OK button" };
     for (int i = 0; i < 4; i++) {
         SCOPED_TRACE(how[i]);
-        AboutCtx c;
-        c.iHow = i % 3;
-        ModalWatch w = { FindAbout, CloseAbout, &c, NULL, 0 };
-        WatchStart(&w);
+        std::string sStamp, sVersion;
+        ModalWatch w("BORDLG", "About", [&](HWND hDlg) {
+            sStamp = WindowText(GetDlgItem(hDlg, 999));
+            sVersion = WindowText(GetDlgItem(hDlg, 99));
+            HWND hOk = GetDlgItem(hDlg, IDOK);
+            if (i % 3 == 0)
+                PostMessageA(hOk, BM_CLICK, 0, 0);
+            else
+                PostMessageA(hOk, WM_KEYDOWN, i % 3 == 1 ? VK_RETURN : VK_ESCAPE, 0);
+        });
         INT_PTR iRes = 1;
         if (i < 3)
             iRes = DialogBoxParamA(GetModuleHandleA(NULL), "ABOUT", hMain, _AboutDialogProc, 0);
         else
             About(hMain, GetModuleHandleA(NULL));
-        WatchStop();
         EXPECT_EQ(1, iRes);
         EXPECT_EQ(1, w.iSeen);
-        EXPECT_TRUE(std::regex_match(c.sStamp, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} - "
-                                                           "[0-9]{2}:[0-9]{2}:[0-9]{2}")))
-            << "build stamp \"" << c.sStamp << "\"";
-        EXPECT_EQ(0u, c.sVersion.find("Version 3.2.0.0 - ")) << "version line \"" << c.sVersion << "\"";
-        EXPECT_GT(c.sVersion.size(), strlen("Version 3.2.0.0 - ")) << "no copyright notice";
+        EXPECT_TRUE(std::regex_match(sStamp, std::regex("[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4} - "
+                                                         "[0-9]{2}:[0-9]{2}:[0-9]{2}")))
+            << "build stamp \"" << sStamp << "\"";
+        EXPECT_EQ(0u, sVersion.find("Version 3.2.0.0 - ")) << "version line \"" << sVersion << "\"";
+        EXPECT_GT(sVersion.size(), strlen("Version 3.2.0.0 - ")) << "no copyright notice";
     }
     DestroyWindow(hMain);
 }
 
 // ---------------------------------------------------------------- generic version dialogs
-
-struct VerCtx {
-    std::string s96, s97, s98, s99;
-    RECT rc;
-    HWND hFocus, hOk;
-    HWND hDlg;
-};
 
 // The focus a dialog asks for, seen by a thread-local CBT hook: GetFocus()
 // alone depends on whether this test's window is the active one, which a
@@ -244,59 +219,42 @@ static LRESULT CALLBACK FocusWatchProc(int nCode, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(hCbtHook, nCode, wParam, lParam);
 }
 
-static HWND FindVersion(void *)
-{
-    return FindThreadWindow("BORDLG", "Version");
-}
-
-static void ReadVersion(HWND hDlg, void *ctx)
-{
-    VerCtx *pc = (VerCtx *)ctx;
-    pc->hDlg = hDlg;
-    pc->s96 = WindowText(GetDlgItem(hDlg, 96));
-    pc->s97 = WindowText(GetDlgItem(hDlg, 97));
-    pc->s98 = WindowText(GetDlgItem(hDlg, 98));
-    pc->s99 = WindowText(GetDlgItem(hDlg, 99));
-    GetWindowRect(hDlg, &pc->rc);
-    pc->hFocus = hLastFocusRequest;
-    pc->hOk = GetDlgItem(hDlg, IDOK);
-    PostMessageA(pc->hOk, BM_CLICK, 0, 0);
-}
-
 TEST(VersionDialog, FilledFromTheProgramFileAndCentred)
 {
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
     HWND hMain = MakeWindow("version owner");
-    VerCtx c;
-    ModalWatch w = { FindVersion, ReadVersion, &c, NULL, 0 };
+    std::string s96, s97, s98, s99;
+    RECT rc = {};
+    HWND hFocus = NULL, hOk = NULL;
     hLastFocusRequest = NULL;
     hCbtHook = SetWindowsHookExA(WH_CBT, FocusWatchProc, NULL, GetCurrentThreadId());
     ASSERT_TRUE(hCbtHook != NULL);
-    WatchStart(&w);
+    ModalWatch w("BORDLG", "Version", [&](HWND hDlg) {
+        s96 = WindowText(GetDlgItem(hDlg, 96));
+        s97 = WindowText(GetDlgItem(hDlg, 97));
+        s98 = WindowText(GetDlgItem(hDlg, 98));
+        s99 = WindowText(GetDlgItem(hDlg, 99));
+        GetWindowRect(hDlg, &rc);
+        hFocus = hLastFocusRequest;
+        hOk = GetDlgItem(hDlg, IDOK);
+        PostMessageA(hOk, BM_CLICK, 0, 0);
+    });
     INT_PTR iRes = DialogBoxParamA(GetModuleHandleA(NULL), "VERDLG", hMain, AboutDialogProc, 0);
-    WatchStop();
     UnhookWindowsHookEx(hCbtHook);
     EXPECT_EQ(1, iRes);
     ASSERT_EQ(1, w.iSeen);
-    EXPECT_EQ("3.2.0.0", c.s99);
-    EXPECT_EQ("application support tests", c.s98);
-    EXPECT_EQ(0u, c.s97.find("Copyright")) << c.s97;
+    EXPECT_EQ("3.2.0.0", s99);
+    EXPECT_EQ("application support tests", s98);
+    EXPECT_EQ(0u, s97.find("Copyright")) << s97;
     // The file's time stamp as calendar text: "Www Mmm dd hh:mm:ss yyyy\n".
-    EXPECT_TRUE(std::regex_match(c.s96, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} ( [1-9]|[1-3][0-9]) "
+    EXPECT_TRUE(std::regex_match(s96, std::regex("[A-Z][a-z]{2} [A-Z][a-z]{2} ( [1-9]|[1-3][0-9]) "
                                                    "[0-9]{2}:[0-9]{2}:[0-9]{2} [0-9]{4}\n")))
-        << "time stamp \"" << c.s96 << "\"";
-    int cx = c.rc.right - c.rc.left, cy = c.rc.bottom - c.rc.top;
-    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) / 2 - cx / 2, c.rc.left);
-    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN) / 2 - cy / 2, c.rc.top);
-    EXPECT_EQ(c.hOk, c.hFocus) << "focus not on control 1";
+        << "time stamp \"" << s96 << "\"";
+    int cx = rc.right - rc.left, cy = rc.bottom - rc.top;
+    EXPECT_EQ(GetSystemMetrics(SM_CXSCREEN) / 2 - cx / 2, rc.left);
+    EXPECT_EQ(GetSystemMetrics(SM_CYSCREEN) / 2 - cy / 2, rc.top);
+    EXPECT_EQ(hOk, hFocus) << "focus not on control 1";
     DestroyWindow(hMain);
-}
-
-static HWND FindWide(void *) { return FindThreadWindow("BORDLG", "Wide"); }
-static void ReadWide(HWND hDlg, void *ctx)
-{
-    GetWindowRect(hDlg, (RECT *)ctx);
-    PostMessageA(GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
 }
 
 TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
@@ -304,10 +262,11 @@ TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
     ASSERT_TRUE(BWCCRegister(GetModuleHandleA(NULL)));
     HWND hMain = MakeWindow("wide owner");
     RECT rc = { 0, 0, 0, 0 };
-    ModalWatch w = { FindWide, ReadWide, &rc, NULL, 0 };
-    WatchStart(&w);
+    ModalWatch w("BORDLG", "Wide", [&](HWND hDlg) {
+        GetWindowRect(hDlg, &rc);
+        PostMessageA(GetDlgItem(hDlg, IDOK), BM_CLICK, 0, 0);
+    });
     DialogBoxParamA(GetModuleHandleA(NULL), "VERWIDE", hMain, AboutDialogProc, 0);
-    WatchStop();
     ASSERT_EQ(1, w.iSeen);
     int cx = rc.right - rc.left;
     ASSERT_GT(cx, GetSystemMetrics(SM_CXSCREEN));
@@ -321,8 +280,7 @@ TEST(VersionDialog, WiderThanTheScreenGoesToNegativeX)
 static COLORREF DrawItemPixel(HWND hDlg, int iId, int x, int y, INT_PTR *piRes)
 {
     Canvas c(80, 60, WHITE_BRUSH);
-    DRAWITEMSTRUCT dis;
-    ZeroMemory(&dis, sizeof dis);
+    DRAWITEMSTRUCT dis = {};
     dis.CtlType = ODT_STATIC;
     dis.CtlID = iId;
     dis.itemAction = ODA_DRAWENTIRE;

@@ -28,12 +28,10 @@ protected:
 
     void SetUp() override {
         sRoot = TempDirFor("env");
-        CreateDirectoryA((sRoot + "\\site").c_str(), NULL);
-        CreateDirectoryA((sRoot + "\\site\\windows").c_str(), NULL);
+        for (const char *lpszDir : { "\\site", "\\site\\windows", "\\site\\windows\\lib", "\\cwd" })
+            CreateDirectoryA((sRoot + lpszDir).c_str(), NULL);
         sLibDir = sRoot + "\\site\\windows\\lib";
-        CreateDirectoryA(sLibDir.c_str(), NULL);
         sCurDir = sRoot + "\\cwd";
-        CreateDirectoryA(sCurDir.c_str(), NULL);
         GetCurrentDirectoryA(sizeof acOldCwd, acOldCwd);
         SetCurrentDirectoryA(sCurDir.c_str());
         SetEnvironmentVariableA("KV_ROOT", sRoot.c_str());
@@ -64,19 +62,13 @@ protected:
                                    sPath.c_str());
         WritePrivateProfileStringA(NULL, NULL, NULL, sPath.c_str());
     }
-    int InitWithBoxes(BoxLog *pLog) {
-        BoxWatchStart(pLog);
-        int iRes = fnInitAllApp(hWnd);
-        WatchStop();
-        return iRes;
-    }
 };
 
 TEST_F(AppEnv, FirstLibraryMissingShowsOneBoxAndSkipsTheSecond)
 {
     PutLibrary("ZARN_CC09.DLL");
     BoxLog log;
-    EXPECT_EQ(0, InitWithBoxes(&log));
+    EXPECT_EQ(0, fnInitAllApp(hWnd));
     ASSERT_EQ(1, log.iCount) << "message boxes shown";
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC.DLL\"", log.sText[0]);
     EXPECT_EQ(ExeBase(), log.sCaption[0]);
@@ -91,7 +83,7 @@ TEST_F(AppEnv, SecondLibraryMissingKeepsTheFirstUntilCleanUp)
     PutLibrary("ZARN_CC.DLL");
     PutIni(WinDir() + "\\xnet.ini", "Network", 3);
     BoxLog log;
-    EXPECT_EQ(0, InitWithBoxes(&log));
+    EXPECT_EQ(0, fnInitAllApp(hWnd));
     ASSERT_EQ(1, log.iCount);
     EXPECT_EQ("Can't Load ZARN Custom controls: \"ZARN_CC09.DLL\"", log.sText[0]);
     EXPECT_EQ(ExeBase(), log.sCaption[0]);
@@ -111,7 +103,7 @@ TEST_F(AppEnv, LibrariesProvideTheStatusButtonClassUntilCleanUp)
     PutLibrary("ZARN_CC09.DLL");
     PutIni(WinDir() + "\\plinth.ini", "System", 5);
     BoxLog log;
-    ASSERT_EQ(1, InitWithBoxes(&log));
+    ASSERT_EQ(1, fnInitAllApp(hWnd));
     EXPECT_EQ(0, log.iCount);
     WNDCLASSA wc;
     EXPECT_TRUE(GetClassInfoA(GetModuleHandleA(NULL), "MOX_CC_Button", &wc));
@@ -145,7 +137,7 @@ TEST_F(AppEnv, WorkstationSearchOrder)
         PutIni(sCurDir + "\\plinth.ini", "System", c.iPlinthCur);
         iWorkstation = fV2 = 0;
         BoxLog log;
-        EXPECT_EQ(1, InitWithBoxes(&log)) << c.lpszWhat;
+        EXPECT_EQ(1, fnInitAllApp(hWnd)) << c.lpszWhat;
         EXPECT_EQ(0, log.iCount) << c.lpszWhat;
         EXPECT_EQ(c.iWs, iWorkstation) << c.lpszWhat;
         EXPECT_EQ(c.fV2, fV2) << c.lpszWhat;
@@ -161,7 +153,7 @@ TEST_F(AppEnv, NoWorkstationAnywhere)
     // A file that names the wrong section counts as missing.
     WritePrivateProfileStringA("System", "Workstation", "4", (sCurDir + "\\xnet.ini").c_str());
     BoxLog log;
-    EXPECT_EQ(0, InitWithBoxes(&log));
+    EXPECT_EQ(0, fnInitAllApp(hWnd));
     ASSERT_EQ(1, log.iCount);
     EXPECT_EQ("ERROR", log.sCaption[0]);
     EXPECT_EQ(LoadIconA(NULL, (LPCSTR)IDI_ERROR), log.hIcon[0]) << "not the error icon";
@@ -173,12 +165,10 @@ TEST_F(AppEnv, NoWorkstationAnywhere)
 TEST(QuickBoxes, TextsOfTheThreeBoxes)
 {
     BoxLog log;
-    BoxWatchStart(&log);
     mbs("cap s", "plain text");
     mbi("cap i", -1);
     mbi("cap i", 255);
     mbl("cap l", -2147483647L - 1);
-    WatchStop();
     ASSERT_EQ(4, log.iCount);
     EXPECT_EQ("cap s", log.sCaption[0]);
     EXPECT_EQ("plain text", log.sText[0]);

@@ -9,16 +9,14 @@
 
 // ---------------------------------------------------------------- fnSplitString
 
-struct SplitCase {
-    const char *lpszText, *lpszDelim;
-    unsigned uCount;
-    int iResult;
-    std::vector<const char *> fields;   // all uCount entries
-};
-
 TEST(SplitString, Cases)
 {
-    const SplitCase cases[] = {
+    const struct {
+        const char *lpszText, *lpszDelim;
+        unsigned uCount;
+        int iResult;
+        std::vector<const char *> fields;   // all uCount entries
+    } cases[] = {
         { "a,b,c", ",", 5, 3, { "a", "b", "c", "", "" } },
         { "a,b,c", ",", 2, 2, { "a", "b,c" } },
         { "12:30;x", ":;", 4, 3, { "12", "30", "x", "" } },
@@ -32,7 +30,7 @@ TEST(SplitString, Cases)
         { "a,b", "", 3, 1, { "a,b", "", "" } },                 // empty delimiter text
         { "a,b", ",", 1, 1, { "a,b" } },
     };
-    for (const SplitCase &c : cases) {
+    for (const auto &c : cases) {
         char acText[64];
         strcpy(acText, c.lpszText);
         std::vector<char *> out(c.uCount + 1, (char *)"<unset>");
@@ -125,8 +123,7 @@ protected:
     int Count() { return (int)SendMessageA(hList, LB_GETCOUNT, 0, 0); }
     int Sel() { return (int)SendMessageA(hList, LB_GETCURSEL, 0, 0); }
     std::string Line(int i) {
-        char ac[1100];
-        ac[0] = 0;
+        char ac[1100] = "";
         SendMessageA(hList, LB_GETTEXT, (WPARAM)i, (LPARAM)ac);
         return ac;
     }
@@ -177,31 +174,6 @@ TEST_F(DebugList, LongLineAndMissingControlAreHarmless)
 
 // ---------------------------------------------------------------- popup menu
 
-struct MenuCtx { HWND hOwner; RECT rc; int fFound; WPARAM wKey; };
-
-static HWND FindMyMenu(void *)
-{
-    // The popup menu is a window of class #32768 owned by this thread.
-    HWND h = NULL;
-    while ((h = FindWindowExA(NULL, h, "#32768", NULL)) != NULL)
-        if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
-            return h;
-    return NULL;
-}
-
-static void ActOnMenu(HWND hMenu, void *ctx)
-{
-    MenuCtx *pc = (MenuCtx *)ctx;
-    GetWindowRect(hMenu, &pc->rc);
-    pc->fFound = 1;
-    if (pc->wKey == VK_ESCAPE) {
-        PostMessageA(hMenu, WM_KEYDOWN, VK_ESCAPE, 0);
-    } else {
-        PostMessageA(hMenu, WM_KEYDOWN, pc->wKey, 0);
-        PostMessageA(hMenu, WM_CHAR, pc->wKey, 0);
-    }
-}
-
 static UINT uLastCommand;
 static LRESULT CALLBACK OwnerProc(HWND h, UINT m, WPARAM w, LPARAM l)
 {
@@ -221,13 +193,18 @@ protected:
         uLastCommand = 0;
     }
     void TearDown() override { DestroyWindow(hWnd); }
-    MenuCtx Track(short x, short y, WPARAM wKey) {
-        MenuCtx c = { hWnd, { 0, 0, 0, 0 }, 0, wKey };
-        ModalWatch w = { FindMyMenu, ActOnMenu, &c, NULL, 0 };
-        WatchStart(&w);
+    // Opens the menu at (x, y) and presses wKey in it; false when no menu
+    // was seen. *prc: where it was.
+    bool Track(short x, short y, WPARAM wKey, RECT *prc = nullptr) {
+        ModalWatch w("#32768", NULL, [&](HWND hMenu) {   // the popup menu's class
+            if (prc)
+                GetWindowRect(hMenu, prc);
+            PostMessageA(hMenu, WM_KEYDOWN, wKey, 0);
+            if (wKey != VK_ESCAPE)
+                PostMessageA(hMenu, WM_CHAR, wKey, 0);
+        });
         PopupMenu(hWnd, hWnd, MAKELPARAM((WORD)x, (WORD)y), 95, 96);
-        WatchStop();
-        return c;
+        return w.iSeen != 0;
     }
 };
 
@@ -238,10 +215,10 @@ TEST_F(Popup, OpensAtTheClickInScreenCoordinates)
     // A click left of the client area arrives as a negative 16-bit x.
     struct { short x, y; } cases[] = { { 10, 20 }, { -25, 20 }, { 40, -5 } };
     for (auto &c : cases) {
-        MenuCtx r = Track(c.x, c.y, VK_ESCAPE);
-        ASSERT_TRUE(r.fFound) << "no menu seen for " << c.x << "," << c.y;
-        EXPECT_EQ(pt.x + c.x, r.rc.left) << "click at " << c.x << "," << c.y;
-        EXPECT_EQ(pt.y + c.y, r.rc.top) << "click at " << c.x << "," << c.y;
+        RECT rc = {};
+        ASSERT_TRUE(Track(c.x, c.y, VK_ESCAPE, &rc)) << "no menu seen for " << c.x << "," << c.y;
+        EXPECT_EQ(pt.x + c.x, rc.left) << "click at " << c.x << "," << c.y;
+        EXPECT_EQ(pt.y + c.y, rc.top) << "click at " << c.x << "," << c.y;
     }
     EXPECT_EQ(0u, uLastCommand) << "a cancelled menu sent a command";
 }
@@ -251,8 +228,7 @@ TEST_F(Popup, ChoicesReachTheOwnerAsCommands)
     struct { WPARAM wKey; UINT uCommand; } cases[] = { { 'A', 95 }, { 'E', 96 } };
     for (auto &c : cases) {
         uLastCommand = 0;
-        MenuCtx r = Track(10, 10, c.wKey);
-        ASSERT_TRUE(r.fFound);
+        ASSERT_TRUE(Track(10, 10, c.wKey));
         EXPECT_TRUE(PumpUntil([&] { return uLastCommand != 0; }, 10000));
         EXPECT_EQ(c.uCommand, uLastCommand) << "key " << (char)c.wKey;
     }
@@ -264,23 +240,17 @@ TEST(LogToDisk, CreatesAppendsAndRestarts)
 {
     std::string sDir = TempDirFor("log");
     std::string sFile = sDir + "\\trace.log";
-    std::string sData;
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "first", 0)) << "missing file not created";
-    ASSERT_TRUE(ReadWholeFile(sFile, &sData));
-    EXPECT_EQ("first\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "second", 0));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("first\r\nsecond\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "fresh", 1));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("fresh\r\n", sData);
-
-    EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), "", 0));
-    ReadWholeFile(sFile, &sData);
-    EXPECT_EQ("fresh\r\n\r\n", sData);
+    // The first line creates the missing file.
+    struct { const char *lpszLine; int fRestart; const char *lpszFile; } steps[] = {
+        { "first", 0, "first\r\n" }, { "second", 0, "first\r\nsecond\r\n" },
+        { "fresh", 1, "fresh\r\n" }, { "", 0, "fresh\r\n\r\n" },
+    };
+    for (auto &st : steps) {
+        std::string sData;
+        EXPECT_EQ(0, fnLogToDisk(sFile.c_str(), st.lpszLine, st.fRestart)) << "line \"" << st.lpszLine << "\"";
+        ASSERT_TRUE(ReadWholeFile(sFile, &sData));
+        EXPECT_EQ(st.lpszFile, sData);
+    }
 
     std::string sBad = sDir + "\\no such dir\\x.log";
     EXPECT_EQ(1, fnLogToDisk(sBad.c_str(), "lost", 0));

@@ -171,16 +171,9 @@ TEST(SingleApp, StartsTheProgramWhenNotRunning)
     HWND h = NULL;
     EXPECT_TRUE(PumpUntil([&] { return (h = FindWindowA(NULL, sTitle.c_str())) != NULL; }, 60000))
         << "the program did not start";
-    if (h) {
-        DWORD dwPid = 0;
-        GetWindowThreadProcessId(h, &dwPid);
+    if (h)
         PostMessageA(h, WM_CLOSE, 0, 0);
-        HANDLE hProc = OpenProcess(SYNCHRONIZE, FALSE, dwPid);
-        if (hProc) {
-            WaitForSingleObject(hProc, 30000);
-            CloseHandle(hProc);
-        }
-    }
+    PumpUntil([&] { return !IsWindow(h); }, 30000);
 }
 
 TEST(SingleApp, RefusedNames)

@@ -1,87 +1,47 @@
 #include "test_util.h"
 #include <stdio.h>
-#include <vector>
+#include <fstream>
+#include <iterator>
 
 static ModalWatch *pWatch;
-static UINT_PTR uWatchTimer;
 
-static VOID CALLBACK WatchTimerProc(HWND, UINT, UINT_PTR, DWORD)
+ModalWatch::ModalWatch(LPCSTR lpszClass, LPCSTR lpszCaption, std::function<void(HWND)> fnAction)
+    : lpszClass_(lpszClass), lpszCaption_(lpszCaption), fnAction_(fnAction)
 {
-    if (!pWatch)
-        return;
-    HWND hWnd = pWatch->fnFind(pWatch->ctx);
-    if (hWnd && hWnd != pWatch->hLast) {
-        pWatch->hLast = hWnd;
-        pWatch->iSeen++;
-        pWatch->fnAction(hWnd, pWatch->ctx);
-    }
+    pWatch = this;
+    uTimer_ = SetTimer(NULL, 0, 30, TimerProc);
 }
 
-void WatchStart(ModalWatch *pw)
+ModalWatch::~ModalWatch()
 {
-    pw->hLast = NULL;
-    pw->iSeen = 0;
-    pWatch = pw;
-    uWatchTimer = SetTimer(NULL, 0, 30, WatchTimerProc);
-}
-
-void WatchStop()
-{
-    if (uWatchTimer)
-        KillTimer(NULL, uWatchTimer);
-    uWatchTimer = 0;
+    KillTimer(NULL, uTimer_);
     pWatch = NULL;
 }
 
-struct FindCtx { LPCSTR lpszClass; LPCSTR lpszCaption; HWND hFound; };
-
-static BOOL CALLBACK FindThreadWindowProc(HWND hWnd, LPARAM lParam)
+VOID CALLBACK ModalWatch::TimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
-    FindCtx *pc = (FindCtx *)lParam;
-    char acClass[64], acCaption[256];
-    GetClassNameA(hWnd, acClass, sizeof acClass);
-    GetWindowTextA(hWnd, acCaption, sizeof acCaption);
-    if (IsWindowVisible(hWnd) && lstrcmpiA(acClass, pc->lpszClass) == 0 &&
-        (!pc->lpszCaption || strcmp(acCaption, pc->lpszCaption) == 0)) {
-        pc->hFound = hWnd;
-        return FALSE;
+    HWND h = NULL;
+    while (pWatch && (h = FindWindowExA(NULL, h, pWatch->lpszClass_, pWatch->lpszCaption_)) != NULL)
+        if (IsWindowVisible(h) && GetWindowThreadProcessId(h, NULL) == GetCurrentThreadId())
+            break;
+    if (h && h != pWatch->hLast_) {
+        pWatch->hLast_ = h;
+        pWatch->iSeen++;
+        pWatch->fnAction_(h);
     }
-    return TRUE;
 }
 
-HWND FindThreadWindow(LPCSTR lpszClass, LPCSTR lpszCaption)
+BoxLog::BoxLog()
+    : watch("#32770", NULL, [this](HWND hBox) {
+          if (iCount < 8) {
+              sCaption[iCount] = WindowText(hBox);
+              sText[iCount] = WindowText(GetDlgItem(hBox, 0xFFFF));
+              hIcon[iCount] = BoxIcon(hBox);
+          }
+          iCount++;
+          PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+      })
 {
-    FindCtx c = { lpszClass, lpszCaption, NULL };
-    EnumThreadWindows(GetCurrentThreadId(), FindThreadWindowProc, (LPARAM)&c);
-    return c.hFound;
-}
-
-static HWND FindBox(void *)
-{
-    return FindThreadWindow("#32770", NULL);
-}
-
-static void CloseBox(HWND hBox, void *ctx)
-{
-    BoxLog *pLog = (BoxLog *)ctx;
-    if (pLog->iCount < 8) {
-        pLog->sCaption[pLog->iCount] = WindowText(hBox);
-        pLog->sText[pLog->iCount] = WindowText(GetDlgItem(hBox, 0xFFFF));
-        pLog->hIcon[pLog->iCount] = BoxIcon(hBox);
-    }
-    pLog->iCount++;
-    PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
-}
-
-static ModalWatch boxWatch;
-
-void BoxWatchStart(BoxLog *pLog)
-{
-    pLog->iCount = 0;
-    boxWatch.fnFind = FindBox;
-    boxWatch.fnAction = CloseBox;
-    boxWatch.ctx = pLog;
-    WatchStart(&boxWatch);
 }
 
 std::string TempDirFor(const char *lpszTag)
@@ -117,34 +77,16 @@ void RemoveTree(const std::string &sDir)
 
 bool ReadWholeFile(const std::string &sPath, std::string *psData)
 {
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
+    std::ifstream f(sPath, std::ios::binary);
+    if (!f)
         return false;
-    psData->clear();
-    char ac[4096];
-    DWORD n;
-    while (ReadFile(h, ac, sizeof ac, &n, NULL) && n)
-        psData->append(ac, n);
-    CloseHandle(h);
+    psData->assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
     return true;
-}
-
-bool WriteWholeFile(const std::string &sPath, const std::string &sData)
-{
-    HANDLE h = CreateFileA(sPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    if (h == INVALID_HANDLE_VALUE)
-        return false;
-    DWORD n;
-    BOOL fOk = WriteFile(h, sData.data(), (DWORD)sData.size(), &n, NULL);
-    CloseHandle(h);
-    return fOk && n == sData.size();
 }
 
 std::string WindowText(HWND hWnd)
 {
-    char ac[1024];
-    ac[0] = 0;
+    char ac[1024] = "";
     GetWindowTextA(hWnd, ac, sizeof ac);
     return ac;
 }
@@ -165,7 +107,7 @@ SavedFile::~SavedFile()
 {
     FlushProfile(m_sPath);
     if (m_fExisted)
-        WriteWholeFile(m_sPath, m_sData);
+        std::ofstream(m_sPath, std::ios::binary) << m_sData;
     else
         DeleteFileA(m_sPath.c_str());
     FlushProfile(m_sPath);

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <algorithm>
 #include <string>
 #include "comms/comms.h"
 
@@ -13,10 +14,9 @@ TEST(CommsNoDevice, BadIndexAndNoTableGiveTheirCodes)
     ASSERT_EQ((HGLOBAL)0, hGPortInfo) << "no port may be open in this process";
     const INT_PTR aIdx[] = {-5, -1, 0, 5, 255, 256, 300};
     for (INT_PTR i : aIdx) {
-        DCB dcb;
+        DCB dcb = {};
         COMSTAT cs;
         BYTE b[4] = {1, 2, 3, 4};
-        ZeroMemory(&dcb, sizeof(dcb));
         memset(&cs, 0x5A, sizeof(cs));
         SCOPED_TRACE("index " + std::to_string((long long)i));
         EXPECT_EQ(0, GetCommState32(i, &dcb));
@@ -53,9 +53,7 @@ TEST(CommsNoDevice, MissingDeviceFailsAndLeavesNoTable)
     const char *pszPorts = getenv("MIXTALLY_PORTS");
     if (pszPorts != NULL) {
         std::string s = std::string("Z:") + pszPorts + "\\com6";
-        for (char &c : s)
-            if (c == '/')
-                c = '\\';
+        std::replace(s.begin(), s.end(), '/', '\\');
         DeleteFileA(s.c_str());
     }
     EXPECT_EQ(-1, (int)OpenComm32(6, 38400, 8, ONESTOPBIT, NOPARITY));

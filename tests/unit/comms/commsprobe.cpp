@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <chrono>
 #include <string>
 #include <vector>
 #include "comms/comms.h"
@@ -23,8 +24,8 @@
 
 static HWND hWndProbe;
 static LONG lNotes;                 // main thread
-static WPARAM wLastNoteW;
-static LPARAM lLastNoteL;
+static WPARAM wLastNote;
+static LPARAM lLastNote;
 static int fDrain;
 static WORD wDrainChunk = 1;
 static std::vector<WORD> vNoteCounts;   // lParam's high word of every notification
@@ -58,8 +59,7 @@ static DWORD fnCrc32(DWORD crc, const BYTE *pb, size_t cb)
     return crc;
 }
 
-static void fnReply(const char *pszFmt, ...) __attribute__((format(printf, 1, 2)));
-static void fnReply(const char *pszFmt, ...)
+static __attribute__((format(printf, 1, 2))) void fnReply(const char *pszFmt, ...)
 {
     va_list ap;
     va_start(ap, pszFmt);
@@ -67,47 +67,6 @@ static void fnReply(const char *pszFmt, ...)
     va_end(ap);
     printf("\n");
     fflush(stdout);
-}
-
-static bool fnParseHex(const char *psz, std::vector<BYTE> *pv)
-{
-    int iHalf = -1;
-    for (; *psz; psz++) {
-        char c = *psz;
-        int v;
-        if (c == ' ')
-            continue;
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else return false;
-        if (iHalf < 0) iHalf = v;
-        else { pv->push_back((BYTE)(iHalf * 16 + v)); iHalf = -1; }
-    }
-    return iHalf < 0;
-}
-
-// ---- message box watcher for fnOpenPort: finds the box, reads its text,
-// presses OK.
-static char szBoxText[512];
-static int fBoxWarning, fBoxOwned;
-static volatile LONG fWatch;
-
-static DWORD WINAPI fnBoxWatcher(LPVOID)
-{
-    while (fWatch) {
-        HWND hBox = FindWindowA("#32770", "!! Error !!");
-        if (hBox != NULL) {
-            GetDlgItemTextA(hBox, 0xFFFF, szBoxText, sizeof(szBoxText));
-            fBoxWarning = BoxIcon(hBox) == LoadIconA(NULL, IDI_WARNING);
-            fBoxOwned = GetWindow(hBox, GW_OWNER) == hWndProbe;
-            PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                         (LPARAM)GetDlgItem(hBox, IDOK));
-            return 0;
-        }
-        Sleep(20);
-    }
-    return 0;
 }
 
 // ---- "steal <hex handle>": another process that keeps taking the start
@@ -128,17 +87,15 @@ static DWORD WINAPI fnStealer(LPVOID)
 // with a driver that leaves a cancelled read pending; "cancel on" undoes it.
 static PFNCANCELIOEX pfnSavedCancel;
 
-static BOOL WINAPI fnCancelNothing(HANDLE hFile, LPOVERLAPPED lpOverlapped)
+static BOOL WINAPI fnCancelNothing(HANDLE, LPOVERLAPPED)
 {
-    (void)hFile;
-    (void)lpOverlapped;
     return TRUE;
 }
 
 // ---- "clock <ms>": the layer's clock stands at ms; "clock step <ms>": it
-// moves on by ms at every reading; "clock real": GetTickCount again.
-// "clockspan": the last reading minus the first since the last "clockspan"
-// (-1: none). Read by one thread at a time in the tests that set it.
+// moves on by ms at every reading. "clockspan": the last reading minus the
+// first since the last "clockspan" (-1: none). Read by one thread at a time
+// in the tests that set it.
 static volatile LONG lClock, lClockStep, lSpanFirst, lSpanLast, fSpanAny;
 
 static DWORD WINAPI fnProbeTicks(void)
@@ -150,17 +107,6 @@ static DWORD WINAPI fnProbeTicks(void)
     return (DWORD)l;
 }
 
-// ---- "watch <index> <count> <timeout ms>": samples the port's unread count
-// on this (the window) thread about every millisecond, from a first sample
-// at 0 until it reaches count, and prints "count <n>" whenever it changes
-// (so the host can send each byte once the last one has been counted: a
-// batch of its own). "watched" then gives, in microseconds, the time from
-// the last sample at 0 (taken before its read) to the first at count or
-// more (taken after its read): an upper bound on how far apart the receive
-// thread counted the first and the last bytes, free of the host's delays.
-// -1: count not reached in time.
-static long lWatchSpanUs = -1;
-
 static LONG fnUnread(int iIndex)
 {
     if (hGPortInfo == 0 || iIndex < 0 || iIndex >= COMMS_MAXPORTS)
@@ -170,52 +116,26 @@ static LONG fnUnread(int iIndex)
     return l;
 }
 
-static void fnWatch(int iIndex, LONG lCount, DWORD dwTimeoutMs)
-{
-    LARGE_INTEGER f, t0, t1;
-    QueryPerformanceFrequency(&f);
-    lWatchSpanUs = -1;
-    QueryPerformanceCounter(&t0);
-    if (fnUnread(iIndex) != 0)
-        return fnReply("error the unread count is not 0");
-    LONGLONG llZero = t0.QuadPart, llStart = t0.QuadPart;
-    LONG lLast = 0;
-    fnReply("ok");      // the host sends its bytes from here on
-    for (;;) {
-        Sleep(1);
-        QueryPerformanceCounter(&t0);
-        LONG l = fnUnread(iIndex);
-        QueryPerformanceCounter(&t1);
-        if (l != lLast)
-            fnReply("count %ld", l);
-        lLast = l;
-        if (l == 0)
-            llZero = t0.QuadPart;
-        else if (l >= lCount) {
-            lWatchSpanUs = (long)((t1.QuadPart - llZero) * 1000000 / f.QuadPart);
-            return;
-        }
-        if ((t1.QuadPart - llStart) * 1000 / f.QuadPart > (LONGLONG)dwTimeoutMs)
-            return;
-    }
-}
+// ---- the commands; each gets the rest of the line, and its leading whole
+// numbers (0 where there are none).
+struct Args {
+    const char *psz;
+    int i[3];
+};
 
-// ---- the commands, one function each; pArgs is the rest of the line.
-
-static void fnCmdOpen(const char *pArgs)
+static void fnCmdOpen(const Args &a)
 {
     int iPort, iBaud, iData, iStop, iParity;
-    if (sscanf(pArgs, "%d %d %d %d %d", &iPort, &iBaud, &iData, &iStop, &iParity) != 5)
+    if (sscanf(a.psz, "%d %d %d %d %d", &iPort, &iBaud, &iData, &iStop, &iParity) != 5)
         return fnReply("error open <port> <baud> <databits> <stopcode> <paritycode>");
     fnReply("ok %d", (int)OpenComm32((UINT)iPort, iBaud, iData, iStop, iParity));
 }
 
 // close <index> [ms]: keeps a handle of the receive thread to report its
 // exit code, waiting for its end at most ms (default 5000).
-static void fnCmdClose(const char *pArgs)
+static void fnCmdClose(const Args &a)
 {
-    int iIndex = 0, iWaitMs = 0;
-    sscanf(pArgs, "%d %d", &iIndex, &iWaitMs);
+    int iIndex = a.i[0];
     HANDLE hDup = NULL;
     if (hGPortInfo != 0 && iIndex >= 0 && iIndex < COMMS_MAXPORTS) {
         LPPORTINFO pt = (LPPORTINFO)GlobalLock(hGPortInfo);
@@ -230,7 +150,7 @@ static void fnCmdClose(const char *pArgs)
     if (hDup == NULL)
         return fnReply("ok nothread %lu", dwMs);
     DWORD dwExit = 0;
-    BOOL fEnded = WaitForSingleObject(hDup, (DWORD)(iWaitMs > 0 ? iWaitMs : 5000)) == WAIT_OBJECT_0;
+    BOOL fEnded = WaitForSingleObject(hDup, (DWORD)(a.i[1] > 0 ? a.i[1] : 5000)) == WAIT_OBJECT_0;
     GetExitCodeThread(hDup, &dwExit);
     CloseHandle(hDup);
     if (fEnded)
@@ -239,85 +159,54 @@ static void fnCmdClose(const char *pArgs)
         fnReply("ok running %lu", dwMs);
 }
 
-// enable <index> <count> [nowin]
-static void fnCmdEnable(const char *pArgs)
+static void fnCmdRead(const Args &a)
 {
-    int iIndex = 0, iCount = 0;
-    sscanf(pArgs, "%d %d", &iIndex, &iCount);
-    HWND h = strstr(pArgs, "nowin") ? NULL : hWndProbe;
-    fnReply("ok %d", EnableCommNotification(iIndex, h, iCount));
-}
-
-static void fnCmdRead(const char *pArgs)
-{
-    int iIndex = 0, iMax = 0;
-    sscanf(pArgs, "%d %d", &iIndex, &iMax);
-    std::vector<BYTE> v((size_t)iMax + 1);
-    int r = ReadComm(iIndex, v.data(), (WORD)iMax);
+    std::vector<BYTE> v((size_t)a.i[1] + 1);
+    int r = ReadComm(a.i[0], v.data(), (WORD)a.i[1]);
     fnReply("ok %d %s", r, r > 0 ? Hex(v.data(), (size_t)r, "").c_str() : "-");
 }
 
-static void fnCmdWrite(const char *pArgs)
+static void fnCmdWrite(const Args &a)
 {
     char szHex[2048] = "";
-    int iIndex = 0;
-    sscanf(pArgs, "%d %2047[0-9a-fA-F ]", &iIndex, szHex);
-    std::vector<BYTE> v;
-    if (!fnParseHex(szHex, &v))
+    sscanf(a.psz, "%*d %2047[0-9a-fA-F]", szHex);
+    size_t cb = strlen(szHex) / 2;
+    if (strlen(szHex) % 2 != 0)
         return fnReply("error write <index> <hex>");
-    fnReply("ok %d", WriteComm(iIndex, v.data(), (WORD)v.size()));
+    std::vector<BYTE> v(cb + 1);
+    for (size_t i = 0; i < cb; i++) {
+        unsigned u;
+        sscanf(szHex + 2 * i, "%2x", &u);
+        v[i] = (BYTE)u;
+    }
+    fnReply("ok %d", WriteComm(a.i[0], v.data(), (WORD)cb));
 }
 
 // writen <index> <count>: count bytes 0, 1, 2, ... in one write
-static void fnCmdWriteN(const char *pArgs)
+static void fnCmdWriteN(const Args &a)
 {
-    int iIndex = 0, iCount = 0;
-    sscanf(pArgs, "%d %d", &iIndex, &iCount);
-    std::vector<BYTE> v((size_t)iCount + 1);
-    for (int i = 0; i < iCount; i++)
+    std::vector<BYTE> v((size_t)a.i[1] + 1);
+    for (int i = 0; i < a.i[1]; i++)
         v[(size_t)i] = (BYTE)i;
-    fnReply("ok %d", WriteComm(iIndex, v.data(), (WORD)iCount));
+    fnReply("ok %d", WriteComm(a.i[0], v.data(), (WORD)a.i[1]));
 }
 
-static void fnCmdErr(const char *pArgs)
+static void fnCmdErr(const Args &a)
 {
-    int iIndex = atoi(pArgs);
     COMSTAT cs;
     memset(&cs, 0x5A, sizeof(cs));
-    ULONG ul = GetCommError(iIndex, &cs);
+    ULONG ul = GetCommError(a.i[0], &cs);
     fnReply("ok %lu %lu %lu", ul, cs.cbInQue, cs.cbOutQue);
 }
 
-static void fnCmdFlush(const char *pArgs)
+static void fnCmdGetState(const Args &a)
 {
-    int iIndex = 0, iFlags = 0;
-    sscanf(pArgs, "%d %d", &iIndex, &iFlags);
-    fnReply("ok %d", FlushComm(iIndex, (ULONG)iFlags));
-}
-
-static int fnGetState(int iIndex, DCB *pdcb)
-{
-    ZeroMemory(pdcb, sizeof(*pdcb));
-    pdcb->DCBlength = sizeof(*pdcb);
-    return GetCommState32(iIndex, pdcb);
-}
-
-static void fnCmdGetState(const char *pArgs)
-{
-    int iIndex = atoi(pArgs);
-    DCB dcb;
-    int r = fnGetState(iIndex, &dcb);
+    DCB dcb = {};
+    dcb.DCBlength = sizeof dcb;
+    int r = GetCommState32(a.i[0], &dcb);
     fnReply("ok %d baud=%lu bytesize=%d parity=%d stop=%d cts=%d dsr=%d outx=%d inx=%d xon=%d xoff=%d", r,
             dcb.BaudRate, dcb.ByteSize, dcb.Parity, dcb.StopBits, dcb.fOutxCtsFlow, dcb.fOutxDsrFlow,
             dcb.fOutX, dcb.fInX, dcb.XonChar, dcb.XoffChar);
-}
-
-static void fnCmdSetState(const char *pArgs)
-{
-    int iIndex = atoi(pArgs);
-    DCB dcb;
-    fnGetState(iIndex, &dcb);
-    fnReply("ok %d", SetCommState32(iIndex, &dcb));
 }
 
 // pszLead, then the five time-outs as "a,b,c,d,e".
@@ -330,15 +219,14 @@ static void fnTimeouts(char *psz, const char *pszLead, const COMMTIMEOUTS *pto)
 
 // state <index>: the entry's fields as key=value. to: the time-outs the
 // device holds; the record's copy follows after a slash when it differs.
-static void fnCmdState(const char *pArgs)
+static void fnCmdState(const Args &a)
 {
-    int iIndex = atoi(pArgs);
+    int iIndex = a.i[0];
     if (hGPortInfo == 0)
         return fnReply("ok table=0");
     LPPORTINFO p = &((LPPORTINFO)GlobalLock(hGPortInfo))[iIndex];
-    COMMTIMEOUTS ct;
+    COMMTIMEOUTS ct = {};
     char szTo[96];
-    ZeroMemory(&ct, sizeof(ct));
     if (p->hComPort != 0)
         GetCommTimeouts(p->hComPort, &ct);
     fnTimeouts(szTo, "", &ct);
@@ -352,30 +240,53 @@ static void fnCmdState(const char *pArgs)
     GlobalUnlock(hGPortInfo);
 }
 
-static void fnCmdHanded(const char *)
+static void fnCmdHanded(const Args &)
 {
     fnReply("ok %s", szHanded);
     strcpy(szHanded, "-");
 }
 
-static void fnCmdWatch(const char *pArgs)
+// watch <index> <count> <timeout ms>: samples the port's unread count on
+// this (the window) thread about every millisecond, from a first sample at 0
+// until it reaches count, and prints "count <n>" whenever it changes (so the
+// host can send each byte once the last one has been counted: a batch of its
+// own). "watched" then gives, in microseconds, the time from the last sample
+// at 0 (taken before its read) to the first at count or more (taken after its
+// read): an upper bound on how far apart the receive thread counted the first
+// and the last bytes, free of the host's delays. -1: count not reached in time.
+static long lWatchSpanUs = -1;
+
+static void fnCmdWatch(const Args &a)
 {
-    int iIndex = 0, iCount = 0, iTimeoutMs = 0;
-    sscanf(pArgs, "%d %d %d", &iIndex, &iCount, &iTimeoutMs);
-    fnWatch(iIndex, iCount, (DWORD)iTimeoutMs);
+    LARGE_INTEGER f, t0, t1;
+    QueryPerformanceFrequency(&f);
+    lWatchSpanUs = -1;
+    QueryPerformanceCounter(&t0);
+    if (fnUnread(a.i[0]) != 0)
+        return fnReply("error the unread count is not 0");
+    LONGLONG llZero = t0.QuadPart, llStart = t0.QuadPart;
+    LONG lLast = 0;
+    fnReply("ok");      // the host sends its bytes from here on
+    for (;;) {
+        Sleep(1);
+        QueryPerformanceCounter(&t0);
+        LONG l = fnUnread(a.i[0]);
+        QueryPerformanceCounter(&t1);
+        if (l != lLast)
+            fnReply("count %ld", l);
+        lLast = l;
+        if (l == 0)
+            llZero = t0.QuadPart;
+        else if (l >= a.i[1]) {
+            lWatchSpanUs = (long)((t1.QuadPart - llZero) * 1000000 / f.QuadPart);
+            return;
+        }
+        if ((t1.QuadPart - llStart) * 1000 / f.QuadPart > (LONGLONG)a.i[2])
+            return;
+    }
 }
 
-static void fnCmdWatched(const char *)
-{
-    fnReply("ok %ld", lWatchSpanUs);
-}
-
-static void fnCmdNotes(const char *)
-{
-    fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNoteW, (unsigned)HIWORD(lLastNoteL));
-}
-
-static void fnCmdNoteCounts(const char *)
+static void fnCmdNoteCounts(const Args &)
 {
     std::string s;
     for (WORD w : vNoteCounts)
@@ -383,113 +294,75 @@ static void fnCmdNoteCounts(const char *)
     fnReply("ok %s", s.empty() ? "-" : s.c_str());
 }
 
-static void fnCmdClock(const char *pArgs)
+static void fnCmdClock(const Args &a)
 {
     int i = 0;
-    if (strcmp(pArgs, "real") == 0) {
-        pfnCommsTicks = GetTickCount;
+    if (sscanf(a.psz, "step %d", &i) == 1) {
+        lClockStep = i;
     } else {
-        if (sscanf(pArgs, "step %d", &i) == 1) {
-            lClockStep = i;
-        } else {
-            sscanf(pArgs, "%d", &i);
-            lClock = i;
-            lClockStep = 0;
-        }
-        pfnCommsTicks = fnProbeTicks;
+        lClock = a.i[0];
+        lClockStep = 0;
     }
+    pfnCommsTicks = fnProbeTicks;
     fnReply("ok");
 }
 
-static void fnCmdClockSpan(const char *)
+static void fnCmdClockSpan(const Args &)
 {
     fnReply("ok %ld", fSpanAny ? lSpanLast - lSpanFirst : -1L);
     fSpanAny = 0;
 }
 
 // drain on [chunk] | drain off
-static void fnCmdDrain(const char *pArgs)
+static void fnCmdDrain(const Args &a)
 {
     int iChunk = 0;
-    fDrain = strncmp(pArgs, "on", 2) == 0;
-    if (fDrain && sscanf(pArgs + 2, "%d", &iChunk) == 1 && iChunk > 0)
+    fDrain = strncmp(a.psz, "on", 2) == 0;
+    if (fDrain && sscanf(a.psz + 2, "%d", &iChunk) == 1 && iChunk > 0)
         wDrainChunk = (WORD)iChunk;
     fnReply("ok drain %d %u", fDrain, wDrainChunk);
 }
 
-static void fnCmdRx(const char *)
-{
-    fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes);
-}
-
-static void fnCmdRxHex(const char *)
-{
-    fnReply("ok %s", vRx.empty() ? "-" : Hex(vRx.data(), vRx.size(), "").c_str());
-}
-
-static void fnCmdReset(const char *)
-{
-    lNotes = 0;
-    vNoteCounts.clear();
-    wLastNoteW = 0;
-    lLastNoteL = 0;
-    vRx.clear();
-    ulRxCount = 0;
-    dwRxCrc = 0xFFFFFFFFu;
-    fnReply("ok");
-}
-
-// openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>
-static void fnCmdOpenPort(const char *pArgs)
+// openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>:
+// fnOpenPort's result, and the text, icon and owner of the box it showed.
+static void fnCmdOpenPort(const Args &a)
 {
     char szIni[512], szSect[64], szPar[8];
     unsigned long ulSpeed;
     int iPort, iData, iStop, iHw, iXon;
-    if (sscanf(pArgs, "%511s %63s %d %lu %d %d %7s %d %d", szIni, szSect, &iPort, &ulSpeed, &iData, &iStop,
+    if (sscanf(a.psz, "%511s %63s %d %lu %d %d %7s %d %d", szIni, szSect, &iPort, &ulSpeed, &iData, &iStop,
                szPar, &iHw, &iXon) != 9)
         return fnReply("error openport <ini> <section> <port> <speed> <data> <stop> <parity> <hw> <xon>");
-    szBoxText[0] = 0;
-    fWatch = 1;
-    HANDLE hW = CreateThread(NULL, 0, fnBoxWatcher, NULL, 0, NULL);
+    BoxPresser box("!! Error !!");
     INT_PTR r = fnOpenPort(hWndProbe, szIni, szSect, iPort, ulSpeed, iData, iStop, szPar, iHw, iXon);
-    fWatch = 0;
-    WaitForSingleObject(hW, 5000);
-    CloseHandle(hW);
-    for (char *pc = szBoxText; *pc; pc++) {
-        if (*pc == '\n')
-            *pc = '|';
-        if (*pc == ' ')
-            *pc = '_';
-    }
-    if (szBoxText[0])
-        fnReply("ok %d box=%s icon=%s owner=%d", (int)r, szBoxText, fBoxWarning ? "warning" : "other",
-                fBoxOwned);
+    box.Stop();
+    for (char &c : box.sText)
+        c = c == '\n' ? '|' : c == ' ' ? '_' : c;
+    if (box.fFound)
+        fnReply("ok %d box=%s icon=%s owner=%d", (int)r, box.sText.c_str(),
+                box.hIcon == LoadIconA(NULL, IDI_WARNING) ? "warning" : "other", box.hOwner == hWndProbe);
     else
         fnReply("ok %d box=-", (int)r);
 }
 
 // break <index> <baud> <length ms>: how long fnCommBreak took, in ms.
-static void fnCmdBreak(const char *pArgs)
+static void fnCmdBreak(const Args &a)
 {
-    int iIndex = 0, iBaud = 0, iLength = 0;
-    sscanf(pArgs, "%d %d %d", &iIndex, &iBaud, &iLength);
-    LARGE_INTEGER f, a, b;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&a);
-    fnCommBreak(hWndProbe, iIndex, (UINT)iBaud, (UINT)iLength);
-    QueryPerformanceCounter(&b);
-    fnReply("ok %ld", (long)((b.QuadPart - a.QuadPart) * 1000 / f.QuadPart));
+    auto t0 = std::chrono::steady_clock::now();
+    fnCommBreak(hWndProbe, a.i[0], (UINT)a.i[1], (UINT)a.i[2]);
+    auto dt = std::chrono::steady_clock::now() - t0;
+    fnReply("ok %ld", (long)std::chrono::duration_cast<std::chrono::milliseconds>(dt).count());
 }
 
 // steal <hex handle> | steal off
-static void fnCmdSteal(const char *pArgs)
+static void fnCmdSteal(const Args &a)
 {
     unsigned uDev = 0;
-    if (strcmp(pArgs, "off") == 0) {
+    if (strcmp(a.psz, "off") == 0) {
         fSteal = 0;
         return fnReply("ok");
     }
-    sscanf(pArgs, "%x", &uDev);
+    sscanf(a.psz, "%x", &uDev);
     wsprintfA(szStealName, "Creating Thread for hCom %#x.\r\n", uDev);
     fSteal = 1;
     // Several waiters, staggered, so that some are always queued ahead
@@ -502,18 +375,18 @@ static void fnCmdSteal(const char *pArgs)
 }
 
 // cancel off | cancel on
-static void fnCmdCancel(const char *pArgs)
+static void fnCmdCancel(const Args &a)
 {
-    if (strcmp(pArgs, "off") == 0 && pfnCommsCancelIoEx != fnCancelNothing) {
+    if (strcmp(a.psz, "off") == 0 && pfnCommsCancelIoEx != fnCancelNothing) {
         pfnSavedCancel = pfnCommsCancelIoEx;
         pfnCommsCancelIoEx = fnCancelNothing;
-    } else if (strcmp(pArgs, "on") == 0 && pfnCommsCancelIoEx == fnCancelNothing) {
+    } else if (strcmp(a.psz, "on") == 0 && pfnCommsCancelIoEx == fnCancelNothing) {
         pfnCommsCancelIoEx = pfnSavedCancel;
     }
     fnReply("ok %s", pfnCommsCancelIoEx == NULL ? "none" : pfnCommsCancelIoEx == fnCancelNothing ? "off" : "on");
 }
 
-static void fnCmdQuit(const char *)
+static void fnCmdQuit(const Args &)
 {
     fnReply("ok");
     PostQuitMessage(0);
@@ -521,17 +394,21 @@ static void fnCmdQuit(const char *)
 
 static const struct {
     const char *pszName;
-    void (*pfn)(const char *pArgs);
+    void (*pfn)(const Args &a);
 } aCommands[] = {
-    {"open", fnCmdOpen},         {"close", fnCmdClose},         {"enable", fnCmdEnable},
-    {"read", fnCmdRead},         {"write", fnCmdWrite},         {"writen", fnCmdWriteN},
-    {"err", fnCmdErr},           {"flush", fnCmdFlush},         {"getstate", fnCmdGetState},
-    {"setstate", fnCmdSetState}, {"state", fnCmdState},         {"handed", fnCmdHanded},
-    {"watch", fnCmdWatch},       {"watched", fnCmdWatched},     {"notes", fnCmdNotes},
-    {"notecounts", fnCmdNoteCounts}, {"clock", fnCmdClock},     {"clockspan", fnCmdClockSpan},
-    {"drain", fnCmdDrain},       {"rx", fnCmdRx},               {"rxhex", fnCmdRxHex},
-    {"reset", fnCmdReset},       {"openport", fnCmdOpenPort},   {"break", fnCmdBreak},
-    {"steal", fnCmdSteal},       {"cancel", fnCmdCancel},       {"quit", fnCmdQuit},
+    {"open", fnCmdOpen},         {"close", fnCmdClose},         {"read", fnCmdRead},
+    {"write", fnCmdWrite},       {"writen", fnCmdWriteN},       {"err", fnCmdErr},
+    {"getstate", fnCmdGetState}, {"state", fnCmdState},         {"handed", fnCmdHanded},
+    {"watch", fnCmdWatch},       {"notecounts", fnCmdNoteCounts}, {"clock", fnCmdClock},
+    {"clockspan", fnCmdClockSpan}, {"drain", fnCmdDrain},       {"openport", fnCmdOpenPort},
+    {"break", fnCmdBreak},       {"steal", fnCmdSteal},         {"cancel", fnCmdCancel},
+    {"quit", fnCmdQuit},
+    {"enable", [](const Args &a) { fnReply("ok %d", EnableCommNotification(a.i[0], hWndProbe, a.i[1])); }},
+    {"flush", [](const Args &a) { fnReply("ok %d", FlushComm(a.i[0], (ULONG)a.i[1])); }},
+    {"watched", [](const Args &) { fnReply("ok %ld", lWatchSpanUs); }},
+    {"notes", [](const Args &) { fnReply("ok %ld %u %u", lNotes, (unsigned)wLastNote, (unsigned)HIWORD(lLastNote)); }},
+    {"rx", [](const Args &) { fnReply("ok %lu %08lx %ld", ulRxCount, dwRxCrc ^ 0xFFFFFFFFu, lNotes); }},
+    {"rxhex", [](const Args &) { fnReply("ok %s", vRx.empty() ? "-" : Hex(vRx.data(), vRx.size(), "").c_str()); }},
 };
 
 static void fnCommand(const char *pszLine)
@@ -539,12 +416,13 @@ static void fnCommand(const char *pszLine)
     char szCmd[32] = "";
     int n = 0;
     sscanf(pszLine, "%31s%n", szCmd, &n);
-    const char *pArgs = pszLine + n;
-    while (*pArgs == ' ')
-        pArgs++;
+    Args a = {pszLine + n, {0, 0, 0}};
+    while (*a.psz == ' ')
+        a.psz++;
+    sscanf(a.psz, "%d %d %d", &a.i[0], &a.i[1], &a.i[2]);
     for (const auto &c : aCommands) {
         if (strcmp(szCmd, c.pszName) == 0)
-            return c.pfn(pArgs);
+            return c.pfn(a);
     }
     fnReply("error unknown %s", szCmd);
 }
@@ -554,8 +432,8 @@ static LRESULT CALLBACK ProbeProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lPa
     switch (msg) {
     case WM_COMMNOTIFY_NUMBER:
         lNotes++;
-        wLastNoteW = wParam;
-        lLastNoteL = lParam;
+        wLastNote = wParam;
+        lLastNote = lParam;
         vNoteCounts.push_back(HIWORD(lParam));
         if (fDrain) {
             BYTE ab[256];

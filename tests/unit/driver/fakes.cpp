@@ -13,25 +13,7 @@
 
 namespace fake {
 
-std::map<int, std::string> slots;
-std::vector<SlotWrite> writes;
-int nSlotReads;
-std::vector<std::string> debugLines;
-std::deque<BYTE> rx;
-std::vector<std::string> line;
-std::map<int, std::vector<std::string>> panelTexts;
-std::vector<std::string> timers;
-DWORD dwTicks, dwTicksPerRead;
-DWORD WINAPI Ticks(void) { return dwTicks; }
-int iDead;
-std::deque<INT_PTR> opens;
-static int cBoundsViolations;
-
-int BoundsViolations() { return cBoundsViolations; }
-std::function<void(int)> pfnDuringExchange;
-std::function<bool(int)> fDrop;
-
-INT_PTR NextOpen()
+static INT_PTR NextOpen()
 {
     INT_PTR h = 11;
     if (!opens.empty()) {
@@ -41,12 +23,6 @@ INT_PTR NextOpen()
     if (h != -1)
         iDead = 0;    // a new device
     return h;
-}
-void ResetBoundsViolations() { cBoundsViolations = 0; }
-
-void Receive(const std::vector<BYTE> &bytes)
-{
-    rx.insert(rx.end(), bytes.begin(), bytes.end());
 }
 
 std::vector<std::string> Written()
@@ -73,9 +49,6 @@ static LRESULT CALLBACK MainProc(HWND h, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(h, msg, wParam, lParam);
 }
 
-int nRehooks;
-bool fSilent;
-
 // The running infodriver's window (NULL: none runs) and the client's entry
 // for the device (NULL: not hooked; may name a window that is gone).
 static HWND hInfoWnd;
@@ -92,7 +65,9 @@ void InfodrivStart()
     hInfoWnd = MakeWindow("infodriver", ProbeProc, "DriverTestProbe", WS_OVERLAPPED, NULL, {0, 0, 5, 5});
 }
 
-HWND MainWindow()
+// Real hidden windows: the main window runs fnTimer on WM_TIMER; the panel
+// has probe controls 105, 110, 111 that journal every text they are given.
+static HWND MainWindow()
 {
     static HWND h;
     if (!h)
@@ -100,7 +75,7 @@ HWND MainWindow()
     return h;
 }
 
-HWND Panel()
+static HWND Panel()
 {
     static HWND h;
     if (!h) {
@@ -145,10 +120,8 @@ void Reset()
     nSlotReads = 0;
     debugLines.clear();
     rx.clear();
-    line.clear();
     panelTexts.clear();
     iDead = 0;
-    opens.clear();
 
     hWnd = MainWindow();
     hDlg = Panel();
@@ -160,7 +133,7 @@ void Reset()
     iDeviceNo = 201;
     // Start-up's open: keeps the device file for reopens, forgets a lost port.
     WritePrivateProfileStringA("Configuration", "Com", "7", DeviceFile().c_str());
-    opens.push_back(6);
+    opens = { 6 };
     hCommPort = fnOpenMixerPort(hWnd, DeviceFile().c_str());
     line.clear();
 
@@ -205,9 +178,8 @@ static bool Answered(int iSlot)
     return false;
 }
 
-int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
+int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int)
 {
-    (void)fNow;
     if (fake::hHooked == NULL || !Answered(iIndex))
         return 1;
     fake::writes.push_back({ iDeviceNo, iIndex, szSlot });
@@ -228,15 +200,13 @@ int fnCheckSlot(int iDeviceNo, LPCSTR szSlot, int iSlot, int fNow)
     return fnSetSlot(iDeviceNo, iSlot, szSlot, fNow) == 0 ? 1 : 0;
 }
 
-HWND fnGetHWND(int iDeviceNo)
+HWND fnGetHWND(int)
 {
-    (void)iDeviceNo;
     return fake::hHooked;
 }
 
-int fnRehookExtInfodriv(int iDeviceNo)
+int fnRehookExtInfodriv(int)
 {
-    (void)iDeviceNo;
     fake::nRehooks++;
     if (!IsWindow(fake::hInfoWnd))
         return 1;
@@ -244,9 +214,8 @@ int fnRehookExtInfodriv(int iDeviceNo)
     return 0;
 }
 
-void fnForgetExtInfodriv(int iDeviceNo)
+void fnForgetExtInfodriv(int)
 {
-    (void)iDeviceNo;
     fake::hHooked = NULL;
 }
 
@@ -265,7 +234,7 @@ int ReadComm(INT_PTR hCom, BYTE *bDest, WORD wBytes)
     if (hCom != hCommPort)
         return 0;
     if (bDest >= InBuf && bDest < InBuf + INBUF_SIZE && bDest + wBytes > InBuf + INBUF_SIZE)
-        fake::cBoundsViolations++;
+        fake::nBoundsViolations++;
     fake::dwTicks += fake::dwTicksPerRead;
     int n = 0;
     while (n < wBytes && !fake::rx.empty()) {
@@ -287,9 +256,8 @@ int FlushComm(INT_PTR hCom, ULONG ulFlags)
     return 0;
 }
 
-void fnCommBreak(HWND hWnd, INT_PTR hCom, UINT uBaudRate, UINT uBreakLength)
+void fnCommBreak(HWND, INT_PTR hCom, UINT uBaudRate, UINT uBreakLength)
 {
-    (void)hWnd;
     fake::line.push_back((hCom == hCommPort ? "break " : "break-wrong-port ") +
                          std::to_string(uBaudRate) + " " + std::to_string(uBreakLength));
 }
@@ -311,11 +279,10 @@ int EnableCommNotification(INT_PTR hCom, HWND hWndMain, int iBNot)
     return 1;
 }
 
-INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
+INT_PTR fnOpenPort(HWND, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefPort, ULONG lDefSpeed,
                    int iDefDataBits, int iDefStopBits, LPCSTR lpszDefParity, int fDefHardware,
                    int fDefXOnXOff)
 {
-    (void)hWnd;
     fake::line.push_back("open " + std::string(lpszFilename) + " " + lpszSection + " " + std::to_string(iDefPort) +
                          " " + std::to_string(lDefSpeed) + " " + std::to_string(iDefDataBits) + " " +
                          std::to_string(iDefStopBits) + " " + lpszDefParity + " " + std::to_string(fDefHardware) +

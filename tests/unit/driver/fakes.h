@@ -21,28 +21,27 @@ struct SlotWrite {
     std::string text;
 };
 
-extern std::map<int, std::string> slots;      // the infodriver's slot texts
-extern std::vector<SlotWrite> writes;         // every fnSetSlot, in order
-extern int nSlotReads;                        // fnCheckSlot reads
-extern std::vector<std::string> debugLines;   // fnDebugList lines
-extern std::deque<BYTE> rx;                   // bytes ReadComm hands out
-extern std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2",
+inline std::map<int, std::string> slots;      // the infodriver's slot texts
+inline std::vector<SlotWrite> writes;         // every fnSetSlot, in order
+inline int nSlotReads;                        // fnCheckSlot reads
+inline std::vector<std::string> debugLines;   // fnDebugList lines
+inline std::deque<BYTE> rx;                   // bytes ReadComm hands out
+inline std::vector<std::string> line;         // "write 02 ff 80", "flush 8", "break 38400 2",
                                               // "close 6", "open <file> ...", "reopen COM7 ...",
                                               // "notify 11 1"
-extern std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
-extern std::vector<std::string> timers;       // every SetTimer of the link: "<id> <ms>"
+inline std::map<int, std::vector<std::string>> panelTexts;  // texts set per control id
+inline std::vector<std::string> timers;       // every SetTimer of the link: "<id> <ms>"
 // A clock for the link (pfnLinkTicks = fake::Ticks) that moves only when told,
 // and by dwTicksPerRead at every ReadComm (a drain that takes its time).
-extern DWORD dwTicks, dwTicksPerRead;
-DWORD WINAPI Ticks(void);
-extern int iDead;                             // GetCommDead32 of the open port
-extern std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
-INT_PTR NextOpen();
+inline DWORD dwTicks, dwTicksPerRead;
+inline DWORD WINAPI Ticks(void) { return dwTicks; }
+inline int iDead;                             // GetCommDead32 of the open port
+inline std::deque<INT_PTR> opens;             // results of the next opens and reopens; none left: 11
 // Runs once, inside the next slot exchange (before its answer): what a
 // program that sends the driver a message during an exchange makes happen.
-extern std::function<void(int iSlot)> pfnDuringExchange;
+inline std::function<void(int iSlot)> pfnDuringExchange;
 // Exchanges for which it holds get no reply (a flaky infodriver).
-extern std::function<bool(int iSlot)> fDrop;
+inline std::function<bool(int iSlot)> fDrop;
 
 void Reset();
 // The device file start-up opened port 7 (index 6) from: [Configuration] Com=7.
@@ -50,22 +49,16 @@ void Reset();
 std::string DeviceFile();
 // ReadComm calls whose destination starts inside the link's frame buffer and
 // runs past its end.
-int BoundsViolations();
-void ResetBoundsViolations();
-void Receive(const std::vector<BYTE> &bytes);
+inline int nBoundsViolations;
+inline void Receive(const std::vector<BYTE> &bytes) { rx.insert(rx.end(), bytes.begin(), bytes.end()); }
 // The writes as "slot=text", in order.
 std::vector<std::string> Written();
-
-// Real hidden windows: hMain runs fnTimer on WM_TIMER; the panel has probe
-// controls 105, 110, 111 that journal every text they are given.
-HWND MainWindow();
-HWND Panel();
 
 // The infodriver behind the client doubles: its process ends (its window is
 // destroyed, the hooked handle dangles), a new one starts (a new window, not
 // yet hooked), or it stays but answers nothing.
-extern int nRehooks;                          // fnRehookExtInfodriv calls
-extern bool fSilent;
+inline int nRehooks;                          // fnRehookExtInfodriv calls
+inline bool fSilent;
 void InfodrivGone();
 void InfodrivStart();
 

@@ -50,10 +50,7 @@ protected:
     }
     static int Count(const std::string &line)
     {
-        int n = 0;
-        for (const std::string &s : fake::debugLines)
-            n += s == line;
-        return n;
+        return (int)std::count(fake::debugLines.begin(), fake::debugLines.end(), line);
     }
 };
 
@@ -205,7 +202,7 @@ TEST_F(Link, FrameLongerThanBufferIsDropped)
     EXPECT_EQ(1, iCommsFail) << "the next byte starts a new message";
 
     // The same over three reads: the buffer is full after 256 bytes, wherever the reads end.
-    fake::ResetBoundsViolations();
+    fake::nBoundsViolations = 0;
     Feed({ 0x00, 0x85 });
     Feed(std::vector<BYTE>(200, 0x84));
     EXPECT_EQ(202u, uRxCount);
@@ -213,7 +210,7 @@ TEST_F(Link, FrameLongerThanBufferIsDropped)
     EXPECT_EQ(0u, uRxCount) << "dropped once 256 bytes followed the count byte";
     Feed({ 0x85 });
     EXPECT_EQ(1u, uErrors) << "the byte after the dropped frame is a message of its own";
-    EXPECT_EQ(0, fake::BoundsViolations()) << "no read ran past the frame buffer";
+    EXPECT_EQ(0, fake::nBoundsViolations) << "no read ran past the frame buffer";
 }
 
 TEST_F(Link, RestartOnlyTouchesTheLine)

@@ -17,8 +17,8 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -30,16 +30,6 @@
 namespace {
 
 const uint64_t kCiBytes = 100000;
-
-int Bits(BYTE b)
-{
-    int n = 0;
-    for (; b; b &= (BYTE)(b - 1))
-        n++;
-    return n;
-}
-
-DWORD WINAPI FrozenTicks(void) { return 0; }
 
 const char *const kRestart[] = { "flush 8", "flush 4", "break 38400 2", "write 30" };
 
@@ -64,8 +54,7 @@ struct Model {
 
     void Restart()
     {
-        for (const char *psz : kRestart)
-            vLine.push_back(psz);
+        vLine.insert(vLine.end(), std::begin(kRestart), std::end(kRestart));
         vLog.push_back("Restarting comms");
     }
 
@@ -108,7 +97,7 @@ struct Model {
                            std::to_string(uSuperseded) + " in all)");
         size_t cWrites = 0;
         for (int x = 0; x < 16; x++)
-            cWrites += fFull ? 8 : (size_t)Bits((BYTE)(abNewest[x] ^ abMap[x]));
+            cWrites += fFull ? 8 : (size_t)__builtin_popcount(abNewest[x] ^ abMap[x]);
         cTallyWrites += cWrites;
         uNetTX += (DWORD)cWrites;
         memcpy(abMap, abNewest, 16);
@@ -183,10 +172,11 @@ public:
     std::string Go(Stats *pst)
     {
         fake::Reset();
-        fake::ResetBoundsViolations();
+        fake::nBoundsViolations = 0;
         // Time stands still for the link: its time-outs come only where the
         // run calls the timer handler.
-        pfnLinkTicks = FrozenTicks;
+        fake::dwTicks = 0;
+        pfnLinkTicks = fake::Ticks;
         FuzzNote note("serial fuzz", "in the read from byte offset ", ullSeed_);
         // The first frame is a tally frame, so the start-up publication
         // makes slots 1..128 follow the map from then on.
@@ -209,8 +199,7 @@ private:
         if (!sError_.empty())
             return;
         char ac[96];
-        snprintf(ac, sizeof ac, "seed %llu, after byte offset %llu: ", (unsigned long long)ullSeed_,
-                 (unsigned long long)st_.ullBytes);
+        snprintf(ac, sizeof ac, "seed %llu, after byte offset %llu: ", ullSeed_, st_.ullBytes);
         sError_ = ac + sWhat;
     }
 
@@ -250,9 +239,7 @@ private:
     void Flush()
     {
         while (!pending_.empty() && sError_.empty()) {
-            size_t n = rng_.Pct(30) ? 1 + rng_.Below(3) : 1 + rng_.Below(64);
-            if (n > pending_.size())
-                n = pending_.size();
+            size_t n = std::min<size_t>(rng_.Pct(30) ? 1 + rng_.Below(3) : 1 + rng_.Below(64), pending_.size());
             std::vector<BYTE> v(pending_.begin(), pending_.begin() + (ptrdiff_t)n);
             pending_.erase(pending_.begin(), pending_.begin() + (ptrdiff_t)n);
             Read(v);
@@ -311,12 +298,6 @@ private:
         Check();
     }
 
-    void TransmitTimeout()
-    {
-        Fire(ID_TIMER_TRANSMIT, "transmit timer armed", &Model::fTransmitTimer, &Model::TransmitTimeout,
-             &st_.ullTransmitTimeouts);
-    }
-
     // After a silence of the frame time the next good frame decodes exactly,
     // and the link heals on the next acknowledge.
     void Recovery()
@@ -363,7 +344,8 @@ private:
         } else if (k < 90) {
             Poll();
         } else if (k < 94) {
-            TransmitTimeout();
+            Fire(ID_TIMER_TRANSMIT, "transmit timer armed", &Model::fTransmitTimer, &Model::TransmitTimeout,
+                 &st_.ullTransmitTimeouts);
         } else {
             Recovery();
         }
@@ -376,7 +358,7 @@ private:
         if (!sError_.empty())
             return;
         Expect("bytes left unread", (size_t)0, fake::rx.size());
-        Expect("reads into the frame buffer that overran it", 0, fake::BoundsViolations());
+        Expect("reads into the frame buffer that overran it", 0, fake::nBoundsViolations);
         Expect("frame bytes held", (DWORD)model_.frame.size(), uRxCount);
         if (!model_.frame.empty()) {
             Expect("count of the frame in progress", (DWORD)model_.frame[0], uExpectedCount);
@@ -448,10 +430,8 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
         printf("serial fuzz seed %llu: %llu bytes in %llu reads, %llu frames (%llu tally), %llu NAKs, "
                "%llu frame time-outs, %llu transmit time-outs, %llu recoveries, %llu slot writes; "
                "%.2f s, %.0f bytes/s\n",
-               (unsigned long long)ullSeed, (unsigned long long)st.ullBytes, (unsigned long long)st.ullReads,
-               (unsigned long long)st.ullFrames, (unsigned long long)st.ullTally, (unsigned long long)st.ullNaks,
-               (unsigned long long)st.ullFrameTimeouts, (unsigned long long)st.ullTransmitTimeouts,
-               (unsigned long long)st.ullRecoveries, (unsigned long long)st.ullSlotWrites, dS,
+               ullSeed, st.ullBytes, st.ullReads, st.ullFrames, st.ullTally, st.ullNaks, st.ullFrameTimeouts,
+               st.ullTransmitTimeouts, st.ullRecoveries, st.ullSlotWrites, dS,
                dS > 0 ? (double)st.ullBytes / dS : 0.0);
         fflush(stdout);
         EXPECT_EQ("", sError);
@@ -460,8 +440,7 @@ TEST(SerialFuzz, SeededStreamsKeepFramingDecodingAndLinkExact)
         tot.ullBytes += st.ullBytes;
         tot.ullFrames += st.ullFrames;
     }
-    printf("serial fuzz total: %llu bytes, %llu frames over %zu seeds\n", (unsigned long long)tot.ullBytes,
-           (unsigned long long)tot.ullFrames, vSeeds.size());
+    printf("serial fuzz total: %llu bytes, %llu frames over %zu seeds\n", tot.ullBytes, tot.ullFrames, vSeeds.size());
 }
 
 // The decoder reads the frame and the zero fill up to index 21 that its
@@ -485,11 +464,8 @@ TEST(SerialFuzz, DecoderStaysWithinFrameAndZeroFill)
         pb[0] = (BYTE)uCount;
         for (unsigned j = 1; j <= uCount; j++)
             pb[j] = rng.Byte();
-        if (uCount >= 3 && rng.Pct(60)) {
-            pb[1] = 0x24;
-            pb[2] = 0x91;
-            pb[3] = 0xFF;
-        }
+        if (uCount >= 3 && rng.Pct(60))
+            memcpy(pb + 1, "\x24\x91\xFF", 3);
         std::vector<BYTE> vBefore(pb, pbEnd);
         fake::debugLines.clear();
         fake::writes.clear();

@@ -16,8 +16,7 @@ protected:
     // zero-filled 257-byte buffer, length argument the count byte.
     static void Decode(const std::vector<BYTE> &frame)
     {
-        BYTE ab[INBUF_SIZE];
-        memset(ab, 0, sizeof ab);
+        BYTE ab[INBUF_SIZE] = {};
         memcpy(ab, frame.data(), frame.size());
         EXPECT_EQ(0, fnParseRxData(ab, ab[0]));
     }
@@ -39,20 +38,6 @@ protected:
     }
 };
 
-std::vector<int> Range(int a, int b)
-{
-    std::vector<int> v;
-    for (int i = a; i <= b; i++)
-        v.push_back(i);
-    return v;
-}
-
-std::vector<int> Cat(std::vector<int> a, const std::vector<int> &b)
-{
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
 {
     Parse({ 0x09, 0x24, 0x91, 0xFF, 0x01, 0x0B, 0xFF, 0x41, 0x11, 0x03 });
@@ -63,7 +48,7 @@ TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
         EXPECT_EQ(201, fake::writes[i].iDevice) << "write #" << i;
     }
     EXPECT_EQ(0, fake::nSlotReads) << "a start-up publication writes without reading";
-    EXPECT_EQ(Cat({ 1, 2, 9, 13, 25, 31 }, Range(65, 72)), LitSlots());
+    EXPECT_EQ((std::vector<int>{ 1, 2, 9, 13, 25, 31, 65, 66, 67, 68, 69, 70, 71, 72 }), LitSlots());
     EXPECT_EQ(128u, uNetTX);
     EXPECT_EQ(0, fStartup);
 
@@ -74,16 +59,14 @@ TEST_F(Tally, FirstTallyFrameWritesAll128SlotsInOrder)
     EXPECT_EQ(0, memcmp(abMap, bPreviousUncompressedData, 16));
 }
 
-struct ExpansionCase {
-    const char *name;
-    std::vector<BYTE> frame;
-    const char *uncompressed;
-    std::vector<int> lit;
-};
-
 TEST_F(Tally, ExpansionOfPresenceMask)
 {
-    const ExpansionCase cases[] = {
+    const struct {
+        const char *name;
+        std::vector<BYTE> frame;
+        const char *uncompressed;
+        std::vector<int> lit;
+    } cases[] = {
         { "mask 0: all clear", { 0x05, 0x24, 0x91, 0xFF, 0x00, 0x00 },
           "Uncompressed data :00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ", {} },
         { "mask 8001: first byte is map byte 15", { 0x07, 0x24, 0x91, 0xFF, 0x80, 0x01, 0xAA, 0x55 },
@@ -98,7 +81,7 @@ TEST_F(Tally, ExpansionOfPresenceMask)
           { 0x15, 0x24, 0x91, 0xFF, 0xFF, 0xFF, 0x80, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01 },
           "Uncompressed data :01 00 00 00 00 00 00 00 00 00 00 00 00 00 00 80 ", { 1, 128 } },
     };
-    for (const ExpansionCase &c : cases) {
+    for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         fake::Reset();
         Parse(c.frame);

@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include <string>
-#include <thread>
 
 #include "support/child_proc.h"
 #include "infodriver/exinfdrv.h"
@@ -22,40 +21,15 @@ TEST(InfodriverHook, NoInfodriverShowsErrorBoxAndFails)
     ASSERT_NE(nullptr, hMain);
     ASSERT_EQ(0, fnInitExtInfodriv(hMain, fnIgnore));
 
-    struct {
-        bool fFound = false;
-        std::string sText;
-        bool fIcon = false;
-        bool fOwned = true;
-    } box;
-    HANDLE hDone = CreateEventA(NULL, TRUE, FALSE, NULL);
-    std::thread watcher([&] {
-        DWORD dwStart = GetTickCount();
-        while (GetTickCount() - dwStart < 60000 && WaitForSingleObject(hDone, 20) == WAIT_TIMEOUT) {
-            HWND hBox = FindWindowA("#32770", "Error");
-            DWORD dwPid = 0;
-            if (hBox == NULL || !GetWindowThreadProcessId(hBox, &dwPid) || dwPid != GetCurrentProcessId())
-                continue;
-            char ac[256] = "";
-            GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
-            box.sText = ac;
-            box.fFound = true;
-            box.fIcon = BoxIcon(hBox) == LoadIconA(NULL, (LPCSTR)IDI_HAND);
-            box.fOwned = GetWindow(hBox, GW_OWNER) != NULL;
-            PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
-            return;
-        }
-    });
+    BoxPresser box("Error");
     int iResult = fnCreateExtInfodriv(150);   // no infodriver runs for device 150
-    SetEvent(hDone);
-    watcher.join();
-    CloseHandle(hDone);
+    box.Stop();
 
     EXPECT_EQ(1, iResult);
     ASSERT_TRUE(box.fFound) << "no message box captioned \"Error\" appeared";
     EXPECT_EQ("Cannot hook into (external) infodriver 150", box.sText);
-    EXPECT_TRUE(box.fIcon) << "the box shows the error (hand) icon";
-    EXPECT_FALSE(box.fOwned) << "the box has no owner";
+    EXPECT_EQ(LoadIconA(NULL, (LPCSTR)IDI_HAND), box.hIcon) << "the box shows the error (hand) icon";
+    EXPECT_EQ(nullptr, box.hOwner) << "the box has no owner";
     EXPECT_EQ(nullptr, fnGetHWND(150));
     DestroyWindow(hMain);
     fnCleanupExtInfodriv();

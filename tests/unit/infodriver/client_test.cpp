@@ -16,7 +16,6 @@
 #include "infodriver/exinfdrv.h"
 #include "infodriver/zarn32.h"
 
-
 namespace {
 
 // ---- the driver side: a main window and the callback
@@ -47,33 +46,20 @@ LRESULT CALLBACK MainProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 
-// Lines of a command's output that start with a prefix.
-std::vector<std::string> Starting(const std::vector<std::string> &v, const char *pszPrefix)
-{
-    std::vector<std::string> r;
-    for (const std::string &s : v)
-        if (s.compare(0, strlen(pszPrefix), pszPrefix) == 0)
-            r.push_back(s);
-    return r;
-}
-
-// "W <t> <slot> <now> <text>" without the time stamp: "W <slot> <now> <text>".
-std::string NoTime(const std::string &s)
-{
-    size_t i = s.find(' ');
-    size_t j = (i == std::string::npos) ? i : s.find(' ', i + 1);
-    if (j == std::string::npos)
-        return s;
-    return s.substr(0, i) + s.substr(j);
-}
-
 using Lines = std::vector<std::string>;
 
-Lines NoTimes(const Lines &v)
+// The lines of the stand-in's output that start with pszPrefix, each
+// "W <t> <slot> <now> <text>" without its time stamp: "W <slot> <now> <text>".
+Lines Journal(const Lines &v, const char *pszPrefix = "")
 {
     Lines r;
-    for (const std::string &s : v)
-        r.push_back(NoTime(s));
+    for (const std::string &s : v) {
+        if (s.compare(0, strlen(pszPrefix), pszPrefix) != 0)
+            continue;
+        size_t i = s.find(' ');
+        size_t j = (i == std::string::npos) ? i : s.find(' ', i + 1);
+        r.push_back(j == std::string::npos ? s : s.substr(0, i) + s.substr(j));
+    }
     return r;
 }
 
@@ -117,9 +103,10 @@ protected:
     void Hook(int iDevice)
     {
         ASSERT_NO_FATAL_FAILURE(StartStandIn(iDevice));
-        std::string sBox;
-        int iHook = WithBoxPressed([&] { return fnCreateExtInfodriv(iDevice); }, &sBox);
-        ASSERT_EQ(0, iHook) << "the hook failed with the box: " << sBox;
+        BoxPresser box;
+        int iHook = fnCreateExtInfodriv(iDevice);
+        box.Stop();
+        ASSERT_EQ(0, iHook) << "the hook failed with the box: " << box.sText;
         ASSERT_EQ(hStandIn_, fnGetHWND(iDevice)) << "the hooked window is the stand-in's";
         std::string sHooked;
         ASSERT_TRUE(stand_.WaitFor("hooked ", &sHooked));
@@ -127,55 +114,6 @@ protected:
         EXPECT_EQ(1, sscanf(sHooked.c_str(), "hooked %x", &uHooked)) << sHooked;
         EXPECT_EQ((unsigned)((UINT_PTR)hInfodrivWnd & 0xFFFF), uHooked)
             << "the hook carries the hook window's low 16 bits";
-    }
-
-    // Runs fn; a modal box it shows is pressed from a watcher (found among
-    // this thread's windows, not by caption), its text kept in *psBox, so a
-    // test fails with the box's text instead of hanging.
-    template <class F>
-    static int WithBoxPressed(F fn, std::string *psBox)
-    {
-        std::string &sBox = *psBox;
-        HANDLE hDone = CreateEventA(NULL, TRUE, FALSE, NULL);
-        DWORD dwThread = GetCurrentThreadId();
-        std::thread watcher([&] {
-            while (WaitForSingleObject(hDone, 50) == WAIT_TIMEOUT) {
-                HWND hBox = NULL;
-                EnumThreadWindows(
-                    dwThread,
-                    [](HWND h, LPARAM l) CALLBACK -> BOOL {
-                        char ac[16] = "";
-                        GetClassNameA(h, ac, sizeof ac);
-                        if (strcmp(ac, "#32770") != 0)
-                            return TRUE;
-                        *(HWND *)l = h;
-                        return FALSE;
-                    },
-                    (LPARAM)&hBox);
-                if (hBox != NULL) {
-                    char ac[256] = "";
-                    GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
-                    sBox = ac;
-                    PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
-                                 (LPARAM)GetDlgItem(hBox, IDOK));
-                    return;
-                }
-            }
-        });
-        int iResult = fn();
-        SetEvent(hDone);
-        watcher.join();
-        CloseHandle(hDone);
-        return iResult;
-    }
-
-    // Ends the stand-in's process the hard way: no unhook, no goodbye.
-    void KillStandIn()
-    {
-        ASSERT_TRUE(TerminateProcess(stand_.Process(), 9));
-        stand_.Stop();
-        ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hStandIn_); }, 30000))
-            << "the stand-in's window outlived its process";
     }
 
     // Everything the stand-in printed since the last call, up to a ping's answer.
@@ -207,7 +145,7 @@ TEST_F(InfodriverClient, SlotWritesCarryIndexNowFlagAndText)
     EXPECT_EQ(0, fnSetSlot(111, 12, "0", 0));
     EXPECT_EQ(0, fnSetSlot(111, 32767, "last slot", 0));
     EXPECT_EQ(0, fnSetSlotOnly(111, 13, "only"));
-    EXPECT_EQ((Lines{"W 12 1 1", "W 12 0 0", "W 32767 0 last slot", "O 13 only"}), NoTimes(Drain()));
+    EXPECT_EQ((Lines{"W 12 1 1", "W 12 0 0", "W 32767 0 last slot", "O 13 only"}), Journal(Drain()));
     EXPECT_EQ("ok 0", stand_.Command("get 12").back());
     EXPECT_EQ("ok only", stand_.Command("get 13").back());
 }
@@ -246,7 +184,11 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     ASSERT_EQ("ok", stand_.Command("set 5 1").back());
     char acBuf[300];
     ASSERT_EQ(0, fnGetSlot(126, 5, acBuf));   // the transport's last reply now reads "1"
-    KillStandIn();
+    // The hard way: no unhook, no goodbye.
+    ASSERT_TRUE(TerminateProcess(stand_.Process(), 9));
+    stand_.Stop();
+    ASSERT_TRUE(PumpUntil([&] { return !IsWindow(hStandIn_); }, 30000))
+        << "the stand-in's window outlived its process";
 
     DWORD uNoReply = uExtInfodrivNoReply;
     strcpy(acBuf, "untouched");
@@ -258,12 +200,17 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     EXPECT_EQ(0, fnCheckSlot(126, "1", 5, 0));
     EXPECT_EQ(uNoReply + 5, uExtInfodrivNoReply) << "each unanswered exchange counts once";
 
-    std::string sBox;
-    EXPECT_EQ(1, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox));
-    EXPECT_EQ("", sBox) << "a run-time hook shows no box";
-
+    {
+        BoxPresser box;
+        EXPECT_EQ(1, fnRehookExtInfodriv(126));
+        box.Stop();
+        EXPECT_EQ("", box.sText) << "a run-time hook shows no box";
+    }
     ASSERT_NO_FATAL_FAILURE(StartStandIn(126));
-    EXPECT_EQ(0, WithBoxPressed([] { return fnRehookExtInfodriv(126); }, &sBox)) << sBox;
+    BoxPresser box;
+    EXPECT_EQ(0, fnRehookExtInfodriv(126));
+    box.Stop();
+    EXPECT_EQ("", box.sText);
     EXPECT_EQ(hStandIn_, fnGetHWND(126));
     ASSERT_TRUE(stand_.WaitFor("hooked "));
     uNoReply = uExtInfodrivNoReply;
@@ -277,7 +224,7 @@ TEST_F(InfodriverClient, InfodriverThatDiedFailsEveryExchangeUntilHookedAgain)
     EXPECT_EQ(nullptr, fnGetHWND(126));
     EXPECT_EQ(1, fnSetSlot(126, 6, "x", 0));
     EXPECT_EQ(uNoReply, uExtInfodrivNoReply);
-    EXPECT_EQ(Lines{"W 5 0 1"}, NoTimes(Starting(Drain(), "W ")));
+    EXPECT_EQ(Lines{"W 5 0 1"}, Journal(Drain(), "W "));
 }
 
 TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
@@ -296,7 +243,7 @@ TEST_F(InfodriverClient, GetSlotCopiesExactly256Bytes)
     EXPECT_STREQ("ab", acBuf);
     EXPECT_EQ(std::string(253, '\0'), std::string(acBuf + 3, 253)) << "the block's zeros come along";
     EXPECT_EQ('Z', acBuf[256]);
-    EXPECT_EQ((Lines{"R 7", "R 8"}), NoTimes(Starting(Drain(), "R ")));
+    EXPECT_EQ((Lines{"R 7", "R 8"}), Journal(Drain(), "R "));
 }
 
 // fnCheckSlot costs one read, and a write only when the text differs.
@@ -321,8 +268,8 @@ TEST_F(InfodriverClient, CheckSlotWritesOnlyWhenDifferent)
         SCOPED_TRACE(std::string("text \"") + c.pszText + "\"");
         EXPECT_EQ(c.iResult, fnCheckSlot(115, c.pszText, 5, 1));
         Lines v = Drain();
-        EXPECT_EQ(1u, Starting(v, "R ").size());
-        EXPECT_EQ(c.fWrite ? Lines{std::string("W 5 1 ") + c.pszText} : Lines{}, NoTimes(Starting(v, "W ")));
+        EXPECT_EQ(1u, Journal(v, "R ").size());
+        EXPECT_EQ(c.fWrite ? Lines{std::string("W 5 1 ") + c.pszText} : Lines{}, Journal(v, "W "));
     }
 }
 
@@ -338,7 +285,7 @@ TEST_F(InfodriverClient, CheckSlotWithLongTextsStaysInBufferAndWrites)
         Drain();
         int iExpected = cch >= 256 ? 1 : 0;
         EXPECT_EQ(iExpected, fnCheckSlot(116, sText.c_str(), 9, 0));
-        EXPECT_EQ((size_t)iExpected, Starting(Drain(), "W ").size());
+        EXPECT_EQ((size_t)iExpected, Journal(Drain(), "W ").size());
         EXPECT_EQ("ok " + sText, stand_.Command("get 9").back()) << "the whole text is kept";
     }
 }
@@ -369,20 +316,17 @@ TEST_F(InfodriverClient, SlotRangeSendsOneRevertivePerSlot)
     Hook(118);
     for (int i = 10; i <= 12; i++)
         ASSERT_EQ("ok", stand_.Command("set " + std::to_string(i) + " v" + std::to_string(i)).back());
-    vRevertives.clear();
-    fnSendSlotRange(118, 10, 10);
-    EXPECT_EQ(std::vector<std::string>{"range 10 10"}, Drain());
-    ASSERT_EQ(1u, vRevertives.size());
-    EXPECT_EQ(10, vRevertives[0].wIndex);
-    EXPECT_STREQ("v10", vRevertives[0].szInfo);
-
-    vRevertives.clear();
-    fnSendSlotRange(118, 10, 12);
-    EXPECT_EQ(std::vector<std::string>{"range 10 12"}, Drain());
-    ASSERT_EQ(3u, vRevertives.size());
-    for (int i = 0; i < 3; i++) {
-        EXPECT_EQ(10 + i, vRevertives[i].wIndex);
-        EXPECT_EQ(118, vRevertives[i].wDevice);
+    for (int iLast : {10, 12}) {
+        SCOPED_TRACE("slots 10.." + std::to_string(iLast));
+        vRevertives.clear();
+        fnSendSlotRange(118, 10, iLast);
+        EXPECT_EQ(Lines{"range 10 " + std::to_string(iLast)}, Drain());
+        ASSERT_EQ((size_t)(iLast - 9), vRevertives.size());
+        for (int i = 0; i <= iLast - 10; i++) {
+            EXPECT_EQ(10 + i, vRevertives[i].wIndex);
+            EXPECT_EQ(118, vRevertives[i].wDevice);
+            EXPECT_EQ("v" + std::to_string(10 + i), vRevertives[i].szInfo);
+        }
     }
 }
 
@@ -410,7 +354,7 @@ TEST_F(InfodriverClient, CallbackWritesNestedInsideRevertive)
 {
     Hook(120);
     iMirrorDevice = 120;
-    EXPECT_EQ((Lines{"W 4096 0 cam 3", "ok"}), NoTimes(stand_.Command("set 4095 cam 3")))
+    EXPECT_EQ((Lines{"W 4096 0 cam 3", "ok"}), Journal(stand_.Command("set 4095 cam 3")))
         << "the nested write is applied before the set ends";
     ASSERT_EQ(1u, vRevertives.size());
     EXPECT_STREQ("cam 3", vRevertives[0].szInfo);
@@ -463,7 +407,7 @@ TEST_F(InfodriverClient, StandInPassesOtherClientsWritesToTheDriver)
 
     EXPECT_EQ(0, fnSetSlot(123, 41, "own", 0));
     EXPECT_EQ(1u, vRevertives.size()) << "the driver's own write is not echoed";
-    EXPECT_EQ((Lines{"W 40 0 from other", "W 41 0 own"}), NoTimes(Drain()));
+    EXPECT_EQ((Lines{"W 40 0 from other", "W 41 0 own"}), Journal(Drain()));
     DestroyWindow(hOther);
 }
 
@@ -502,9 +446,8 @@ TEST(StandInControl, CommandsAnswerOncePerLine)
         {"ping\r", {"ok"}},
     };
     for (auto &c : aCases) {
-        const std::string &sCmd = c.sCommand;
-        SCOPED_TRACE("command '" + sCmd.substr(0, 40) + "'");
-        EXPECT_EQ(c.vExpect, stand.Command(sCmd));
+        SCOPED_TRACE("command '" + c.sCommand.substr(0, 40) + "'");
+        EXPECT_EQ(c.vExpect, stand.Command(c.sCommand));
     }
     EXPECT_EQ(std::vector<std::string>{"ok"}, stand.Command("quit"));
     EXPECT_EQ(0u, stand.Stop());
@@ -627,10 +570,14 @@ TEST_F(InfodriverClient, MessagesCarryTheInfodriversNumbers)
     EXPECT_EQ(hMain_, hIDTemp) << "the hook's answer";
     EXPECT_EQ(1, SendMessageA(hInfodrivWnd, 2730, 0, (LPARAM) "IW 997 'x' 6"));
     EXPECT_EQ(1u, vRevertives.size()) << "a revertive";
+    EXPECT_EQ(0, SendMessageA(hInfodrivWnd, 2729, 0, 0)) << "a hook answer without a window";
+    // Forwarded to the main window, parameters and answer unchanged.
     for (UINT u : {2179u, 2180u, 2181u, 2190u}) {
         uLastForward = 0;
-        EXPECT_EQ(lForwardAnswer, SendMessageA(hInfodrivWnd, u, 0, 0)) << u;
+        EXPECT_EQ(lForwardAnswer, SendMessageA(hInfodrivWnd, u, 17, 23)) << u;
         EXPECT_EQ(u, uLastForward);
+        EXPECT_EQ(17u, wLastForward);
+        EXPECT_EQ(23, lLastForward);
     }
     SendMessageA(hInfodrivWnd, 2175, 0, 0);
     EXPECT_FALSE(IsWindow(hMain_)) << "the close";
@@ -674,18 +621,6 @@ TEST_F(InfodriverClient, CheckSlotReportsOnlyAnsweredWrites)
     iPeerMode = PEER_ANSWERS;
     EXPECT_EQ(0, fnGetSlot(998, 5, acBuf));
     EXPECT_STREQ("x", acBuf);
-}
-
-TEST_F(InfodriverClient, ForwardedMessagesAnswerWithTheMainWindowsResult)
-{
-    for (UINT u : {IDMSG_FWD1, IDMSG_FWD2, IDMSG_FWD3, IDMSG_FWD4}) {
-        uLastForward = 0;
-        EXPECT_EQ(lForwardAnswer, SendMessageA(hInfodrivWnd, u, 17, 23)) << u;
-        EXPECT_EQ(u, uLastForward);
-        EXPECT_EQ(17u, wLastForward);
-        EXPECT_EQ(23, lLastForward);
-    }
-    EXPECT_EQ(0, SendMessageA(hInfodrivWnd, IDMSG_HOOKED, 0, 0));
 }
 
 // A revertive normally arrives through the transport. A bare IDMSG_REVERTIVE

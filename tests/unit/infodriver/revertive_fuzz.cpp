@@ -17,6 +17,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -82,7 +83,7 @@ struct Case {
     std::string sBlock;        // the bytes sent (its size is cbData)
     bool fNullData = false;    // lpData NULL (with cbData 0)
     bool fExact = false;
-    ZARNMSG expect;
+    ZARNMSG expect = {};
     const char *pszKind = "";
 };
 
@@ -117,7 +118,6 @@ Case WellFormed(Rng &r)
     Case c;
     c.fExact = true;
     c.pszKind = "well-formed";
-    memset(&c.expect, 0, sizeof c.expect);
     unsigned uDev, uIdx, uInfo;
     std::string sDev = Number(r, &uDev), sIdx = Number(r, &uIdx), sInfo = Number(r, &uInfo);
     std::string sWs;
@@ -136,9 +136,7 @@ Case WellFormed(Rng &r)
         c.expect.wIndex = (WORD)uIdx;
         c.expect.wInfo = (WORD)uIdx;
         snprintf(c.expect.szInfo, sizeof c.expect.szInfo, "%s", sText.c_str());
-        if (sText.empty()) {
-            c.fExact = false;                       // the '' layout: see the splitter
-        }
+        c.fExact = !sText.empty();                  // the '' layout: see the splitter
     } else if (k == 1) {                            // XW device info index [ws]
         c.sBlock = "XW " + sDev + " " + sInfo + " " + sIdx + sWs;
         strcpy(c.expect.szMsgType, "XW");
@@ -159,9 +157,7 @@ Case WellFormed(Rng &r)
     // The block: the text and its terminator, then anything (the bytes after
     // the terminator carry nothing), in one of the sizes a peer may send.
     static const size_t acbSizes[] = { 513, 513, 4096, 600 };
-    size_t cb = acbSizes[r.Below(4)];
-    if (cb < c.sBlock.size() + 1)
-        cb = c.sBlock.size() + 1;
+    size_t cb = std::max(acbSizes[r.Below(4)], c.sBlock.size() + 1);
     c.sBlock.push_back('\0');
     while (c.sBlock.size() < cb)
         c.sBlock.push_back(r.Pct(50) ? '\0' : (char)(1 + r.Below(255)));
@@ -388,10 +384,8 @@ TEST_F(RevertiveFuzz, OnlyWriteRevertivesReachTheMirrorAndNothingOverruns)
     double dS = sw.Seconds();
     printf("revertive fuzz seed %llu: %llu revertives (%llu well-formed, %llu mutated, %llu random), %llu bytes, "
            "%llu reached the callback (%llu checked field by field), %llu mirror writes; %.2f s, %.0f revertives/s\n",
-           (unsigned long long)ullSeed, (unsigned long long)t.ullCases, (unsigned long long)aullKinds[0],
-           (unsigned long long)aullKinds[1], (unsigned long long)aullKinds[2], (unsigned long long)t.ullBytes,
-           (unsigned long long)t.ullCalls, (unsigned long long)t.ullExact, (unsigned long long)t.ullMirrors, dS,
-           dS > 0 ? (double)t.ullCases / dS : 0.0);
+           ullSeed, t.ullCases, aullKinds[0], aullKinds[1], aullKinds[2], t.ullBytes, t.ullCalls, t.ullExact,
+           t.ullMirrors, dS, dS > 0 ? (double)t.ullCases / dS : 0.0);
     EXPECT_EQ(ullN, t.ullCases);
     EXPECT_GT(t.ullMirrors, 0u);
 }

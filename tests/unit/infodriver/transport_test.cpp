@@ -14,7 +14,6 @@
 #include "support/child_proc.h"
 #include "infodriver/zarn32.h"
 
-
 namespace {
 
 // Messages of the test peer (see PeerProc).
@@ -36,19 +35,10 @@ enum {
 
 // A record of one WM_COPYDATA as it arrived at a window.
 struct RawCds {
-    ULONG_PTR dwData = 0;
-    DWORD cbData = 0;
+    ULONG_PTR dwData;
+    DWORD cbData;
     std::string sBytes;
 };
-
-RawCds Capture(const COPYDATASTRUCT *p)
-{
-    RawCds r;
-    r.dwData = p->dwData;
-    r.cbData = p->cbData;
-    r.sBytes.assign((const char *)p->lpData, p->cbData);
-    return r;
-}
 
 // ================================================================ in-process
 
@@ -61,7 +51,7 @@ LRESULT CALLBACK RawProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_COPYDATA) {
         const COPYDATASTRUCT *p = (const COPYDATASTRUCT *)lParam;
-        vRaw.push_back(Capture(p));
+        vRaw.push_back({p->dwData, p->cbData, std::string((const char *)p->lpData, p->cbData)});
         if (!sRawReply.empty() && ((p->dwData >> 16) & 0xFFFF) != COPYDATA_REPLY) {
             std::string sBlock = sRawReply;
             COPYDATASTRUCT r = {((ULONG_PTR)COPYDATA_REPLY << 16) | wRawResult, (DWORD)sBlock.size(),
@@ -128,19 +118,15 @@ protected:
     HWND hRaw_, hOwn_;
 };
 
-std::string TextBlock(const std::string &sText)
+// A block of the transport's size for a text or a number, sText at its start.
+std::string Block(const std::string &sText, size_t cb)
 {
     std::string s = sText;
-    s.resize(ZARN32_TEXT_BLOCK, '\0');
+    s.resize(cb, '\0');
     return s;
 }
-
-std::string NumBlock(const char *pszHex)
-{
-    std::string s = pszHex;
-    s.resize(ZARN32_NUM_BLOCK, '\0');
-    return s;
-}
+std::string TextBlock(const std::string &sText) { return Block(sText, ZARN32_TEXT_BLOCK); }
+std::string NumBlock(const char *pszHex) { return Block(pszHex, ZARN32_NUM_BLOCK); }
 
 TEST_F(TransportLayout, RequestRecords)
 {
@@ -380,8 +366,7 @@ LRESULT CALLBACK PeerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
         HWND hFrom = (HWND)wParam;
         if (uMsg == MSG_RAW_DESCRIBE) {
             // Describe the record as it arrived, and answer by hand.
-            char acReply[ZARN32_TEXT_BLOCK];
-            memset(acReply, 0, sizeof acReply);
+            char acReply[ZARN32_TEXT_BLOCK] = "";
             const char *pb = (const char *)p->lpData;
             size_t cchText = strnlen(pb, p->cbData);
             bool fZeros = true;
@@ -472,24 +457,21 @@ protected:
     static void SetUpTestSuite()
     {
         hParent_ = MakeWindow("", ParentProc, "TransportParent", 0, HWND_MESSAGE);
-        peer_ = new ChildProc;
         char acArg[64];
         snprintf(acArg, sizeof acArg, "--child=peer %x", (unsigned)(UINT_PTR)hParent_);
         std::string sReady;
-        if (peer_->Start(ExeDir() + "\\infodriver_transport_tests.exe", acArg) &&
-            peer_->WaitFor("ready ", &sReady))
+        if (peer_.Start(ExePath(), acArg) && peer_.WaitFor("ready ", &sReady))
             hPeer_ = (HWND)(UINT_PTR)strtoul(sReady.c_str() + 6, NULL, 16);
     }
     static void TearDownTestSuite()
     {
         PostMessageA(hPeer_, WM_CLOSE, 0, 0);
-        peer_->Stop();
-        delete peer_;
+        peer_.Stop();
         DestroyWindow(hParent_);
     }
     void SetUp() override
     {
-        ASSERT_NE(nullptr, hPeer_) << "the peer process did not start: " << peer_->Error();
+        ASSERT_NE(nullptr, hPeer_) << "the peer process did not start: " << peer_.Error();
     }
     LONG Send(UINT uMsg, UINT wParam, LPARAM lParam, int iLen, int iType)
     {
@@ -499,11 +481,9 @@ protected:
         fInSend = false;
         return l;
     }
-    static HWND hParent_, hPeer_;
-    static ChildProc *peer_;
+    static inline HWND hParent_, hPeer_;
+    static inline ChildProc peer_;
 };
-HWND TransportProcesses::hParent_, TransportProcesses::hPeer_;
-ChildProc *TransportProcesses::peer_;
 
 TEST_F(TransportProcesses, TextRequestAndReplyNestedInTheSend)
 {

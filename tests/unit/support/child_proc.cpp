@@ -1,7 +1,5 @@
 #include "child_proc.h"
 
-#include <string.h>
-
 ChildProc::~ChildProc()
 {
     Stop(5000);
@@ -25,17 +23,14 @@ bool ChildProc::Start(const std::string &sExe, const std::string &sArgs)
     SetHandleInformation(hIn_, HANDLE_FLAG_INHERIT, 0);
     SetHandleInformation(hOut_, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOA si;
-    memset(&si, 0, sizeof si);
+    STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = hChildIn;
     si.hStdOutput = hChildOut;
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::string sCmd = "\"" + sExe + "\" " + sArgs;
-    std::vector<char> vCmd(sCmd.begin(), sCmd.end());
-    vCmd.push_back('\0');
-    BOOL fOk = CreateProcessA(NULL, vCmd.data(), NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi_);
+    BOOL fOk = CreateProcessA(NULL, &sCmd[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi_);
     CloseHandle(hChildIn);
     CloseHandle(hChildOut);
     if (!fOk) {
@@ -62,11 +57,9 @@ void ChildProc::ReaderLoop()
                 sPartial_ += acBuf[i];
             }
         }
-        cv_.notify_all();
     }
     std::lock_guard<std::mutex> lock(mu_);
     fEof_ = true;
-    cv_.notify_all();
 }
 
 bool ChildProc::Send(const std::string &sLine)
@@ -96,44 +89,39 @@ bool ChildProc::NextLine(std::string *psLine, DWORD dwMs)
     return fGot;
 }
 
-bool ChildProc::WaitFor(const std::string &sPrefix, std::string *psLine,
-                        std::vector<std::string> *pvSkipped, DWORD dwMs)
+bool ChildProc::LineBy(std::string *psLine, DWORD dwStart, DWORD dwMs)
+{
+    DWORD dwSpent = GetTickCount() - dwStart;
+    return dwSpent <= dwMs && NextLine(psLine, dwMs - dwSpent);
+}
+
+bool ChildProc::WaitFor(const std::string &sPrefix, std::string *psLine, DWORD dwMs)
 {
     DWORD dwStart = GetTickCount();
     std::string s;
-    for (;;) {
-        DWORD dwSpent = GetTickCount() - dwStart;
-        if (dwSpent > dwMs || !NextLine(&s, dwMs - dwSpent))
+    do {
+        if (!LineBy(&s, dwStart, dwMs))
             return false;
-        if (s.compare(0, sPrefix.size(), sPrefix) == 0) {
-            if (psLine)
-                *psLine = s;
-            return true;
-        }
-        if (pvSkipped)
-            pvSkipped->push_back(s);
-    }
+    } while (s.compare(0, sPrefix.size(), sPrefix) != 0);
+    if (psLine)
+        *psLine = s;
+    return true;
 }
 
 std::vector<std::string> ChildProc::Command(const std::string &sCmd, DWORD dwMs)
 {
+    if (!Send(sCmd))
+        return {"<send failed>"};
     std::vector<std::string> v;
-    if (!Send(sCmd)) {
-        v.push_back("<send failed>");
-        return v;
-    }
     DWORD dwStart = GetTickCount();
     std::string s;
-    for (;;) {
-        DWORD dwSpent = GetTickCount() - dwStart;
-        if (dwSpent > dwMs || !NextLine(&s, dwMs - dwSpent)) {
-            v.push_back("<no answer to '" + sCmd + "'>");
-            return v;
-        }
+    while (LineBy(&s, dwStart, dwMs)) {
         v.push_back(s);
         if (s.compare(0, 2, "ok") == 0 || s.compare(0, 3, "err") == 0)
             return v;
     }
+    v.push_back("<no answer to '" + sCmd + "'>");
+    return v;
 }
 
 DWORD ChildProc::Stop(DWORD dwMs)

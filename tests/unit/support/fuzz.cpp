@@ -33,19 +33,6 @@ uint64_t FuzzCount(const char *pszVar, uint64_t ullDefault)
     return psz != nullptr && *psz ? strtoull(psz, nullptr, 0) : ullDefault;
 }
 
-Stopwatch::Stopwatch()
-{
-    QueryPerformanceFrequency(&liFreq);
-    QueryPerformanceCounter(&liStart);
-}
-
-double Stopwatch::Seconds() const
-{
-    LARGE_INTEGER li;
-    QueryPerformanceCounter(&li);
-    return (double)(li.QuadPart - liStart.QuadPart) / (double)liFreq.QuadPart;
-}
-
 // The handler has no context of its own: one note lives at a time.
 static const char *s_pszWhat = "", *s_pszWhere = "";
 static volatile uint64_t s_ullSeed, s_ullWhere;
@@ -56,8 +43,8 @@ static LONG CALLBACK CrashNoteHandler(PEXCEPTION_POINTERS p)
     DWORD dwCode = p->ExceptionRecord->ExceptionCode;
     if (s_fRunning && (dwCode == EXCEPTION_ACCESS_VIOLATION || dwCode == EXCEPTION_ILLEGAL_INSTRUCTION ||
                        dwCode == EXCEPTION_ARRAY_BOUNDS_EXCEEDED || dwCode == 0xC0000409 /* stack buffer overrun */)) {
-        fprintf(stderr, "%s: exception %#lx at seed %llu, %s%llu\n", s_pszWhat, (unsigned long)dwCode,
-                (unsigned long long)s_ullSeed, s_pszWhere, (unsigned long long)s_ullWhere);
+        fprintf(stderr, "%s: exception %#lx at seed %llu, %s%llu\n", s_pszWhat, dwCode, s_ullSeed, s_pszWhere,
+                s_ullWhere);
         fflush(stderr);
     }
     return EXCEPTION_CONTINUE_SEARCH;
@@ -65,8 +52,7 @@ static LONG CALLBACK CrashNoteHandler(PEXCEPTION_POINTERS p)
 
 static void AbortNote(int)
 {
-    fprintf(stderr, "%s: abort at seed %llu, %s%llu\n", s_pszWhat, (unsigned long long)s_ullSeed, s_pszWhere,
-            (unsigned long long)s_ullWhere);
+    fprintf(stderr, "%s: abort at seed %llu, %s%llu\n", s_pszWhat, s_ullSeed, s_pszWhere, s_ullWhere);
     fflush(stderr);
 }
 

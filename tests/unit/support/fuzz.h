@@ -6,6 +6,7 @@
 #pragma once
 #include <windows.h>
 #include <stdint.h>
+#include <chrono>
 #include <vector>
 
 // splitmix64.
@@ -30,9 +31,8 @@ std::vector<uint64_t> FuzzSeeds(const std::vector<uint64_t> &vDefault);
 uint64_t FuzzCount(const char *pszVar, uint64_t ullDefault);
 
 struct Stopwatch {
-    LARGE_INTEGER liFreq, liStart;
-    Stopwatch();
-    double Seconds() const;
+    std::chrono::steady_clock::time_point t0 = std::chrono::steady_clock::now();
+    double Seconds() const { return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(); }
 };
 
 // While one lives, an access violation, a trap of the checked build, a stack

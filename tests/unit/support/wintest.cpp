@@ -33,25 +33,56 @@ HWND MakeWindow(const char *lpszTitle, WNDPROC fnProc, const char *lpszClass, DW
                            (HMENU)(INT_PTR)iId, hInst, NULL);
 }
 
-// The first SS_ICON static whose own style is visible (the box itself may not
-// be shown yet).
-static BOOL CALLBACK FindIconProc(HWND hWnd, LPARAM lParam)
-{
-    char acClass[16];
-    GetClassNameA(hWnd, acClass, sizeof acClass);
-    LONG_PTR lStyle = GetWindowLongPtrA(hWnd, GWL_STYLE);
-    if (lstrcmpiA(acClass, "Static") == 0 && (lStyle & WS_VISIBLE) && (lStyle & SS_TYPEMASK) == SS_ICON) {
-        *(HICON *)lParam = (HICON)SendMessageA(hWnd, STM_GETICON, 0, 0);
-        return FALSE;
-    }
-    return TRUE;
-}
-
 HICON BoxIcon(HWND hBox)
 {
-    HICON hIcon = NULL;
-    EnumChildWindows(hBox, FindIconProc, (LPARAM)&hIcon);
-    return hIcon;
+    // The first SS_ICON static whose own style is visible (the box itself may
+    // not be shown yet).
+    for (HWND h = NULL; (h = FindWindowExA(hBox, h, "Static", NULL)) != NULL;) {
+        LONG_PTR lStyle = GetWindowLongPtrA(h, GWL_STYLE);
+        if ((lStyle & WS_VISIBLE) && (lStyle & SS_TYPEMASK) == SS_ICON)
+            return (HICON)SendMessageA(h, STM_GETICON, 0, 0);
+    }
+    return NULL;
+}
+
+BoxPresser::BoxPresser(const char *pszCaption) : pszCaption_(pszCaption)
+{
+    hDone_ = CreateEventA(NULL, TRUE, FALSE, NULL);
+    hThread_ = CreateThread(NULL, 0, Watch, this, 0, NULL);
+}
+
+void BoxPresser::Stop()
+{
+    if (hThread_ == NULL)
+        return;
+    SetEvent(hDone_);
+    WaitForSingleObject(hThread_, INFINITE);
+    CloseHandle(hThread_);
+    CloseHandle(hDone_);
+    hThread_ = NULL;
+}
+
+DWORD WINAPI BoxPresser::Watch(LPVOID pv)
+{
+    BoxPresser *p = (BoxPresser *)pv;
+    while (WaitForSingleObject(p->hDone_, 20) == WAIT_TIMEOUT) {
+        HWND hBox = NULL;
+        DWORD dwPid = 0;
+        while ((hBox = FindWindowExA(NULL, hBox, "#32770", p->pszCaption_)) != NULL)
+            if (GetWindowThreadProcessId(hBox, &dwPid) && dwPid == GetCurrentProcessId())
+                break;
+        if (hBox == NULL)
+            continue;
+        char ac[512] = "";
+        GetDlgItemTextA(hBox, 0xFFFF, ac, sizeof ac);
+        p->sText = ac;
+        p->hIcon = BoxIcon(hBox);
+        p->hOwner = GetWindow(hBox, GW_OWNER);
+        p->fFound = true;
+        PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), (LPARAM)GetDlgItem(hBox, IDOK));
+        break;
+    }
+    return 0;
 }
 
 std::string ExePath()

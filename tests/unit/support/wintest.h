@@ -28,10 +28,7 @@ template <class F> bool PumpUntil(F fnDone, DWORD dwMs = 20000)
 // last one too when fSepAfterLast).
 std::string Hex(const BYTE *pb, size_t cb, const char *pszSep = " ", bool fSepAfterLast = false);
 
-// Where a test window goes: position and size.
-struct Place {
-    int x, y, cx, cy;
-};
+struct Place { int x, y, cx, cy; };   // where a test window goes: position and size
 // A window of class lpszClass, registered with fnProc on first use (NULL:
 // DefWindowProc); the defaults make a plain top-level window for tests to own
 // things with. hParent HWND_MESSAGE makes it message-only.
@@ -41,6 +38,27 @@ HWND MakeWindow(const char *lpszTitle, WNDPROC fnProc = NULL, const char *lpszCl
 
 // The icon a message box shows, NULL for none.
 HICON BoxIcon(HWND hBox);
+
+// While one lives, a watcher thread presses OK on the first message box of
+// this process (captioned pszCaption; any caption when NULL) and notes what
+// it showed, so that a box fails a test with its text instead of hanging it.
+class BoxPresser {
+public:
+    explicit BoxPresser(const char *pszCaption = NULL);
+    ~BoxPresser() { Stop(); }
+    BoxPresser(const BoxPresser &) = delete;
+    BoxPresser &operator=(const BoxPresser &) = delete;
+    void Stop();   // the fields hold their final values after it
+    bool fFound = false;
+    std::string sText;
+    HICON hIcon = NULL;
+    HWND hOwner = NULL;
+
+private:
+    static DWORD WINAPI Watch(LPVOID pv);
+    const char *pszCaption_;
+    HANDLE hDone_, hThread_;
+};
 
 std::string ExePath();
 std::string ExeDir();   // no trailing backslash
