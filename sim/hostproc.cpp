@@ -138,18 +138,11 @@ void hpCloseStdin(HOSTPROC *p)
 static int fnTakeLine(HOSTPROC *p, char *line, size_t cbLine, int fForce)
 {
     char *pNl = (char *)memchr(p->acBuf, '\n', p->cbBuf);
-    size_t cbLineLen, cbUsed;
-
-    if (pNl == NULL) {
-        if (!fForce || p->cbBuf == 0) {
-            if (p->cbBuf < sizeof(p->acBuf))
-                return 0;
-        }
-        cbLineLen = cbUsed = p->cbBuf;     // forced, or an over-long line
-    } else {
-        cbLineLen = (size_t)(pNl - p->acBuf);
-        cbUsed = cbLineLen + 1;
-    }
+    if (pNl == NULL && (!fForce || p->cbBuf == 0) && p->cbBuf < sizeof(p->acBuf))
+        return 0;
+    // Without a line end: forced, or an over-long line.
+    size_t cbLineLen = pNl != NULL ? (size_t)(pNl - p->acBuf) : p->cbBuf;
+    size_t cbUsed = pNl != NULL ? cbLineLen + 1 : cbLineLen;
     if (cbLineLen > 0 && p->acBuf[cbLineLen - 1] == '\r')
         cbLineLen--;
     if (cbLine > 0) {

@@ -11,6 +11,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -72,10 +73,14 @@ const char *msKindName(int iKind)
     return iKind >= 0 && iKind < MSK_KINDS ? apsz[iKind] : "?";
 }
 
-static void fnErr(char *pszErr, size_t cbErr, const char *pszWhat)
+static void fnErr(char *pszErr, size_t cbErr, const char *pszFmt, ...) __attribute__((format(printf, 3, 4)));
+static void fnErr(char *pszErr, size_t cbErr, const char *pszFmt, ...)
 {
+    va_list ap;
+    va_start(ap, pszFmt);
     if (pszErr != NULL && cbErr > 0)
-        snprintf(pszErr, cbErr, "%s: %s", pszWhat, strerror(errno));
+        vsnprintf(pszErr, cbErr, pszFmt, ap);
+    va_end(ap);
 }
 
 static void fnCloseFd(int *pfd)
@@ -114,8 +119,9 @@ static void fnRemoveOurLink(MIXSIM *ps)
 
 // ---------------------------------------------------------------- writing
 
-static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
+int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
 {
+    std::lock_guard<std::mutex> lkw(ps->mxWrite);
     long long llEnd = msNowNs() / 1000000 + MS_WRITEWAIT_MS;
 
     while (cb > 0) {
@@ -143,12 +149,6 @@ static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllD
     return 0;
 }
 
-int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
-{
-    std::lock_guard<std::mutex> lk(ps->mxWrite);
-    return fnWriteLocked(ps, pb, cb, pllDoneNs);
-}
-
 // Writes the run in pieces, each when the line would have carried the bytes
 // before it; cbChunk 0: piece by piece of whole counted frames.
 static int fnWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
@@ -164,7 +164,6 @@ static int fnWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, siz
                 return -1;
             n = cb - cbDone;
         }
-        // The chunk is due when the line would have carried the bytes before it.
         int64_t llDue = llStart + (int64_t)cbDone * 10 * 1000000000LL / iBaud;
         struct timespec ts = {(time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR) {
@@ -489,12 +488,12 @@ static int fnMakePty(int *pfdMaster, int *pfdSlave, char *pszSlave, size_t cbSla
     *pfdMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (*pfdMaster < 0 || grantpt(*pfdMaster) != 0 || unlockpt(*pfdMaster) != 0 ||
         ptsname_r(*pfdMaster, pszSlave, cbSlave) != 0) {
-        fnErr(pszErr, cbErr, "posix_openpt");
+        fnErr(pszErr, cbErr, "posix_openpt: %s", strerror(errno));
         return -1;
     }
     *pfdSlave = open(pszSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (*pfdSlave < 0) {
-        fnErr(pszErr, cbErr, pszSlave);
+        fnErr(pszErr, cbErr, "%s: %s", pszSlave, strerror(errno));
         return -1;
     }
     // Raw both ways, no echo: the line carries bytes, not text.
@@ -515,13 +514,11 @@ static int fnMakePty(int *pfdMaster, int *pfdSlave, char *pszSlave, size_t cbSla
 
 MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
 {
-    if (pszErr != NULL && cbErr > 0)
-        pszErr[0] = 0;
+    fnErr(pszErr, cbErr, "%s", "");
     if (pszPortsDir == NULL)
         pszPortsDir = getenv("MIXTALLY_PORTS");
     if (pszPortsDir == NULL || iPort < 1 || iPort > 256) {
-        if (pszErr != NULL)
-            snprintf(pszErr, cbErr, "no ports directory (MIXTALLY_PORTS) or bad port %d", iPort);
+        fnErr(pszErr, cbErr, "no ports directory (MIXTALLY_PORTS) or bad port %d", iPort);
         return NULL;
     }
     MIXSIM *ps = new MIXSIM();
@@ -535,7 +532,7 @@ MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
         return NULL;
     }
     if (fnPointLink(ps->szLink, ps->szSlave) != 0) {
-        fnErr(pszErr, cbErr, ps->szLink);
+        fnErr(pszErr, cbErr, "%s: %s", ps->szLink, strerror(errno));
         msClose(ps);
         return NULL;
     }
@@ -603,13 +600,11 @@ int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
     int fdM, fdS;
     char szSlave[64];
 
-    if (pszErr != NULL && cbErr > 0)
-        pszErr[0] = 0;
+    fnErr(pszErr, cbErr, "%s", "");
     {
         std::lock_guard<std::mutex> lk(ps->mx);
         if (ps->fdMaster >= 0 || ps->fdNewMaster >= 0) {
-            if (pszErr != NULL)
-                snprintf(pszErr, cbErr, "still plugged in");
+            fnErr(pszErr, cbErr, "still plugged in");
             return -1;
         }
     }
@@ -626,7 +621,7 @@ int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
     ps->fReplugReq = true;
     ps->cv.wait_for(lk, std::chrono::seconds(10), [&] { return ps->fdNewMaster < 0; });
     if (ps->fdNewMaster >= 0 || fnPointLink(ps->szLink, ps->szSlave) != 0) {
-        fnErr(pszErr, cbErr, ps->szLink);
+        fnErr(pszErr, cbErr, "%s: %s", ps->szLink, strerror(errno));
         return -1;
     }
     return 0;

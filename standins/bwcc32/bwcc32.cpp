@@ -115,9 +115,9 @@ static LRESULT CALLBACK BorShadeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
 
 // ---------------------------------------------------------------- registration
 
-extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
+// The classes are global: they belong to this DLL, not to the caller's instance.
+extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE)
 {
-    (void)hInstance;   // the classes are global: they belong to this DLL
     if (!hbrDlgFace)
         hbrDlgFace = CreateSolidBrush(crDlgFace);
 
@@ -131,9 +131,8 @@ extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
     return atomDlg != 0 && atomShade != 0;
 }
 
-BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID)
 {
-    (void)lpReserved;
     switch (dwReason) {
     case DLL_PROCESS_ATTACH:
         hBwccInst = hInst;

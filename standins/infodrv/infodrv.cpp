@@ -39,7 +39,7 @@ static unsigned long ulWrites, ulReads;
 static int iDriverSends;         // > 0 while we wait on a send to the driver
 static DWORD dwDelayMs;          // "delay": each request is answered this late
 static unsigned uWithholdOne;    // "withhold": one request in this many gets no reply (0: none)
-static unsigned long ulRandom;   // the withholding's random sequence, from its seed
+static DWORD dwRandom;           // the withholding's random sequence, from its seed
 static unsigned long ulShownWrites, ulShownReads;   // the counts the window last showed
 
 // ---------------------------------------------------------------- slots
@@ -71,15 +71,14 @@ static int fnStore(int iSlot, const char *pszText)
     return 0;
 }
 
-// Sends one revertive to the hooked driver; 1 if none is hooked.
+// Sends one revertive (cut to a transport block) to the hooked driver; 1 if
+// none is hooked.
 static int fnRevertive(const char *pszText)
 {
-    char acRev[SLOT_TEXT_MAX + 1];
     if (hHookWnd == NULL)
         return 1;
-    snprintf(acRev, sizeof acRev, "%s", pszText);
     iDriverSends++;
-    ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)acRev, 0, ZARN32_TEXT);
+    ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)pszText, 0, ZARN32_TEXT);
     iDriverSends--;
     return 0;
 }
@@ -99,12 +98,10 @@ static int fnWithholdThis(void)
 {
     if (uWithholdOne == 0)
         return 0;
-    ulRandom ^= ulRandom << 13;
-    ulRandom &= 0xFFFFFFFFul;
-    ulRandom ^= ulRandom >> 17;
-    ulRandom ^= ulRandom << 5;
-    ulRandom &= 0xFFFFFFFFul;
-    return ulRandom % uWithholdOne == 0;
+    dwRandom ^= dwRandom << 13;
+    dwRandom ^= dwRandom >> 17;
+    dwRandom ^= dwRandom << 5;
+    return dwRandom % uWithholdOne == 0;
 }
 
 // A text request handled like any other, stored or read, but with no reply:
@@ -219,23 +216,19 @@ static BOOL fnParseLong(const char *psz, long lMin, long lMax, long *pl)
 static void fnCmdMode(char *pszArg)
 {
     long l;
-    if (!fnParseLong(pszArg, LONG_MIN, LONG_MAX, &l)) {
-        fnOut("err bad mode");
-        return;
-    }
-    lMode = l;
-    fnOut("ok");
+    BOOL fOk = fnParseLong(pszArg, LONG_MIN, LONG_MAX, &l);
+    if (fOk)
+        lMode = l;
+    fnOut(fOk ? "ok" : "err bad mode");
 }
 
 static void fnCmdDelay(char *pszArg)
 {
     long l;
-    if (!fnParseLong(pszArg, 0, 60000, &l)) {
-        fnOut("err bad delay");
-        return;
-    }
-    dwDelayMs = (DWORD)l;
-    fnOut("ok");
+    BOOL fOk = fnParseLong(pszArg, 0, 60000, &l);
+    if (fOk)
+        dwDelayMs = (DWORD)l;
+    fnOut(fOk ? "ok" : "err bad delay");
 }
 
 static void fnCmdWithhold(char *pszArg)
@@ -249,7 +242,7 @@ static void fnCmdWithhold(char *pszArg)
         return;
     }
     uWithholdOne = (unsigned)lOne;
-    ulRandom = lSeed != 0 ? (unsigned long)lSeed & 0xFFFFFFFFul : 1;   // xorshift never leaves 0
+    dwRandom = lSeed != 0 ? (DWORD)lSeed : 1;   // xorshift never leaves 0
     fnOut("ok");
 }
 
@@ -356,8 +349,7 @@ static void fnHook(HWND hWnd, WPARAM wParam)
 static void fnSetSlotMessage(WPARAM wParam, LPARAM lParam)
 {
     int iSlot = (int)(wParam & 0x7FFF);
-    const char *pszText = lParam ? (const char *)lParam : "";
-    if (fnStore(iSlot, pszText) != 0) {
+    if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
         fnOut("bad W %d", iSlot);
         return;
     }
@@ -382,12 +374,11 @@ static void fnSetSlotOnlyMessage(WPARAM wParam, LPARAM lParam)
 static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
 {
     int iSlot = (int)(wParam & 0xFFFF);
-    // The block is the transport's 513-byte text block: the answer goes into it.
+    // The block is the transport's 513-byte text block: the answer goes into
+    // it, zero-padded.
     if (lParam != 0) {
-        char *pcBlock = (char *)lParam;
-        size_t cch = strnlen(fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
-        memcpy(pcBlock, fnSlot(iSlot), cch);
-        memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
+        strncpy((char *)lParam, fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
+        ((char *)lParam)[ZARN32_TEXT_BLOCK - 1] = '\0';
     }
     ulReads++;
     fnOut("R %llu %d", fnQpcIn(1000000ull), iSlot);

@@ -22,16 +22,12 @@
 #define MOXW_EXTRA      (2 * (int)sizeof(LONG_PTR))
 
 static const char szClass[] = "MOX_CC_Button";
-static HINSTANCE hMoxInst;        // this DLL; written once in DllMain
 
 // The state digit of a colour code text, or -1 when the text is a caption.
 static int fnStateCode(LPCSTR lpsz)
 {
-    if (!lpsz || strlen(lpsz) != 7)
-        return -1;
-    if (strncmp(lpsz, "/__", 3) != 0 || strcmp(lpsz + 4, "F__") != 0)
-        return -1;
-    if (lpsz[3] < '0' || lpsz[3] > '9')
+    if (!lpsz || strlen(lpsz) != 7 || strncmp(lpsz, "/__", 3) != 0 || strcmp(lpsz + 4, "F__") != 0 ||
+        lpsz[3] < '0' || lpsz[3] > '9')
         return -1;
     return lpsz[3] - '0';
 }
@@ -98,12 +94,11 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     }
     case WM_SETTEXT: {
         int iState = fnStateCode((LPCSTR)lParam);
-        if (iState >= 0) {
+        LRESULT lRes = TRUE;
+        if (iState >= 0)
             SetWindowLongPtrA(hWnd, MOXW_STATE, iState);
-            InvalidateRect(hWnd, NULL, FALSE);
-            return TRUE;
-        }
-        LRESULT lRes = DefWindowProcA(hWnd, uMsg, wParam, lParam);
+        else
+            lRes = DefWindowProcA(hWnd, uMsg, wParam, lParam);
         InvalidateRect(hWnd, NULL, FALSE);
         return lRes;
     }
@@ -130,20 +125,17 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     }
 }
 
-BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID)
 {
-    (void)lpReserved;
     switch (dwReason) {
-    case DLL_PROCESS_ATTACH: {
-        hMoxInst = hInst;
+    case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(hInst);
         // A failure leaves the class missing: dialogs using it then fail to
         // be created, which the program reports.
         fnRegisterClass(szClass, MoxButtonProc, hInst, CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW, MOXW_EXTRA);
         break;
-    }
     case DLL_PROCESS_DETACH:
-        UnregisterClassA(szClass, hMoxInst);
+        UnregisterClassA(szClass, hInst);
         break;
     }
     return TRUE;
