@@ -108,9 +108,8 @@ static int fnWithholdThis(void)
 // the sender's send returns and finds nothing. Prints "withheld <slot>".
 static void fnHandleWithoutReply(HWND hWnd, const COPYDATASTRUCT *pCDS)
 {
-    char acBlock[ZARN32_TEXT_BLOCK + 1];
+    char acBlock[ZARN32_TEXT_BLOCK + 1] = "";
     DWORD cb = pCDS->cbData < ZARN32_TEXT_BLOCK ? pCDS->cbData : ZARN32_TEXT_BLOCK;
-    memset(acBlock, 0, sizeof acBlock);
     if (pCDS->lpData != NULL)
         memcpy(acBlock, pCDS->lpData, cb);
     UINT uMsg = (UINT)((pCDS->dwData >> 16) & 0xFFFF);
@@ -121,15 +120,15 @@ static void fnHandleWithoutReply(HWND hWnd, const COPYDATASTRUCT *pCDS)
 
 // ---------------------------------------------------------------- control channel
 
-// Reads a slot number word; returns the slot or 0 when it is not 1..32767.
+// Reads a slot number word; returns the slot (*ppszRest: what follows) or 0
+// when it is not 1..32767.
 static int fnParseSlot(const char *psz, const char **ppszRest)
 {
     char *pcEnd;
     long l = strtol(psz, &pcEnd, 10);
     if (pcEnd == psz || (*pcEnd != '\0' && *pcEnd != ' ') || l < 1 || l > MAX_SLOT)
         return 0;
-    if (ppszRest != NULL)
-        *ppszRest = (*pcEnd == ' ') ? pcEnd + 1 : pcEnd;
+    *ppszRest = (*pcEnd == ' ') ? pcEnd + 1 : pcEnd;
     return (int)l;
 }
 
