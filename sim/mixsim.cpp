@@ -108,13 +108,9 @@ static int fnPointLink(const char *pszLink, const char *pszTarget)
 // have taken the port over meanwhile.
 static void fnRemoveOurLink(MIXSIM *ps)
 {
-    char szTarget[PATH_MAX];
-    ssize_t n = readlink(ps->szLink, szTarget, sizeof(szTarget) - 1);
-    if (n > 0) {
-        szTarget[n] = 0;
-        if (strcmp(szTarget, ps->szSlave) == 0)
-            unlink(ps->szLink);
-    }
+    char szTarget[PATH_MAX] = "";     // readlink does not end the text
+    if (readlink(ps->szLink, szTarget, sizeof(szTarget) - 1) > 0 && strcmp(szTarget, ps->szSlave) == 0)
+        unlink(ps->szLink);
 }
 
 // ---------------------------------------------------------------- writing

@@ -398,19 +398,18 @@ static void fnSlotRangeMessage(WPARAM wParam, LPARAM lParam)
 static void fnPaint(HWND hWnd)
 {
     PAINTSTRUCT ps;
-    char acText[160];
-    HDC hDC = BeginPaint(hWnd, &ps);
-    int n = snprintf(acText, sizeof acText, "Stand-in infodriver, device %d", iDevice);
-    TextOutA(hDC, 8, 8, acText, n);
+    char aacText[3][80];
+    snprintf(aacText[0], sizeof aacText[0], "Stand-in infodriver, device %d", iDevice);
     if (hHookWnd != NULL)
-        n = snprintf(acText, sizeof acText, "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
+        snprintf(aacText[1], sizeof aacText[1], "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
     else
-        n = snprintf(acText, sizeof acText, "not hooked");
-    TextOutA(hDC, 8, 28, acText, n);
+        snprintf(aacText[1], sizeof aacText[1], "not hooked");
+    snprintf(aacText[2], sizeof aacText[2], "writes %lu, reads %lu", ulWrites, ulReads);
     ulShownWrites = ulWrites;
     ulShownReads = ulReads;
-    n = snprintf(acText, sizeof acText, "writes %lu, reads %lu", ulWrites, ulReads);
-    TextOutA(hDC, 8, 48, acText, n);
+    HDC hDC = BeginPaint(hWnd, &ps);
+    for (int i = 0; i < 3; i++)
+        TextOutA(hDC, 8, 8 + 20 * i, aacText[i], (int)strlen(aacText[i]));
     EndPaint(hWnd, &ps);
 }
 

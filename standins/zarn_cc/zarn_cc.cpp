@@ -57,10 +57,7 @@ static void fnPaintButton(HWND hWnd, HDC hDC)
     DeleteObject(hbr);
 
     RECT rcEdge = rc;
-    if (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS)
-        DrawEdge(hDC, &rcEdge, BDR_SUNKENOUTER, BF_RECT);
-    else
-        DrawEdge(hDC, &rcEdge, EDGE_RAISED, BF_RECT);
+    DrawEdge(hDC, &rcEdge, (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS) ? BDR_SUNKENOUTER : EDGE_RAISED, BF_RECT);
 
     char acText[128];
     int iLen = GetWindowTextA(hWnd, acText, sizeof acText);
