@@ -6,8 +6,7 @@
 // Wine COM port mapping $MIXTALLY_PORTS/com<n> at the slave (a symlink,
 // replaced atomically), and starts a reader thread that records every byte
 // the driver sends (CLOCK_MONOTONIC timestamps), cuts it into messages and
-// answers each poll 02 FF 80 according to the acknowledge mode. The caller
-// sends acknowledges, tally frames, raw bytes, bursts and garbage.
+// answers each poll 02 FF 80 according to the acknowledge mode.
 //
 // What a pty cannot show: the driver's line break (a pty carries no break
 // condition), and parity (a pty refuses it). The driver's purges of its

@@ -285,9 +285,8 @@ static void fnCommand(char *pszLine)
 static DWORD WINAPI fnReaderThread(LPVOID)
 {
     HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
-    static char acLine[LINE_MAX_IN + 1];
+    static char acLine[LINE_MAX_IN + 2];   // one character more marks a line over-long
     size_t cchLine = 0;
-    int fOverlong = 0;
     char acBuf[512];
     DWORD cbRead;
 
@@ -295,21 +294,18 @@ static DWORD WINAPI fnReaderThread(LPVOID)
         for (DWORD i = 0; i < cbRead; i++) {
             char c = acBuf[i];
             if (c != '\n') {
-                if (cchLine < LINE_MAX_IN)
+                if (cchLine <= LINE_MAX_IN)
                     acLine[cchLine++] = c;
-                else
-                    fOverlong = 1;
                 continue;
             }
             acLine[cchLine] = '\0';
-            if (fOverlong)
+            if (cchLine > LINE_MAX_IN)
                 strcpy(acLine, "\x01overlong");   // answered with err, never run
             // A command must not run nested inside a wait on the driver (a
             // slot range, another client's write): it is offered again shortly.
             while (IsWindow(hMainWnd) && SendMessageA(hMainWnd, WM_CTL_LINE, 0, (LPARAM)acLine) == CTL_BUSY)
                 Sleep(2);
             cchLine = 0;
-            fOverlong = 0;
         }
     }
     PostMessageA(hMainWnd, WM_CTL_EOF, 0, 0);
