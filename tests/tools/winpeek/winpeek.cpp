@@ -7,7 +7,7 @@
 //                                             -> "text <t>" (+ "state <n>" for status buttons)
 //   winpeek list  <title> <id>                a list box's lines -> "line <t>"... "count <n>"
 //   winpeek info  <title>                     -> "rect l t r b", "client w h", "iconic 0|1",
-//                                                "cymenu <n>", "cycaption <n>",
+//                                                "visible 0|1", "cymenu <n>", "cycaption <n>",
 //                                                "menu <id> checked|unchecked" for item 97
 //   winpeek post  <title> <msg> <wparam> [lparam]   PostMessageA -> "ok"
 //   winpeek show  <title> <SW_ number>        ShowWindow         -> "ok"
