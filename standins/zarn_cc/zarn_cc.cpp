@@ -78,16 +78,13 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     case WM_NCCREATE: {
         // A template text that is a colour code sets the state at creation
         // and leaves the caption empty, as a later WM_SETTEXT would.
-        CREATESTRUCTA *pcs = (CREATESTRUCTA *)lParam;
-        int iState = (pcs->lpszName && !IS_INTRESOURCE(pcs->lpszName))
-                   ? fnStateCode(pcs->lpszName) : -1;
+        CREATESTRUCTA cs = *(CREATESTRUCTA *)lParam;
+        int iState = (cs.lpszName && !IS_INTRESOURCE(cs.lpszName)) ? fnStateCode(cs.lpszName) : -1;
         if (iState >= 0) {
             SetWindowLongPtrA(hWnd, MOXW_STATE, iState);
-            CREATESTRUCTA cs = *pcs;
             cs.lpszName = "";
-            return DefWindowProcA(hWnd, uMsg, wParam, (LPARAM)&cs);
         }
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+        return DefWindowProcA(hWnd, uMsg, wParam, (LPARAM)&cs);
     }
     case WM_SETTEXT: {
         int iState = fnStateCode((LPCSTR)lParam);
