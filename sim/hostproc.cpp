@@ -1,6 +1,8 @@
 // Host-side child processes for tests: spawn, pipes, lines with deadlines.
 #include "hostproc.h"
 
+#include <initializer_list>
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -21,17 +23,17 @@ long long hpNowMs(void)
 
 static void fnCloseFd(int *pfd)
 {
-    if (*pfd >= 0) {
+    if (*pfd >= 0)
         close(*pfd);
-        *pfd = -1;
-    }
+    *pfd = -1;
 }
 
 int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
             const char *cwd, int iFlags)
 {
-    int aIn[2] = {-1, -1}, aOut[2] = {-1, -1}, aErr[2] = {-1, -1};
-    pid_t pid;
+    int aIn[2] = {-1, -1}, aOut[2] = {-1, -1};
+    int aErr[2] = {-1, -1};     // reports a failed exec to the parent
+    pid_t pid = -1;
 
     memset(p, 0, sizeof(*p));
     p->fdIn = p->fdOut = -1;
@@ -39,26 +41,12 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
     // test with SIGPIPE before it can say what went wrong.
     signal(SIGPIPE, SIG_IGN);
     // The pipes are close-on-exec: a child never holds another child's pipes.
-    if ((iFlags & HP_STDIN) && pipe2(aIn, O_CLOEXEC) != 0)
-        return -1;
-    if ((iFlags & HP_STDOUT) && pipe2(aOut, O_CLOEXEC) != 0) {
-        fnCloseFd(&aIn[0]);
-        fnCloseFd(&aIn[1]);
-        return -1;
-    }
-    // Reports a failed exec to the parent.
-    if (pipe2(aErr, O_CLOEXEC) != 0) {
-        fnCloseFd(&aIn[0]); fnCloseFd(&aIn[1]);
-        fnCloseFd(&aOut[0]); fnCloseFd(&aOut[1]);
-        return -1;
-    }
-
-    pid = fork();
-    if (pid < 0) {
+    if (((iFlags & HP_STDIN) && pipe2(aIn, O_CLOEXEC) != 0) ||
+        ((iFlags & HP_STDOUT) && pipe2(aOut, O_CLOEXEC) != 0) || pipe2(aErr, O_CLOEXEC) != 0 ||
+        (pid = fork()) < 0) {
         int e = errno;
-        fnCloseFd(&aIn[0]); fnCloseFd(&aIn[1]);
-        fnCloseFd(&aOut[0]); fnCloseFd(&aOut[1]);
-        fnCloseFd(&aErr[0]); fnCloseFd(&aErr[1]);
+        for (int *pfd : {&aIn[0], &aIn[1], &aOut[0], &aOut[1], &aErr[0], &aErr[1]})
+            fnCloseFd(pfd);
         errno = e;
         return -1;
     }
@@ -90,12 +78,8 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
             for (size_t i = 0; envAdd[i] != NULL; i++)
                 putenv((char *)envAdd[i]);
         }
-        if (cwd != NULL && chdir(cwd) != 0) {
-            int e = errno;
-            (void)!write(aErr[1], &e, sizeof(e));
-            _exit(127);
-        }
-        execvp(argv[0], (char *const *)argv);
+        if (cwd == NULL || chdir(cwd) == 0)
+            execvp(argv[0], (char *const *)argv);
         int e = errno;
         (void)!write(aErr[1], &e, sizeof(e));
         _exit(127);
@@ -115,8 +99,7 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
     p->fdIn = aIn[1];
     p->fdOut = aOut[0];
     if (n == (ssize_t)sizeof(eChild)) {
-        int iExit;
-        hpWaitExit(p, 5000, &iExit);
+        hpWaitExit(p, 5000, NULL);
         hpRelease(p);
         errno = eChild;
         return -1;
@@ -124,10 +107,8 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
     return 0;
 }
 
-int hpWrite(HOSTPROC *p, const void *pb, size_t cb)
+static int fnWrite(HOSTPROC *p, const char *pc, size_t cb)
 {
-    const char *pc = (const char *)pb;
-
     if (p->fdIn < 0)
         return -1;
     while (cb > 0) {
@@ -145,9 +126,7 @@ int hpWrite(HOSTPROC *p, const void *pb, size_t cb)
 
 int hpWriteLine(HOSTPROC *p, const char *line)
 {
-    if (hpWrite(p, line, strlen(line)) != 0)
-        return -1;
-    return hpWrite(p, "\n", 1);
+    return fnWrite(p, line, strlen(line)) != 0 ? -1 : fnWrite(p, "\n", 1);
 }
 
 void hpCloseStdin(HOSTPROC *p)
@@ -159,18 +138,11 @@ void hpCloseStdin(HOSTPROC *p)
 static int fnTakeLine(HOSTPROC *p, char *line, size_t cbLine, int fForce)
 {
     char *pNl = (char *)memchr(p->acBuf, '\n', p->cbBuf);
-    size_t cbLineLen, cbUsed;
-
-    if (pNl == NULL) {
-        if (!fForce || p->cbBuf == 0) {
-            if (p->cbBuf < sizeof(p->acBuf))
-                return 0;
-        }
-        cbLineLen = cbUsed = p->cbBuf;     // forced, or an over-long line
-    } else {
-        cbLineLen = (size_t)(pNl - p->acBuf);
-        cbUsed = cbLineLen + 1;
-    }
+    if (pNl == NULL && (!fForce || p->cbBuf == 0) && p->cbBuf < sizeof(p->acBuf))
+        return 0;
+    // Without a line end: forced, or an over-long line.
+    size_t cbLineLen = pNl != NULL ? (size_t)(pNl - p->acBuf) : p->cbBuf;
+    size_t cbUsed = pNl != NULL ? cbLineLen + 1 : cbLineLen;
     if (cbLineLen > 0 && p->acBuf[cbLineLen - 1] == '\r')
         cbLineLen--;
     if (cbLine > 0) {
@@ -230,32 +202,20 @@ int hpWaitExit(HOSTPROC *p, int timeoutMs, int *piExit)
 {
     long long llEnd = hpNowMs() + timeoutMs;
 
-    if (!p->fExited && p->pid > 0) {
-        for (;;) {
-            int st;
-            pid_t r = waitpid(p->pid, &st, WNOHANG);
-            if (r == p->pid) {
-                p->fExited = 1;
-                p->iStatus = st;
-                break;
-            }
-            if (r < 0 && errno != EINTR)
-                return 0;
-            if (hpNowMs() >= llEnd)
-                return 0;
-            usleep(5000);
-        }
-    }
-    if (!p->fExited)
-        return 0;
-    if (piExit != NULL) {
-        if (WIFEXITED(p->iStatus))
-            *piExit = WEXITSTATUS(p->iStatus);
-        else if (WIFSIGNALED(p->iStatus))
-            *piExit = 128 + WTERMSIG(p->iStatus);
+    while (!p->fExited) {
+        if (p->pid <= 0)
+            return 0;
+        pid_t r = waitpid(p->pid, &p->iStatus, WNOHANG);
+        if (r == p->pid)
+            p->fExited = 1;
+        else if ((r < 0 && errno != EINTR) || hpNowMs() >= llEnd)
+            return 0;
         else
-            *piExit = -1;
+            usleep(5000);
     }
+    if (piExit != NULL)
+        *piExit = WIFEXITED(p->iStatus) ? WEXITSTATUS(p->iStatus)
+                  : WIFSIGNALED(p->iStatus) ? 128 + WTERMSIG(p->iStatus) : -1;
     return 1;
 }
 
@@ -267,8 +227,7 @@ void hpKill(HOSTPROC *p)
         // killing that with it would leave the server a desktop whose X
         // window is gone (the next Wine program then dies of BadWindow).
         kill(p->pid, SIGKILL);
-        int iExit;
-        hpWaitExit(p, 10000, &iExit);
+        hpWaitExit(p, 10000, NULL);
     }
 }
 

@@ -9,7 +9,7 @@
 #include <stddef.h>
 #include <sys/types.h>
 
-#define HP_STDIN        0x01    // pipe to the child's stdin (hpWrite...)
+#define HP_STDIN        0x01    // pipe to the child's stdin (hpWriteLine)
 #define HP_STDOUT       0x02    // pipe from the child's stdout (hpReadLine)
 #define HP_MERGE_STDERR 0x04    // with HP_STDOUT: stderr goes into the same pipe
 #define HP_QUIET        0x08    // stdout/stderr not piped go to /dev/null
@@ -32,8 +32,7 @@ struct HOSTPROC {
 int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
             const char *cwd, int iFlags);
 
-// Writes all of pb to the child's stdin; hpWriteLine adds "\n". 0 or -1.
-int hpWrite(HOSTPROC *p, const void *pb, size_t cb);
+// Writes line and "\n" to the child's stdin. 0 or -1.
 int hpWriteLine(HOSTPROC *p, const char *line);
 void hpCloseStdin(HOSTPROC *p);
 

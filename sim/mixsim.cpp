@@ -1,6 +1,7 @@
 // SIMULATED vision mixer on a pseudo-terminal (see mixsim.h).
 #include "mixsim.h"
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -23,7 +25,6 @@
 #define MS_MAXBYTES      (8u << 20)      // received bytes kept for msGetBytes
 
 struct MIXSIM {
-    int iPort;
     // The pty. Changed only on the reader thread (hang-up, replug) and by
     // msClose after it; writes go under mxWrite.
     int fdMaster;           // -1 after hang-up
@@ -72,10 +73,21 @@ const char *msKindName(int iKind)
     return iKind >= 0 && iKind < MSK_KINDS ? apsz[iKind] : "?";
 }
 
-static void fnErr(char *pszErr, size_t cbErr, const char *pszWhat)
+static void fnErr(char *pszErr, size_t cbErr, const char *pszFmt, ...) __attribute__((format(printf, 3, 4)));
+static void fnErr(char *pszErr, size_t cbErr, const char *pszFmt, ...)
 {
+    va_list ap;
+    va_start(ap, pszFmt);
     if (pszErr != NULL && cbErr > 0)
-        snprintf(pszErr, cbErr, "%s: %s", pszWhat, strerror(errno));
+        vsnprintf(pszErr, cbErr, pszFmt, ap);
+    va_end(ap);
+}
+
+static void fnCloseFd(int *pfd)
+{
+    if (*pfd >= 0)
+        close(*pfd);
+    *pfd = -1;
 }
 
 static int fnPointLink(const char *pszLink, const char *pszTarget)
@@ -96,19 +108,16 @@ static int fnPointLink(const char *pszLink, const char *pszTarget)
 // have taken the port over meanwhile.
 static void fnRemoveOurLink(MIXSIM *ps)
 {
-    char szTarget[PATH_MAX];
-    ssize_t n = readlink(ps->szLink, szTarget, sizeof(szTarget) - 1);
-    if (n > 0) {
-        szTarget[n] = 0;
-        if (strcmp(szTarget, ps->szSlave) == 0)
-            unlink(ps->szLink);
-    }
+    char szTarget[PATH_MAX] = "";     // readlink does not end the text
+    if (readlink(ps->szLink, szTarget, sizeof(szTarget) - 1) > 0 && strcmp(szTarget, ps->szSlave) == 0)
+        unlink(ps->szLink);
 }
 
 // ---------------------------------------------------------------- writing
 
-static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
+int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
 {
+    std::lock_guard<std::mutex> lkw(ps->mxWrite);
     long long llEnd = msNowNs() / 1000000 + MS_WRITEWAIT_MS;
 
     while (cb > 0) {
@@ -136,12 +145,6 @@ static int fnWriteLocked(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllD
     return 0;
 }
 
-int msWrite(MIXSIM *ps, const uint8_t *pb, size_t cb, int64_t *pllDoneNs)
-{
-    std::lock_guard<std::mutex> lk(ps->mxWrite);
-    return fnWriteLocked(ps, pb, cb, pllDoneNs);
-}
-
 // Writes the run in pieces, each when the line would have carried the bytes
 // before it; cbChunk 0: piece by piece of whole counted frames.
 static int fnWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, size_t cbChunk)
@@ -157,7 +160,6 @@ static int fnWritePaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud, siz
                 return -1;
             n = cb - cbDone;
         }
-        // The chunk is due when the line would have carried the bytes before it.
         int64_t llDue = llStart + (int64_t)cbDone * 10 * 1000000000LL / iBaud;
         struct timespec ts = {(time_t)(llDue / 1000000000LL), (long)(llDue % 1000000000LL)};
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &ts, NULL) == EINTR) {
@@ -182,9 +184,7 @@ int msWriteFramesPaced(MIXSIM *ps, const uint8_t *pb, size_t cb, int iBaud)
 size_t msEncodeTallyMask(const uint8_t abMap[16], uint16_t wMask, uint8_t *pbOut)
 {
     size_t n = 6;
-    pbOut[1] = 0x24;
-    pbOut[2] = 0x91;
-    pbOut[3] = 0xFF;
+    memcpy(pbOut + 1, "\x24\x91\xFF", 3);
     pbOut[4] = (uint8_t)(wMask >> 8);
     pbOut[5] = (uint8_t)wMask;
     for (int x = 15; x >= 0; x--) {
@@ -221,15 +221,12 @@ int msSendTallyByte(MIXSIM *ps, int x, uint8_t b, int64_t *pllDoneNs)
     uint8_t abMap[16];
     if (x < 0 || x > 15)
         return -1;
-    msGetMap(ps, abMap);
+    {
+        std::lock_guard<std::mutex> lk(ps->mx);
+        memcpy(abMap, ps->abMap, 16);
+    }
     abMap[x] = b;
     return msSendMap(ps, abMap, pllDoneNs);
-}
-
-void msGetMap(MIXSIM *ps, uint8_t abMap[16])
-{
-    std::lock_guard<std::mutex> lk(ps->mx);
-    memcpy(abMap, ps->abMap, 16);
 }
 
 int msSendBurst(MIXSIM *ps, const uint8_t *pb, size_t cb, int iCount, int iGapMs)
@@ -265,30 +262,27 @@ void msSetAck(MIXSIM *ps, int iMode, int iDelayMs)
 
 int msParseAck(const char *psz, int *piMode, int *piDelayMs)
 {
-    char *pEnd;
+    const char *pNum = NULL;
     *piDelayMs = 0;
-    if (strcmp(psz, "normal") == 0) {
+    if (strcmp(psz, "normal") == 0)
         *piMode = MSACK_NORMAL;
-        return 0;
-    }
-    if (strcmp(psz, "none") == 0) {
+    else if (strcmp(psz, "none") == 0)
         *piMode = MSACK_NONE;
-        return 0;
-    }
-    if (strcmp(psz, "nak") == 0) {
+    else if (strcmp(psz, "nak") == 0)
         *piMode = MSACK_NAK;
+    else if (strncmp(psz, "late:", 5) == 0 || strncmp(psz, "nak:", 4) == 0)
+        pNum = strchr(psz, ':') + 1;
+    else
+        return -1;
+    if (pNum == NULL)
         return 0;
-    }
-    if (strncmp(psz, "late:", 5) == 0 || strncmp(psz, "nak:", 4) == 0) {
-        const char *pNum = strchr(psz, ':') + 1;
-        long l = strtol(pNum, &pEnd, 10);
-        if (pEnd == pNum || *pEnd != 0 || l < 0 || l > 600000)
-            return -1;
-        *piMode = psz[0] == 'l' ? MSACK_LATE : MSACK_NAK;
-        *piDelayMs = (int)l;
-        return 0;
-    }
-    return -1;
+    char *pEnd;
+    long l = strtol(pNum, &pEnd, 10);
+    if (pEnd == pNum || *pEnd != 0 || l < 0 || l > 600000)
+        return -1;
+    *piMode = psz[0] == 'l' ? MSACK_LATE : MSACK_NAK;
+    *piDelayMs = (int)l;
+    return 0;
 }
 
 // ---------------------------------------------------------------- receiving
@@ -357,11 +351,8 @@ static void fnTakeLineRequests(MIXSIM *ps)
     if (ps->fHangupReq && ps->fdMaster >= 0) {
         std::lock_guard<std::mutex> lkw(ps->mxWrite);
         std::lock_guard<std::mutex> lk(ps->mx);
-        close(ps->fdMaster);
-        ps->fdMaster = -1;
-        if (ps->fdSlave >= 0)
-            close(ps->fdSlave);
-        ps->fdSlave = -1;
+        fnCloseFd(&ps->fdMaster);
+        fnCloseFd(&ps->fdSlave);
         ps->cv.notify_all();
     }
     if (ps->fReplugReq) {
@@ -389,17 +380,15 @@ static int fnAnswerDuePolls(MIXSIM *ps, int iTimeout)
     int cDue = 0;
     {
         std::lock_guard<std::mutex> lk(ps->mx);
-        for (size_t i = 0; i < ps->vllAckDue.size();) {
-            if (ps->vllAckDue[i] <= llNow) {
+        for (size_t i = 0; i < ps->vllAckDue.size(); i++) {
+            int64_t llDue = ps->vllAckDue[i];
+            if (llDue <= llNow)
                 cDue++;
-                ps->vllAckDue.erase(ps->vllAckDue.begin() + (long)i);
-            } else {
-                int64_t llMs = (ps->vllAckDue[i] - llNow) / 1000000 + 1;
-                if (llMs < iTimeout)
-                    iTimeout = (int)llMs;
-                i++;
-            }
+            else if ((llDue - llNow) / 1000000 + 1 < iTimeout)
+                iTimeout = (int)((llDue - llNow) / 1000000 + 1);
         }
+        ps->vllAckDue.erase(std::remove_if(ps->vllAckDue.begin(), ps->vllAckDue.end(),
+                                           [&](int64_t ll) { return ll <= llNow; }), ps->vllAckDue.end());
         bAnswer = ps->iAck == MSACK_NAK ? 0x85 : 0x84;
         ps->cAnswering += cDue;
     }
@@ -495,12 +484,12 @@ static int fnMakePty(int *pfdMaster, int *pfdSlave, char *pszSlave, size_t cbSla
     *pfdMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (*pfdMaster < 0 || grantpt(*pfdMaster) != 0 || unlockpt(*pfdMaster) != 0 ||
         ptsname_r(*pfdMaster, pszSlave, cbSlave) != 0) {
-        fnErr(pszErr, cbErr, "posix_openpt");
+        fnErr(pszErr, cbErr, "posix_openpt: %s", strerror(errno));
         return -1;
     }
     *pfdSlave = open(pszSlave, O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (*pfdSlave < 0) {
-        fnErr(pszErr, cbErr, pszSlave);
+        fnErr(pszErr, cbErr, "%s: %s", pszSlave, strerror(errno));
         return -1;
     }
     // Raw both ways, no echo: the line carries bytes, not text.
@@ -521,19 +510,15 @@ static int fnMakePty(int *pfdMaster, int *pfdSlave, char *pszSlave, size_t cbSla
 
 MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
 {
-    if (pszErr != NULL && cbErr > 0)
-        pszErr[0] = 0;
+    fnErr(pszErr, cbErr, "%s", "");
     if (pszPortsDir == NULL)
         pszPortsDir = getenv("MIXTALLY_PORTS");
     if (pszPortsDir == NULL || iPort < 1 || iPort > 256) {
-        if (pszErr != NULL)
-            snprintf(pszErr, cbErr, "no ports directory (MIXTALLY_PORTS) or bad port %d", iPort);
+        fnErr(pszErr, cbErr, "no ports directory (MIXTALLY_PORTS) or bad port %d", iPort);
         return NULL;
     }
     MIXSIM *ps = new MIXSIM();
-    ps->iPort = iPort;
-    ps->fdMaster = ps->fdSlave = -1;
-    ps->fdNewMaster = ps->fdNewSlave = -1;
+    ps->fdMaster = ps->fdSlave = ps->fdNewMaster = ps->fdNewSlave = -1;
     ps->iExpect = -1;
     ps->iAck = MSACK_NORMAL;
     snprintf(ps->szLink, sizeof(ps->szLink), "%s/com%d", pszPortsDir, iPort);
@@ -543,7 +528,7 @@ MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
         return NULL;
     }
     if (fnPointLink(ps->szLink, ps->szSlave) != 0) {
-        fnErr(pszErr, cbErr, ps->szLink);
+        fnErr(pszErr, cbErr, "%s: %s", ps->szLink, strerror(errno));
         msClose(ps);
         return NULL;
     }
@@ -562,27 +547,16 @@ void msClose(MIXSIM *ps)
         fnRemoveOurLink(ps);
     {
         std::lock_guard<std::mutex> lk(ps->mxWrite);
-        if (ps->fdMaster >= 0)
-            close(ps->fdMaster);
-        ps->fdMaster = -1;
+        fnCloseFd(&ps->fdMaster);
     }
-    if (ps->fdSlave >= 0)
-        close(ps->fdSlave);
-    if (ps->fdNewMaster >= 0)
-        close(ps->fdNewMaster);
-    if (ps->fdNewSlave >= 0)
-        close(ps->fdNewSlave);
+    for (int *pfd : {&ps->fdSlave, &ps->fdNewMaster, &ps->fdNewSlave})
+        fnCloseFd(pfd);
     delete ps;
 }
 
 const char *msSlaveName(const MIXSIM *ps)
 {
     return ps->szSlave;
-}
-
-int msPort(const MIXSIM *ps)
-{
-    return ps->iPort;
 }
 
 int msUnmap(MIXSIM *ps)
@@ -622,21 +596,17 @@ int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
     int fdM, fdS;
     char szSlave[64];
 
-    if (pszErr != NULL && cbErr > 0)
-        pszErr[0] = 0;
+    fnErr(pszErr, cbErr, "%s", "");
     {
         std::lock_guard<std::mutex> lk(ps->mx);
         if (ps->fdMaster >= 0 || ps->fdNewMaster >= 0) {
-            if (pszErr != NULL)
-                snprintf(pszErr, cbErr, "still plugged in");
+            fnErr(pszErr, cbErr, "still plugged in");
             return -1;
         }
     }
     if (fnMakePty(&fdM, &fdS, szSlave, sizeof(szSlave), pszErr, cbErr) != 0) {
-        if (fdM >= 0)
-            close(fdM);
-        if (fdS >= 0)
-            close(fdS);
+        fnCloseFd(&fdM);
+        fnCloseFd(&fdS);
         return -1;
     }
     // The reader takes the pty over; only then may the driver find it.
@@ -647,7 +617,7 @@ int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
     ps->fReplugReq = true;
     ps->cv.wait_for(lk, std::chrono::seconds(10), [&] { return ps->fdNewMaster < 0; });
     if (ps->fdNewMaster >= 0 || fnPointLink(ps->szLink, ps->szSlave) != 0) {
-        fnErr(pszErr, cbErr, ps->szLink);
+        fnErr(pszErr, cbErr, "%s: %s", ps->szLink, strerror(errno));
         return -1;
     }
     return 0;
@@ -655,27 +625,28 @@ int msReplug(MIXSIM *ps, char *pszErr, size_t cbErr)
 
 // ---------------------------------------------------------------- queries
 
+// 1 once fnDone (called under mx) holds, 0 when timeoutMs passed first.
+template <typename F> static int fnWaitFor(MIXSIM *ps, int timeoutMs, F fnDone)
+{
+    std::unique_lock<std::mutex> lk(ps->mx);
+    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs), fnDone) ? 1 : 0;
+}
+
 int msWaitKind(MIXSIM *ps, int iKind, uint64_t ullCount, int timeoutMs)
 {
     if (iKind < 0 || iKind >= MSK_KINDS)
         return 0;
-    std::unique_lock<std::mutex> lk(ps->mx);
-    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
-                           [&] { return ps->st.aullKind[iKind] >= ullCount; }) ? 1 : 0;
+    return fnWaitFor(ps, timeoutMs, [&] { return ps->st.aullKind[iKind] >= ullCount; });
 }
 
 int msWaitAnswered(MIXSIM *ps, int timeoutMs)
 {
-    std::unique_lock<std::mutex> lk(ps->mx);
-    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
-                           [&] { return ps->vllAckDue.empty() && ps->cAnswering == 0; }) ? 1 : 0;
+    return fnWaitFor(ps, timeoutMs, [&] { return ps->vllAckDue.empty() && ps->cAnswering == 0; });
 }
 
 int msWaitBytes(MIXSIM *ps, uint64_t cb, int timeoutMs)
 {
-    std::unique_lock<std::mutex> lk(ps->mx);
-    return ps->cv.wait_for(lk, std::chrono::milliseconds(timeoutMs),
-                           [&] { return ps->st.ullRxBytes >= cb; }) ? 1 : 0;
+    return fnWaitFor(ps, timeoutMs, [&] { return ps->st.ullRxBytes >= cb; });
 }
 
 uint64_t msCount(MIXSIM *ps, int iKind)

@@ -6,8 +6,7 @@
 // Wine COM port mapping $MIXTALLY_PORTS/com<n> at the slave (a symlink,
 // replaced atomically), and starts a reader thread that records every byte
 // the driver sends (CLOCK_MONOTONIC timestamps), cuts it into messages and
-// answers each poll 02 FF 80 according to the acknowledge mode. The caller
-// sends acknowledges, tally frames, raw bytes, bursts and garbage.
+// answers each poll 02 FF 80 according to the acknowledge mode.
 //
 // What a pty cannot show: the driver's line break (a pty carries no break
 // condition), and parity (a pty refuses it). The driver's purges of its
@@ -65,7 +64,6 @@ MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr);
 void msClose(MIXSIM *ps);
 
 const char *msSlaveName(const MIXSIM *ps);   // /dev/pts/N
-int msPort(const MIXSIM *ps);
 
 void msSetAck(MIXSIM *ps, int iMode, int iDelayMs);
 // "normal", "late:<ms>", "none", "nak" or "nak:<ms>"; 0, or -1 when unknown.
@@ -94,7 +92,6 @@ size_t msEncodeTallyMask(const uint8_t abMap[16], uint16_t wMask, uint8_t *pbOut
 int msSendMap(MIXSIM *ps, const uint8_t abMap[16], int64_t *pllDoneNs);
 // Sets map byte x of the current map and sends the map.
 int msSendTallyByte(MIXSIM *ps, int x, uint8_t b, int64_t *pllDoneNs);
-void msGetMap(MIXSIM *ps, uint8_t abMap[16]);
 // iCount copies of a frame, iGapMs apart (0: back to back).
 int msSendBurst(MIXSIM *ps, const uint8_t *pb, size_t cb, int iCount, int iGapMs);
 // cb pseudo-random bytes from seed.

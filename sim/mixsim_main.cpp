@@ -2,9 +2,9 @@
 #include "mixsim.h"
 
 #include <mutex>
-#include <string>
 #include <vector>
 
+#include <ctype.h>
 #include <signal.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -49,6 +49,7 @@ static const char szUsage[] =
 
 static std::mutex mxOut;
 static bool fQuiet;
+static int iPort = 15;
 static volatile sig_atomic_t fQuit;
 
 static void fnOnSignal(int)
@@ -81,26 +82,38 @@ static void fnReply(const char *pszFmt, ...)
     fflush(stdout);
 }
 
+// The reply to a command that writes to the line: "ok <what>" or the failure.
+static void fnReplyWrite(int iRes, const char *pszCmd, const char *pszFmt, ...) __attribute__((format(printf, 3, 4)));
+static void fnReplyWrite(int iRes, const char *pszCmd, const char *pszFmt, ...)
+{
+    if (iRes != 0) {
+        fnReply("error %s: write failed", pszCmd);
+        return;
+    }
+    char sz[256];
+    va_list ap;
+    va_start(ap, pszFmt);
+    vsnprintf(sz, sizeof(sz), pszFmt, ap);
+    va_end(ap);
+    fnReply("ok %s %s", pszCmd, sz);
+}
+
 // Hex bytes, spaces optional between pairs. false on a stray character.
 static bool fnParseHex(const char *psz, std::vector<uint8_t> *pv)
 {
+    static const char szDigits[] = "0123456789abcdef";
     int iHalf = -1;
     for (; *psz; psz++) {
-        int v;
-        char c = *psz;
-        if (c == ' ' || c == '\t') {
+        const char *pDigit = strchr(szDigits, tolower((unsigned char)*psz));
+        if (*psz == ' ' || *psz == '\t') {
             if (iHalf >= 0)
                 return false;
-            continue;
-        }
-        if (c >= '0' && c <= '9') v = c - '0';
-        else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
-        else return false;
-        if (iHalf < 0) {
-            iHalf = v;
+        } else if (pDigit == NULL) {
+            return false;
+        } else if (iHalf < 0) {
+            iHalf = (int)(pDigit - szDigits);
         } else {
-            pv->push_back((uint8_t)(iHalf * 16 + v));
+            pv->push_back((uint8_t)(iHalf * 16 + (pDigit - szDigits)));
             iHalf = -1;
         }
     }
@@ -116,7 +129,6 @@ static int fnKindByName(const char *psz)
     return -1;
 }
 
-// Runs one command line. Returns false for quit.
 // One command each, with its arguments; each prints its one reply line.
 static void fnCmdAck(MIXSIM *ps, const char *pArgs)
 {
@@ -132,42 +144,31 @@ static void fnCmdAck(MIXSIM *ps, const char *pArgs)
 static void fnCmdMap(MIXSIM *ps, const char *pArgs)
 {
     std::vector<uint8_t> v;
-    if (!fnParseHex(pArgs, &v) || v.size() != 16) {
+    int64_t ll = 0;
+    if (!fnParseHex(pArgs, &v) || v.size() != 16)
         fnReply("error map: expected 32 hex digits (16 bytes, map byte 0 first)");
-        return;
-    }
-    int64_t ll;
-    if (msSendMap(ps, v.data(), &ll) != 0)
-        fnReply("error map: write failed");
     else
-        fnReply("ok map sent at %lld.%06lld", (long long)(ll / 1000000000LL), (long long)(ll % 1000000000LL / 1000));
+        fnReplyWrite(msSendMap(ps, v.data(), &ll), "map", "sent at %lld.%06lld", (long long)(ll / 1000000000LL),
+                     (long long)(ll % 1000000000LL / 1000));
 }
 
 static void fnCmdTally(MIXSIM *ps, const char *pArgs)
 {
     int x;
     unsigned b;
-    if (sscanf(pArgs, "%d %x", &x, &b) != 2 || x < 0 || x > 15 || b > 255) {
+    if (sscanf(pArgs, "%d %x", &x, &b) != 2 || x < 0 || x > 15 || b > 255)
         fnReply("error tally: expected <map byte 0..15> <hex byte>");
-        return;
-    }
-    if (msSendTallyByte(ps, x, (uint8_t)b, NULL) != 0)
-        fnReply("error tally: write failed");
     else
-        fnReply("ok tally %d %02x", x, b);
+        fnReplyWrite(msSendTallyByte(ps, x, (uint8_t)b, NULL), "tally", "%d %02x", x, b);
 }
 
 static void fnCmdFrame(MIXSIM *ps, const char *pArgs)
 {
     std::vector<uint8_t> v;
-    if (!fnParseHex(pArgs, &v) || v.empty()) {
+    if (!fnParseHex(pArgs, &v) || v.empty())
         fnReply("error frame: expected hex bytes");
-        return;
-    }
-    if (msWrite(ps, v.data(), v.size(), NULL) != 0)
-        fnReply("error frame: write failed");
     else
-        fnReply("ok frame %zu bytes", v.size());
+        fnReplyWrite(msWrite(ps, v.data(), v.size(), NULL), "frame", "%zu bytes", v.size());
 }
 
 static void fnCmdBurst(MIXSIM *ps, const char *pArgs)
@@ -175,28 +176,20 @@ static void fnCmdBurst(MIXSIM *ps, const char *pArgs)
     int iCount, iGap, k = 0;
     std::vector<uint8_t> v;
     if (sscanf(pArgs, "%d %d %n", &iCount, &iGap, &k) < 2 || iCount < 1 || iGap < 0 ||
-        !fnParseHex(pArgs + k, &v) || v.empty()) {
+        !fnParseHex(pArgs + k, &v) || v.empty())
         fnReply("error burst: expected <count> <gap ms> <hex bytes>");
-        return;
-    }
-    if (msSendBurst(ps, v.data(), v.size(), iCount, iGap) != 0)
-        fnReply("error burst: write failed");
     else
-        fnReply("ok burst %d x %zu bytes", iCount, v.size());
+        fnReplyWrite(msSendBurst(ps, v.data(), v.size(), iCount, iGap), "burst", "%d x %zu bytes", iCount, v.size());
 }
 
 static void fnCmdGarbage(MIXSIM *ps, const char *pArgs)
 {
     int iCount;
     unsigned uSeed = 1;
-    if (sscanf(pArgs, "%d %u", &iCount, &uSeed) < 1 || iCount < 1 || iCount > 1000000) {
+    if (sscanf(pArgs, "%d %u", &iCount, &uSeed) < 1 || iCount < 1 || iCount > 1000000)
         fnReply("error garbage: expected <count 1..1000000> [seed]");
-        return;
-    }
-    if (msSendGarbage(ps, (size_t)iCount, uSeed) != 0)
-        fnReply("error garbage: write failed");
     else
-        fnReply("ok garbage %d", iCount);
+        fnReplyWrite(msSendGarbage(ps, (size_t)iCount, uSeed), "garbage", "%d", iCount);
 }
 
 static void fnCmdSleep(MIXSIM *, const char *pArgs)
@@ -215,11 +208,9 @@ static void fnCmdWait(MIXSIM *ps, const char *pArgs)
     char szKind[32];
     unsigned long long ullN;
     int iMs, iKind;
-    if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 || (iKind = fnKindByName(szKind)) < 0) {
+    if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 || (iKind = fnKindByName(szKind)) < 0)
         fnReply("error wait: expected <KIND> <count> <ms>");
-        return;
-    }
-    if (msWaitKind(ps, iKind, ullN, iMs))
+    else if (msWaitKind(ps, iKind, ullN, iMs))
         fnReply("ok wait %s %llu", msKindName(iKind), ullN);
     else
         fnReply("error wait: %s count %llu after %d ms", msKindName(iKind), (unsigned long long)msCount(ps, iKind),
@@ -229,18 +220,13 @@ static void fnCmdWait(MIXSIM *ps, const char *pArgs)
 static void fnCmdStats(MIXSIM *ps, const char *)
 {
     MSSTATS st;
+    char sz[512];
+    int n = 0;
     msGetStats(ps, &st);
-    std::string s = "ok stats";
-    char sz[64];
-    for (int i = 0; i < MSK_KINDS; i++) {
-        snprintf(sz, sizeof(sz), " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
-        s += sz;
-    }
-    snprintf(sz, sizeof(sz), " rx=%llu tx=%llu", (unsigned long long)st.ullRxBytes, (unsigned long long)st.ullTxBytes);
-    s += sz;
-    snprintf(sz, sizeof(sz), " acks=%llu naks=%llu", (unsigned long long)st.ullAcks, (unsigned long long)st.ullNaks);
-    s += sz;
-    fnReply("%s", s.c_str());
+    for (int i = 0; i < MSK_KINDS; i++)
+        n += snprintf(sz + n, sizeof(sz) - (size_t)n, " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
+    fnReply("ok stats%s rx=%llu tx=%llu acks=%llu naks=%llu", sz, (unsigned long long)st.ullRxBytes,
+            (unsigned long long)st.ullTxBytes, (unsigned long long)st.ullAcks, (unsigned long long)st.ullNaks);
 }
 
 static void fnCmdReset(MIXSIM *ps, const char *)
@@ -264,10 +250,7 @@ static void fnCmdHangup(MIXSIM *ps, const char *)
 
 static void fnCmdUnplug(MIXSIM *ps, const char *)
 {
-    if (msUnplug(ps) != 0)
-        fnReply("error unplug: unplugged already");
-    else
-        fnReply("ok unplug");
+    fnReply(msUnplug(ps) != 0 ? "error unplug: unplugged already" : "ok unplug");
 }
 
 static void fnCmdReplug(MIXSIM *ps, const char *)
@@ -276,7 +259,7 @@ static void fnCmdReplug(MIXSIM *ps, const char *)
     if (msReplug(ps, szErr, sizeof(szErr)) != 0)
         fnReply("error replug: %s", szErr);
     else
-        fnReply("ok replug COM%d on %s", msPort(ps), msSlaveName(ps));
+        fnReply("ok replug COM%d on %s", iPort, msSlaveName(ps));
 }
 
 static const struct {
@@ -295,17 +278,13 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
     char *pEnd = pszLine + strlen(pszLine);
     while (pEnd > pszLine && (pEnd[-1] == '\n' || pEnd[-1] == '\r' || pEnd[-1] == ' '))
         *--pEnd = 0;
-    char *p = pszLine;
-    while (*p == ' ' || *p == '\t')
-        p++;
+    char *p = pszLine + strspn(pszLine, " \t");
     if (*p == 0 || *p == '#')
         return true;
     char szCmd[32] = "";
     int n = 0;
     sscanf(p, "%31s%n", szCmd, &n);
-    char *pArgs = p + n;
-    while (*pArgs == ' ' || *pArgs == '\t')
-        pArgs++;
+    char *pArgs = p + n + strspn(p + n, " \t");
     if (strcmp(szCmd, "quit") == 0 || strcmp(szCmd, "exit") == 0)
         return false;
     for (const auto &c : aCommands) {
@@ -320,7 +299,7 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
 
 int main(int argc, char **argv)
 {
-    int iPort = 15, iAck = MSACK_NORMAL, iAckDelay = 0;
+    int iAck = MSACK_NORMAL, iAckDelay = 0;
     const char *pszScript = NULL, *pszPortsDir = NULL;
 
     for (int i = 1; i < argc; i++) {
@@ -367,19 +346,18 @@ int main(int argc, char **argv)
 
     char szLine[4096];
     bool fGo = true;
-    if (pszScript != NULL) {
-        FILE *f = fopen(pszScript, "r");
-        if (f == NULL) {
-            fprintf(stderr, "mixsim: cannot read script %s\n", pszScript);
-            msClose(ps);
-            return 1;
-        }
-        while (fGo && !fQuit && fgets(szLine, sizeof(szLine), f) != NULL)
-            fGo = fnCommand(ps, szLine);
-        fclose(f);
+    FILE *apf[2] = {NULL, stdin};     // the script first, then stdin
+    if (pszScript != NULL && (apf[0] = fopen(pszScript, "r")) == NULL) {
+        fprintf(stderr, "mixsim: cannot read script %s\n", pszScript);
+        msClose(ps);
+        return 1;
     }
-    while (fGo && !fQuit && fgets(szLine, sizeof(szLine), stdin) != NULL)
-        fGo = fnCommand(ps, szLine);
+    for (FILE *f : apf) {
+        while (f != NULL && fGo && !fQuit && fgets(szLine, sizeof(szLine), f) != NULL)
+            fGo = fnCommand(ps, szLine);
+    }
+    if (apf[0] != NULL)
+        fclose(apf[0]);
     msClose(ps);
     return 0;
 }

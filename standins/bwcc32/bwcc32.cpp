@@ -86,20 +86,17 @@ static void fnPaintShade(HWND hWnd, HDC hDC)
     GetClientRect(hWnd, &rc);
     int iStyle = (int)(GetWindowLongPtrA(hWnd, GWL_STYLE) & 0x0F);
     int xMid = (rc.left + rc.right) / 2, yMid = (rc.top + rc.bottom) / 2;
-    switch (iStyle) {
-    case BSS_HDIP:
-    case BSS_HBUMP:
-        fnLine(hDC, rc.left, yMid - 1, rc.right, yMid - 1, iStyle == BSS_HDIP ? crShadow : crHilight);
-        fnLine(hDC, rc.left, yMid, rc.right, yMid, iStyle == BSS_HDIP ? crHilight : crShadow);
-        break;
-    case BSS_VDIP:
-    case BSS_VBUMP:
-        fnLine(hDC, xMid - 1, rc.top, xMid - 1, rc.bottom, iStyle == BSS_VDIP ? crShadow : crHilight);
-        fnLine(hDC, xMid, rc.top, xMid, rc.bottom, iStyle == BSS_VDIP ? crHilight : crShadow);
-        break;
-    default:
+    // A dip: shadow above (left of) the highlight; a bump the other way round.
+    BOOL fDip = iStyle == BSS_HDIP || iStyle == BSS_VDIP;
+    COLORREF crFirst = fDip ? crShadow : crHilight, crSecond = fDip ? crHilight : crShadow;
+    if (iStyle == BSS_HDIP || iStyle == BSS_HBUMP) {
+        fnLine(hDC, rc.left, yMid - 1, rc.right, yMid - 1, crFirst);
+        fnLine(hDC, rc.left, yMid, rc.right, yMid, crSecond);
+    } else if (iStyle == BSS_VDIP || iStyle == BSS_VBUMP) {
+        fnLine(hDC, xMid - 1, rc.top, xMid - 1, rc.bottom, crFirst);
+        fnLine(hDC, xMid, rc.top, xMid, rc.bottom, crSecond);
+    } else {
         fnFrame(hDC, rc, iStyle == BSS_RGROUP);
-        break;
     }
 }
 
@@ -115,9 +112,9 @@ static LRESULT CALLBACK BorShadeWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPA
 
 // ---------------------------------------------------------------- registration
 
-extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
+// The classes are global: they belong to this DLL, not to the caller's instance.
+extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE)
 {
-    (void)hInstance;   // the classes are global: they belong to this DLL
     if (!hbrDlgFace)
         hbrDlgFace = CreateSolidBrush(crDlgFace);
 
@@ -131,9 +128,8 @@ extern "C" BWCC_API BOOL WINAPI BWCCRegister(HINSTANCE hInstance)
     return atomDlg != 0 && atomShade != 0;
 }
 
-BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID)
 {
-    (void)lpReserved;
     switch (dwReason) {
     case DLL_PROCESS_ATTACH:
         hBwccInst = hInst;

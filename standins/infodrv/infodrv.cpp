@@ -39,7 +39,7 @@ static unsigned long ulWrites, ulReads;
 static int iDriverSends;         // > 0 while we wait on a send to the driver
 static DWORD dwDelayMs;          // "delay": each request is answered this late
 static unsigned uWithholdOne;    // "withhold": one request in this many gets no reply (0: none)
-static unsigned long ulRandom;   // the withholding's random sequence, from its seed
+static DWORD dwRandom;           // the withholding's random sequence, from its seed
 static unsigned long ulShownWrites, ulShownReads;   // the counts the window last showed
 
 // ---------------------------------------------------------------- slots
@@ -71,15 +71,14 @@ static int fnStore(int iSlot, const char *pszText)
     return 0;
 }
 
-// Sends one revertive to the hooked driver; 1 if none is hooked.
+// Sends one revertive (cut to a transport block) to the hooked driver; 1 if
+// none is hooked.
 static int fnRevertive(const char *pszText)
 {
-    char acRev[SLOT_TEXT_MAX + 1];
     if (hHookWnd == NULL)
         return 1;
-    snprintf(acRev, sizeof acRev, "%s", pszText);
     iDriverSends++;
-    ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)acRev, 0, ZARN32_TEXT);
+    ZARN32SendMessage(hMainWnd, hHookWnd, IDMSG_REVERTIVE, 0, (LPARAM)pszText, 0, ZARN32_TEXT);
     iDriverSends--;
     return 0;
 }
@@ -99,21 +98,18 @@ static int fnWithholdThis(void)
 {
     if (uWithholdOne == 0)
         return 0;
-    ulRandom ^= ulRandom << 13;
-    ulRandom &= 0xFFFFFFFFul;
-    ulRandom ^= ulRandom >> 17;
-    ulRandom ^= ulRandom << 5;
-    ulRandom &= 0xFFFFFFFFul;
-    return ulRandom % uWithholdOne == 0;
+    dwRandom ^= dwRandom << 13;
+    dwRandom ^= dwRandom >> 17;
+    dwRandom ^= dwRandom << 5;
+    return dwRandom % uWithholdOne == 0;
 }
 
 // A text request handled like any other, stored or read, but with no reply:
 // the sender's send returns and finds nothing. Prints "withheld <slot>".
 static void fnHandleWithoutReply(HWND hWnd, const COPYDATASTRUCT *pCDS)
 {
-    char acBlock[ZARN32_TEXT_BLOCK + 1];
+    char acBlock[ZARN32_TEXT_BLOCK + 1] = "";
     DWORD cb = pCDS->cbData < ZARN32_TEXT_BLOCK ? pCDS->cbData : ZARN32_TEXT_BLOCK;
-    memset(acBlock, 0, sizeof acBlock);
     if (pCDS->lpData != NULL)
         memcpy(acBlock, pCDS->lpData, cb);
     UINT uMsg = (UINT)((pCDS->dwData >> 16) & 0xFFFF);
@@ -124,15 +120,15 @@ static void fnHandleWithoutReply(HWND hWnd, const COPYDATASTRUCT *pCDS)
 
 // ---------------------------------------------------------------- control channel
 
-// Reads a slot number word; returns the slot or 0 when it is not 1..32767.
+// Reads a slot number word; returns the slot (*ppszRest: what follows) or 0
+// when it is not 1..32767.
 static int fnParseSlot(const char *psz, const char **ppszRest)
 {
     char *pcEnd;
     long l = strtol(psz, &pcEnd, 10);
     if (pcEnd == psz || (*pcEnd != '\0' && *pcEnd != ' ') || l < 1 || l > MAX_SLOT)
         return 0;
-    if (ppszRest != NULL)
-        *ppszRest = (*pcEnd == ' ') ? pcEnd + 1 : pcEnd;
+    *ppszRest = (*pcEnd == ' ') ? pcEnd + 1 : pcEnd;
     return (int)l;
 }
 
@@ -219,23 +215,19 @@ static BOOL fnParseLong(const char *psz, long lMin, long lMax, long *pl)
 static void fnCmdMode(char *pszArg)
 {
     long l;
-    if (!fnParseLong(pszArg, LONG_MIN, LONG_MAX, &l)) {
-        fnOut("err bad mode");
-        return;
-    }
-    lMode = l;
-    fnOut("ok");
+    BOOL fOk = fnParseLong(pszArg, LONG_MIN, LONG_MAX, &l);
+    if (fOk)
+        lMode = l;
+    fnOut(fOk ? "ok" : "err bad mode");
 }
 
 static void fnCmdDelay(char *pszArg)
 {
     long l;
-    if (!fnParseLong(pszArg, 0, 60000, &l)) {
-        fnOut("err bad delay");
-        return;
-    }
-    dwDelayMs = (DWORD)l;
-    fnOut("ok");
+    BOOL fOk = fnParseLong(pszArg, 0, 60000, &l);
+    if (fOk)
+        dwDelayMs = (DWORD)l;
+    fnOut(fOk ? "ok" : "err bad delay");
 }
 
 static void fnCmdWithhold(char *pszArg)
@@ -249,7 +241,7 @@ static void fnCmdWithhold(char *pszArg)
         return;
     }
     uWithholdOne = (unsigned)lOne;
-    ulRandom = lSeed != 0 ? (unsigned long)lSeed & 0xFFFFFFFFul : 1;   // xorshift never leaves 0
+    dwRandom = lSeed != 0 ? (DWORD)lSeed : 1;   // xorshift never leaves 0
     fnOut("ok");
 }
 
@@ -293,9 +285,8 @@ static void fnCommand(char *pszLine)
 static DWORD WINAPI fnReaderThread(LPVOID)
 {
     HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
-    static char acLine[LINE_MAX_IN + 1];
+    static char acLine[LINE_MAX_IN + 2];   // one character more marks a line over-long
     size_t cchLine = 0;
-    int fOverlong = 0;
     char acBuf[512];
     DWORD cbRead;
 
@@ -303,21 +294,18 @@ static DWORD WINAPI fnReaderThread(LPVOID)
         for (DWORD i = 0; i < cbRead; i++) {
             char c = acBuf[i];
             if (c != '\n') {
-                if (cchLine < LINE_MAX_IN)
+                if (cchLine <= LINE_MAX_IN)
                     acLine[cchLine++] = c;
-                else
-                    fOverlong = 1;
                 continue;
             }
             acLine[cchLine] = '\0';
-            if (fOverlong)
+            if (cchLine > LINE_MAX_IN)
                 strcpy(acLine, "\x01overlong");   // answered with err, never run
             // A command must not run nested inside a wait on the driver (a
             // slot range, another client's write): it is offered again shortly.
             while (IsWindow(hMainWnd) && SendMessageA(hMainWnd, WM_CTL_LINE, 0, (LPARAM)acLine) == CTL_BUSY)
                 Sleep(2);
             cchLine = 0;
-            fOverlong = 0;
         }
     }
     PostMessageA(hMainWnd, WM_CTL_EOF, 0, 0);
@@ -356,8 +344,7 @@ static void fnHook(HWND hWnd, WPARAM wParam)
 static void fnSetSlotMessage(WPARAM wParam, LPARAM lParam)
 {
     int iSlot = (int)(wParam & 0x7FFF);
-    const char *pszText = lParam ? (const char *)lParam : "";
-    if (fnStore(iSlot, pszText) != 0) {
+    if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
         fnOut("bad W %d", iSlot);
         return;
     }
@@ -382,12 +369,11 @@ static void fnSetSlotOnlyMessage(WPARAM wParam, LPARAM lParam)
 static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
 {
     int iSlot = (int)(wParam & 0xFFFF);
-    // The block is the transport's 513-byte text block: the answer goes into it.
+    // The block is the transport's 513-byte text block: the answer goes into
+    // it, zero-padded.
     if (lParam != 0) {
-        char *pcBlock = (char *)lParam;
-        size_t cch = strnlen(fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
-        memcpy(pcBlock, fnSlot(iSlot), cch);
-        memset(pcBlock + cch, 0, ZARN32_TEXT_BLOCK - cch);
+        strncpy((char *)lParam, fnSlot(iSlot), ZARN32_TEXT_BLOCK - 1);
+        ((char *)lParam)[ZARN32_TEXT_BLOCK - 1] = '\0';
     }
     ulReads++;
     fnOut("R %llu %d", fnQpcIn(1000000ull), iSlot);
@@ -408,19 +394,18 @@ static void fnSlotRangeMessage(WPARAM wParam, LPARAM lParam)
 static void fnPaint(HWND hWnd)
 {
     PAINTSTRUCT ps;
-    char acText[160];
-    HDC hDC = BeginPaint(hWnd, &ps);
-    int n = snprintf(acText, sizeof acText, "Stand-in infodriver, device %d", iDevice);
-    TextOutA(hDC, 8, 8, acText, n);
+    char aacText[3][80];
+    snprintf(aacText[0], sizeof aacText[0], "Stand-in infodriver, device %d", iDevice);
     if (hHookWnd != NULL)
-        n = snprintf(acText, sizeof acText, "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
+        snprintf(aacText[1], sizeof aacText[1], "hooked by window %#x", (unsigned)(UINT_PTR)hHookWnd);
     else
-        n = snprintf(acText, sizeof acText, "not hooked");
-    TextOutA(hDC, 8, 28, acText, n);
+        snprintf(aacText[1], sizeof aacText[1], "not hooked");
+    snprintf(aacText[2], sizeof aacText[2], "writes %lu, reads %lu", ulWrites, ulReads);
     ulShownWrites = ulWrites;
     ulShownReads = ulReads;
-    n = snprintf(acText, sizeof acText, "writes %lu, reads %lu", ulWrites, ulReads);
-    TextOutA(hDC, 8, 48, acText, n);
+    HDC hDC = BeginPaint(hWnd, &ps);
+    for (int i = 0; i < 3; i++)
+        TextOutA(hDC, 8, 8 + 20 * i, aacText[i], (int)strlen(aacText[i]));
     EndPaint(hWnd, &ps);
 }
 

@@ -22,16 +22,12 @@
 #define MOXW_EXTRA      (2 * (int)sizeof(LONG_PTR))
 
 static const char szClass[] = "MOX_CC_Button";
-static HINSTANCE hMoxInst;        // this DLL; written once in DllMain
 
 // The state digit of a colour code text, or -1 when the text is a caption.
 static int fnStateCode(LPCSTR lpsz)
 {
-    if (!lpsz || strlen(lpsz) != 7)
-        return -1;
-    if (strncmp(lpsz, "/__", 3) != 0 || strcmp(lpsz + 4, "F__") != 0)
-        return -1;
-    if (lpsz[3] < '0' || lpsz[3] > '9')
+    if (!lpsz || strlen(lpsz) != 7 || strncmp(lpsz, "/__", 3) != 0 || strcmp(lpsz + 4, "F__") != 0 ||
+        lpsz[3] < '0' || lpsz[3] > '9')
         return -1;
     return lpsz[3] - '0';
 }
@@ -61,10 +57,7 @@ static void fnPaintButton(HWND hWnd, HDC hDC)
     DeleteObject(hbr);
 
     RECT rcEdge = rc;
-    if (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS)
-        DrawEdge(hDC, &rcEdge, BDR_SUNKENOUTER, BF_RECT);
-    else
-        DrawEdge(hDC, &rcEdge, EDGE_RAISED, BF_RECT);
+    DrawEdge(hDC, &rcEdge, (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS) ? BDR_SUNKENOUTER : EDGE_RAISED, BF_RECT);
 
     char acText[128];
     int iLen = GetWindowTextA(hWnd, acText, sizeof acText);
@@ -85,25 +78,21 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     case WM_NCCREATE: {
         // A template text that is a colour code sets the state at creation
         // and leaves the caption empty, as a later WM_SETTEXT would.
-        CREATESTRUCTA *pcs = (CREATESTRUCTA *)lParam;
-        int iState = (pcs->lpszName && !IS_INTRESOURCE(pcs->lpszName))
-                   ? fnStateCode(pcs->lpszName) : -1;
+        CREATESTRUCTA cs = *(CREATESTRUCTA *)lParam;
+        int iState = (cs.lpszName && !IS_INTRESOURCE(cs.lpszName)) ? fnStateCode(cs.lpszName) : -1;
         if (iState >= 0) {
             SetWindowLongPtrA(hWnd, MOXW_STATE, iState);
-            CREATESTRUCTA cs = *pcs;
             cs.lpszName = "";
-            return DefWindowProcA(hWnd, uMsg, wParam, (LPARAM)&cs);
         }
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+        return DefWindowProcA(hWnd, uMsg, wParam, (LPARAM)&cs);
     }
     case WM_SETTEXT: {
         int iState = fnStateCode((LPCSTR)lParam);
-        if (iState >= 0) {
+        LRESULT lRes = TRUE;
+        if (iState >= 0)
             SetWindowLongPtrA(hWnd, MOXW_STATE, iState);
-            InvalidateRect(hWnd, NULL, FALSE);
-            return TRUE;
-        }
-        LRESULT lRes = DefWindowProcA(hWnd, uMsg, wParam, lParam);
+        else
+            lRes = DefWindowProcA(hWnd, uMsg, wParam, lParam);
         InvalidateRect(hWnd, NULL, FALSE);
         return lRes;
     }
@@ -130,20 +119,17 @@ static LRESULT CALLBACK MoxButtonProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARA
     }
 }
 
-BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID lpReserved)
+BOOL WINAPI DllMain(HINSTANCE hInst, DWORD dwReason, LPVOID)
 {
-    (void)lpReserved;
     switch (dwReason) {
-    case DLL_PROCESS_ATTACH: {
-        hMoxInst = hInst;
+    case DLL_PROCESS_ATTACH:
         DisableThreadLibraryCalls(hInst);
         // A failure leaves the class missing: dialogs using it then fail to
         // be created, which the program reports.
         fnRegisterClass(szClass, MoxButtonProc, hInst, CS_GLOBALCLASS | CS_HREDRAW | CS_VREDRAW, MOXW_EXTRA);
         break;
-    }
     case DLL_PROCESS_DETACH:
-        UnregisterClassA(szClass, hMoxInst);
+        UnregisterClassA(szClass, hInst);
         break;
     }
     return TRUE;

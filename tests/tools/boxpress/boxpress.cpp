@@ -51,22 +51,15 @@ int main(int argc, char **argv)
 
     // Control 0xFFFF is the box's text; a line break shows as the two characters \n.
     char acText[2048] = "";
-    char acOut[4096];
     GetDlgItemTextA(hBox, 0xFFFF, acText, sizeof acText);
-    size_t j = 0;
-    for (size_t i = 0; acText[i] != '\0' && j < sizeof acOut - 3; i++) {
-        if (acText[i] == '\n') {
-            acOut[j++] = '\\';
-            acOut[j++] = 'n';
-        } else if (acText[i] == '\r') {
-            acOut[j++] = '\\';
-            acOut[j++] = 'r';
-        } else {
-            acOut[j++] = acText[i];
-        }
+    printf("text: ");
+    for (const char *pc = acText; *pc != '\0'; pc++) {
+        if (*pc == '\n' || *pc == '\r')
+            printf("\\%c", *pc == '\n' ? 'n' : 'r');
+        else
+            putchar(*pc);
     }
-    acOut[j] = '\0';
-    printf("text: %s\n", acOut);
+    printf("\n");
     fflush(stdout);
 
     PostMessageA(hBox, WM_COMMAND, MAKEWPARAM(iButton, BN_CLICKED), (LPARAM)GetDlgItem(hBox, iButton));

@@ -7,7 +7,7 @@
 //                                             -> "text <t>" (+ "state <n>" for status buttons)
 //   winpeek list  <title> <id>                a list box's lines -> "line <t>"... "count <n>"
 //   winpeek info  <title>                     -> "rect l t r b", "client w h", "iconic 0|1",
-//                                                "cymenu <n>", "cycaption <n>",
+//                                                "visible 0|1", "cymenu <n>", "cycaption <n>",
 //                                                "menu <id> checked|unchecked" for item 97
 //   winpeek post  <title> <msg> <wparam> [lparam]   PostMessageA -> "ok"
 //   winpeek show  <title> <SW_ number>        ShowWindow         -> "ok"
@@ -34,12 +34,9 @@ static void fnPrintEscaped(const char *lpszTag, const char *lpsz)
 {
     printf("%s ", lpszTag);
     for (; *lpsz; lpsz++) {
-        if (*lpsz == '\n')
-            fputs("\\n", stdout);
-        else if (*lpsz == '\r')
-            fputs("\\r", stdout);
-        else if (*lpsz == '\\')
-            fputs("\\\\", stdout);
+        const char *lpszEscape = *lpsz == '\n' ? "\\n" : *lpsz == '\r' ? "\\r" : *lpsz == '\\' ? "\\\\" : NULL;
+        if (lpszEscape)
+            fputs(lpszEscape, stdout);
         else
             putchar(*lpsz);
     }
@@ -125,9 +122,8 @@ struct WINCOUNT {
     DWORD dwPid;
     long lCount;
 };
-static BOOL CALLBACK fnCountChild(HWND h, LPARAM lParam)
+static BOOL CALLBACK fnCountChild(HWND, LPARAM lParam)
 {
-    (void)h;
     ((WINCOUNT *)lParam)->lCount++;
     return TRUE;
 }
@@ -250,12 +246,10 @@ static int fnInfo(HWND hTop)
     RECT rc, rcClient;
     GetWindowRect(hTop, &rc);
     GetClientRect(hTop, &rcClient);
-    printf("rect %ld %ld %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom);
-    printf("client %ld %ld\n", rcClient.right, rcClient.bottom);
-    printf("iconic %d\n", IsIconic(hTop) ? 1 : 0);
-    printf("visible %d\n", IsWindowVisible(hTop) ? 1 : 0);
-    printf("cymenu %d\n", GetSystemMetrics(SM_CYMENU));
-    printf("cycaption %d\n", GetSystemMetrics(SM_CYCAPTION));
+    printf("rect %ld %ld %ld %ld\nclient %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom, rcClient.right,
+           rcClient.bottom);
+    printf("iconic %d\nvisible %d\n", IsIconic(hTop) ? 1 : 0, IsWindowVisible(hTop) ? 1 : 0);
+    printf("cymenu %d\ncycaption %d\n", GetSystemMetrics(SM_CYMENU), GetSystemMetrics(SM_CYCAPTION));
     HMENU hMenu = GetMenu(hTop);
     if (hMenu) {
         UINT uState = GetMenuState(hMenu, IDM_DEBUG, MF_BYCOMMAND);
@@ -301,8 +295,7 @@ static int fnResources(HWND hTop)
 {
     DWORD dwPid = 0;
     GetWindowThreadProcessId(hTop, &dwPid);
-    printf("pid %lu\n", dwPid);
-    printf("threads %ld\n", fnThreadCount(dwPid));
+    printf("pid %lu\nthreads %ld\n", dwPid, fnThreadCount(dwPid));
     long lHandles = -1, lGdi = -1, lUser = -1;
     long long llPrivate = -1;
     HANDLE hProc = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, dwPid);
@@ -313,15 +306,12 @@ static int fnResources(HWND hTop)
         // Wine answers 0 for both (stubs); 0 is never true of a process
         // with a window, so it reads as not known.
         lGdi = (long)GetGuiResources(hProc, GR_GDIOBJECTS);
+        if (lGdi <= 0)
+            lGdi = fnGdiObjectCount(hProc);
         lUser = (long)GetGuiResources(hProc, GR_USEROBJECTS);
-        if (lGdi == 0)
-            lGdi = -1;
         if (lUser == 0)
             lUser = -1;
-        if (lGdi < 0)
-            lGdi = fnGdiObjectCount(hProc);
-        PROCESS_MEMORY_COUNTERS_EX pmc;
-        memset(&pmc, 0, sizeof pmc);
+        PROCESS_MEMORY_COUNTERS_EX pmc = {};
         pmc.cb = sizeof pmc;
         if (GetProcessMemoryInfo(hProc, (PROCESS_MEMORY_COUNTERS *)&pmc, sizeof pmc))
             llPrivate = (long long)(pmc.PrivateUsage ? pmc.PrivateUsage : pmc.PagefileUsage);
@@ -333,9 +323,8 @@ static int fnResources(HWND hTop)
         lHandles = fnSystemHandleCount(dwPid);
     WINCOUNT wc = {dwPid, 0};
     EnumWindows(fnCountWindows, (LPARAM)&wc);
-    printf("windows %ld\n", wc.lCount);
-    printf("handles %ld\ngdi %ld\nuser %ld\n", lHandles, lGdi, lUser);
-    printf("private %lld\n", llPrivate);
+    printf("windows %ld\nhandles %ld\ngdi %ld\nuser %ld\nprivate %lld\n", wc.lCount, lHandles, lGdi, lUser,
+           llPrivate);
     return 0;
 }
 
