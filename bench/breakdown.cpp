@@ -134,9 +134,6 @@ double fnInProcessP50(int iCase)
 
 void fnInProcessReport(void)
 {
-    STATS stGet, stSet;
-    fnBare(&stGet, &stSet);
-    double dGet = stGet.p50;
     fnOut(fnFmt("%-36s %8s %8s %8s %9s %9s %6s %7s", "DRIVER COST PER FRAME (in-process)", "p50", "p99", "max",
                 "byte->ntf", "byte->end", "notif", "reads%"));
     std::string sJsonIn;
@@ -144,7 +141,7 @@ void fnInProcessReport(void)
         const INPROC &r = aIn[k];
         uint8_t abA[16], abB[16];
         fnCaseMaps(aCases[k], abA, abB);
-        double dReadsMs = 8 * fnDiffBytes(abA, abB) * dGet;
+        double dReadsMs = 8 * fnDiffBytes(abA, abB) * stBareGet.p50;
         double dShare = r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0;
         fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %7.3fms %7.3fms %6.1f %6.0f%%", aCases[k].pszName, r.stBusy.p50,
                     r.stBusy.p99, r.stBusy.max, r.stDoneToLast.p50, r.stDoneToEnd.p50, r.stNotifies.p50, dShare));
