@@ -413,14 +413,9 @@ static int fnFrameExchanges(const BYTE *pbOld, const BYTE *pbNew, EXCHANGE *aEx)
             continue;
         for (int i = 0; i < 8; i++) {
             int iSlot = 8 * x + 1 + i;
-            aEx[n].cKind = 'R';
-            aEx[n].iSlot = iSlot;
-            aEx[n++].pszText = NULL;
-            if (((pbOld[x] ^ pbNew[x]) >> i) & 1) {
-                aEx[n].cKind = 'W';
-                aEx[n].iSlot = iSlot;
-                aEx[n++].pszText = ((pbNew[x] >> i) & 1) ? "1" : "0";
-            }
+            aEx[n++] = { 'R', iSlot, NULL };
+            if (((pbOld[x] ^ pbNew[x]) >> i) & 1)
+                aEx[n++] = { 'W', iSlot, ((pbNew[x] >> i) & 1) ? "1" : "0" };
         }
     }
     return n;
