@@ -98,33 +98,29 @@ static bool fnInProcessCases(harness::LineChild *pc, MIXSIM *psim, harness::Info
 }
 
 // The simulator on COM14 and the stand-in of device 302 (the installation
-// gets its device file), the breakdown measured, then fnMore if given.
-static void fnInProcessRig(harness::Install *pInst, void (*fnMore)(RIG *prig, const std::string &sFile))
+// gets its device file), the breakdown measured, then with fFrames the
+// frames through benchprobe frame.
+static void fnInProcessRig(harness::Install *pInst, bool fFrames)
 {
     RIG rig;
+    harness::LineChild probe;
+    std::vector<std::string> vBefore;
     if (fnRigOpen(&rig, pInst, BENCH_COM_INPROC, BENCH_DEV_INPROC) == 0) {
+        std::string sDev = std::to_string(BENCH_DEV_INPROC);
         std::string sFile = harness::WindowsPath(pInst->DevFilePath(BENCH_DEV_INPROC));
-        fnBreakdownMeasure(std::to_string(BENCH_DEV_INPROC), sFile);
-        if (fnMore != nullptr)
-            fnMore(&rig, sFile);
+        fnBreakdownMeasure(sDev, sFile);
+        if (fFrames && fnProbeStart(&probe, { "frame", sDev, sFile }, "ready", &vBefore)) {
+            vParts = fnProbeStats(vBefore, 1000);
+            fnInProcessCases(&probe, rig.psim, &rig.info);
+            fnProbeQuit(&probe, nullptr, nullptr);
+        }
     }
     fnRigClose(&rig);
 }
 
-static void fnFrameProbe(RIG *prig, const std::string &sFile)
-{
-    harness::LineChild probe;
-    std::vector<std::string> vBefore;
-    if (fnProbeStart(&probe, { "frame", std::to_string(BENCH_DEV_INPROC), sFile }, "ready", &vBefore)) {
-        vParts = fnProbeStats(vBefore, 1000);
-        fnInProcessCases(&probe, prig->psim, &prig->info);
-        fnProbeQuit(&probe, nullptr, nullptr);
-    }
-}
-
 void fnInProcessRun(harness::Install *pInst)
 {
-    fnInProcessRig(pInst, fnFrameProbe);
+    fnInProcessRig(pInst, true);
 }
 
 double fnInProcessP50(int iCase)
@@ -134,9 +130,6 @@ double fnInProcessP50(int iCase)
 
 void fnInProcessReport(void)
 {
-    STATS stGet, stSet;
-    fnBare(&stGet, &stSet);
-    double dGet = stGet.p50;
     fnOut(fnFmt("%-36s %8s %8s %8s %9s %9s %6s %7s", "DRIVER COST PER FRAME (in-process)", "p50", "p99", "max",
                 "byte->ntf", "byte->end", "notif", "reads%"));
     std::string sJsonIn;
@@ -144,7 +137,7 @@ void fnInProcessReport(void)
         const INPROC &r = aIn[k];
         uint8_t abA[16], abB[16];
         fnCaseMaps(aCases[k], abA, abB);
-        double dReadsMs = 8 * fnDiffBytes(abA, abB) * dGet;
+        double dReadsMs = 8 * fnDiffBytes(abA, abB) * stBareGet.p50;
         double dShare = r.stBusy.p50 > 0 ? dReadsMs / r.stBusy.p50 * 100.0 : 0.0;
         fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %7.3fms %7.3fms %6.1f %6.0f%%", aCases[k].pszName, r.stBusy.p50,
                     r.stBusy.p99, r.stBusy.max, r.stDoneToLast.p50, r.stDoneToEnd.p50, r.stNotifies.p50, dShare));
@@ -203,7 +196,7 @@ void fnBreakdownReport(void)
 int fnBreakdownOnly(void)
 {
     harness::Install inst;
-    fnInProcessRig(&inst, nullptr);
+    fnInProcessRig(&inst, false);
     fnBreakdownReport();
     fnPrintTable();
     return fnFailures() || vBreakdown.empty() ? 1 : 0;

@@ -26,24 +26,7 @@ struct LATROW {
 };
 
 static LATROW aRows[CASE_IDENTICAL];
-static STATS stGet, stSet;         // one bare exchange, ms
-
-static int fnFloorStart(FLOORPROBE *pf)
-{
-    if (fnStandInStart(&pf->info, BENCH_DEV_FLOOR) != 0)
-        return -1;
-    if (!fnProbeStart(&pf->probe, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready"))
-        return -1;
-    pf->fUp = 1;
-    return 0;
-}
-
-static void fnFloorStop(FLOORPROBE *pf)
-{
-    fnProbeQuit(&pf->probe, nullptr, nullptr);
-    pf->info.Stop();
-    pf->fUp = 0;
-}
+STATS stBareGet, stBareSet;
 
 // One block: the exchanges of the change abOld -> abNew. Its time in ms from
 // the first exchange to the stand-in's stamp of the last write, which is
@@ -58,7 +41,7 @@ static double fnFloorBlock(FLOORPROBE *pf, const uint8_t abOld[16], const uint8_
     if (!pf->fUp || cWrites == 0)
         return -1;
     pf->info.TakeEvents();
-    if (!pf->probe.Send(fnMapHex(abOld) + " " + fnMapHex(abNew)) || pf->probe.WaitLine("B ", 20000, &sLine) != 1 ||
+    if (!pf->probe.Send(harness::Hex(abOld, 16) + " " + harness::Hex(abNew, 16)) || pf->probe.WaitLine("B ", 20000, &sLine) != 1 ||
         sscanf(sLine.c_str(), "B %llu %llu %d", &ullStart, &ullEnd, &cExchanges) != 3 ||
         !pf->info.WaitWrites(cWrites, 1, 128, 20000)) {
         fnFail("floor block: no answer");
@@ -116,26 +99,32 @@ int fnFramesOf(const CASE &c)
     return rsRun.fQuick && c.fAllBytes && c.bA != c.bB ? 10 : rsRun.iFrames;
 }
 
-void fnLatencyRun(RIG *prig)
+// Cases [iFirst, iEnd), cFrames frames each (0: fnFramesOf), each frame
+// followed by its floor block.
+static void fnLatencyCases(RIG *prig, int iFirst, int iEnd, int cFrames)
 {
     FLOORPROBE floor;
-    fnFloorStart(&floor);
-    for (int i = 0; i < CASE_IDENTICAL; i++) {
-        fnNote("latency %s x%d", aCases[i].pszKey, fnFramesOf(aCases[i]));
-        aRows[i] = fnLatency(prig, aCases[i], fnFramesOf(aCases[i]), &floor);
+    floor.fUp = fnStandInStart(&floor.info, BENCH_DEV_FLOOR) == 0 &&
+                fnProbeStart(&floor.probe, { "floor", std::to_string(BENCH_DEV_FLOOR) }, "ready");
+    for (int i = iFirst; i < iEnd; i++) {
+        int n = cFrames ? cFrames : fnFramesOf(aCases[i]);
+        fnNote("latency %s x%d", aCases[i].pszKey, n);
+        aRows[i] = fnLatency(prig, aCases[i], n, &floor);
     }
-    fnFloorStop(&floor);
+    fnProbeQuit(&floor.probe, nullptr, nullptr);
+    floor.info.Stop();
+}
+
+void fnLatencyRun(RIG *prig)
+{
+    fnLatencyCases(prig, 0, CASE_IDENTICAL, 0);
 }
 
 STATS fnFloorBlocksOfA(RIG *prig)
 {
     if (!aRows[CASE_ONE_BYTE].fMeasured) {
-        FLOORPROBE floor;
-        fnFloorStart(&floor);
-        fnNote("floor blocks of (a) x50");
-        aRows[CASE_ONE_BYTE] = fnLatency(prig, aCases[CASE_ONE_BYTE], 50, &floor);
+        fnLatencyCases(prig, CASE_ONE_BYTE, CASE_ONE_BYTE + 1, 50);
         aRows[CASE_ONE_BYTE].fMeasured = 0;    // too short a run for the table
-        fnFloorStop(&floor);
     }
     return aRows[CASE_ONE_BYTE].stFloorAll;
 }
@@ -150,17 +139,10 @@ void fnBareRun(void)
     std::string sDev = std::to_string(BENCH_DEV_FLOOR), sN = std::to_string(rsRun.iExchanges);
     int iExit = harness::RunTool("benchprobe.exe", { "exchange", sDev, sN }, &vLines, 300000);
     for (const auto &pr : fnProbeStats(vLines, 1000))
-        (pr.first == "getslot" ? stGet : stSet) = pr.second;
-    if (iExit != 0 || stGet.n == 0 || stSet.n == 0)
+        (pr.first == "getslot" ? stBareGet : stBareSet) = pr.second;
+    if (iExit != 0 || stBareGet.n == 0 || stBareSet.n == 0)
         fnFail("benchprobe exchange failed (exit %d)", iExit);
     info.Stop();
-}
-
-bool fnBare(STATS *pstGet, STATS *pstSet)
-{
-    *pstGet = stGet;
-    *pstSet = stSet;
-    return stGet.n > 0 && stSet.n > 0;
 }
 
 // floor1 with the statistic of a sum: wire time + the reads before
@@ -171,7 +153,7 @@ static void fnFloorByMeans(void)
     for (int i = 0; i < CASE_IDENTICAL; i++) {
         const LATROW &r = aRows[i];
         double dWire = fnWireMs(r.cBytes);
-        double dFloor = dWire + r.cReadsToLast * stGet.mean + r.cWrites * stSet.mean;
+        double dFloor = dWire + r.cReadsToLast * stBareGet.mean + r.cWrites * stBareSet.mean;
         double dOver = dFloor > 0 ? (dWire + r.st.p50 - dFloor) / dFloor * 100.0 : 0.0;
         sLine += fnFmt("%s (%s) %.2f ms, over %.0f%%", i ? ";" : "", aCases[i].pszKey, dFloor, dOver);
         fnJsonAdd(&sJson, aCases[i].pszKey, fnFmt("{\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", dFloor, dOver));
@@ -195,7 +177,7 @@ void fnLatencyReport(void)
         if (!r.fMeasured)
             continue;
         double dWire = fnWireMs(r.cBytes);
-        double dFloor1 = dWire + r.cReadsToLast * stGet.p50 + r.cWrites * stSet.p50;
+        double dFloor1 = dWire + r.cReadsToLast * stBareGet.p50 + r.cWrites * stBareSet.p50;
         double dFloor = r.stFloor.n > 0 ? dWire + r.stFloor.p50 : dFloor1;
         double dTotal = dWire + r.st.p50;
         fnOut(fnFmt("%-36s %5d %6.2fms %4d+%-4d %6.2fms %6.2fms %6.2fms %7.1fx %6.2fms %5.0f%% %6.2fms %5.0f%%",
@@ -224,9 +206,9 @@ void fnLatencyReport(void)
 void fnBareReport(void)
 {
     fnOut(fnFmt("%-36s %8s %8s %8s %8s", "PLATFORM FLOOR (one bare exchange)", "p50", "p99", "max", "mean"));
-    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stGet.p50, stGet.p99,
-                stGet.max, stGet.mean));
-    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "SETSLOT request + nested reply", stSet.p50, stSet.p99,
-                stSet.max, stSet.mean));
-    fnJson("bare_exchange_ms", "{\"getslot\": " + fnJsonStats(stGet) + ", \"setslot\": " + fnJsonStats(stSet) + "}");
+    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stBareGet.p50,
+                stBareGet.p99, stBareGet.max, stBareGet.mean));
+    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "SETSLOT request + nested reply", stBareSet.p50,
+                stBareSet.p99, stBareSet.max, stBareSet.mean));
+    fnJson("bare_exchange_ms", "{\"getslot\": " + fnJsonStats(stBareGet) + ", \"setslot\": " + fnJsonStats(stBareSet) + "}");
 }

@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <time.h>
+#include <sstream>
 #include "clock.h"
 #include "proc.h"
 #include "sections.h"
@@ -40,12 +41,8 @@ static void fnUsage(void)
 static unsigned fnParseSections(const char *pszList)
 {
     unsigned u = 0;
-    std::string s = pszList;
-    for (size_t i = 0; i <= s.size();) {
-        size_t j = s.find(',', i);
-        if (j == std::string::npos)
-            j = s.size();
-        std::string sName = s.substr(i, j - i);
+    std::stringstream ss(pszList);
+    for (std::string sName; std::getline(ss, sName, ',');) {
         unsigned uOne = 0;
         for (const auto &sec : aSections)
             if (sName == sec.pszName)
@@ -53,7 +50,6 @@ static unsigned fnParseSections(const char *pszList)
         if (uOne == 0)
             return 0;
         u |= uOne;
-        i = j + 1;
     }
     return u;
 }

@@ -2,7 +2,6 @@
 #include "maps.h"
 #include <string.h>
 #include "mixsim.h"
-#include "report.h"
 
 const CASE aCases[CASE_COUNT] = {
     { "one_byte",      "(a) 1 map byte, 1 slot flips",      0x01, 0x03, 0x07, 0 },
@@ -11,26 +10,30 @@ const CASE aCases[CASE_COUNT] = {
     { "identical",     "(c) identical frame",               0x55, 0x55, 0x55, 1 },
 };
 
-void fnCaseMap(const CASE &c, int iWhich, uint8_t abMap[16])
-{
-    const uint8_t b = iWhich == 0 ? c.bA : iWhich == 1 ? c.bB : c.bC;
-    memset(abMap, 0, 16);
-    for (int x = 0; x < (c.fAllBytes ? 16 : 1); x++)
-        abMap[x] = b;
-}
-
 void fnCaseMaps(const CASE &c, uint8_t abA[16], uint8_t abB[16], uint8_t abC[16])
 {
-    fnCaseMap(c, 0, abA);
-    fnCaseMap(c, 1, abB);
-    if (abC != nullptr)
-        fnCaseMap(c, 2, abC);
+    uint8_t *apb[3] = { abA, abB, abC };
+    const uint8_t ab[3] = { c.bA, c.bB, c.bC };
+    for (int i = 0; i < 3; i++)
+        if (apb[i] != nullptr) {
+            memset(apb[i], 0, 16);
+            memset(apb[i], ab[i], c.fAllBytes ? 16 : 1);
+        }
 }
 
 uint32_t fnLcgNext(uint32_t *pu)
 {
     *pu = *pu * 1103515245u + 12345u;
     return *pu >> 16;
+}
+
+void fnChangeBytes(uint8_t abMap[16], uint32_t *pu)
+{
+    for (int n = fnLcgNext(pu) % 5 == 0 ? 2 : 1; n > 0; n--) {
+        int x = (int)(fnLcgNext(pu) % 16);
+        uint8_t b = (uint8_t)fnLcgNext(pu);
+        abMap[x] = b == abMap[x] ? (uint8_t)~b : b;
+    }
 }
 
 std::string fnMapSlots(const uint8_t abMap[16])
@@ -91,14 +94,6 @@ double fnWireMs(int cBytes)
 double fnLineMaxFps(int cBytes)
 {
     return BENCH_BAUD / BENCH_BITS_PER_CHAR / cBytes;
-}
-
-std::string fnMapHex(const uint8_t abMap[16])
-{
-    std::string s;
-    for (int x = 0; x < 16; x++)
-        s += fnFmt("%02x", abMap[x]);
-    return s;
 }
 
 void fnReplay(REPLAY *pr, const std::vector<harness::InfoEvent> &v, const std::string &sWant)

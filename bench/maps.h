@@ -29,12 +29,13 @@ struct CASE {
 #define CASE_COUNT     4
 extern const CASE aCases[CASE_COUNT];
 
-// Map iWhich (0 A, 1 B, 2 C) of a case.
-void fnCaseMap(const CASE &c, int iWhich, uint8_t abMap[16]);
-// Its maps A and B, and C unless abC is null.
+// A case's maps A and B, and C unless abC is null.
 void fnCaseMaps(const CASE &c, uint8_t abA[16], uint8_t abB[16], uint8_t abC[16] = nullptr);
 // The next number of a fixed pseudo-random sequence (15 bits), for repeatable shows.
 uint32_t fnLcgNext(uint32_t *pu);
+// One map byte, two in every fifth change at random, set to another value
+// (a cut or a mix moves a tally bit or two).
+void fnChangeBytes(uint8_t abMap[16], uint32_t *pu);
 // Slots 1..128 as '0'/'1', slot 1 first.
 std::string fnMapSlots(const uint8_t abMap[16]);
 int fnDiffBits(const uint8_t abA[16], const uint8_t abB[16]);
@@ -45,7 +46,6 @@ int fnFrameBytes(const uint8_t abMap[16]);
 double fnWireMs(int cBytes);
 // The line's most frames a second of cBytes each.
 double fnLineMaxFps(int cBytes);
-std::string fnMapHex(const uint8_t abMap[16]);
 
 // The stand-in's slots 1..128 replayed from its writes, in order. sState
 // starts as the slots were when the events were taken ('0'/'1', ' ' empty).

@@ -11,6 +11,7 @@
 #include "clock.h"
 #include "report.h"
 
+// utime + stime from a /proc stat file; 0, or -1 when it cannot be read.
 static int fnStatTicks(const char *pszPath, unsigned long long *pull)
 {
     char ac[1024];
@@ -29,13 +30,6 @@ static int fnStatTicks(const char *pszPath, unsigned long long *pull)
         return -1;
     *pull = ullU + ullS;
     return 0;
-}
-
-int fnCpuTicks(pid_t pid, unsigned long long *pull)
-{
-    char acPath[64];
-    snprintf(acPath, sizeof acPath, "/proc/%d/stat", (int)pid);
-    return fnStatTicks(acPath, pull);
 }
 
 std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid)
@@ -68,13 +62,16 @@ void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double *pdA, 
     double *apd[3] = { pdA, pdB, pdC };
     unsigned long long aull0[3] = { 0, 0, 0 }, aull1[3] = { 0, 0, 0 };
     int af[3];
-    for (int i = 0; i < 3; i++)
-        af[i] = apid[i] > 0 && fnCpuTicks(apid[i], &aull0[i]) == 0;
+    std::string asPath[3];
+    for (int i = 0; i < 3; i++) {
+        asPath[i] = "/proc/" + std::to_string(apid[i]) + "/stat";
+        af[i] = apid[i] > 0 && fnStatTicks(asPath[i].c_str(), &aull0[i]) == 0;
+    }
     long long llT0 = fnNs(CLOCK_MONOTONIC);
     // The window itself: what is measured is what happens meanwhile.
     sleep((unsigned)iSeconds);
     for (int i = 0; i < 3; i++)
-        af[i] = af[i] && fnCpuTicks(apid[i], &aull1[i]) == 0;
+        af[i] = af[i] && fnStatTicks(asPath[i].c_str(), &aull1[i]) == 0;
     double dS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
     for (int i = 0; i < 3; i++)
         if (apd[i] != nullptr)

@@ -7,8 +7,6 @@
 #include <utility>
 #include <vector>
 
-// utime + stime of a process; 0, or -1 when it cannot be read.
-int fnCpuTicks(pid_t pid, unsigned long long *pull);
 // CPU ticks of every thread of a process, by thread id.
 std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid);
 // Ticks over dS seconds as a share of one core, in %.

@@ -267,10 +267,8 @@ NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale)
         STATS s;
         if (sscanf(l.c_str(), "stat %31s %zu %lf %lf %lf %lf", acName, &s.n, &s.p50, &s.p99, &s.max, &s.mean) != 6)
             continue;
-        s.p50 /= dScale;
-        s.p99 /= dScale;
-        s.max /= dScale;
-        s.mean /= dScale;
+        for (double *pd : { &s.p50, &s.p99, &s.max, &s.mean })
+            *pd /= dScale;
         v.push_back(std::make_pair(std::string(acName), s));
     }
     return v;

@@ -16,7 +16,7 @@ void fnStartupReport(void);
 int fnFramesOf(const CASE &c);              // frames per case (short in a quick run)
 void fnLatencyRun(RIG *prig);
 void fnBareRun(void);
-bool fnBare(STATS *pstGet, STATS *pstSet);  // bare exchanges (ms); false when not measured
+extern STATS stBareGet, stBareSet;          // one bare exchange (ms); n 0 when not measured
 // The floor blocks of case (a) (ms): the latency run's, or a short run's made now.
 STATS fnFloorBlocksOfA(RIG *prig);
 void fnLatencyReport(void);

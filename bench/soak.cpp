@@ -5,6 +5,7 @@
 #include <string.h>
 #include <unistd.h>
 #include <algorithm>
+#include <array>
 #include <mutex>
 #include <thread>
 #include "clock.h"
@@ -17,12 +18,33 @@
 #define SOAK_MAINT_S    20
 #define WM_COMMAND_MSG  0x0111
 
+// The figures counted, in the order of the table and of the JSON.
+enum {
+    RES_PRIVATE, RES_RSS, RES_FILE, RES_SHMEM, RES_SURFACES_KB, RES_SURFACES, RES_HANDLES, RES_THREADS, RES_GDI,
+    RES_USER, RES_WINDOWS, RES_DEBUG_LINES, RES_COUNT
+};
+static const struct {
+    const char *pszName, *pszKey;
+    long long llBound;              // growth allowed from warm-up to end with --check; -1: none
+    int fSeries;                    // also in the JSON's series of minutes
+} aRes[RES_COUNT] = {
+    { "private bytes (kB)", "private_kb", 16384, 1 },
+    { "VmRSS (kB)", "rss_kb", -1, 1 },
+    { "  of it mapped files (kB)", "rss_file_kb", -1, 1 },
+    { "  of it shared memory (kB)", "rss_shmem_kb", -1, 1 },
+    { "window surfaces mapped (kB)", "surfaces_kb", -1, 1 },
+    { "window surfaces (count)", "surfaces", -1, 0 },
+    { "handles", "handles", 50, 1 },
+    { "threads", "threads", 2, 0 },
+    { "GDI objects", "gdi", 50, 1 },
+    { "USER objects", "user", 50, 0 },
+    { "windows (stand in for USER)", "windows", 0, 1 },
+    { "debug list lines", "debug_lines", -1, 1 },
+};
+
 struct SOAKSAMPLE {
     double dS = 0;                  // seconds since the show began
-    long long llPrivate = -1;       // bytes, as the platform reports them
-    long lRssKb = -1, lAnonKb = -1, lFileKb = -1, lShmemKb = -1;
-    long lSurfaces = -1, lSurfacesKb = -1;  // the display's shared-memory images (/SYSV... in the maps)
-    long lHandles = -1, lThreads = -1, lGdi = -1, lUser = -1, lWindows = -1, lDebugLines = -1;
+    std::array<long long, RES_COUNT> al;    // -1: not read
 };
 
 // The show: changing frames at SOAK_FPS until told to stop, held while the
@@ -31,7 +53,7 @@ struct SOAKSAMPLE {
 struct SOAKSHOW {
     MIXSIM *psim = nullptr;
     std::mutex mx;
-    uint8_t abMap[16];              // the last map sent (guarded by mx)
+    uint8_t abMap[16] = {};         // the last map sent (guarded by mx)
     unsigned long long ullFrames = 0;
     int fHold = 0, fStop = 0;       // guarded by mx
     std::thread th;
@@ -48,27 +70,26 @@ struct SOAKRUN {
     int fSlotsOk = 0, fStatusOk = 0;
 };
 
-static SOAKSAMPLE fnSoakSample(pid_t pid, const std::string &sTitle, double dS)
+// The private bytes as kB; the surfaces are the display's shared-memory
+// images (/SYSV... in the maps).
+static SOAKSAMPLE fnSoakSample(RIG *prig, double dS)
 {
     SOAKSAMPLE r;
-    fnShmSegments(pid, &r.lSurfaces, &r.lSurfacesKb);
-    r.dS = dS;
-    r.lRssKb = fnStatusKb(pid, "VmRSS");
-    r.lAnonKb = fnStatusKb(pid, "RssAnon");
-    r.lFileKb = fnStatusKb(pid, "RssFile");
-    r.lShmemKb = fnStatusKb(pid, "RssShmem");
+    pid_t pid = prig->drv.Pid();
+    std::string sTitle = harness::Title(SOAK_DEV);
+    long lSurfaces = -1, lSurfacesKb = -1;
+    fnShmSegments(pid, &lSurfaces, &lSurfacesKb);
     std::map<std::string, std::string> m = harness::Resources(sTitle);
     auto fnGet = [&m](const char *pszKey) { return m.count(pszKey) ? atoll(m[pszKey].c_str()) : -1LL; };
-    r.llPrivate = fnGet("private");
-    r.lHandles = (long)fnGet("handles");
-    r.lThreads = (long)fnGet("threads");
-    r.lGdi = (long)fnGet("gdi");
-    r.lUser = (long)fnGet("user");
-    r.lWindows = (long)fnGet("windows");
+    long long llPrivate = fnGet("private");
+    r.dS = dS;
+    r.al = { { llPrivate < 0 ? -1 : llPrivate / 1024, fnStatusKb(pid, "VmRSS"),
+               fnStatusKb(pid, "RssFile"), fnStatusKb(pid, "RssShmem"), lSurfacesKb, lSurfaces, fnGet("handles"),
+               fnGet("threads"), fnGet("gdi"), fnGet("user"), fnGet("windows"), -1 } };
     std::vector<std::string> v;
     if (harness::RunTool("winpeek.exe", { "list", sTitle, "1001" }, &v) == 0)
         for (const std::string &l : v)
-            sscanf(l.c_str(), "count %ld", &r.lDebugLines);
+            sscanf(l.c_str(), "count %lld", &r.al[RES_DEBUG_LINES]);
     return r;
 }
 
@@ -84,11 +105,7 @@ static void fnSoakShow(SOAKSHOW *pshow)
             return;
         if (pshow->fHold)
             continue;
-        for (int n = fnLcgNext(&u) % 5 == 0 ? 2 : 1; n > 0; n--) {
-            int x = (int)(fnLcgNext(&u) % 16);
-            uint8_t b = (uint8_t)fnLcgNext(&u);
-            pshow->abMap[x] = b == pshow->abMap[x] ? (uint8_t)~b : b;
-        }
+        fnChangeBytes(pshow->abMap, &u);
         if (msSendMap(pshow->psim, pshow->abMap, nullptr) == 0)
             pshow->ullFrames++;
     }
@@ -140,7 +157,6 @@ static void fnSoakLoop(RIG *prig, SOAKSHOW *pshow, int iMinutes, SOAKRUN *prun)
     static const unsigned auMaint[] = { 1, 2, 3, 4, 5, 97, 97 };
     const int cMaintCycle = (int)(sizeof auMaint / sizeof auMaint[0]);
     std::string sTitle = harness::Title(SOAK_DEV);
-    pid_t pidDrv = prig->drv.Pid();
     double dShowS = iMinutes * 60.0, dWarmS = iMinutes >= 5 ? 60.0 : 15.0;
     int iMaint = 0;
     double dNextLoss = iMinutes == 1 ? 30.0 : SOAK_LOSS_S, dNextMaint = 1.5, dNextSample = 60.0;
@@ -153,12 +169,12 @@ static void fnSoakLoop(RIG *prig, SOAKSHOW *pshow, int iMinutes, SOAKRUN *prun)
         double dT = fnElapsed();
         fnSoakCountWrites(prig, prun);
         if (!fWarm && dT >= dWarmS) {
-            prun->smWarm = fnSoakSample(pidDrv, sTitle, dT);
+            prun->smWarm = fnSoakSample(prig, dT);
             fWarm = true;
         }
         if (iMinutes >= 5 && dT >= dNextSample) {
             dNextSample += 60.0;
-            prun->vSeries.push_back(fnSoakSample(pidDrv, sTitle, dT));
+            prun->vSeries.push_back(fnSoakSample(prig, dT));
         }
         if (dT >= dNextMaint) {
             dNextMaint += iMaint + 1 < cMaintCycle ? 1.5 : SOAK_MAINT_S;
@@ -204,11 +220,9 @@ static void fnSoakEnd(RIG *prig, SOAKSHOW *pshow, SOAKRUN *prun)
         fnFail("soak: slots 1..128 do not hold the last map at the end");
     if (!prun->fStatusOk)
         fnFail("soak: slot 4094 is not \"0\" at the end");
-    prun->smEnd = fnSoakSample(prig->drv.Pid(), sTitle, (double)(fnNs(CLOCK_MONOTONIC) - prun->llStartNs) / 1e9);
+    prun->smEnd = fnSoakSample(prig, (double)(fnNs(CLOCK_MONOTONIC) - prun->llStartNs) / 1e9);
     fnSoakCountWrites(prig, prun);
 }
-
-static long long fnKb(long long llBytes) { return llBytes < 0 ? -1 : llBytes / 1024; }
 
 static std::string fnSoakFigure(long long ll) { return ll < 0 ? "n/a" : std::to_string(ll); }
 
@@ -224,38 +238,21 @@ static std::string fnSoakGrowth(long long llA, long long llB, double dHours)
 static void fnSoakResources(const SOAKRUN &r, int fCheck, std::string *psJson)
 {
     double dHours = (r.smEnd.dS - r.smWarm.dS) / 3600.0;
-    const SOAKSAMPLE &a = r.smLaunch, &w = r.smWarm, &e = r.smEnd;
-    struct ROW {
-        const char *pszName, *pszKey;
-        long long llLaunch, llWarm, llEnd, llBound;
-    } aRows[] = {
-        { "private bytes (kB)", "private_kb", fnKb(a.llPrivate), fnKb(w.llPrivate), fnKb(e.llPrivate), 16384 },
-        { "VmRSS (kB)", "rss_kb", a.lRssKb, w.lRssKb, e.lRssKb, -1 },
-        { "  of it mapped files (kB)", "rss_file_kb", a.lFileKb, w.lFileKb, e.lFileKb, -1 },
-        { "  of it shared memory (kB)", "rss_shmem_kb", a.lShmemKb, w.lShmemKb, e.lShmemKb, -1 },
-        { "window surfaces mapped (kB)", "surfaces_kb", a.lSurfacesKb, w.lSurfacesKb, e.lSurfacesKb, -1 },
-        { "window surfaces (count)", "surfaces", a.lSurfaces, w.lSurfaces, e.lSurfaces, -1 },
-        { "handles", "handles", a.lHandles, w.lHandles, e.lHandles, 50 },
-        { "threads", "threads", a.lThreads, w.lThreads, e.lThreads, 2 },
-        { "GDI objects", "gdi", a.lGdi, w.lGdi, e.lGdi, 50 },
-        { "USER objects", "user", a.lUser, w.lUser, e.lUser, 50 },
-        { "windows (stand in for USER)", "windows", a.lWindows, w.lWindows, e.lWindows, 0 },
-        { "debug list lines", "debug_lines", a.lDebugLines, w.lDebugLines, e.lDebugLines, -1 },
-    };
     fnOut(fnFmt("%-30s %10s %12s %12s %16s", "RESOURCES (from outside)", "launch",
-                fnFmt("warm-up %.0fs", w.dS).c_str(), fnFmt("end %.0fs", e.dS).c_str(), "growth per hour"));
+                fnFmt("warm-up %.0fs", r.smWarm.dS).c_str(), fnFmt("end %.0fs", r.smEnd.dS).c_str(),
+                "growth per hour"));
     int cOver = 0;
-    for (const ROW &row : aRows) {
-        std::string sGrowth = fnSoakGrowth(row.llWarm, row.llEnd, dHours);
-        bool fOver = fCheck && row.llBound >= 0 && row.llWarm >= 0 && row.llEnd >= 0 &&
-                     row.llEnd - row.llWarm > row.llBound;
+    for (int k = 0; k < RES_COUNT; k++) {
+        long long llLaunch = r.smLaunch.al[k], llWarm = r.smWarm.al[k], llEnd = r.smEnd.al[k];
+        std::string sGrowth = fnSoakGrowth(llWarm, llEnd, dHours);
+        bool fOver = fCheck && aRes[k].llBound >= 0 && llWarm >= 0 && llEnd >= 0 && llEnd - llWarm > aRes[k].llBound;
         cOver += fOver;
-        fnOut(fnFmt("%-30s %10s %12s %12s %16s%s", row.pszName, fnSoakFigure(row.llLaunch).c_str(),
-                    fnSoakFigure(row.llWarm).c_str(), fnSoakFigure(row.llEnd).c_str(), sGrowth.c_str(),
-                    fOver ? fnFmt("  OVER the bound of %lld", row.llBound).c_str() : ""));
-        fnJsonAdd(psJson, row.pszKey, fnFmt("{\"launch\": %lld, \"warm\": %lld, \"end\": %lld, \"growth_per_hour\": %s}",
-                                            row.llLaunch, row.llWarm, row.llEnd,
-                                            sGrowth == "n/a" ? "null" : sGrowth.c_str() + (sGrowth[0] == '+')));
+        fnOut(fnFmt("%-30s %10s %12s %12s %16s%s", aRes[k].pszName, fnSoakFigure(llLaunch).c_str(),
+                    fnSoakFigure(llWarm).c_str(), fnSoakFigure(llEnd).c_str(), sGrowth.c_str(),
+                    fOver ? fnFmt("  OVER the bound of %lld", aRes[k].llBound).c_str() : ""));
+        fnJsonAdd(psJson, aRes[k].pszKey, fnFmt("{\"launch\": %lld, \"warm\": %lld, \"end\": %lld, \"growth_per_hour\": %s}",
+                                                llLaunch, llWarm, llEnd,
+                                                sGrowth == "n/a" ? "null" : sGrowth.c_str() + (sGrowth[0] == '+')));
     }
     if (cOver)
         fnFail("soak: %d resource(s) grew past their bound", cOver);
@@ -282,13 +279,13 @@ static void fnSoakReport(const SOAKRUN &r, const MSSTATS &ms, unsigned long long
     fnOut("  is a stub there): the process's windows stand in for them. Growth per hour: warm-up -> end,");
     fnOut("  both taken with the debug view hidden.");
     for (const SOAKSAMPLE &m : r.vSeries) {
-        sSeries += fnFmt("%s{\"s\": %.1f, \"private_kb\": %lld, \"rss_kb\": %ld, \"rss_file_kb\": %ld, "
-                         "\"rss_shmem_kb\": %ld, \"surfaces_kb\": %ld, \"handles\": %ld, \"gdi\": %ld, "
-                         "\"windows\": %ld, \"debug_lines\": %ld}",
-                         sSeries.empty() ? "" : ", ", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lFileKb, m.lShmemKb,
-                         m.lSurfacesKb, m.lHandles, m.lGdi, m.lWindows, m.lDebugLines);
-        sLine += fnFmt(" %.0f:%lld/%ld/%ld/%ld/%ld", m.dS, fnKb(m.llPrivate), m.lRssKb, m.lShmemKb, m.lHandles,
-                       m.lGdi);
+        std::string sItem = fnFmt("{\"s\": %.1f", m.dS);
+        for (int k = 0; k < RES_COUNT; k++)
+            if (aRes[k].fSeries)
+                sItem += fnFmt(", \"%s\": %lld", aRes[k].pszKey, m.al[k]);
+        sSeries += (sSeries.empty() ? "" : ", ") + sItem + "}";
+        sLine += fnFmt(" %.0f:%lld/%lld/%lld/%lld/%lld", m.dS, m.al[RES_PRIVATE], m.al[RES_RSS], m.al[RES_SHMEM],
+                       m.al[RES_HANDLES], m.al[RES_GDI]);
     }
     if (!r.vSeries.empty())
         fnOut("  every minute (s: private kB / VmRSS kB / shared kB / handles / GDI):" + sLine);
@@ -309,7 +306,6 @@ int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp)
     long long llLaunch;
     if (fnRigOpen(&rig, &inst, SOAK_COM, SOAK_DEV) != 0 || fnDriverStart(&rig, &llLaunch) != 0)
         return 1;
-    std::string sTitle = harness::Title(SOAK_DEV);
     if (msWaitKind(rig.psim, MSK_POLL, 2, WAIT_LONG_MS) != 1 || !fnSoakStatusIs(&rig, "0", 20000)) {
         fnFail("soak: the link did not come up");
         fnRigClose(&rig);
@@ -317,13 +313,12 @@ int fnSoak(int iMinutes, int fCheck, const char *pszIso, const char *pszStamp)
     }
     fnNote("soak: %d min, COM%d, device %d", iMinutes, SOAK_COM, SOAK_DEV);
     SOAKRUN run;
-    run.smLaunch = fnSoakSample(rig.drv.Pid(), sTitle, 0);
+    run.smLaunch = fnSoakSample(&rig, 0);
     SOAKSHOW show;
     show.psim = rig.psim;
-    memset(show.abMap, 0, sizeof show.abMap);
     fnSoakLoop(&rig, &show, iMinutes, &run);
     fnSoakEnd(&rig, &show, &run);
-    std::string sErrors = harness::ControlText(sTitle, 111);
+    std::string sErrors = harness::ControlText(harness::Title(SOAK_DEV), 111);
     MSSTATS ms;
     msGetStats(rig.psim, &ms);
     fnRigClose(&rig);

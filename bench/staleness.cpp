@@ -99,11 +99,7 @@ static void fnSmallChanges(const uint8_t abFrom[16], int cFrames, uint32_t uSeed
     memcpy(abMap, abFrom, 16);
     pvb->clear();
     for (int i = 0; i < cFrames; i++) {
-        for (int n = fnLcgNext(&uSeed) % 5 == 0 ? 2 : 1; n > 0; n--) {
-            int x = (int)(fnLcgNext(&uSeed) % 16);
-            uint8_t b = (uint8_t)fnLcgNext(&uSeed);
-            abMap[x] = b == abMap[x] ? (uint8_t)~b : b;
-        }
+        fnChangeBytes(abMap, &uSeed);
         while (i == cFrames - 1 && (fnSeen(*pvb, abMap) || memcmp(abMap, abFrom, 16) == 0))
             abMap[fnLcgNext(&uSeed) % 16] ^= (uint8_t)(1u << (fnLcgNext(&uSeed) % 8));
         pvb->insert(pvb->end(), abMap, abMap + 16);

@@ -185,16 +185,14 @@ void fnThroughputRun(RIG *prig)
 // given beside it.
 static void fnThroughputFloor(double dLineMax)
 {
-    STATS stGet, stSet;
-    bool fBare = fnBare(&stGet, &stSet);
     auto fnRate = [dLineMax](double dMs) { return dMs > 0 ? std::min(dLineMax, 1000.0 / dMs) : 0.0; };
     auto fnShare = [](double dRate) { return dRate > 0 ? dSustained / dRate * 100.0 : 0.0; };
-    double dMeanMs = 8 * stGet.mean + stSet.mean, dMeanRate = fnRate(dMeanMs);
-    double dP50Ms = 8 * stGet.p50 + stSet.p50, dP50Rate = fnRate(dP50Ms);
+    double dMeanMs = 8 * stBareGet.mean + stBareSet.mean, dMeanRate = fnRate(dMeanMs);
+    double dP50Ms = 8 * stBareGet.p50 + stBareSet.p50, dP50Rate = fnRate(dP50Ms);
     double dBlockRate = fnRate(stBlockOfA.mean);
     std::string sBlock = fnFmt("the same 9 exchanges made bare after each frame of (a), mean %.2f ms -> %.0f frames/s, "
                                "sustained = %.0f%%", stBlockOfA.mean, dBlockRate, fnShare(dBlockRate));
-    if (fBare) {
+    if (stBareGet.n > 0 && stBareSet.n > 0) {
         fnOut(fnFmt("  floor of one changed byte: 8 x GETSLOT mean + SETSLOT mean = %.2f ms -> %.0f frames/s (the line "
                     "allows %.1f); sustained = %.0f%% of it (goal: 80%%)",
                     dMeanMs, dMeanRate, dLineMax, fnShare(dMeanRate)));

@@ -1,54 +1,25 @@
-// benchprobe: the Windows side of the benchmark command (bench/mixbench).
-//
-//   benchprobe clock
-//       Prints "freq <Hz>", then answers every line on stdin with
-//       "qpc_ns <QueryPerformanceCounter in ns>", so that the host can bracket
-//       the Windows clock between two readings of its own clocks.
-//   benchprobe exchange <device> <count>
-//       Hooks the stand-in infodriver of <device> with the product's infodriver
-//       client and times <count> bare fnGetSlot and <count> bare fnSetSlot
-//       calls (each one WM_COPYDATA request with its nested reply). Prints
-//       "stat getslot|setslot <n> <p50_us> <p99_us> <max_us> <mean_us>".
-//   benchprobe frame <device> <device file>
-//       Runs the driver's own link, decoding and publishing modules in this
-//       process: a main window, a panel with the debug list (filled to its 501
-//       lines), the port of the device file opened and notifying like the driver
-//       does, the stand-in infodriver hooked. Every WM_COMMNOTIFY is timed with
-//       QPC around fnRxCommData (which publishes the map once the bytes waiting
-//       are all read); once a frame has been decoded and published it prints
-//       "F <first_ns> <last_ns> <end_ns> <busy_ns> <notifications> <writes>":
-//       start of the first and of the last notification that carried the
-//       frame, end of the last, time spent inside fnRxCommData, number of
-//       notifications and slot writes (uNetTX) the frame caused. Before "ready"
-//       it prints "stat debuglist|debuglist_hidden|outputdebugstring|getslot
-//       ..." for those pieces of a frame's handling timed on their own. Ends at
-//       EOF or "quit" on stdin.
-//   benchprobe floor <device>
-//       The floor of a frame, interleaved with the frames it is compared with:
-//       hooks the stand-in of <device>, prints "ready", then for every line
-//       "<old map> <new map>" (32 hex digits each, map byte 0 first) on stdin
-//       makes the slot exchanges that the publisher makes for that change --
-//       the same reads and writes, in the same order, with the same texts,
-//       bare (fnGetSlot / fnSetSlot, nothing else) -- and prints
-//       "B <start_ns> <end_ns> <exchanges>". Ends at EOF or "quit".
-//   benchprobe breakdown <device> <device file> <COM number> <rounds>
-//       Where the time of an exchange made inside the driver goes, measured in
-//       one process with the conditions interleaved round by round, so that the
-//       machine's load falls on all of them alike. Each block is the exchanges of
-//       one frame of 16 changed map bytes (128 reads, 16 writes), made bare or
-//       through the decoder and the publisher (fnParseRxData, fnPublishPending),
-//       with no port open, with the port open and its receive thread running as
-//       in the driver, or with only a bare read loop on the port. Prints one
-//       "stat <condition> <blocks> <p50> <p99> <max> <mean>" per condition, in us
-//       per exchange.
-//   benchprobe readloop <COM number>
-//       The floor of the driver's idle cost: a bare loop of overlapped 1-byte
-//       reads with a 1 ms total time-out (the time-outs the driver's port
-//       gets) on a thread of its own. Prints "ready", runs until EOF or
-//       "quit" on stdin, then prints "loops <requests>".
-//
-// Everything is printed straight to the stdout handle, one line per write.
-// A benchmark aid only; it is not part of the product.
+// benchprobe: the Windows side of the benchmark command (bench/mixbench;
+// bench/README.md says what each mode measures). Modes:
+//   clock                 "freq <Hz>", then "qpc_ns <QPC in ns>" for every line on stdin.
+//   exchange <dev> <n>    n bare fnGetSlot and n bare fnSetSlot against the stand-in of <dev>;
+//                         "stat getslot|setslot <n> <p50_us> <p99_us> <max_us> <mean_us>".
+//   frame <dev> <file>    the driver's link, decoder and publisher in this process, in the
+//                         driver's setting; "stat ..." lines for pieces timed alone, "ready",
+//                         then per frame decoded and published "F <first_ns> <last_ns> <end_ns>
+//                         <busy_ns> <notifications> <writes>": QPC around fnRxCommData of the
+//                         notifications that carried it, and the slot writes it caused.
+//   floor <dev>           "ready", then for every "<old map> <new map>" (32 hex digits each,
+//                         map byte 0 first) the publisher's exchanges for that change made
+//                         bare; "B <start_ns> <end_ns> <exchanges>".
+//   breakdown <dev> <file> <COM> <rounds>
+//                         the exchanges of a frame of 16 changed map bytes under each
+//                         condition in turn, round by round; "stat <condition> ..." in us per
+//                         exchange.
+//   readloop <COM>        a bare loop of overlapped 1-byte reads with the driver's time-outs;
+//                         "ready", then "loops <requests>" at the end.
+// The modes that read stdin end at EOF or "quit". Everything is printed
+// straight to the stdout handle, one line per write. A benchmark aid only;
+// it is not part of the product.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -106,6 +77,14 @@ static int fnReadLine(char *pszLine, size_t cbLine)
     }
     pszLine[n] = 0;
     return strcmp(pszLine, "quit") != 0;
+}
+
+// Reads stdin to its end or "quit".
+static void fnWaitQuit(void)
+{
+    char acLine[64];
+    while (fnReadLine(acLine, sizeof acLine)) {
+    }
 }
 
 static void fnStat(const char *pszName, std::vector<double> &v)
@@ -186,7 +165,12 @@ static int fnPlainClient(const char *pszTitle, int iDevice)
         fnOut("err no window");
         return 1;
     }
-    return fnHook(iDevice);
+    if (fnHook(iDevice) != 0)
+        return 1;
+    char acSlot[300];
+    for (int i = 0; i < 50; i++)        // warm-up: first sends map pages, fill caches
+        fnGetSlot(iDevice, 1, acSlot);
+    return 0;
 }
 
 // The end of a mode that hooked: unhooked, its window and port closed.
@@ -208,8 +192,6 @@ static int fnExchange(const PROBEARGS *pa)
     char acSlot[300];
     if (fnPlainClient("benchprobe exchange", iDevice) != 0)
         return 1;
-    for (int i = 0; i < 50; i++)        // warm-up: first sends map pages, fill caches
-        fnGetSlot(iDevice, 1, acSlot);
     fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
     // Slot 4000 lies outside what the driver uses.
     fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0); });
@@ -323,9 +305,7 @@ static void fnProfileParts(int iDevice)
 static DWORD WINAPI fnStdinThread(LPVOID lpv)
 {
     (void)lpv;
-    char acLine[64];
-    while (fnReadLine(acLine, sizeof acLine)) {
-    }
+    fnWaitQuit();
     PostMessageA(hMain, WM_CLOSE, 0, 0);
     return 0;
 }
@@ -433,14 +413,9 @@ static int fnFrameExchanges(const BYTE *pbOld, const BYTE *pbNew, EXCHANGE *aEx)
             continue;
         for (int i = 0; i < 8; i++) {
             int iSlot = 8 * x + 1 + i;
-            aEx[n].cKind = 'R';
-            aEx[n].iSlot = iSlot;
-            aEx[n++].pszText = NULL;
-            if (((pbOld[x] ^ pbNew[x]) >> i) & 1) {
-                aEx[n].cKind = 'W';
-                aEx[n].iSlot = iSlot;
-                aEx[n++].pszText = ((pbNew[x] >> i) & 1) ? "1" : "0";
-            }
+            aEx[n++] = { 'R', iSlot, NULL };
+            if (((pbOld[x] ^ pbNew[x]) >> i) & 1)
+                aEx[n++] = { 'W', iSlot, ((pbNew[x] >> i) & 1) ? "1" : "0" };
         }
     }
     return n;
@@ -467,13 +442,9 @@ static void fnBareExchanges(int iDevice, const EXCHANGE *aEx, int n, std::vector
 // in a zero-filled buffer as the link hands it to the decoder.
 static void fnTallyFrame(const BYTE *pb, BYTE *abFrame, size_t cbFrame)
 {
+    static const BYTE abHead[6] = { 21, 0x24, 0x91, 0xFF, 0xFF, 0xFF };
     memset(abFrame, 0, cbFrame);
-    abFrame[0] = 21;
-    abFrame[1] = 0x24;
-    abFrame[2] = 0x91;
-    abFrame[3] = 0xFF;
-    abFrame[4] = 0xFF;
-    abFrame[5] = 0xFF;
+    memcpy(abFrame, abHead, sizeof abHead);
     for (int x = 0; x < 16; x++)
         abFrame[6 + x] = pb[15 - x];
 }
@@ -496,11 +467,7 @@ static int fnFloor(const PROBEARGS *pa)
     int iDevice = pa->iDevice;
     if (fnPlainClient("benchprobe floor", iDevice) != 0)
         return 1;
-    char acSlot[300];
-    for (int i = 0; i < 50; i++)        // warm-up, as for the single exchanges
-        fnGetSlot(iDevice, 1, acSlot);
     fnOut("ready");
-
     char acLine[128];
     static EXCHANGE aEx[MAX_EXCHANGES];
     while (fnReadLine(acLine, sizeof acLine)) {
@@ -586,9 +553,7 @@ static int fnReadLoop(const PROBEARGS *pa)
     if (hThread == NULL)
         return 1;
     fnOut("ready");
-    char acLine[64];
-    while (fnReadLine(acLine, sizeof acLine)) {
-    }
+    fnWaitQuit();
     fnOut("loops %lu", (unsigned long)fnStopReadLoop(hThread, hDev));
     return 0;
 }
