@@ -660,17 +660,13 @@ int RunTool(const std::string &exe, const std::vector<std::string> &args,
     return c.Quit(nullptr, left > 0 ? (int)left : 0, &iExit) ? iExit : -1;
 }
 
-static std::string Field(const std::vector<std::string> &lines, const std::string &tag, bool *pFound = nullptr)
+// The rest of the line that starts with tag, or pszMissing.
+static std::string Field(const std::vector<std::string> &lines, const std::string &tag, const char *pszMissing = "")
 {
     for (const std::string &l : lines)
-        if (l.rfind(tag + " ", 0) == 0) {
-            if (pFound)
-                *pFound = true;
+        if (l.rfind(tag + " ", 0) == 0)
             return l.substr(tag.size() + 1);
-        }
-    if (pFound)
-        *pFound = false;
-    return "";
+    return pszMissing;
 }
 
 bool WaitWindow(const std::string &title, int timeoutMs)
@@ -684,11 +680,8 @@ std::string ControlText(const std::string &title, int iId, int *piState)
     std::vector<std::string> lines;
     if (RunTool("winpeek.exe", { "text", title, std::to_string(iId) }, &lines) != 0)
         return "<no control>";
-    if (piState) {
-        bool f;
-        std::string s = Field(lines, "state", &f);
-        *piState = f ? atoi(s.c_str()) : -1;
-    }
+    if (piState)
+        *piState = atoi(Field(lines, "state", "-1").c_str());
     return Field(lines, "text");
 }
 
@@ -731,11 +724,7 @@ std::string PressBox(const std::string &caption, int timeoutMs)
 {
     std::vector<std::string> lines;
     int r = RunTool("boxpress.exe", { caption, std::to_string(timeoutMs) }, &lines, timeoutMs + 30000);
-    if (r != 0)
-        return "<timeout>";
-    bool f;
-    std::string t = Field(lines, "text:", &f);
-    return f ? t : "<no text>";
+    return r != 0 ? "<timeout>" : Field(lines, "text:", "<no text>");
 }
 
 bool MapPort(int iCom, const std::string &target)
