@@ -11,7 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -681,6 +680,8 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
     std::string ini = std::string(szDir) + "/dev_101.ini";
     ASSERT_TRUE(probe.Start()) << probe.why;
     const char *k8N1 = "38400 8 0 0";     // baud, data bits, parity and stop-bit codes
+    const char *kNo5 = "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!";
+    const char *kNo300 = "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!";
     struct Case {
         const char *pszName, *pszFile, *pszDefParity;
         const char *pszResult, *pszBox, *pszHanded, *pszKeysAfter, *pszState;
@@ -716,16 +717,12 @@ TEST_F(CommsLine, OpenPortReadsTheDeviceFileAndWritesDefaultsBack)
          "COM2147483647_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
         // The port is opened before the speed is checked: what the line
         // refuses, and a missing port, show the port's box.
-        {"a negative speed", "Parity=N\r\nSpeed=-38400\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
-        {"a missing port and an unsupported speed", "Com=300\r\nParity=N\r\nSpeed=1234\r\n", "N", "-1",
-         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
-        {"data bits that one byte would cut to 8", "Parity=N\r\nDataBits=264\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
-        {"data bits the line refuses", "Parity=N\r\nDataBits=9\r\n", "N", "-1",
-         "COM5_does_not_exist|or_is_already_in_use|Oh_Dear!", "38400 9 0 0", NULL, NULL},
-        {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1",
-         "COM300_does_not_exist|or_is_already_in_use|Oh_Dear!", "-", NULL, NULL},
+        {"a negative speed", "Parity=N\r\nSpeed=-38400\r\n", "N", "-1", kNo5, "-", NULL, NULL},
+        {"a missing port and an unsupported speed", "Com=300\r\nParity=N\r\nSpeed=1234\r\n", "N", "-1", kNo300,
+         "-", NULL, NULL},
+        {"data bits that one byte would cut to 8", "Parity=N\r\nDataBits=264\r\n", "N", "-1", kNo5, "-", NULL, NULL},
+        {"data bits the line refuses", "Parity=N\r\nDataBits=9\r\n", "N", "-1", kNo5, "38400 9 0 0", NULL, NULL},
+        {"port 300", "Com=300\r\nParity=N\r\n", "N", "-1", kNo300, "-", NULL, NULL},
         {"parity letter that names none", "Parity=X\r\n", "N", "-1", "Invalid_Parity", "-", NULL, NULL},
         // Flow-control keys are read and written back, never applied.
         {"hardware flow control", "Parity=N\r\nHardware=1\r\n", "N", "4", "-", k8N1,

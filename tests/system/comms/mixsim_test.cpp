@@ -121,7 +121,6 @@ protected:
     {
         ASSERT_EQ((ssize_t)v.size(), write(fd, v.data(), v.size()));
     }
-    // Bytes the simulator sent, up to n, waiting at most timeoutMs.
     std::string Get(size_t n, int timeoutMs) { return ReadHex(fd, n, timeoutMs); }
 };
 

@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <map>
 #include <set>
-#include <tuple>
+#include <sstream>
 
 namespace {
 
@@ -112,12 +112,9 @@ typedef std::map<std::pair<std::string, std::string>, std::string> Ini;
 Ini ParseIni(const std::string &sText)
 {
     Ini ini;
-    std::string sSection;
-    size_t i = 0;
-    while (i < sText.size()) {
-        size_t j = sText.find('\n', i);
-        std::string l = sText.substr(i, j == std::string::npos ? std::string::npos : j - i);
-        i = j == std::string::npos ? sText.size() : j + 1;
+    std::string sSection, l;
+    std::istringstream is(sText);
+    while (std::getline(is, l)) {
         if (!l.empty() && l.back() == '\r')
             l.pop_back();
         if (!l.empty() && l[0] == '[') {

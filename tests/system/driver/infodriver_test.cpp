@@ -8,7 +8,6 @@
 #include <string.h>
 #include <algorithm>
 #include <iostream>
-#include <map>
 
 namespace {
 

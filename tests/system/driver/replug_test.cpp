@@ -31,8 +31,7 @@ protected:
     }
     long Res(const std::map<std::string, std::string> &m, const char *key)
     {
-        auto it = m.find(key);
-        return it == m.end() ? -1 : atol(it->second.c_str());
+        return m.count(key) ? atol(m.at(key).c_str()) : -1;
     }
 
     void VanishedAndBack();

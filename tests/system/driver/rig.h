@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <unistd.h>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 #include "driver/resource.h"
 #include "harness.h"
 #include "mixsim.h"
+
+typedef std::function<bool(const std::vector<harness::InfoEvent> &)> EventPred;
 
 // Window messages of the platform a test posts (no windows.h on the host).
 const unsigned WM_COMMAND_MSG = 0x0111;
@@ -149,33 +152,27 @@ protected:
         return { l, t, r - l, b - t };
     }
 
-    static std::function<bool(const std::vector<harness::InfoEvent> &)> Has(const std::string &kind)
+    static EventPred Has(const std::string &kind)
     {
         return [kind](const std::vector<harness::InfoEvent> &ev) {
-            for (const harness::InfoEvent &e : ev)
-                if (e.kind == kind)
-                    return true;
-            return false;
+            return std::any_of(ev.begin(), ev.end(), [&](const harness::InfoEvent &e) { return e.kind == kind; });
         };
     }
     // At least n writes of text to slot (n counted over all events so far).
-    static std::function<bool(const std::vector<harness::InfoEvent> &)> Wrote(int iSlot, const std::string &text,
-                                                                                 size_t n = 1)
+    static EventPred Wrote(int iSlot, const std::string &text, size_t n = 1)
     {
         return [=](const std::vector<harness::InfoEvent> &ev) {
-            size_t c = 0;
-            for (const harness::InfoEvent &e : ev)
-                c += e.kind == "W" && e.iSlot == iSlot && e.text == text;
-            return c >= n;
+            return (size_t)std::count_if(ev.begin(), ev.end(), [&](const harness::InfoEvent &e) {
+                return e.kind == "W" && e.iSlot == iSlot && e.text == text;
+            }) >= n;
         };
     }
-    static std::function<bool(const std::vector<harness::InfoEvent> &)> WriteCount(size_t n)
+    // At least n writes to any slot.
+    static EventPred WriteCount(size_t n)
     {
         return [=](const std::vector<harness::InfoEvent> &ev) {
-            size_t c = 0;
-            for (const harness::InfoEvent &e : ev)
-                c += e.kind == "W";
-            return c >= n;
+            auto fnWrite = [](const harness::InfoEvent &e) { return e.kind == "W"; };
+            return (size_t)std::count_if(ev.begin(), ev.end(), fnWrite) >= n;
         };
     }
 

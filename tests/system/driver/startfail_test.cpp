@@ -1,7 +1,6 @@
 // Start-up failures: each is reported in its own message box, then the
 // driver ends with exit code 0 (and touches nothing it should not).
 #include "rig.h"
-#include <sys/stat.h>
 
 namespace {
 

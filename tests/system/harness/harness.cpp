@@ -25,8 +25,6 @@ namespace harness {
 
 static std::string s_winBuild = MIXTALLY_WIN_BUILD_DIR;
 
-const std::string &WinBuild() { return s_winBuild; }
-
 std::string WinBin(const std::string &exe) { return s_winBuild + "/bin/" + exe; }
 
 bool Ready(std::string *pWhy)
@@ -51,18 +49,12 @@ bool Ready(std::string *pWhy)
         if (all.empty()) {
             why = std::string("cannot load ") + MIXTALLY_WINE_ENV_FILE + " (run scripts/setup.sh)";
         } else {
-            for (size_t i = 0; i < all.size();) {
-                size_t j = all.find('\0', i);
-                if (j == std::string::npos)
-                    j = all.size();
-                std::string kv = all.substr(i, j - i);
-                size_t eq = kv.find('=');
-                if (eq != std::string::npos) {
-                    std::string k = kv.substr(0, eq);
-                    if (k.rfind("WINE", 0) == 0 || k.rfind("MIXTALLY", 0) == 0 || k == "DISPLAY")
-                        setenv(k.c_str(), kv.c_str() + eq + 1, 1);
-                }
-                i = j + 1;
+            std::istringstream is(all);
+            std::string kv;
+            while (std::getline(is, kv, '\0')) {
+                std::string k = kv.substr(0, kv.find('='));
+                if (k != kv && (k.rfind("WINE", 0) == 0 || k.rfind("MIXTALLY", 0) == 0 || k == "DISPLAY"))
+                    setenv(k.c_str(), kv.c_str() + k.size() + 1, 1);
             }
             if (!getenv("WINE") || !getenv("MIXTALLY_PORTS"))
                 why = "env file sets no WINE / MIXTALLY_PORTS";
@@ -89,9 +81,7 @@ std::string WindowsPath(const std::string &hostPath)
 std::string ReadFile(const std::string &path)
 {
     std::ifstream f(path, std::ios::binary);
-    std::stringstream ss;
-    ss << f.rdbuf();
-    return ss.str();
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 bool WriteFile(const std::string &path, const std::string &text)
@@ -151,28 +141,16 @@ static int RemoveOne(const char *path, const struct stat *, int, struct FTW *)
     return remove(path);
 }
 
-static bool CopyFile(const std::string &from, const std::string &to)
-{
-    std::ifstream in(from, std::ios::binary);
-    if (!in)
-        return false;
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return (bool)out;
-}
-
 Install::Install()
 {
     char tmpl[] = "/tmp/mixtally-sys.XXXXXX";
     char *p = mkdtemp(tmpl);
     m_dir = p ? p : "/tmp";
-    mkdir((m_dir + "/site").c_str(), 0755);
-    mkdir((m_dir + "/site/config").c_str(), 0755);
-    mkdir((m_dir + "/site/config/system").c_str(), 0755);
-    mkdir((m_dir + "/site/windows").c_str(), 0755);
-    mkdir((m_dir + "/site/windows/lib").c_str(), 0755);
+    for (const char *sub : { "/site", "/site/config", "/site/config/system", "/site/windows", "/site/windows/lib" })
+        mkdir((m_dir + sub).c_str(), 0755);
     for (const char *lib : { "ZARN_CC.DLL", "ZARN_CC09.DLL" })
-        CopyFile(WinBin(lib), m_dir + "/site/windows/lib/" + lib);
+        if (access(WinBin(lib).c_str(), R_OK) == 0)
+            WriteFile(m_dir + "/site/windows/lib/" + lib, ReadFile(WinBin(lib)));
     Workstation(7);
 }
 
@@ -240,7 +218,7 @@ bool LineChild::Start(const std::vector<std::string> &argv, const char *pszReady
         vEnv.push_back(e.c_str());
     vEnv.push_back(nullptr);
     // The program's own name, for the reasons below.
-    std::string name = argv.size() > 1 && argv[0] == WinBuild() + "/winerun" ? argv[1] : argv[0];
+    std::string name = argv.size() > 1 && argv[0] == s_winBuild + "/winerun" ? argv[1] : argv[0];
     name = name.substr(name.rfind('/') + 1);
     if (hpSpawn(&m_p, v.data(), vEnv.data(), pszCwd, iFlags) != 0) {
         *pWhy = name + " did not start: " + strerror(errno);
@@ -263,7 +241,7 @@ bool LineChild::Start(const std::vector<std::string> &argv, const char *pszReady
 bool LineChild::StartWine(const std::string &exe, const std::vector<std::string> &args, const char *pszReady,
                           int readyMs, std::string *pWhy, int iFlags)
 {
-    std::vector<std::string> argv = { WinBuild() + "/winerun", WinBin(exe) };
+    std::vector<std::string> argv = { s_winBuild + "/winerun", WinBin(exe) };
     argv.insert(argv.end(), args.begin(), args.end());
     return Start(argv, pszReady, readyMs, pWhy, iFlags);
 }
@@ -394,7 +372,6 @@ bool Infodrv::Start(int iDevice, std::string *pWhy)
 void Infodrv::Take(const std::string &line)
 {
     InfoEvent e;
-    e.raw = line;
     e.tReadNs = MonotonicNs();
     size_t sp = line.find(' ');
     e.kind = line.substr(0, sp);
@@ -404,7 +381,7 @@ void Infodrv::Take(const std::string &line)
         e.tUs = strtoll(p, &pEnd, 10);
         e.iSlot = (int)strtol(pEnd, &pEnd, 10);
         if (e.kind == "W")
-            e.fNow = (int)strtol(pEnd, &pEnd, 10);
+            strtol(pEnd, &pEnd, 10);    // fNow, not checked
         // The text is the rest of the line after one blank (may hold blanks).
         if (*pEnd == ' ')
             e.text = pEnd + 1;
@@ -683,17 +660,13 @@ int RunTool(const std::string &exe, const std::vector<std::string> &args,
     return c.Quit(nullptr, left > 0 ? (int)left : 0, &iExit) ? iExit : -1;
 }
 
-static std::string Field(const std::vector<std::string> &lines, const std::string &tag, bool *pFound = nullptr)
+// The rest of the line that starts with tag, or pszMissing.
+static std::string Field(const std::vector<std::string> &lines, const std::string &tag, const char *pszMissing = "")
 {
     for (const std::string &l : lines)
-        if (l.rfind(tag + " ", 0) == 0) {
-            if (pFound)
-                *pFound = true;
+        if (l.rfind(tag + " ", 0) == 0)
             return l.substr(tag.size() + 1);
-        }
-    if (pFound)
-        *pFound = false;
-    return "";
+    return pszMissing;
 }
 
 bool WaitWindow(const std::string &title, int timeoutMs)
@@ -707,11 +680,8 @@ std::string ControlText(const std::string &title, int iId, int *piState)
     std::vector<std::string> lines;
     if (RunTool("winpeek.exe", { "text", title, std::to_string(iId) }, &lines) != 0)
         return "<no control>";
-    if (piState) {
-        bool f;
-        std::string s = Field(lines, "state", &f);
-        *piState = f ? atoi(s.c_str()) : -1;
-    }
+    if (piState)
+        *piState = atoi(Field(lines, "state", "-1").c_str());
     return Field(lines, "text");
 }
 
@@ -754,11 +724,7 @@ std::string PressBox(const std::string &caption, int timeoutMs)
 {
     std::vector<std::string> lines;
     int r = RunTool("boxpress.exe", { caption, std::to_string(timeoutMs) }, &lines, timeoutMs + 30000);
-    if (r != 0)
-        return "<timeout>";
-    bool f;
-    std::string t = Field(lines, "text:", &f);
-    return f ? t : "<no text>";
+    return r != 0 ? "<timeout>" : Field(lines, "text:", "<no text>");
 }
 
 bool MapPort(int iCom, const std::string &target)

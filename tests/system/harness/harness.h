@@ -23,7 +23,6 @@ namespace harness {
 // process once; returns false with a reason when the rig is not usable.
 bool Ready(std::string *pWhy);
 
-const std::string &WinBuild();     // the Windows build tree
 std::string WinBin(const std::string &exe);
 std::string WindowsPath(const std::string &hostPath);   // /a/b -> Z:\a\b
 std::string ReadFile(const std::string &path);
@@ -126,9 +125,7 @@ struct InfoEvent {
     std::string kind;      // "W", "O", "R", "hooked", "unhooked", ...
     long long tUs = 0;
     int iSlot = 0;
-    int fNow = 0;
     std::string text;
-    std::string raw;
     long long tReadNs = 0; // CLOCK_MONOTONIC when this process read the line
 };
 
