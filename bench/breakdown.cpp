@@ -86,13 +86,12 @@ static bool fnInProcessCases(harness::LineChild *pc, MIXSIM *psim, harness::Info
             if (i >= 0)
                 usleep(5000);
         }
-        aIn[k].cFrames = (int)av[0].size();
-        aIn[k].stBusy = fnStats(av[0]);
-        aIn[k].stLastToEnd = fnStats(av[1]);
-        aIn[k].stDoneToLast = fnStats(av[2]);
-        aIn[k].stDoneToEnd = fnStats(av[3]);
-        aIn[k].stNotifies = fnStats(av[4]);
-        aIn[k].dWrites = av[0].empty() ? 0 : aIn[k].dWrites / (double)av[0].size();
+        INPROC &in = aIn[k];
+        in.cFrames = (int)av[0].size();
+        int j = 0;
+        for (STATS *pst : { &in.stBusy, &in.stLastToEnd, &in.stDoneToLast, &in.stDoneToEnd, &in.stNotifies })
+            *pst = fnStats(av[j++]);
+        in.dWrites = av[0].empty() ? 0 : in.dWrites / (double)av[0].size();
     }
     return true;
 }
@@ -100,7 +99,7 @@ static bool fnInProcessCases(harness::LineChild *pc, MIXSIM *psim, harness::Info
 // The simulator on COM14 and the stand-in of device 302 (the installation
 // gets its device file), the breakdown measured, then with fFrames the
 // frames through benchprobe frame.
-static void fnInProcessRig(harness::Install *pInst, bool fFrames)
+void fnInProcessRun(harness::Install *pInst, bool fFrames)
 {
     RIG rig;
     harness::LineChild probe;
@@ -116,11 +115,6 @@ static void fnInProcessRig(harness::Install *pInst, bool fFrames)
         }
     }
     fnRigClose(&rig);
-}
-
-void fnInProcessRun(harness::Install *pInst)
-{
-    fnInProcessRig(pInst, true);
 }
 
 double fnInProcessP50(int iCase)
@@ -196,7 +190,7 @@ void fnBreakdownReport(void)
 int fnBreakdownOnly(void)
 {
     harness::Install inst;
-    fnInProcessRig(&inst, false);
+    fnInProcessRun(&inst, false);
     fnBreakdownReport();
     fnPrintTable();
     return fnFailures() || vBreakdown.empty() ? 1 : 0;

@@ -70,12 +70,9 @@ CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
     cc.llQpcMinusRaw = v[0].llRaw;
     cc.llHalfWidth = v[0].llWidth / 2;
     cc.llQpcMinusMono = v[0].llMono;
-    long long llLo = v[0].llRaw, llHi = v[0].llRaw;
-    for (size_t i = 0; i < 20; i++) {
-        llLo = std::min(llLo, v[i].llRaw);
-        llHi = std::max(llHi, v[i].llRaw);
-    }
-    cc.llRawSpreadNs = llHi - llLo;
+    auto prLoHi = std::minmax_element(v.begin(), v.begin() + 20,
+                                      [](const SAMPLE &a, const SAMPLE &b) { return a.llRaw < b.llRaw; });
+    cc.llRawSpreadNs = prLoHi.second->llRaw - prLoHi.first->llRaw;
     if (fSetOffset && llabs(cc.llQpcMinusRaw) > cc.llHalfWidth + 2000)
         llQpcMinusRaw = cc.llQpcMinusRaw;
     return cc;

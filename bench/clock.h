@@ -16,12 +16,8 @@ long long fnMonoMinusRaw(void);
 // What the bracketing found: QPC - RAW of the tightest bracket, its half
 // width, the spread over the 20 tightest, and QPC - MONOTONIC.
 struct CLOCKCHECK {
-    int fOk = 0;
-    long long llQpcMinusRaw = 0;
-    long long llHalfWidth = 0;
-    long long llQpcMinusMono = 0;
-    long long llRawSpreadNs = 0;
-    int cSamples = 0;
+    int fOk = 0, cSamples = 0;
+    long long llQpcMinusRaw = 0, llHalfWidth = 0, llQpcMinusMono = 0, llRawSpreadNs = 0;
 };
 
 // benchprobe clock, cSamples readings. The first check of a run also sets

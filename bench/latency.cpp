@@ -99,9 +99,7 @@ int fnFramesOf(const CASE &c)
     return rsRun.fQuick && c.fAllBytes && c.bA != c.bB ? 10 : rsRun.iFrames;
 }
 
-// Cases [iFirst, iEnd), cFrames frames each (0: fnFramesOf), each frame
-// followed by its floor block.
-static void fnLatencyCases(RIG *prig, int iFirst, int iEnd, int cFrames)
+void fnLatencyRun(RIG *prig, int iFirst, int iEnd, int cFrames)
 {
     FLOORPROBE floor;
     floor.fUp = fnStandInStart(&floor.info, BENCH_DEV_FLOOR) == 0 &&
@@ -115,15 +113,10 @@ static void fnLatencyCases(RIG *prig, int iFirst, int iEnd, int cFrames)
     floor.info.Stop();
 }
 
-void fnLatencyRun(RIG *prig)
-{
-    fnLatencyCases(prig, 0, CASE_IDENTICAL, 0);
-}
-
 STATS fnFloorBlocksOfA(RIG *prig)
 {
     if (!aRows[CASE_ONE_BYTE].fMeasured) {
-        fnLatencyCases(prig, CASE_ONE_BYTE, CASE_ONE_BYTE + 1, 50);
+        fnLatencyRun(prig, CASE_ONE_BYTE, CASE_ONE_BYTE + 1, 50);
         aRows[CASE_ONE_BYTE].fMeasured = 0;    // too short a run for the table
     }
     return aRows[CASE_ONE_BYTE].stFloorAll;

@@ -77,7 +77,7 @@ static void fnMeasure(unsigned uSections, harness::Install *pInst)
     if (uSections & SEC_EXCHANGE)
         fnBareRun();
     if (uSections & SEC_INPROCESS)
-        fnInProcessRun(pInst);
+        fnInProcessRun(pInst, true);
 }
 
 static void fnReport(unsigned uSections)

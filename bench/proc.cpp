@@ -35,16 +35,14 @@ static int fnStatTicks(const char *pszPath, unsigned long long *pull)
 std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid)
 {
     std::vector<std::pair<int, unsigned long long>> v;
-    char acDir[64];
-    snprintf(acDir, sizeof acDir, "/proc/%d/task", (int)pid);
-    DIR *d = opendir(acDir);
+    std::string sDir = "/proc/" + std::to_string(pid) + "/task";
+    DIR *d = opendir(sDir.c_str());
     if (d == nullptr)
         return v;
     while (struct dirent *e = readdir(d)) {
         unsigned long long ull;
-        char acPath[400];
-        snprintf(acPath, sizeof acPath, "%s/%s/stat", acDir, e->d_name);
-        if (e->d_name[0] >= '0' && e->d_name[0] <= '9' && fnStatTicks(acPath, &ull) == 0)
+        std::string sPath = sDir + "/" + e->d_name + "/stat";
+        if (e->d_name[0] >= '0' && e->d_name[0] <= '9' && fnStatTicks(sPath.c_str(), &ull) == 0)
             v.push_back(std::make_pair(atoi(e->d_name), ull));
     }
     closedir(d);
@@ -80,12 +78,12 @@ void fnCpuWindow(pid_t pidA, pid_t pidB, pid_t pidC, int iSeconds, double *pdA, 
 
 // The rest of the first line of a file that starts with pszStart; "" when
 // none does.
-static std::string fnFileLine(const char *pszPath, const char *pszStart)
+static std::string fnFileLine(const std::string &sPath, const char *pszStart)
 {
     char ac[512];
     std::string s;
     size_t cb = strlen(pszStart);
-    FILE *f = fopen(pszPath, "r");
+    FILE *f = fopen(sPath.c_str(), "r");
     if (f == nullptr)
         return s;
     while (fgets(ac, sizeof ac, f) != nullptr)
@@ -99,17 +97,14 @@ static std::string fnFileLine(const char *pszPath, const char *pszStart)
 
 long fnStatusKb(pid_t pid, const char *pszField)
 {
-    char acPath[64];
-    snprintf(acPath, sizeof acPath, "/proc/%d/status", (int)pid);
-    std::string s = fnFileLine(acPath, (std::string(pszField) + ":").c_str());
+    std::string s = fnFileLine("/proc/" + std::to_string(pid) + "/status", (std::string(pszField) + ":").c_str());
     return s.empty() ? -1 : atol(s.c_str());
 }
 
 void fnShmSegments(pid_t pid, long *plCount, long *plKb)
 {
-    char acPath[64], ac[512];
-    snprintf(acPath, sizeof acPath, "/proc/%d/maps", (int)pid);
-    FILE *f = fopen(acPath, "r");
+    char ac[512];
+    FILE *f = fopen(("/proc/" + std::to_string(pid) + "/maps").c_str(), "r");
     if (f == nullptr)
         return;
     *plCount = *plKb = 0;
@@ -125,9 +120,7 @@ void fnShmSegments(pid_t pid, long *plCount, long *plKb)
 
 std::string fnProcComm(pid_t pid)
 {
-    char acPath[64];
-    snprintf(acPath, sizeof acPath, "/proc/%d/comm", (int)pid);
-    std::string s = fnFileLine(acPath, "");
+    std::string s = fnFileLine("/proc/" + std::to_string(pid) + "/comm", "");
     return s.substr(0, s.find('\n'));
 }
 

@@ -122,7 +122,11 @@ std::string fnTallyNow(harness::Infodrv *pinfo)
     return s;
 }
 
-unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen)
+// The driver's total of superseded maps: the last "(T in all)" of its debug
+// list. The list keeps 501 lines, two a frame: when it holds no such line
+// (*pfSeen false) the total is the one read before, and maps superseded more
+// than about 250 frames ago since then are not in it.
+static unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen = nullptr)
 {
     std::vector<std::string> v = harness::DebugLines(harness::Title(prig->iDevice));
     if (v.empty())
@@ -143,8 +147,12 @@ unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen)
     return prig->ullSuperseded;
 }
 
-long long fnWaitHeld(RIG *prig, REPLAY *pr, const std::string &sWant, int iTimeoutMs,
-                     std::vector<harness::InfoEvent> *pv)
+// Replays the stand-in's writes (kept since its events were last taken)
+// until its slots hold sWant whole; the write's QPC us stamp, or -1 after
+// iTimeoutMs. The events are taken then (into *pv), and *pr is ready to
+// replay the ones that follow.
+static long long fnWaitHeld(RIG *prig, REPLAY *pr, const std::string &sWant, int iTimeoutMs,
+                            std::vector<harness::InfoEvent> *pv)
 {
     prig->info.WaitFor([&](const std::vector<harness::InfoEvent> &v) {
         fnReplay(pr, v, sWant);
@@ -154,8 +162,7 @@ long long fnWaitHeld(RIG *prig, REPLAY *pr, const std::string &sWant, int iTimeo
     std::vector<harness::InfoEvent> v = prig->info.TakeEvents();
     fnReplay(pr, v, sWant);
     pr->iNext = 0;
-    if (pv != nullptr)
-        pv->swap(v);
+    pv->swap(v);
     return pr->llHeldUs;
 }
 

@@ -66,17 +66,6 @@ double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong);
 void fnSettle(RIG *prig, const uint8_t abMap[16], int *pcWrong);
 // The stand-in's slots 1..128 ('0'/'1', ' ' empty); "" when it did not answer.
 std::string fnTallyNow(harness::Infodrv *pinfo);
-// The driver's total of superseded maps: the last "(T in all)" of its debug
-// list. The list keeps 501 lines, two a frame: when it holds no such line
-// (*pfSeen false) the total is the one read before, and maps superseded more
-// than about 250 frames ago since then are not in it.
-unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen = nullptr);
-// Replays the stand-in's writes (kept since its events were last taken)
-// until its slots hold sWant whole; the write's QPC us stamp, or -1 after
-// iTimeoutMs. The events are taken then (into *pv unless it is null), and
-// *pr is ready to replay the ones that follow.
-long long fnWaitHeld(RIG *prig, REPLAY *pr, const std::string &sWant, int iTimeoutMs,
-                     std::vector<harness::InfoEvent> *pv);
 
 // A run of frames, sent paced or back to back, and what the stand-in made
 // of it. Its last map must differ from the map the stand-in holds at its
@@ -110,6 +99,5 @@ bool fnProbeStart(harness::LineChild *pc, const std::vector<std::string> &vArgs,
 // figures divided by dScale (the probe prints us); other lines are skipped.
 typedef std::vector<std::pair<std::string, STATS>> NAMEDSTATS;
 NAMEDSTATS fnProbeStats(const std::vector<std::string> &vLines, double dScale);
-// "quit" to it, and its line starting with pszLast (may be null) in *psLast;
-// then its end.
+// "quit" to it, its line starting with pszLast (may be null) in *psLast, its end.
 void fnProbeQuit(harness::LineChild *pc, const char *pszLast, std::string *psLast);

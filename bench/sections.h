@@ -14,7 +14,9 @@ void fnStartupReport(void);
 // latency: per kind of frame, with its floors (benchprobe floor after each
 // frame; the platform floor, benchprobe exchange, with no driver running).
 int fnFramesOf(const CASE &c);              // frames per case (short in a quick run)
-void fnLatencyRun(RIG *prig);
+// Cases [iFirst, iEnd), cFrames frames each (0: fnFramesOf), each frame
+// followed by its floor block.
+void fnLatencyRun(RIG *prig, int iFirst = 0, int iEnd = CASE_IDENTICAL, int cFrames = 0);
 void fnBareRun(void);
 extern STATS stBareGet, stBareSet;          // one bare exchange (ms); n 0 when not measured
 // The floor blocks of case (a) (ms): the latency run's, or a short run's made now.
@@ -35,9 +37,9 @@ void fnStalenessReport(void);
 void fnIdleRun(RIG *prig);
 void fnIdleReport(void);
 
-// breakdown: in one process in the driver's setting, the driver's cost per
-// frame and where an exchange's time goes.
-void fnInProcessRun(harness::Install *pInst);
+// breakdown: in one process in the driver's setting, where an exchange's
+// time goes, then with fFrames the driver's cost per frame.
+void fnInProcessRun(harness::Install *pInst, bool fFrames);
 double fnInProcessP50(int iCase);           // p50 ms of a case's frame; 0 when not measured
 void fnInProcessReport(void);
 void fnBreakdownReport(void);

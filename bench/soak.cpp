@@ -111,10 +111,11 @@ static void fnSoakShow(SOAKSHOW *pshow)
     }
 }
 
-static void fnSoakHold(SOAKSHOW *pshow, int fHold)
+// Sets fHold or fStop of the show.
+static void fnSoakSet(SOAKSHOW *pshow, int *pf, int f)
 {
     std::lock_guard<std::mutex> lk(pshow->mx);
-    pshow->fHold = fHold;
+    *pf = f;
 }
 
 // Polls slot 4094 until it reads pszText; false after iTimeoutMs. Each look
@@ -136,12 +137,12 @@ static void fnSoakCountWrites(RIG *prig, SOAKRUN *prun)
 static void fnSoakLinkLoss(RIG *prig, SOAKSHOW *pshow, SOAKRUN *prun, double dT)
 {
     prun->cLosses++;
-    fnSoakHold(pshow, 1);
+    fnSoakSet(pshow, &pshow->fHold, 1);
     msSetAck(prig->psim, MSACK_NONE, 0);
     bool fFailed = fnSoakStatusIs(prig, "1", 20000);
     msSetAck(prig->psim, MSACK_NORMAL, 0);
     bool fHealed = fFailed && fnSoakStatusIs(prig, "0", 30000);
-    fnSoakHold(pshow, 0);
+    fnSoakSet(pshow, &pshow->fHold, 0);
     if (fHealed)
         prun->cRecovered++;
     else
@@ -188,10 +189,7 @@ static void fnSoakLoop(RIG *prig, SOAKSHOW *pshow, int iMinutes, SOAKRUN *prun)
             fnSoakLinkLoss(prig, pshow, prun, dT);
         }
     }
-    {
-        std::lock_guard<std::mutex> lk(pshow->mx);
-        pshow->fStop = 1;
-    }
+    fnSoakSet(pshow, &pshow->fStop, 1);
     pshow->th.join();
     prun->dShowEnd = fnElapsed();
     if (!fWarm)

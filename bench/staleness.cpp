@@ -2,6 +2,7 @@
 // cannot publish every map.
 #include "sections.h"
 #include <string.h>
+#include <algorithm>
 #include "clock.h"
 
 #define BURST_FPS         2.0      // the whole map changes twice a second
@@ -59,13 +60,12 @@ static void fnBurst(RIG *prig)
         return;
     // What one whole-map publication takes at that speed: A -> B -> A.
     int cWrong = 0;
-    std::vector<double> vWhole, vLag;
+    std::vector<double> vLag;
     fnSettle(prig, abA, &cWrong);
-    vWhole.push_back(fnOneFrame(prig, abB, &cWrong));
-    vWhole.push_back(fnOneFrame(prig, abA, &cWrong));
+    double dToB = fnOneFrame(prig, abB, &cWrong);
+    burst.dWholeMs = (dToB + fnOneFrame(prig, abA, &cWrong)) / 2;
     if (cWrong)
         fnFail("burst: %d slot writes with the wrong text", cWrong);
-    burst.dWholeMs = (vWhole[0] + vWhole[1]) / 2;
     for (int r = 0; r < cRuns; r++) {
         FRAMERUN run;
         fnNote("staleness: burst %d of %d, %d frames at %.0f/s", r + 1, cRuns, cFrames, BURST_FPS);
@@ -116,12 +116,8 @@ static double fnLongestPollGap(MIXSIM *psim, long long llFromNs, long long llToN
     for (const MSMSG &m : vm) {
         if (m.iKind != MSK_POLL)
             continue;
-        if (m.llNs <= llFromNs) {
-            llPrev = m.llNs;
-            continue;
-        }
-        if (llPrev >= 0 && m.llNs - llPrev > llGap)
-            llGap = m.llNs - llPrev;
+        if (m.llNs > llFromNs && llPrev >= 0)
+            llGap = std::max<long long>(llGap, m.llNs - llPrev);
         llPrev = m.llNs;
         if (m.llNs > llToNs)
             break;
@@ -212,10 +208,9 @@ static std::string fnFlakyReport(void)
     for (const FLAKY &f : aFlaky) {
         fnOut(fnFmt("    one reply in %-2u withheld at random %22d %7.0fms %7.0fms  <= %.0f s %8llu %10llu", f.uOne,
                     f.cRuns, f.stLagMs.p50, f.stLagMs.max, f.dTargetS, f.ullWithheld, f.ullSuperseded));
-        sJson += fnFmt("%s\"one_in_%u\": {\"lag_ms\": %s, \"target_ms\": %.0f, \"withheld\": %llu, \"superseded\": "
-                       "%llu}",
-                       sJson.empty() ? "" : ", ", f.uOne, fnJsonStats(f.stLagMs).c_str(), f.dTargetS * 1000,
-                       f.ullWithheld, f.ullSuperseded);
+        fnJsonAdd(&sJson, fnFmt("one_in_%u", f.uOne),
+                  fnFmt("{\"lag_ms\": %s, \"target_ms\": %.0f, \"withheld\": %llu, \"superseded\": %llu}",
+                        fnJsonStats(f.stLagMs).c_str(), f.dTargetS * 1000, f.ullWithheld, f.ullSuperseded));
     }
     fnOut(fnFmt("    the infodriver was hooked again %llu time(s) after the driver's start-up hook (target: never)",
                 ullRehooks));
@@ -226,13 +221,13 @@ void fnStalenessReport(void)
 {
     if (!fMeasured)
         return;
+    double dInPubs = burst.dWholeMs > 0 ? burst.stLagMs.max / burst.dWholeMs : 0.0;
     fnOut("STALENESS (lag: the last frame's last byte -> the stand-in holds the whole last map)");
     fnOut(fnFmt("  burst, the whole map flipping twice a second, %d frames, every exchange answered in %d ms (%d run%s): "
                 "lag p50 %.0f ms, max %.0f ms = %.2f whole-map publications of %.0f ms (target: <= 2); "
                 "%llu maps superseded",
                 burst.cFrames, BURST_DELAY_MS, burst.cRuns, burst.cRuns == 1 ? "" : "s", burst.stLagMs.p50,
-                burst.stLagMs.max, burst.dWholeMs > 0 ? burst.stLagMs.max / burst.dWholeMs : 0.0, burst.dWholeMs,
-                burst.ullSuperseded));
+                burst.stLagMs.max, dInPubs, burst.dWholeMs, burst.ullSuperseded));
     fnOut(fnFmt("  flood, %d frames of 1 or 2 changed map bytes in %.2f s, normal stand-in: lag %.0f ms (target: <= "
                 "1 s); longest gap between polls %.0f ms (target: <= 1.5 s); %llu maps superseded%s",
                 FLOOD_FRAMES, flood.dSpanS, flood.dLagMs, flood.dPollGapMs, flood.ullSuperseded,
@@ -244,6 +239,6 @@ void fnStalenessReport(void)
                  "\"span_s\": %.3f, \"lag_ms\": %.1f, \"longest_poll_gap_ms\": %.1f, \"superseded\": %llu}, "
                  "\"flaky\": %s}",
                  burst.cRuns, burst.cFrames, BURST_DELAY_MS, fnJsonStats(burst.stLagMs).c_str(), burst.dWholeMs,
-                 burst.dWholeMs > 0 ? burst.stLagMs.max / burst.dWholeMs : 0.0, burst.ullSuperseded, flood.fOk,
+                 dInPubs, burst.ullSuperseded, flood.fOk,
                  FLOOD_FRAMES, flood.dSpanS, flood.dLagMs, flood.dPollGapMs, flood.ullSuperseded, sFlaky.c_str()));
 }

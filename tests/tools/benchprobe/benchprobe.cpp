@@ -25,6 +25,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <algorithm>
+#include <numeric>
 #include <vector>
 
 #include "driver/mixtally.h"
@@ -62,19 +63,13 @@ static int fnReadLine(char *pszLine, size_t cbLine)
 {
     HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
     size_t n = 0;
-    for (;;) {
-        char c;
-        DWORD dw = 0;
-        if (!ReadFile(hIn, &c, 1, &dw, NULL) || dw == 0) {
-            if (n == 0)
-                return 0;
-            break;
-        }
-        if (c == '\n')
-            break;
+    char c;
+    DWORD dw = 0;
+    while (ReadFile(hIn, &c, 1, &dw, NULL) && dw == 1 && c != '\n')
         if (c != '\r' && n + 1 < cbLine)
             pszLine[n++] = c;
-    }
+    if (dw != 1 && n == 0)
+        return 0;
     pszLine[n] = 0;
     return strcmp(pszLine, "quit") != 0;
 }
@@ -90,9 +85,7 @@ static void fnWaitQuit(void)
 static void fnStat(const char *pszName, std::vector<double> &v)
 {
     std::sort(v.begin(), v.end());
-    double dSum = 0;
-    for (double d : v)
-        dSum += d;
+    double dSum = std::accumulate(v.begin(), v.end(), 0.0);
     size_t n = v.size();
     fnOut("stat %s %u %.1f %.1f %.1f %.1f", pszName, (unsigned)n, v[n / 2], v[(n * 99) / 100],
           v[n - 1], dSum / (double)n);
@@ -102,7 +95,6 @@ static void fnStat(const char *pszName, std::vector<double> &v)
 template <class F> static void fnTimed(const char *pszName, int cRounds, F fn)
 {
     std::vector<double> v;
-    v.reserve((size_t)cRounds);
     for (int i = 0; i < cRounds; i++) {
         unsigned long long t0 = fnQpcNs();
         fn(i);
@@ -119,10 +111,8 @@ static int fnClock(const PROBEARGS *)
     char acLine[64];
     QueryPerformanceFrequency(&liFreq);
     fnOut("freq %lld", (long long)liFreq.QuadPart);
-    while (fnReadLine(acLine, sizeof acLine)) {
-        unsigned long long ull = fnQpcNs();
-        fnOut("qpc_ns %llu", ull);
-    }
+    while (fnReadLine(acLine, sizeof acLine))
+        fnOut("qpc_ns %llu", fnQpcNs());
     return 0;
 }
 
@@ -173,13 +163,18 @@ static int fnPlainClient(const char *pszTitle, int iDevice)
     return 0;
 }
 
+static void fnClosePort(void)
+{
+    if (hCommPort != -1)
+        CloseComm32(hCommPort);
+    hCommPort = -1;
+}
+
 // The end of a mode that hooked: unhooked, its window and port closed.
 static int fnDone(void)
 {
     fnCleanupExtInfodriv();
-    if (hCommPort != -1)
-        CloseComm32(hCommPort);
-    hCommPort = -1;
+    fnClosePort();
     if (IsWindow(hMain))
         DestroyWindow(hMain);
     fnOut("done");
@@ -247,14 +242,8 @@ static LRESULT CALLBACK fnFrameProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM 
     case WM_TIMER:
         fnTimerMessage(hWnd, wParam);
         return 0;
-    case WM_CLOSE:
-        DestroyWindow(hWnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     default:
-        return DefWindowProcA(hWnd, uMsg, wParam, lParam);
+        return fnPlainProc(hWnd, uMsg, wParam, lParam);
     }
 }
 
@@ -302,9 +291,8 @@ static void fnProfileParts(int iDevice)
     fnTimed("getslot", cRounds, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
 }
 
-static DWORD WINAPI fnStdinThread(LPVOID lpv)
+static DWORD WINAPI fnStdinThread(LPVOID)
 {
-    (void)lpv;
     fnWaitQuit();
     PostMessageA(hMain, WM_CLOSE, 0, 0);
     return 0;
@@ -479,8 +467,7 @@ static int fnFloor(const PROBEARGS *pa)
         int n = fnFrameExchanges(abOld, abNew, aEx);
         unsigned long long t0 = fnQpcNs();
         fnBareExchanges(iDevice, aEx, n);
-        unsigned long long t1 = fnQpcNs();
-        fnOut("B %llu %llu %d", t0, t1, n);
+        fnOut("B %llu %llu %d", t0, fnQpcNs(), n);
     }
     return fnDone();
 }
@@ -614,18 +601,14 @@ static int fnBreakdown(const PROBEARGS *pa)
             }
             av[k].push_back((double)(fnQpcNs() - t0) / 1000.0 / n);
             pbCur = pbNext;
-            if (hCommPort != -1) {
-                CloseComm32(hCommPort);
-                hCommPort = -1;
-            }
+            fnClosePort();
             if (hLoop != NULL)
                 fnStopReadLoop(hLoop, hDev);
             // Whatever the port posted meanwhile is dropped here.
             MSG msg;
-            while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
                 if (msg.message != WM_COMMNOTIFY)
                     DispatchMessageA(&msg);
-            }
         }
     }
     for (int k = 0; k < BD_COUNT; k++)
