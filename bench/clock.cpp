@@ -26,9 +26,7 @@ void fnSleepUntil(long long llMonoNs)
 
 long long fnMonoMinusRaw(void)
 {
-    long long r0 = fnNs(CLOCK_MONOTONIC_RAW);
-    long long m = fnNs(CLOCK_MONOTONIC);
-    long long r1 = fnNs(CLOCK_MONOTONIC_RAW);
+    long long r0 = fnNs(CLOCK_MONOTONIC_RAW), m = fnNs(CLOCK_MONOTONIC), r1 = fnNs(CLOCK_MONOTONIC_RAW);
     return m - (r0 + r1) / 2;
 }
 

@@ -1,5 +1,6 @@
 // idle: the driver at rest beside a bare loop of its 1-byte reads.
 #include "sections.h"
+#include <stdio.h>
 #include <unistd.h>
 #include "clock.h"
 #include "proc.h"
@@ -36,8 +37,7 @@ static void fnIdleFloor(pid_t pidSrv)
     idle.dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
     std::string sLast;
     fnProbeQuit(&probe, "loops ", &sLast);
-    if (!sLast.empty())
-        idle.ulLoops = strtoul(sLast.c_str() + 6, nullptr, 10);
+    sscanf(sLast.c_str(), "loops %lu", &idle.ulLoops);
 }
 
 void fnIdleRun(RIG *prig)
@@ -48,21 +48,20 @@ void fnIdleRun(RIG *prig)
     idle.sDrvComm = fnProcComm(idle.pidDrv);
     MSSTATS ms0, ms1;
     msGetStats(prig->psim, &ms0);
-    std::vector<std::pair<int, unsigned long long>> vT0 = fnThreadTicks(idle.pidDrv);
+    std::map<int, unsigned long long> mT0 = fnThreadTicks(idle.pidDrv);
     long long llT0 = fnNs(CLOCK_MONOTONIC);
     fnCpuWindow(idle.pidDrv, pidSrv, prig->info.Pid(), rsRun.iIdleS, &idle.dDrvPct, &idle.dSrvPct, &idle.dInfoPct);
-    std::vector<std::pair<int, unsigned long long>> vT1 = fnThreadTicks(idle.pidDrv);
+    std::map<int, unsigned long long> mT1 = fnThreadTicks(idle.pidDrv);
     double dWinS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
-    idle.cThreads = (int)vT1.size();
-    for (const auto &t1 : vT1)
-        for (const auto &t0 : vT0)
-            if (t0.first == t1.first) {
-                double d = fnPct(t1.second - t0.second, dWinS);
-                if (t1.first == (int)idle.pidDrv)
-                    idle.dMainPct = d;
-                else if (d > idle.dBusiestPct)
-                    idle.dBusiestPct = d;
-            }
+    idle.cThreads = (int)mT1.size();
+    for (const auto &t1 : mT1)
+        if (mT0.count(t1.first)) {
+            double d = fnPct(t1.second - mT0[t1.first], dWinS);
+            if (t1.first == (int)idle.pidDrv)
+                idle.dMainPct = d;
+            else if (d > idle.dBusiestPct)
+                idle.dBusiestPct = d;
+        }
     msGetStats(prig->psim, &ms1);
     idle.ullPolls = ms1.aullKind[MSK_POLL] - ms0.aullKind[MSK_POLL];
     idle.ullAcks = ms1.ullAcks - ms0.ullAcks;

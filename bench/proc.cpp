@@ -32,21 +32,21 @@ static int fnStatTicks(const char *pszPath, unsigned long long *pull)
     return 0;
 }
 
-std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid)
+std::map<int, unsigned long long> fnThreadTicks(pid_t pid)
 {
-    std::vector<std::pair<int, unsigned long long>> v;
+    std::map<int, unsigned long long> m;
     std::string sDir = "/proc/" + std::to_string(pid) + "/task";
     DIR *d = opendir(sDir.c_str());
     if (d == nullptr)
-        return v;
+        return m;
     while (struct dirent *e = readdir(d)) {
         unsigned long long ull;
         std::string sPath = sDir + "/" + e->d_name + "/stat";
         if (e->d_name[0] >= '0' && e->d_name[0] <= '9' && fnStatTicks(sPath.c_str(), &ull) == 0)
-            v.push_back(std::make_pair(atoi(e->d_name), ull));
+            m[atoi(e->d_name)] = ull;
     }
     closedir(d);
-    return v;
+    return m;
 }
 
 double fnPct(unsigned long long ullTicks, double dS)

@@ -3,12 +3,11 @@
 // memory mappings, the prefix's wineserver -- and the table's "machine:" line.
 #pragma once
 #include <sys/types.h>
+#include <map>
 #include <string>
-#include <utility>
-#include <vector>
 
 // CPU ticks of every thread of a process, by thread id.
-std::vector<std::pair<int, unsigned long long>> fnThreadTicks(pid_t pid);
+std::map<int, unsigned long long> fnThreadTicks(pid_t pid);
 // Ticks over dS seconds as a share of one core, in %.
 double fnPct(unsigned long long ullTicks, double dS);
 // CPU of up to three processes (pid 0: none) over a window of iSeconds, in %

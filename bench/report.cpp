@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <sys/stat.h>
 #include <algorithm>
+#include <numeric>
 
 static std::string sTable;         // the table being built
 static std::string sJsonDoc;       // the JSON document's members
@@ -20,10 +21,7 @@ STATS fnStats(std::vector<double> v)
     s.p99 = v[(v.size() * 99) / 100];
     s.max = v.back();
     s.min = v.front();
-    double d = 0;
-    for (double x : v)
-        d += x;
-    s.mean = d / (double)v.size();
+    s.mean = std::accumulate(v.begin(), v.end(), 0.0) / (double)v.size();
     return s;
 }
 

@@ -230,12 +230,11 @@ void fnThroughputReport(void)
 {
     double dLineA = fnLineMaxFps(7), dLineB = fnLineMaxFps(22);
     fnOut("THROUGHPUT (changing frames of type (a) unless said; every write checked, slots 1..128 = the last map after each run)");
+    bool fAllFollowed = std::all_of(vTp.begin(), vTp.end(), [](const TPROW &r) { return r.fFollowed != 0; });
     if (dSustained > 0)
         fnOut(fnFmt("  sustained (paced; followed frame by frame: every frame's write arrived, no map superseded): %s%.0f "
                     "frames/s = %.1f%% of the line maximum %.1f frames/s",
-                    std::all_of(vTp.begin(), vTp.end(), [](const TPROW &r) { return r.fFollowed != 0; }) ? "at least "
-                                                                                                       : "",
-                    dSustained, dSustained / dLineA * 100.0, dLineA));
+                    fAllFollowed ? "at least " : "", dSustained, dSustained / dLineA * 100.0, dLineA));
     else
         fnOut(fnFmt("  sustained: not even the lowest paced rate (%.0f frames/s) was followed frame by frame",
                     vTp.empty() ? 0.0 : vTp.front().dRate));

@@ -363,8 +363,7 @@ static int fnFrame(const PROBEARGS *pa)
     fnTimed("readcomm", 200, [&](int) { ReadComm(hCommPort, &b, 1); });
     uNetTXBefore = uNetTX;
 
-    HANDLE hThread = CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL);
-    if (hThread == NULL) {
+    if (CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL) == NULL) {
         fnOut("err no stdin thread");
         return 1;
     }
