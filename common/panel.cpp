@@ -1,4 +1,4 @@
-// panel: right-button popup menu, time/date display, millisecond delay.
+// panel: right-button popup menu, time/date display.
 #include <windows.h>
 #include <time.h>
 #include <string.h>
@@ -42,10 +42,4 @@ void fnPutTime(HWND hWnd, int iIDTime, int iIDDate)
     memcpy(szDate + 7, acCal + 20, 4);
     szDate[11] = 0;
     SetDlgItemTextA(hWnd, iIDDate, szDate);
-}
-
-void fnMSDelay(HWND hWnd, UINT uDelay)
-{
-    (void)hWnd;
-    Sleep(uDelay);
 }

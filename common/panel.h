@@ -1,5 +1,4 @@
-// panel: the right-button popup menu, a time/date display and the
-// millisecond delay used by the serial layer's line break.
+// panel: the right-button popup menu and a time/date display.
 #pragma once
 #include <windows.h>
 
@@ -8,4 +7,3 @@
 // caller's command id.
 void PopupMenu(HWND hMainWnd, HWND hPopWnd, LPARAM lParam, UINT uAboutId, UINT uExitId);
 void fnPutTime(HWND hWnd, int iIDTime, int iIDDate);
-void fnMSDelay(HWND hWnd, UINT uDelay);

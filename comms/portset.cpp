@@ -12,9 +12,11 @@
 static PORTSETTINGS psOpened;
 static BOOL fOpened;
 
-static void fnPortMessage(HWND hWnd, LPCSTR lpszText)
+// Tells the user why the open failed; -1, the failed open's index.
+static INT_PTR fnPortMessage(HWND hWnd, LPCSTR lpszText)
 {
     MessageBoxA(hWnd, lpszText, MSG_CAPTION, MSG_FLAGS);
+    return -1;
 }
 
 static const ULONG aulRates[] = {
@@ -24,9 +26,7 @@ static const ULONG aulRates[] = {
 
 static BOOL fnRateSupported(long lSpeed)
 {
-    size_t i;
-
-    for (i = 0; i < sizeof(aulRates) / sizeof(aulRates[0]); i++) {
+    for (size_t i = 0; i < sizeof(aulRates) / sizeof(aulRates[0]); i++) {
         if ((long)aulRates[i] == lSpeed)
             return TRUE;
     }
@@ -139,27 +139,21 @@ INT_PTR fnOpenPort(HWND hWnd, LPCSTR lpszFilename, LPCSTR lpszSection, int iDefP
     // nothing to open the line with: refused before the port is touched.
     // Every other value goes to the open as read; a line that refuses it
     // fails the open, and that box names the port.
-    if (!fSpeedRead) {
-        fnPortMessage(hWnd, "Invalid Baud Rate");
-        return -1;
-    }
+    if (!fSpeedRead)
+        return fnPortMessage(hWnd, "Invalid Baud Rate");
     iParity = fnParityCode(cParity);
-    if (iParity < 0) {
-        fnPortMessage(hWnd, "Invalid Parity");
-        return -1;
-    }
+    if (iParity < 0)
+        return fnPortMessage(hWnd, "Invalid Parity");
     iStopBits = iStopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
 
     hCom = OpenComm32((UINT)iPort, lSpeed, iDataBits, iStopBits, iParity);
     if (hCom == -1) {
         wsprintfA(szMsg, "COM%d does not exist\nor is already in use\nOh Dear!", iPort);
-        fnPortMessage(hWnd, szMsg);
-        return -1;
+        return fnPortMessage(hWnd, szMsg);
     }
     if (!fnRateSupported(lSpeed)) {
         CloseComm32(hCom);      // the caller ends start-up: leave no port open
-        fnPortMessage(hWnd, "Invalid Baud Rate");
-        return -1;
+        return fnPortMessage(hWnd, "Invalid Baud Rate");
     }
 
     // Read and written back, but not applied: XON/XOFF would take the bytes

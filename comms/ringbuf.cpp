@@ -56,21 +56,16 @@ HGLOBAL bInitBuf(UINT iTok)
         CloseHandle(hSema);
         return 0;
     }
+    // Zero-filled: both indices start at 0, the buffer empty.
     hGBuf = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(BUFFER));
-    if (hGBuf == NULL) {
-        ReleaseSemaphore(hSema, 1, NULL);
-        CloseHandle(hSema);
-        return 0;
-    }
-    lpBuf = (LPBUFFER)GlobalLock(hGBuf);
+    lpBuf = hGBuf != NULL ? (LPBUFFER)GlobalLock(hGBuf) : NULL;
     if (lpBuf == NULL) {
-        GlobalFree(hGBuf);
+        if (hGBuf != NULL)
+            GlobalFree(hGBuf);
         ReleaseSemaphore(hSema, 1, NULL);
         CloseHandle(hSema);
         return 0;
     }
-    lpBuf->iBufWritePtr = 0;
-    lpBuf->iBufReadPtr = 0;
     lpBuf->hSema = hSema;
     GlobalUnlock(hGBuf);
     ReleaseSemaphore(hSema, 1, NULL);
@@ -80,14 +75,12 @@ HGLOBAL bInitBuf(UINT iTok)
 UINT bAddDataCount(HGLOBAL hGBuf, const BYTE *data, UINT iLen)
 {
     LPBUFFER lpBuf = fnOpenBuf(hGBuf);
-    UINT i;
+    UINT i = 0;
 
     if (lpBuf == NULL)
         return 0;
-    for (i = 0; i < iLen; i++) {
-        if (!bAddByte(lpBuf, data[i]))
-            break;
-    }
+    while (i < iLen && bAddByte(lpBuf, data[i]))
+        i++;
     fnCloseBuf(hGBuf, lpBuf);
     return i;
 }
@@ -107,9 +100,7 @@ int bAddByte(LPBUFFER lpBuf, BYTE databyte)
 
     if (lpBuf == NULL)
         return 0;
-    iNext = lpBuf->iBufWritePtr + 1;
-    if (iNext >= COMMS_BUFSIZE)
-        iNext = 0;
+    iNext = (lpBuf->iBufWritePtr + 1) % COMMS_BUFSIZE;
     // Full (16383 waiting): storing would make the indices equal, which reads
     // as empty and loses the whole buffer. Refuse the byte instead.
     if (iNext == lpBuf->iBufReadPtr)
@@ -126,11 +117,8 @@ UINT bGetData(HGLOBAL hGBuf, BYTE *data, UINT iLen)
 
     if (lpBuf == NULL)
         return 0;
-    while (iCount < iLen) {
-        if (!bGetByte(lpBuf, &data[iCount]))
-            break;
+    while (iCount < iLen && bGetByte(lpBuf, &data[iCount]))
         iCount++;
-    }
     fnCloseBuf(hGBuf, lpBuf);
     return iCount;
 }
@@ -140,25 +128,15 @@ int bGetByte(LPBUFFER lpBuf, BYTE *data)
     if (lpBuf == NULL || iRemainByte(lpBuf) == 0)
         return 0;
     *data = lpBuf->data[lpBuf->iBufReadPtr];
-    lpBuf->iBufReadPtr++;
-    if (lpBuf->iBufReadPtr >= COMMS_BUFSIZE)
-        lpBuf->iBufReadPtr = 0;
+    lpBuf->iBufReadPtr = (lpBuf->iBufReadPtr + 1) % COMMS_BUFSIZE;
     return 1;
 }
 
 UINT iRemainByte(LPBUFFER lpBuf)
 {
-    UINT r, w;
-
     if (lpBuf == NULL)
         return 0;
-    r = lpBuf->iBufReadPtr;
-    w = lpBuf->iBufWritePtr;
-    if (r < w)
-        return w - r;
-    if (r > w)
-        return w + (COMMS_BUFSIZE - r);
-    return 0;
+    return (lpBuf->iBufWritePtr + COMMS_BUFSIZE - lpBuf->iBufReadPtr) % COMMS_BUFSIZE;
 }
 
 int iRemainByteEx(HGLOBAL hGBuf)

@@ -193,11 +193,9 @@ static DWORD fnReadQueued(int idx, HANDLE hDev, LPOVERLAPPED pos, BYTE *pb, DWOR
     if (!fnClearCommErrorRx(idx, hDev, &cs) || cs.cbInQue == 0)
         return 0;
     cbAsk = cs.cbInQue < cbMax ? cs.cbInQue : cbMax;
-    if (!ReadFile(hDev, pb, cbAsk, &dwGot, pos)) {
+    if (!ReadFile(hDev, pb, cbAsk, &dwGot, pos) &&
+        (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(hDev, pos, &dwGot, TRUE)))
         dwGot = 0;
-        if (GetLastError() != ERROR_IO_PENDING || !GetOverlappedResult(hDev, pos, &dwGot, TRUE))
-            dwGot = 0;
-    }
     return dwGot;
 }
 

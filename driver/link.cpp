@@ -213,23 +213,19 @@ static WORD fnFrameBytesWanted(void)
     return (WORD)(INBUF_SIZE - uRxCount);
 }
 
+static BOOL fnOverdue(UINT id)
+{
+    return afArmed[id] && pfnLinkTicks() - adwArmedAt[id] >= auPeriod[id] + TICK_STEP;
+}
+
 // Runs every timer that is due but has not fired: under a flood of
 // notifications no WM_TIMER is made.
 static void fnRunOverdue(HWND hWnd)
 {
     for (UINT id = ID_TIMER_INCOMING; id <= ID_TIMER_POLL; id++) {
-        if (afArmed[id] && pfnLinkTicks() - adwArmedAt[id] >= auPeriod[id] + TICK_STEP)
+        if (fnOverdue(id))
             fnRunTimer(hWnd, id);
     }
-}
-
-// The poll, when due, from inside a drain: the time-outs wait for its end,
-// since an acknowledge or the rest of a frame may be among the bytes not yet
-// read.
-static void fnPollIfDue(HWND hWnd)
-{
-    if (afArmed[ID_TIMER_POLL] && pfnLinkTicks() - adwArmedAt[ID_TIMER_POLL] >= PERIOD_POLL + TICK_STEP)
-        fnRunTimer(hWnd, ID_TIMER_POLL);
 }
 
 static void fnDrain(HWND hWnd)
@@ -266,7 +262,11 @@ static void fnDrain(HWND hWnd)
             fnParseRxData(InBuf, uRxCount);
             fnClearFrame();
             if (pfnLinkTicks() - dwSlice >= DRAIN_SLICE) {
-                fnPollIfDue(hWnd);
+                // Only the poll: the time-outs wait for the drain's end, since
+                // an acknowledge or the rest of a frame may be among the bytes
+                // not yet read.
+                if (fnOverdue(ID_TIMER_POLL))
+                    fnRunTimer(hWnd, ID_TIMER_POLL);
                 fnPublishPending();
                 if (fDebug) {
                     fnDebugListRedraw(TRUE);

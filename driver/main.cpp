@@ -8,7 +8,6 @@
 #include "driver/mixtally.h"
 #include "driver/portwatch.h"
 #include "driver/publish.h"
-#include "driver/resource.h"
 #include "comms/comms.h"
 #include "comms/portset.h"
 #include "infodriver/exinfdrv.h"
@@ -203,6 +202,13 @@ static int fnDeviceFileReadable(LPCSTR lpszPath)
     return 1;
 }
 
+// A start-up that cannot go on: the box says why; 0.
+static int fnStartFailed(HWND hWnd, LPCSTR lpszText)
+{
+    MessageBoxA(hWnd, lpszText, "ERROR", MB_ICONERROR | MB_OK);
+    return 0;
+}
+
 int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
 {
     char acTitle[TEXT_SIZE];
@@ -216,11 +222,8 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
         return 0;
 
     iDeviceNo = fnParseDeviceNo(lpszCmdLine);
-    if (iDeviceNo < 1 || iDeviceNo > 999) {
-        MessageBoxA(hWnd, "No valid device number specified on the command line", "ERROR",
-                    MB_ICONERROR | MB_OK);
-        return 0;
-    }
+    if (iDeviceNo < 1 || iDeviceNo > 999)
+        return fnStartFailed(hWnd, "No valid device number specified on the command line");
 
     _snprintf(acTitle, sizeof acTitle, "DEV_%03d - %s - Vede Doriv Urere Dizodo", iDeviceNo, ProgName);
     acTitle[sizeof acTitle - 1] = 0;
@@ -229,10 +232,8 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
     SetWindowTextA(hWnd, acTitle);
 
     hDlg = CreateDialogParamA(hInstance, MAKEINTRESOURCEA(IDD_PANEL), hWnd, PanelProc, 0);
-    if (!hDlg) {
-        MessageBoxA(hWnd, "Cannot create dialog!", "ERROR", MB_ICONERROR | MB_OK);
-        return 0;
-    }
+    if (!hDlg)
+        return fnStartFailed(hWnd, "Cannot create dialog!");
     fnDebugListRedraw(fDebug);
 
     _snprintf(szDeviceFile, sizeof szDeviceFile, "dev_%03d.ini", iDeviceNo);
@@ -242,17 +243,14 @@ int fnInitialise(HWND hWnd, LPSTR lpszCmdLine)
     if (fnCreateExtInfodriv(iDeviceNo))
         return 0;
 
-    if (!fnDevicePath(acPath, sizeof acPath)) {
-        MessageBoxA(hWnd, "The path of the device file is too long", "ERROR", MB_ICONERROR | MB_OK);
-        return 0;
-    }
+    if (!fnDevicePath(acPath, sizeof acPath))
+        return fnStartFailed(hWnd, "The path of the device file is too long");
 
     if (!fnDeviceFileReadable(acPath)) {
         char acMsg[PATH_SIZE + 64];
         _snprintf(acMsg, sizeof acMsg, "Cannot read the device file\n%s", acPath);
         acMsg[sizeof acMsg - 1] = 0;
-        MessageBoxA(hWnd, acMsg, "ERROR", MB_ICONERROR | MB_OK);
-        return 0;
+        return fnStartFailed(hWnd, acMsg);
     }
 
     hCommPort = fnOpenMixerPort(hWnd, acPath);
@@ -296,7 +294,6 @@ int WINAPI WinMain(HINSTANCE hCurrentInst, HINSTANCE hPreviousInst, LPSTR lpszCm
     if (!hPreviousInst) {
         WNDCLASSA wc;
         memset(&wc, 0, sizeof wc);
-        wc.style = 0;
         wc.lpfnWndProc = WndProc;
         wc.hInstance = hInstance;
         wc.hIcon = LoadIconA(hInstance, MAKEINTRESOURCEA(IDI_MIXTALLY));

@@ -45,7 +45,6 @@ int fnInitExtInfodrivWindow(HWND hWnd)
     HINSTANCE hInstance = (HINSTANCE)GetWindowLongPtrA(hWnd, GWLP_HINSTANCE);
 
     memset(&wc, 0, sizeof wc);
-    wc.style = 0;
     wc.lpfnWndProc = fnExtInfodrivProc;
     wc.hInstance = hInstance;
     wc.hIcon = LoadIconA(NULL, (LPCSTR)IDI_APPLICATION);
@@ -202,12 +201,8 @@ int fnGetTXRXMode(int iDeviceNo, WORD *wMode)
     if (!fnDeviceHooked(iDeviceNo) || wMode == NULL)
         return 1;
     lMode = SendMessageA(hIDWnd[iDeviceNo], IDMSG_GETTXRXMODE, 0, (LPARAM)iDeviceNo);
-    if (lMode == 1 || lMode == 2) {
-        *wMode = (WORD)lMode;
-        return 0;
-    }
-    *wMode = 0;
-    return 1;
+    *wMode = lMode == 1 || lMode == 2 ? (WORD)lMode : 0;
+    return *wMode == 0 ? 1 : 0;
 }
 
 void fnSendSlotRange(int iDeviceNo, int iStart, int iEnd)
@@ -219,9 +214,7 @@ void fnSendSlotRange(int iDeviceNo, int iStart, int iEnd)
 
 HWND fnGetHWND(int iDeviceNo)
 {
-    if (iDeviceNo < 1 || iDeviceNo > EXINF_MAX_DEVICE)
-        return NULL;
-    return hIDWnd[iDeviceNo];
+    return iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE ? hIDWnd[iDeviceNo] : NULL;
 }
 
 // Runs after the message loop, when the hook window is normally gone already:
