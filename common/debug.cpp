@@ -40,19 +40,17 @@ void fnDebugDump(LPCSTR header, const char *szBuf, int iLen)
 
 int fnLogToDisk(LPCSTR filename, LPCSTR buffer, int fNew)
 {
-    HANDLE hFile;
-    if (fNew) {
-        hFile = CreateFileA(filename, GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    } else {
+    // Appended to where it exists, unless fNew; created (or emptied) otherwise.
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    if (!fNew) {
         hFile = CreateFileA(filename, GENERIC_WRITE, FILE_SHARE_READ, NULL,
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (hFile == INVALID_HANDLE_VALUE)
-            hFile = CreateFileA(filename, GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                                CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        else
+        if (hFile != INVALID_HANDLE_VALUE)
             SetFilePointer(hFile, 0, NULL, FILE_END);
     }
+    if (hFile == INVALID_HANDLE_VALUE)
+        hFile = CreateFileA(filename, GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return 1;
 

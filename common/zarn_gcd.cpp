@@ -40,9 +40,7 @@ int GetV4Directory(char *acPath, int iMaxLen)
     char acSystem[ZARN_ENV_LEN];
     int iRoot = fnGetEnv("KV_ROOT", acRoot, sizeof acRoot);
     int iSystem = fnGetEnv("KV_SYSTEM", acSystem, sizeof acSystem);
-    if (iRoot < 0 || iSystem < 0)
-        return 0;
-    if (iRoot + iSystem > iMaxLen)
+    if (iRoot < 0 || iSystem < 0 || iRoot + iSystem > iMaxLen)
         return 0;
     memcpy(acPath, acRoot, iRoot);
     acPath[iRoot] = '\\';

@@ -55,10 +55,8 @@ static void fnReleaseTableIfIdle(void)
     pTable = (LPPORTINFO)GlobalLock(hGPortInfo);
     if (pTable == NULL)
         return;
-    for (i = 0; i < COMMS_MAXPORTS && !fInUse; i++) {
-        if (pTable[i].hComPort != 0)
-            fInUse = TRUE;
-    }
+    for (i = 0; i < COMMS_MAXPORTS && !fInUse; i++)
+        fInUse = pTable[i].hComPort != 0;
     GlobalUnlock(hGPortInfo);
     if (!fInUse) {
         commsODS("Last port closed, deleting PORTINFO\r\n");
@@ -200,7 +198,6 @@ static int fnStartRxThread(LPPORTINFO pPortInfo, int idx)
     HANDLE hDev = pPortInfo->hComPort;
 
     // Start handshake: the thread copies pCopyPI, then releases hStarted.
-    pPortInfo->hStarted = 0;
     wsprintfA(szODS, "Creating Thread for hCom %#x.\r\n", (unsigned)(UINT_PTR)hDev);
     pPortInfo->hStarted = CreateSemaphoreA(NULL, 1, 1, szODS);
     if (pPortInfo->hStarted != NULL)

@@ -57,10 +57,9 @@ static LPCSTR fnBitText(UINT uSlot)
 
 int fnSplitToSlotsBYTE(BYTE bIn, int iDeviceNo, UINT uStartSlot, int fCheck)
 {
-    BYTE bMask = 1;
-    for (UINT i = 0; i < 8; i++, bMask = (BYTE)(bMask << 1)) {
+    for (UINT i = 0; i < 8; i++) {
         UINT uSlot = uStartSlot + i;
-        LPCSTR lpszText = (bIn & bMask) ? "1" : "0";
+        LPCSTR lpszText = (bIn >> i) & 1 ? "1" : "0";
         DWORD uNoReply = uExtInfodrivNoReply;
         int fFailed;
         if (fCheck) {

@@ -20,8 +20,6 @@ static char *pcNext;
 // only delimiters (or nothing) remain; from then on every step finds no word.
 static char *fnNextWord(LPCSTR lpszDelim)
 {
-    char *pcWord;
-
     if (pcNext == NULL)
         return NULL;
     pcNext += strspn(pcNext, lpszDelim);
@@ -29,7 +27,7 @@ static char *fnNextWord(LPCSTR lpszDelim)
         pcNext = NULL;
         return NULL;
     }
-    pcWord = pcNext;
+    char *pcWord = pcNext;
     pcNext += strcspn(pcNext, lpszDelim);
     if (*pcNext != '\0')
         *pcNext++ = '\0';   // the delimiter that ends the word is consumed

@@ -135,35 +135,30 @@ static int fnDeviceHooked(int iDeviceNo)
     return iDeviceNo >= 1 && iDeviceNo <= EXINF_MAX_DEVICE && hIDWnd[iDeviceNo] != NULL;
 }
 
-// A slot operation may go out only to a hooked device and a slot 1..32767.
-static int fnSlotRefused(int iDeviceNo, int iIndex)
+// A slot operation may go out only to a hooked device and a slot 1..32767,
+// with a text (or a buffer for the reply's cbReply bytes).
+static int fnSlotExchange(int iDeviceNo, int iIndex, UINT uMsg, UINT uParam, LPCSTR szSlot, int cbReply)
 {
-    return !fnDeviceHooked(iDeviceNo) || iIndex <= 0 || iIndex > EXINF_MAX_SLOT;
+    if (!fnDeviceHooked(iDeviceNo) || iIndex <= 0 || iIndex > EXINF_MAX_SLOT || szSlot == NULL)
+        return 1;
+    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], uMsg, uParam, (LPARAM)szSlot,
+                                         cbReply, ZARN32_TEXT));
 }
 
 int fnGetSlot(int iDeviceNo, int iIndex, char *szSlot)
 {
-    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
-        return 1;
-    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_GETSLOT, (UINT)iIndex,
-                                         (LPARAM)szSlot, EXINF_SLOT_READ, ZARN32_TEXT));
+    return fnSlotExchange(iDeviceNo, iIndex, IDMSG_GETSLOT, (UINT)iIndex, szSlot, EXINF_SLOT_READ);
 }
 
 int fnSetSlot(int iDeviceNo, int iIndex, LPCSTR szSlot, int fNow)
 {
-    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
-        return 1;
-    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOT,
-                                         (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0), (LPARAM)szSlot, 0,
-                                         ZARN32_TEXT));
+    return fnSlotExchange(iDeviceNo, iIndex, IDMSG_SETSLOT, (UINT)iIndex | (fNow ? IDMSG_SLOT_NOW : 0),
+                          szSlot, 0);
 }
 
 int fnSetSlotOnly(int iDeviceNo, int iIndex, LPCSTR szSlot)
 {
-    if (fnSlotRefused(iDeviceNo, iIndex) || szSlot == NULL)
-        return 1;
-    return fnExchanged(ZARN32SendMessage(hInfodrivWnd, hIDWnd[iDeviceNo], IDMSG_SETSLOTONLY, (UINT)iIndex,
-                                         (LPARAM)szSlot, 0, ZARN32_TEXT));
+    return fnSlotExchange(iDeviceNo, iIndex, IDMSG_SETSLOTONLY, (UINT)iIndex, szSlot, 0);
 }
 
 // One read, and a write only when the infodriver's text differs. The read
