@@ -348,16 +348,16 @@ static void fnParseByte(MIXSIM *ps, uint8_t b, int64_t llNs, std::vector<MSMSG> 
 // old one left half-received or unanswered is forgotten.
 static void fnTakeLineRequests(MIXSIM *ps)
 {
-    if (ps->fHangupReq && ps->fdMaster >= 0) {
-        std::lock_guard<std::mutex> lkw(ps->mxWrite);
-        std::lock_guard<std::mutex> lk(ps->mx);
+    bool fHangup = ps->fHangupReq && ps->fdMaster >= 0;
+    if (!fHangup && !ps->fReplugReq)
+        return;
+    std::lock_guard<std::mutex> lkw(ps->mxWrite);
+    std::lock_guard<std::mutex> lk(ps->mx);
+    if (fHangup) {
         fnCloseFd(&ps->fdMaster);
         fnCloseFd(&ps->fdSlave);
-        ps->cv.notify_all();
     }
     if (ps->fReplugReq) {
-        std::lock_guard<std::mutex> lkw(ps->mxWrite);
-        std::lock_guard<std::mutex> lk(ps->mx);
         ps->fReplugReq = false;
         ps->fdMaster = ps->fdNewMaster;
         ps->fdSlave = ps->fdNewSlave;
@@ -367,8 +367,8 @@ static void fnTakeLineRequests(MIXSIM *ps)
         ps->mCur.iLen = 0;
         ps->iExpect = -1;
         ps->vllAckDue.clear();
-        ps->cv.notify_all();
     }
+    ps->cv.notify_all();
 }
 
 // Writes the answers to polls that are due; returns the ms until the next
