@@ -251,10 +251,8 @@ static int fnInfo(HWND hTop, int, char **)
 
 static int fnPost(HWND hTop, int argc, char **argv)
 {
-    UINT uMsg = (UINT)fnNumber(argv[3]);
-    WPARAM wParam = (WPARAM)fnNumber(argv[4]);
     LPARAM lParam = argc > 5 ? (LPARAM)fnNumber(argv[5]) : 0;
-    if (!PostMessageA(hTop, uMsg, wParam, lParam)) {
+    if (!PostMessageA(hTop, (UINT)fnNumber(argv[3]), (WPARAM)fnNumber(argv[4]), lParam)) {
         printf("err %lu\n", GetLastError());
         return 2;
     }
