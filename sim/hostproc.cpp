@@ -2,6 +2,7 @@
 #include "hostproc.h"
 
 #include <initializer_list>
+#include <string>
 
 #include <errno.h>
 #include <fcntl.h>
@@ -55,16 +56,12 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
         setpgid(0, 0);
         signal(SIGPIPE, SIG_DFL);
         dup2((iFlags & HP_STDIN) ? aIn[0] : fdNull, 0);
-        if (iFlags & HP_STDOUT) {
+        if (iFlags & HP_STDOUT)
             dup2(aOut[1], 1);
-            if (iFlags & HP_MERGE_STDERR)
-                dup2(aOut[1], 2);
-            else if (iFlags & HP_QUIET)
-                dup2(fdNull, 2);
-        } else if (iFlags & HP_QUIET) {
+        else if (iFlags & HP_QUIET)
             dup2(fdNull, 1);
+        if (iFlags & HP_QUIET)
             dup2(fdNull, 2);
-        }
         // Nothing else of the parent's (pty masters, other pipes) may leak
         // into the child: a held pty master would hide a hang-up.
         long lMaxFd = sysconf(_SC_OPEN_MAX);
@@ -107,26 +104,16 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
     return 0;
 }
 
-static int fnWrite(HOSTPROC *p, const char *pc, size_t cb)
-{
-    if (p->fdIn < 0)
-        return -1;
-    while (cb > 0) {
-        ssize_t n = write(p->fdIn, pc, cb);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        pc += n;
-        cb -= (size_t)n;
-    }
-    return 0;
-}
-
 int hpWriteLine(HOSTPROC *p, const char *line)
 {
-    return fnWrite(p, line, strlen(line)) != 0 ? -1 : fnWrite(p, "\n", 1);
+    std::string s = std::string(line) + "\n";
+    for (size_t cbDone = 0; cbDone < s.size();) {
+        ssize_t n = p->fdIn < 0 ? -1 : write(p->fdIn, s.data() + cbDone, s.size() - cbDone);
+        if (n < 0 && errno != EINTR)
+            return -1;
+        cbDone += n > 0 ? (size_t)n : 0;
+    }
+    return 0;
 }
 
 void hpCloseStdin(HOSTPROC *p)

@@ -1,7 +1,7 @@
 // hostproc: run a program from a host (Linux) test and talk to it -- spawn
 // with argv, extra environment and working directory, optional pipes to its
-// stdin and from its stdout (stderr optionally merged), read lines with a
-// deadline, wait for the exit with a deadline, kill.
+// stdin and from its stdout, read lines and wait for the exit with deadlines,
+// kill.
 //
 // One HOSTPROC belongs to one thread at a time. Children run in a process
 // group of their own and inherit no descriptor but 0, 1 and 2.
@@ -11,7 +11,6 @@
 
 #define HP_STDIN        0x01    // pipe to the child's stdin (hpWriteLine)
 #define HP_STDOUT       0x02    // pipe from the child's stdout (hpReadLine)
-#define HP_MERGE_STDERR 0x04    // with HP_STDOUT: stderr goes into the same pipe
 #define HP_QUIET        0x08    // stdout/stderr not piped go to /dev/null
 
 #define HP_LINEBUF 65536

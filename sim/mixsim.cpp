@@ -27,8 +27,8 @@
 struct MIXSIM {
     // The pty. Changed only on the reader thread (hang-up, replug) and by
     // msClose after it; writes go under mxWrite.
-    int fdMaster;           // -1 after hang-up
-    int fdSlave;            // held open so the master never sees EIO between opens
+    int fdMaster = -1;      // -1 after hang-up
+    int fdSlave = -1;       // held open so the master never sees EIO between opens
     char szSlave[64];       // guarded by mx once the reader runs
     char szLink[PATH_MAX];
     std::thread thReader;
@@ -36,7 +36,7 @@ struct MIXSIM {
 
     std::mutex mx;          // everything below
     std::condition_variable cv;
-    int iAck, iAckDelayMs;
+    int iAck = MSACK_NORMAL, iAckDelayMs = 0;
     std::vector<int64_t> vllAckDue;     // pending late answers (ns)
     int cAnswering;                     // answers taken off vllAckDue, not yet written
     std::vector<MSMSG> vMsgs;
@@ -44,14 +44,14 @@ struct MIXSIM {
     std::vector<int64_t> vllRx;
     MSSTATS st;
     bool fHangupReq;        // msHangup asks the reader to close the pty
-    int fdNewMaster, fdNewSlave;    // msReplug hands a new pty to the reader (-1: none)
+    int fdNewMaster = -1, fdNewSlave = -1;   // msReplug hands a new pty to the reader (-1: none)
     char szNewSlave[64];
     volatile bool fReplugReq;       // set with the three above
     volatile bool fPaused;  // msPause: the reader leaves the pty alone
     uint8_t abMap[16];
     // parser
     MSMSG mCur;
-    int iExpect;            // -1: at message start
+    int iExpect = -1;       // -1: at message start
 
     std::mutex mxWrite;     // serialises writes to the master
     void (*pfnListen)(void *, const MSMSG *);
@@ -348,16 +348,16 @@ static void fnParseByte(MIXSIM *ps, uint8_t b, int64_t llNs, std::vector<MSMSG> 
 // old one left half-received or unanswered is forgotten.
 static void fnTakeLineRequests(MIXSIM *ps)
 {
-    if (ps->fHangupReq && ps->fdMaster >= 0) {
-        std::lock_guard<std::mutex> lkw(ps->mxWrite);
-        std::lock_guard<std::mutex> lk(ps->mx);
+    bool fHangup = ps->fHangupReq && ps->fdMaster >= 0;
+    if (!fHangup && !ps->fReplugReq)
+        return;
+    std::lock_guard<std::mutex> lkw(ps->mxWrite);
+    std::lock_guard<std::mutex> lk(ps->mx);
+    if (fHangup) {
         fnCloseFd(&ps->fdMaster);
         fnCloseFd(&ps->fdSlave);
-        ps->cv.notify_all();
     }
     if (ps->fReplugReq) {
-        std::lock_guard<std::mutex> lkw(ps->mxWrite);
-        std::lock_guard<std::mutex> lk(ps->mx);
         ps->fReplugReq = false;
         ps->fdMaster = ps->fdNewMaster;
         ps->fdSlave = ps->fdNewSlave;
@@ -367,8 +367,8 @@ static void fnTakeLineRequests(MIXSIM *ps)
         ps->mCur.iLen = 0;
         ps->iExpect = -1;
         ps->vllAckDue.clear();
-        ps->cv.notify_all();
     }
+    ps->cv.notify_all();
 }
 
 // Writes the answers to polls that are due; returns the ms until the next
@@ -518,9 +518,6 @@ MIXSIM *msOpen(int iPort, const char *pszPortsDir, char *pszErr, size_t cbErr)
         return NULL;
     }
     MIXSIM *ps = new MIXSIM();
-    ps->fdMaster = ps->fdSlave = ps->fdNewMaster = ps->fdNewSlave = -1;
-    ps->iExpect = -1;
-    ps->iAck = MSACK_NORMAL;
     snprintf(ps->szLink, sizeof(ps->szLink), "%s/com%d", pszPortsDir, iPort);
 
     if (fnMakePty(&ps->fdMaster, &ps->fdSlave, ps->szSlave, sizeof(ps->szSlave), pszErr, cbErr) != 0) {

@@ -10,7 +10,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static const char szUsage[] =
     "mixsim - SIMULATED vision mixer on a pseudo-terminal (test tool, not a mixer)\n"
@@ -32,12 +31,7 @@ static const char szUsage[] =
     "  frame <hex bytes>         send raw bytes, e.g. frame 84 or frame 07 24 91 ff 80 01 aa 55\n"
     "  burst <n> <gap ms> <hex>  send the raw bytes n times, gap ms apart (0: back to back)\n"
     "  garbage <n> [seed]        send n pseudo-random bytes\n"
-    "  sleep <ms>                pause the command stream\n"
-    "  wait <KIND> <n> <ms>      wait until n messages of KIND arrived (POLL, RESTART, ...)\n"
     "  stats                     counts of messages received and bytes both ways\n"
-    "  reset                     forget what was received\n"
-    "  pause [on|off]            stop/resume reading: the driver's output queue fills up\n"
-    "  hangup                    close the pty: the driver's reads fail from now on\n"
     "  unplug                    pull the adapter: close the pty and remove the COM mapping\n"
     "  replug                    plug a new adapter in: a new pty, the COM mapping re-pointed\n"
     "  quit                      end (also end of input, Ctrl-C)\n"
@@ -101,32 +95,14 @@ static void fnReplyWrite(int iRes, const char *pszCmd, const char *pszFmt, ...)
 // Hex bytes, spaces optional between pairs. false on a stray character.
 static bool fnParseHex(const char *psz, std::vector<uint8_t> *pv)
 {
-    static const char szDigits[] = "0123456789abcdef";
-    int iHalf = -1;
-    for (; *psz; psz++) {
-        const char *pDigit = strchr(szDigits, tolower((unsigned char)*psz));
-        if (*psz == ' ' || *psz == '\t') {
-            if (iHalf >= 0)
-                return false;
-        } else if (pDigit == NULL) {
+    for (psz += strspn(psz, " \t"); *psz != 0; psz += strspn(psz, " \t")) {
+        if (!isxdigit((unsigned char)psz[0]) || !isxdigit((unsigned char)psz[1]))
             return false;
-        } else if (iHalf < 0) {
-            iHalf = (int)(pDigit - szDigits);
-        } else {
-            pv->push_back((uint8_t)(iHalf * 16 + (pDigit - szDigits)));
-            iHalf = -1;
-        }
+        const char szPair[3] = {psz[0], psz[1], 0};
+        pv->push_back((uint8_t)strtoul(szPair, NULL, 16));
+        psz += 2;
     }
-    return iHalf < 0;
-}
-
-static int fnKindByName(const char *psz)
-{
-    for (int i = 0; i < MSK_KINDS; i++) {
-        if (strcasecmp(psz, msKindName(i)) == 0)
-            return i;
-    }
-    return -1;
+    return true;
 }
 
 // One command each, with its arguments; each prints its one reply line.
@@ -145,11 +121,14 @@ static void fnCmdMap(MIXSIM *ps, const char *pArgs)
 {
     std::vector<uint8_t> v;
     int64_t ll = 0;
-    if (!fnParseHex(pArgs, &v) || v.size() != 16)
+    if (!fnParseHex(pArgs, &v) || v.size() != 16) {
         fnReply("error map: expected 32 hex digits (16 bytes, map byte 0 first)");
-    else
-        fnReplyWrite(msSendMap(ps, v.data(), &ll), "map", "sent at %lld.%06lld", (long long)(ll / 1000000000LL),
-                     (long long)(ll % 1000000000LL / 1000));
+        return;
+    }
+    // Sent before the time is read: arguments have no order of evaluation.
+    int iRes = msSendMap(ps, v.data(), &ll);
+    fnReplyWrite(iRes, "map", "sent at %lld.%06lld", (long long)(ll / 1000000000LL),
+                 (long long)(ll % 1000000000LL / 1000));
 }
 
 static void fnCmdTally(MIXSIM *ps, const char *pArgs)
@@ -192,31 +171,6 @@ static void fnCmdGarbage(MIXSIM *ps, const char *pArgs)
         fnReplyWrite(msSendGarbage(ps, (size_t)iCount, uSeed), "garbage", "%d", iCount);
 }
 
-static void fnCmdSleep(MIXSIM *, const char *pArgs)
-{
-    int iMs;
-    if (sscanf(pArgs, "%d", &iMs) != 1 || iMs < 0) {
-        fnReply("error sleep: expected <ms>");
-        return;
-    }
-    usleep((useconds_t)iMs * 1000);
-    fnReply("ok sleep");
-}
-
-static void fnCmdWait(MIXSIM *ps, const char *pArgs)
-{
-    char szKind[32];
-    unsigned long long ullN;
-    int iMs, iKind;
-    if (sscanf(pArgs, "%31s %llu %d", szKind, &ullN, &iMs) != 3 || (iKind = fnKindByName(szKind)) < 0)
-        fnReply("error wait: expected <KIND> <count> <ms>");
-    else if (msWaitKind(ps, iKind, ullN, iMs))
-        fnReply("ok wait %s %llu", msKindName(iKind), ullN);
-    else
-        fnReply("error wait: %s count %llu after %d ms", msKindName(iKind), (unsigned long long)msCount(ps, iKind),
-                iMs);
-}
-
 static void fnCmdStats(MIXSIM *ps, const char *)
 {
     MSSTATS st;
@@ -227,25 +181,6 @@ static void fnCmdStats(MIXSIM *ps, const char *)
         n += snprintf(sz + n, sizeof(sz) - (size_t)n, " %s=%llu", msKindName(i), (unsigned long long)st.aullKind[i]);
     fnReply("ok stats%s rx=%llu tx=%llu acks=%llu naks=%llu", sz, (unsigned long long)st.ullRxBytes,
             (unsigned long long)st.ullTxBytes, (unsigned long long)st.ullAcks, (unsigned long long)st.ullNaks);
-}
-
-static void fnCmdReset(MIXSIM *ps, const char *)
-{
-    msReset(ps);
-    fnReply("ok reset");
-}
-
-static void fnCmdPause(MIXSIM *ps, const char *pArgs)
-{
-    int fOn = strcmp(pArgs, "off") != 0;
-    msPause(ps, fOn);
-    fnReply("ok pause %s", fOn ? "on" : "off");
-}
-
-static void fnCmdHangup(MIXSIM *ps, const char *)
-{
-    msHangup(ps);
-    fnReply("ok hangup");
 }
 
 static void fnCmdUnplug(MIXSIM *ps, const char *)
@@ -266,10 +201,9 @@ static const struct {
     const char *pszName;
     void (*pfn)(MIXSIM *ps, const char *pArgs);
 } aCommands[] = {
-    { "ack", fnCmdAck },         { "map", fnCmdMap },       { "tally", fnCmdTally },   { "frame", fnCmdFrame },
-    { "burst", fnCmdBurst },     { "garbage", fnCmdGarbage }, { "sleep", fnCmdSleep }, { "wait", fnCmdWait },
-    { "stats", fnCmdStats },     { "reset", fnCmdReset },   { "pause", fnCmdPause },   { "hangup", fnCmdHangup },
-    { "unplug", fnCmdUnplug },   { "replug", fnCmdReplug },
+    { "ack", fnCmdAck },     { "map", fnCmdMap },         { "tally", fnCmdTally }, { "frame", fnCmdFrame },
+    { "burst", fnCmdBurst }, { "garbage", fnCmdGarbage }, { "stats", fnCmdStats }, { "unplug", fnCmdUnplug },
+    { "replug", fnCmdReplug },
 };
 
 // Runs one command line; false when it asks to end.
@@ -285,7 +219,7 @@ static bool fnCommand(MIXSIM *ps, char *pszLine)
     int n = 0;
     sscanf(p, "%31s%n", szCmd, &n);
     char *pArgs = p + n + strspn(p + n, " \t");
-    if (strcmp(szCmd, "quit") == 0 || strcmp(szCmd, "exit") == 0)
+    if (strcmp(szCmd, "quit") == 0)
         return false;
     for (const auto &c : aCommands) {
         if (strcmp(szCmd, c.pszName) == 0) {

@@ -41,16 +41,9 @@ static inline unsigned long long fnQpcIn(unsigned long long ullPerSecond)
 static inline ATOM fnRegisterClass(const char *pszName, WNDPROC pfnProc, HINSTANCE hInst, UINT uStyle = 0,
                                    int cbExtra = 0, HBRUSH hbrBack = NULL, HICON hIcon = NULL)
 {
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.style = uStyle;
-    wc.lpfnWndProc = pfnProc;
-    wc.cbWndExtra = cbExtra;
-    wc.hInstance = hInst;
-    wc.hIcon = hIcon;
-    wc.hCursor = LoadCursorA(NULL, (LPCSTR)IDC_ARROW);
-    wc.hbrBackground = hbrBack;
-    wc.lpszClassName = pszName;
+    // Style, procedure, class and window extra bytes, instance, icon, cursor, background, menu, name.
+    WNDCLASSA wc = {uStyle, pfnProc, 0, cbExtra, hInst, hIcon, LoadCursorA(NULL, (LPCSTR)IDC_ARROW),
+                    hbrBack, NULL, pszName};
     return RegisterClassA(&wc);
 }
 

@@ -2,13 +2,10 @@
 // which this machine does not have. It is not the platform's library: it
 // provides just what this program's dialog templates use -- the dialog
 // class "BORDLG" (light grey dialogs) and the shaded frame "BorShade" --
-// drawn with plain GDI calls.
-//
-// Design: the program imports BWCCRegister from this DLL through its import
-// library, exactly as it would link to the real BWCC32 on the target
-// platform, so the loader and the class registration are exercised the same
-// way.
+// drawn with plain GDI calls. The program links to it through its import
+// library, as to the real BWCC32, so the loader is exercised the same way.
 #include <windows.h>
+#include <utility>
 #include "standins/bwcc32/bwcc.h"
 #include "standins/standin_util.h"
 
@@ -29,24 +26,15 @@ static const COLORREF crShadow   = RGB(128, 128, 128);
 // chooses its own colours first.
 static LRESULT CALLBACK BorDlgWndProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
-    switch (uMsg) {
-    case WM_CTLCOLORDLG:
-    case WM_CTLCOLORSTATIC:
-    case WM_CTLCOLORBTN: {
-        DLGPROC lpfnDlg = (DLGPROC)GetWindowLongPtrA(hWnd, DWLP_DLGPROC);
-        if (lpfnDlg) {
-            INT_PTR iRes = lpfnDlg(hWnd, uMsg, wParam, lParam);
-            if (iRes)
-                return iRes;
-        }
-        HDC hDC = (HDC)wParam;
-        SetBkColor(hDC, crDlgFace);
-        SetTextColor(hDC, RGB(0, 0, 0));
-        return (LRESULT)hbrDlgFace;
-    }
-    default:
+    if (uMsg != WM_CTLCOLORDLG && uMsg != WM_CTLCOLORSTATIC && uMsg != WM_CTLCOLORBTN)
         return DefDlgProcA(hWnd, uMsg, wParam, lParam);
-    }
+    DLGPROC lpfnDlg = (DLGPROC)GetWindowLongPtrA(hWnd, DWLP_DLGPROC);
+    INT_PTR iRes = lpfnDlg ? lpfnDlg(hWnd, uMsg, wParam, lParam) : 0;
+    if (iRes)
+        return iRes;
+    SetBkColor((HDC)wParam, crDlgFace);
+    SetTextColor((HDC)wParam, RGB(0, 0, 0));
+    return (LRESULT)hbrDlgFace;
 }
 
 // ---------------------------------------------------------------- shaded frame
@@ -76,7 +64,7 @@ static void fnFrame(HDC hDC, RECT rc, int fRaised)
         fnLine(hDC, rc.right - 1, rc.top, rc.right - 1, rc.bottom - 1, crBR);
         fnLine(hDC, rc.right - 1, rc.bottom - 1, rc.left - 1, rc.bottom - 1, crBR);
         InflateRect(&rc, -1, -1);
-        COLORREF crSwap = crTL; crTL = crBR; crBR = crSwap;
+        std::swap(crTL, crBR);
     }
 }
 

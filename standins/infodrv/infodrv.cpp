@@ -341,29 +341,24 @@ static void fnHook(HWND hWnd, WPARAM wParam)
     InvalidateRect(hWnd, NULL, TRUE);
 }
 
-static void fnSetSlotMessage(WPARAM wParam, LPARAM lParam)
+// SETSLOT (slot in the low 15 bits, bit 15 "now") or SETSLOTONLY (slot in
+// the low 16 bits).
+static void fnSetSlotMessage(BOOL fOnly, WPARAM wParam, LPARAM lParam)
 {
-    int iSlot = (int)(wParam & 0x7FFF);
+    int iSlot = (int)(wParam & (fOnly ? 0xFFFF : 0x7FFF));
     if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
-        fnOut("bad W %d", iSlot);
+        fnOut("bad %c %d", fOnly ? 'O' : 'W', iSlot);
         return;
     }
     ulWrites++;
+    if (fOnly) {
+        fnOut("O %llu %d %s", fnQpcIn(1000000ull), iSlot, fnSlot(iSlot));
+        return;
+    }
     fnOut("W %llu %d %d %s", fnQpcIn(1000000ull), iSlot, (int)((wParam >> 15) & 1), fnSlot(iSlot));
     // Only a write from another client is told to the hooked driver.
     if (hHookWnd != NULL && ((UINT_PTR)hSender & 0xFFFF) != (UINT_PTR)hHookWnd)
         fnSlotRevertive(iSlot);
-}
-
-static void fnSetSlotOnlyMessage(WPARAM wParam, LPARAM lParam)
-{
-    int iSlot = (int)(wParam & 0xFFFF);
-    if (fnStore(iSlot, lParam ? (const char *)lParam : "") != 0) {
-        fnOut("bad O %d", iSlot);
-        return;
-    }
-    ulWrites++;
-    fnOut("O %llu %d %s", fnQpcIn(1000000ull), iSlot, fnSlot(iSlot));
 }
 
 static void fnGetSlotMessage(WPARAM wParam, LPARAM lParam)
@@ -409,23 +404,19 @@ static void fnPaint(HWND hWnd)
     EndPaint(hWnd, &ps);
 }
 
-static const struct {
-    UINT uMsg;
-    void (*pfn)(WPARAM wParam, LPARAM lParam);
-} aSlotMessages[] = {
-    { IDMSG_SETSLOT, fnSetSlotMessage }, { IDMSG_SETSLOTONLY, fnSetSlotOnlyMessage },
-    { IDMSG_GETSLOT, fnGetSlotMessage }, { IDMSG_SENDSLOTRANGE, fnSlotRangeMessage },
-};
-
 static LRESULT CALLBACK fnWndProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
-    for (const auto &m : aSlotMessages) {
-        if (msg == m.uMsg) {
-            m.pfn(wParam, lParam);
-            return 0;
-        }
-    }
     switch (msg) {
+    case IDMSG_SETSLOT:
+    case IDMSG_SETSLOTONLY:
+        fnSetSlotMessage(msg == IDMSG_SETSLOTONLY, wParam, lParam);
+        return 0;
+    case IDMSG_GETSLOT:
+        fnGetSlotMessage(wParam, lParam);
+        return 0;
+    case IDMSG_SENDSLOTRANGE:
+        fnSlotRangeMessage(wParam, lParam);
+        return 0;
     case WM_COPYDATA:
         fnCopyData(hWnd, (HWND)wParam, (const COPYDATASTRUCT *)lParam);
         return 1;

@@ -56,8 +56,7 @@ static void fnPaintButton(HWND hWnd, HDC hDC)
     FillRect(hDC, &rc, hbr);
     DeleteObject(hbr);
 
-    RECT rcEdge = rc;
-    DrawEdge(hDC, &rcEdge, (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS) ? BDR_SUNKENOUTER : EDGE_RAISED, BF_RECT);
+    DrawEdge(hDC, &rc, (GetWindowLongPtrA(hWnd, GWL_STYLE) & MOXS_STATUS) ? BDR_SUNKENOUTER : EDGE_RAISED, BF_RECT);
 
     char acText[128];
     int iLen = GetWindowTextA(hWnd, acText, sizeof acText);
@@ -65,9 +64,8 @@ static void fnPaintButton(HWND hWnd, HDC hDC)
     HGDIOBJ hOld = SelectObject(hDC, hFont ? (HGDIOBJ)hFont : GetStockObject(DEFAULT_GUI_FONT));
     SetBkMode(hDC, TRANSPARENT);
     SetTextColor(hDC, crText);
-    RECT rcText = rc;
-    InflateRect(&rcText, -2, -1);
-    DrawTextA(hDC, acText, iLen, &rcText,
+    InflateRect(&rc, -2, -1);
+    DrawTextA(hDC, acText, iLen, &rc,
               DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     SelectObject(hDC, hOld);
 }

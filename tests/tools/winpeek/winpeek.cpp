@@ -122,11 +122,6 @@ struct WINCOUNT {
     DWORD dwPid;
     long lCount;
 };
-static BOOL CALLBACK fnCountChild(HWND, LPARAM lParam)
-{
-    ((WINCOUNT *)lParam)->lCount++;
-    return TRUE;
-}
 static BOOL CALLBACK fnCountWindows(HWND h, LPARAM lParam)
 {
     WINCOUNT *pwc = (WINCOUNT *)lParam;
@@ -134,30 +129,27 @@ static BOOL CALLBACK fnCountWindows(HWND h, LPARAM lParam)
     GetWindowThreadProcessId(h, &dwPid);
     if (dwPid == pwc->dwPid) {
         pwc->lCount++;
-        EnumChildWindows(h, fnCountChild, lParam);   // every descendant, once
+        EnumChildWindows(h, [](HWND, LPARAM lp) CALLBACK -> BOOL {   // every descendant, once
+            ((WINCOUNT *)lp)->lCount++;
+            return TRUE;
+        }, lParam);
     }
     return TRUE;
 }
 
-struct FINDCTL {
-    int iId;
-    HWND hFound;
-};
-
-static BOOL CALLBACK fnFindCtl(HWND h, LPARAM lParam)
-{
-    FINDCTL *pf = (FINDCTL *)lParam;
-    if (GetDlgCtrlID(h) == pf->iId) {
-        pf->hFound = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
+// The first descendant (not only child) with the id.
 static HWND fnFindControl(HWND hTop, int iId)
 {
-    FINDCTL f = { iId, NULL };
-    EnumChildWindows(hTop, fnFindCtl, (LPARAM)&f);   // all descendants
+    struct FINDCTL {
+        int iId;
+        HWND hFound;
+    } f = { iId, NULL };
+    EnumChildWindows(hTop, [](HWND h, LPARAM lParam) CALLBACK -> BOOL {
+        FINDCTL *pf = (FINDCTL *)lParam;
+        if (GetDlgCtrlID(h) == pf->iId)
+            pf->hFound = h;
+        return pf->hFound == NULL;
+    }, (LPARAM)&f);
     return f.hFound;
 }
 
@@ -205,10 +197,8 @@ static int fnVersion(const char *lpszFile)
 
 // "text" or "list" of a control. Wide calls: under Wine an ANSI LB_GETTEXT
 // sent to another process comes back unconverted (one character per line).
-static int fnControlText(HWND hTop, const char *lpszVerb, int argc, char **argv)
+static int fnControlText(HWND hTop, int, char **argv)
 {
-    if (argc < 4)
-        return 1;
     HWND hCtl = fnFindControl(hTop, (int)fnNumber(argv[3]));
     if (!hCtl) {
         printf("no control\n");
@@ -216,7 +206,7 @@ static int fnControlText(HWND hTop, const char *lpszVerb, int argc, char **argv)
     }
     static WCHAR awText[4096];
     static char acText[4 * 4096];
-    if (!strcmp(lpszVerb, "text")) {
+    if (!strcmp(argv[1], "text")) {
         awText[0] = 0;
         SendMessageW(hCtl, WM_GETTEXT, 4096, (LPARAM)awText);
         fnNarrow(awText, acText, sizeof acText);
@@ -241,7 +231,7 @@ static int fnControlText(HWND hTop, const char *lpszVerb, int argc, char **argv)
     return 0;
 }
 
-static int fnInfo(HWND hTop)
+static int fnInfo(HWND hTop, int, char **)
 {
     RECT rc, rcClient;
     GetWindowRect(hTop, &rc);
@@ -261,15 +251,18 @@ static int fnInfo(HWND hTop)
 
 static int fnPost(HWND hTop, int argc, char **argv)
 {
-    if (argc < 5)
-        return 1;
-    UINT uMsg = (UINT)fnNumber(argv[3]);
-    WPARAM wParam = (WPARAM)fnNumber(argv[4]);
     LPARAM lParam = argc > 5 ? (LPARAM)fnNumber(argv[5]) : 0;
-    if (!PostMessageA(hTop, uMsg, wParam, lParam)) {
+    if (!PostMessageA(hTop, (UINT)fnNumber(argv[3]), (WPARAM)fnNumber(argv[4]), lParam)) {
         printf("err %lu\n", GetLastError());
         return 2;
     }
+    printf("ok\n");
+    return 0;
+}
+
+static int fnShow(HWND hTop, int, char **argv)
+{
+    ShowWindow(hTop, (int)fnNumber(argv[3]));
     printf("ok\n");
     return 0;
 }
@@ -291,7 +284,7 @@ static long fnThreadCount(DWORD dwPid)
 }
 
 // The resources of the window's process, as far as they can be seen from outside.
-static int fnResources(HWND hTop)
+static int fnResources(HWND hTop, int, char **)
 {
     DWORD dwPid = 0;
     GetWindowThreadProcessId(hTop, &dwPid);
@@ -328,39 +321,38 @@ static int fnResources(HWND hTop)
     return 0;
 }
 
+// The verbs on a window, with the least argc each needs.
+static const struct {
+    const char *lpszVerb;
+    int cArgs;
+    int (*pfn)(HWND hTop, int argc, char **argv);
+} aVerbs[] = {
+    { "text", 4, fnControlText }, { "list", 4, fnControlText }, { "info", 3, fnInfo },
+    { "post", 5, fnPost },        { "show", 4, fnShow },        { "res", 3, fnResources },
+};
+
 int main(int argc, char **argv)
 {
     if (argc < 3) {
         fprintf(stderr, "usage: winpeek wait|ver|text|list|info|post|show|res <title> ...\n");
         return 1;
     }
-    const char *lpszVerb = argv[1];
-    const char *lpszTitle = argv[2];
-    if (!strcmp(lpszVerb, "wait"))
-        return fnWait(lpszTitle, argc, argv);
-    if (!strcmp(lpszVerb, "ver"))
-        return fnVersion(lpszTitle);
-
-    HWND hTop = FindWindowA(NULL, lpszTitle);
-    if (!hTop) {
-        printf("no window\n");
-        return 2;
-    }
-    if (!strcmp(lpszVerb, "text") || !strcmp(lpszVerb, "list"))
-        return fnControlText(hTop, lpszVerb, argc, argv);
-    if (!strcmp(lpszVerb, "info"))
-        return fnInfo(hTop);
-    if (!strcmp(lpszVerb, "post"))
-        return fnPost(hTop, argc, argv);
-    if (!strcmp(lpszVerb, "show")) {
-        if (argc < 4)
+    if (!strcmp(argv[1], "wait"))
+        return fnWait(argv[2], argc, argv);
+    if (!strcmp(argv[1], "ver"))
+        return fnVersion(argv[2]);
+    for (const auto &v : aVerbs) {
+        if (strcmp(argv[1], v.lpszVerb) != 0)
+            continue;
+        if (argc < v.cArgs)
             return 1;
-        ShowWindow(hTop, (int)fnNumber(argv[3]));
-        printf("ok\n");
-        return 0;
+        HWND hTop = FindWindowA(NULL, argv[2]);
+        if (!hTop) {
+            printf("no window\n");
+            return 2;
+        }
+        return v.pfn(hTop, argc, argv);
     }
-    if (!strcmp(lpszVerb, "res"))
-        return fnResources(hTop);
-    fprintf(stderr, "winpeek: unknown verb %s\n", lpszVerb);
+    fprintf(stderr, "winpeek: unknown verb %s\n", argv[1]);
     return 1;
 }
