@@ -14,9 +14,9 @@ struct TPROW {
 };
 
 struct FLOOD {
-    int cFrames = 0, cPublications = 0, fOk = 0;
-    unsigned long long ullSuperseded = 0;
-    double dFps = 0, dLastLagMs = 0;
+    TPROW row;                          // its frames, maps superseded and last map's lag
+    int cPublications = 0, fOk = 0;
+    double dFps = 0;
     STATS stStep, stGap;                // its time in the stand-in's stamps, us
 };
 
@@ -99,15 +99,12 @@ static FLOOD fnFlood(RIG *prig, const CASE &c, int cFrames)
     FLOOD f;
     FRAMERUN run;
     fnNote("flood %s x%d", c.pszKey, cFrames);
-    TPROW row = fnCaseRun(prig, c, cFrames, 0, &run);
-    f.cFrames = row.cFrames;
+    f.row = fnCaseRun(prig, c, cFrames, 0, &run);
     if (run.llHeldRaw < 0)
         return f;
     f.fOk = 1;
-    f.ullSuperseded = row.ullSuperseded;
-    f.dLastLagMs = row.dLastLagMs;
     double dS = (double)(run.llHeldRaw - run.llStartRaw) / 1e9;
-    f.dFps = dS > 0 ? f.cFrames / dS : 0;
+    f.dFps = dS > 0 ? f.row.cFrames / dS : 0;
     fnFloodSplit(run.vEvents, &f);
     return f;
 }
@@ -213,17 +210,17 @@ static void fnThroughputFloor(double dLineMax)
 static std::string fnFloodLine(const char *pszCase, const FLOOD &f, double dLineMax)
 {
     if (!f.fOk)
-        return fnFmt("    %s %d frames: FAILED (see above)", pszCase, f.cFrames);
+        return fnFmt("    %s %d frames: FAILED (see above)", pszCase, f.row.cFrames);
     return fnFmt("    %s %d frames: %.0f frames/s drained [line max %.1f]; %d publications, %llu maps superseded; "
                  "the last map held %.1f ms after its frame",
-                 pszCase, f.cFrames, f.dFps, dLineMax, f.cPublications, f.ullSuperseded, f.dLastLagMs);
+                 pszCase, f.row.cFrames, f.dFps, dLineMax, f.cPublications, f.row.ullSuperseded, f.row.dLastLagMs);
 }
 
 static std::string fnFloodJson(const FLOOD &f)
 {
     return fnFmt("{\"frames\": %d, \"ok\": %d, \"fps\": %.1f, \"publications\": %d, \"superseded\": %llu, "
                  "\"last_map_lag_ms\": %.3f}",
-                 f.cFrames, f.fOk, f.dFps, f.cPublications, f.ullSuperseded, f.dLastLagMs);
+                 f.row.cFrames, f.fOk, f.dFps, f.cPublications, f.row.ullSuperseded, f.row.dLastLagMs);
 }
 
 void fnThroughputReport(void)
@@ -242,7 +239,7 @@ void fnThroughputReport(void)
     fnOut("  flood, back to back (what the driver drains; it publishes only the newest of the maps waiting):");
     fnOut(fnFloodLine("(a)", aFlood[0], dLineA));
     fnOut(fnFloodLine("(b)", aFlood[1], dLineB));
-    double dPerPub = aFlood[0].cPublications > 0 ? (double)aFlood[0].cFrames / aFlood[0].cPublications : 0.0;
+    double dPerPub = aFlood[0].cPublications > 0 ? (double)aFlood[0].row.cFrames / aFlood[0].cPublications : 0.0;
     fnOut(fnFmt("  flood (a) in the stand-in's stamps: one exchange after the other within a publication %.0f us p50 "
                 "(mean %.0f); a publication's last exchange -> the next one's first %.0f us p50 (mean %.0f), with "
                 "%.1f frames read per publication",

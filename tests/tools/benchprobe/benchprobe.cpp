@@ -26,6 +26,7 @@
 #include <string.h>
 #include <algorithm>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "driver/mixtally.h"
@@ -45,8 +46,6 @@ struct PROBEARGS {
     int iDevice, iCount, iCom;
     const char *pszDevFile;
 };
-
-// ------------------------------------------------------------ output, clock, stdin
 
 static unsigned long long fnQpcNs(void)
 {
@@ -103,8 +102,6 @@ template <class F> static void fnTimed(const char *pszName, int cRounds, F fn)
     fnStat(pszName, v);
 }
 
-// ------------------------------------------------------------ clock
-
 static int fnClock(const PROBEARGS *)
 {
     LARGE_INTEGER liFreq;
@@ -115,8 +112,6 @@ static int fnClock(const PROBEARGS *)
         fnOut("qpc_ns %llu", fnQpcNs());
     return 0;
 }
-
-// ------------------------------------------------------------ windows
 
 static LRESULT CALLBACK fnPlainProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
@@ -141,8 +136,6 @@ static int fnHook(int iDevice)
     }
     return 0;
 }
-
-// ------------------------------------------------------------ exchange
 
 // A hidden window of our own, hooked to the infodriver of iDevice: the bare
 // client of the single exchanges and of the floor. 0, or 1 (said on stdout).
@@ -183,17 +176,12 @@ static int fnDone(void)
 
 static int fnExchange(const PROBEARGS *pa)
 {
-    int iDevice = pa->iDevice;
     char acSlot[300];
-    if (fnPlainClient("benchprobe exchange", iDevice) != 0)
-        return 1;
-    fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
+    fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(pa->iDevice, 1, acSlot); });
     // Slot 4000 lies outside what the driver uses.
-    fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0); });
-    return fnDone();
+    fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(pa->iDevice, 4000, (i & 1) ? "1" : "0", 0); });
+    return 0;
 }
-
-// ------------------------------------------------------------ frame
 
 // Timing of the frame being received; main thread only.
 static unsigned long long ullFirstNs, ullLastNs, ullBusyNs;
@@ -206,9 +194,7 @@ static int fnFrameDecoded(void)
 {
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
     LRESULT lCount = SendMessageA(hList, LB_GETCOUNT, 0, 0);
-    if (lCount <= 0)
-        return 1;
-    if (SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)(lCount - 1), 0) != (LRESULT)(sizeof szMark - 1))
+    if (lCount <= 0 || SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)(lCount - 1), 0) != (LRESULT)(sizeof szMark - 1))
         return 1;
     char acText[sizeof szMark];
     SendMessageA(hList, LB_GETTEXT, (WPARAM)(lCount - 1), (LPARAM)acText);
@@ -352,8 +338,6 @@ static int fnHookedDriverSetting(const char *pszTitle, int iDevice)
 
 static int fnFrame(const PROBEARGS *pa)
 {
-    if (fnHookedDriverSetting("benchprobe frame", pa->iDevice) != 0)
-        return 1;
     fnProfileParts(pa->iDevice);
     fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
     if (fnOpenDriverPort(pa->pszDevFile) != 0)
@@ -362,22 +346,18 @@ static int fnFrame(const PROBEARGS *pa)
     BYTE b;
     fnTimed("readcomm", 200, [&](int) { ReadComm(hCommPort, &b, 1); });
     uNetTXBefore = uNetTX;
-
     if (CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL) == NULL) {
         fnOut("err no stdin thread");
         return 1;
     }
     fnOut("ready");
-
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return fnDone();
+    return 0;
 }
-
-// ------------------------------------------------------------ a frame's exchanges
 
 #define MAX_EXCHANGES 256
 
@@ -447,13 +427,8 @@ static int fnParseMap(const char *psz, BYTE *pb)
     return 1;
 }
 
-// ------------------------------------------------------------ floor
-
 static int fnFloor(const PROBEARGS *pa)
 {
-    int iDevice = pa->iDevice;
-    if (fnPlainClient("benchprobe floor", iDevice) != 0)
-        return 1;
     fnOut("ready");
     char acLine[128];
     static EXCHANGE aEx[MAX_EXCHANGES];
@@ -465,13 +440,11 @@ static int fnFloor(const PROBEARGS *pa)
         }
         int n = fnFrameExchanges(abOld, abNew, aEx);
         unsigned long long t0 = fnQpcNs();
-        fnBareExchanges(iDevice, aEx, n);
+        fnBareExchanges(pa->iDevice, aEx, n);
         fnOut("B %llu %llu %d", t0, fnQpcNs(), n);
     }
-    return fnDone();
+    return 0;
 }
-
-// ------------------------------------------------------------ read loop
 
 // Set by the main thread, read by the loop thread.
 static volatile LONG lLoopRun;
@@ -544,8 +517,6 @@ static int fnReadLoop(const PROBEARGS *pa)
     return 0;
 }
 
-// ------------------------------------------------------------ breakdown
-
 enum { BD_BARE, BD_BARE_RX, BD_BARE_LOOP, BD_DECODE_RX, BD_DECODE, BD_READS1, BD_COUNT };
 static const char *const apszBreakdown[BD_COUNT] = {
     "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder", "reads_slot1",
@@ -554,9 +525,6 @@ static const char *const apszBreakdown[BD_COUNT] = {
 static int fnBreakdown(const PROBEARGS *pa)
 {
     int iDevice = pa->iDevice;
-    if (fnHookedDriverSetting("benchprobe breakdown", iDevice) != 0)
-        return 1;
-
     // Map bytes 0x01 <-> 0x03: one slot of each byte flips.
     BYTE abA[16], abB[16], abFrame[32];
     memset(abA, 0x01, sizeof abA);
@@ -567,7 +535,6 @@ static int fnBreakdown(const PROBEARGS *pa)
     fnParseRxData(abFrame, 21);
     fnPublishPending();
     const BYTE *pbCur = abA;
-
     static EXCHANGE aEx[MAX_EXCHANGES];
     std::vector<double> av[BD_COUNT], vRead, vWrite;
     for (int r = 0; r < pa->iCount; r++) {
@@ -614,19 +581,21 @@ static int fnBreakdown(const PROBEARGS *pa)
         fnStat(apszBreakdown[k], av[k]);
     fnStat("bare_each_read", vRead);
     fnStat("bare_each_write", vWrite);
-    return fnDone();
+    return 0;
 }
 
 int main(int argc, char **argv)
 {
     // The words after a mode's name: d a device 1..999, n a count 1..1000000,
-    // c a COM number 1..256, f a device file.
+    // c a COM number 1..256, f a device file. A mode's setting: 'p' the plain
+    // client, 'd' the driver's, hooked; torn down by fnDone after the mode.
     static const struct {
         const char *pszName, *pszWords;
+        char cSetting;
         int (*pfn)(const PROBEARGS *pa);
     } aModes[] = {
-        { "clock", "", fnClock }, { "exchange", "dn", fnExchange }, { "frame", "df", fnFrame },
-        { "floor", "d", fnFloor }, { "breakdown", "dfcn", fnBreakdown }, { "readloop", "c", fnReadLoop },
+        { "clock", "", 0, fnClock }, { "exchange", "dn", 'p', fnExchange }, { "frame", "df", 'd', fnFrame },
+        { "floor", "d", 'p', fnFloor }, { "breakdown", "dfcn", 'd', fnBreakdown }, { "readloop", "c", 0, fnReadLoop },
     };
     for (const auto &m : aModes) {
         int cWords = (int)strlen(m.pszWords);
@@ -647,7 +616,12 @@ int main(int argc, char **argv)
             }
             *(c == 'd' ? &pa.iDevice : c == 'c' ? &pa.iCom : &pa.iCount) = iValue;
         }
-        return m.pfn(&pa);
+        std::string sTitle = std::string("benchprobe ") + m.pszName;
+        if ((m.cSetting == 'p' && fnPlainClient(sTitle.c_str(), pa.iDevice) != 0) ||
+            (m.cSetting == 'd' && fnHookedDriverSetting(sTitle.c_str(), pa.iDevice) != 0))
+            return 1;
+        int iExit = m.pfn(&pa);
+        return iExit == 0 && m.cSetting ? fnDone() : iExit;
     }
     fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file> | floor <device> |"
           " breakdown <device> <device file> <COM number> <rounds> | readloop <COM number>");
