@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "report.h"
 #include "rig.h"
 
 static long long llQpcMinusRaw;    // applied to every QPC stamp (0 when QPC is RAW)

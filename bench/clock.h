@@ -8,9 +8,7 @@
 #include <time.h>
 
 long long fnNs(clockid_t id);
-// Sleeps until CLOCK_MONOTONIC reaches llMonoNs.
 void fnSleepUntil(long long llMonoNs);
-// CLOCK_MONOTONIC - CLOCK_MONOTONIC_RAW right now.
 long long fnMonoMinusRaw(void);
 
 // What the bracketing found: QPC - RAW of the tightest bracket, its half

@@ -17,7 +17,6 @@ struct IDLE {
     double dLoopPct = -1, dLoopSrvPct = -1;
     unsigned long ulLoops = 0;
     double dLoopS = 0;
-    int fMeasured = 0;
 };
 
 static IDLE idle;
@@ -71,13 +70,10 @@ void fnIdleRun(RIG *prig)
     fnCpuWindow(pidSrv, 0, 0, rsRun.iIdleS, &idle.dSrvBasePct, nullptr, nullptr);
     fnNote("idle %d s: the bare read loop", rsRun.iIdleS);
     fnIdleFloor(pidSrv);
-    idle.fMeasured = 1;
 }
 
 void fnIdleReport(void)
 {
-    if (!idle.fMeasured)
-        return;
     fnOut(fnFmt("IDLE (%d s, acknowledging mixer, no tally changes; %llu polls, %llu acks)", rsRun.iIdleS,
                 idle.ullPolls, idle.ullAcks));
     fnOut(fnFmt("  mixtally.exe (pid %d, %s): %.2f%% of one core (main thread %.2f%%, busiest of the other %d "

@@ -2,9 +2,7 @@
 #include "rig.h"
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include "clock.h"
-#include "report.h"
 
 RUNSET rsRun;
 

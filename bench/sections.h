@@ -3,7 +3,6 @@
 // throughput, staleness, idle) share the rig in that order; breakdown runs
 // on COM14 with a stand-in of device 302, the soak on COM18 with device 304.
 #pragma once
-#include "report.h"
 #include "rig.h"
 
 // startup: launch -> the stand-in's "hooked", the first byte, the first poll.

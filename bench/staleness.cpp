@@ -37,7 +37,6 @@ static BURST burst;
 static FLOODLAG flood;
 static FLAKY aFlaky[2] = { { 40, 2.0, STATS(), 0, 0, 0 }, { 10, 5.0, STATS(), 0, 0, 0 } };
 static unsigned long long ullRehooks;
-static int fMeasured;
 
 static bool fnSetStandIn(RIG *prig, const std::string &sCmd)
 {
@@ -196,7 +195,6 @@ void fnStalenessRun(RIG *prig)
     // The driver's own start-up hook is the one expected.
     unsigned long long ullHooks = prig->info.Total("hooked") - prig->ullHooksBefore;
     ullRehooks = ullHooks > 0 ? ullHooks - 1 : 0;
-    fMeasured = 1;
 }
 
 static std::string fnFlakyReport(void)
@@ -219,8 +217,6 @@ static std::string fnFlakyReport(void)
 
 void fnStalenessReport(void)
 {
-    if (!fMeasured)
-        return;
     double dInPubs = burst.dWholeMs > 0 ? burst.stLagMs.max / burst.dWholeMs : 0.0;
     fnOut("STALENESS (lag: the last frame's last byte -> the stand-in holds the whole last map)");
     fnOut(fnFmt("  burst, the whole map flipping twice a second, %d frames, every exchange answered in %d ms (%d run%s): "
