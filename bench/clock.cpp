@@ -62,7 +62,6 @@ CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
         return cc;
     }
     std::sort(v.begin(), v.end(), [](const SAMPLE &a, const SAMPLE &b) { return a.llWidth < b.llWidth; });
-    cc.fOk = 1;
     cc.cSamples = (int)v.size();
     cc.llQpcMinusRaw = v[0].llRaw;
     cc.llHalfWidth = v[0].llWidth / 2;

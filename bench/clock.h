@@ -14,7 +14,7 @@ long long fnMonoMinusRaw(void);
 // What the bracketing found: QPC - RAW of the tightest bracket, its half
 // width, the spread over the 20 tightest, and QPC - MONOTONIC.
 struct CLOCKCHECK {
-    int fOk = 0, cSamples = 0;
+    int cSamples = 0;
     long long llQpcMinusRaw = 0, llHalfWidth = 0, llQpcMinusMono = 0, llRawSpreadNs = 0;
 };
 

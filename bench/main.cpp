@@ -29,14 +29,6 @@ static const struct { const char *pszName; unsigned uSection; } aSections[] = {
     { "inprocess", SEC_INPROCESS },
 };
 
-static void fnUsage(void)
-{
-    fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--only SECTION,...] [--json-dir DIR]\n"
-                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
-                    "       mixbench --breakdown ROUNDS\n"
-                    "sections: startup latency throughput staleness idle exchange inprocess\n");
-}
-
 // "latency,staleness" -> its sections; 0 when a name is unknown.
 static unsigned fnParseSections(const char *pszList)
 {
@@ -162,7 +154,10 @@ int main(int argc, char **argv)
     int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
     unsigned uSections = SEC_ALL;
     if (!fnOptions(argc, argv, &iSoakMin, &fSoakCheck, &fBreakdownOnly, &uSections)) {
-        fnUsage();
+        fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--only SECTION,...] [--json-dir DIR]\n"
+                        "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
+                        "       mixbench --breakdown ROUNDS\n"
+                        "sections: startup latency throughput staleness idle exchange inprocess\n");
         return 2;
     }
     std::string sWhy;

@@ -23,11 +23,9 @@ STATS fnFloorBlocksOfA(RIG *prig);
 void fnLatencyReport(void);
 void fnBareReport(void);
 
-// throughput: the paced ladder of (a) against the floor's rate; the flood.
 void fnThroughputRun(RIG *prig);
 void fnThroughputReport(void);
 
-// staleness: the last map's lag under a burst, a flood, a flaky infodriver.
 void fnStalenessRun(RIG *prig);
 void fnStalenessReport(void);
 

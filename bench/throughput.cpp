@@ -71,29 +71,12 @@ static TPROW fnCaseRun(RIG *prig, const CASE &c, int cFrames, double dRate, FRAM
     return row;
 }
 
-// Where a flood's time goes in the real driver, from the stand-in's stamps
-// of its reads and writes: the steps between the exchanges of one
+// A flood, and where its time goes in the real driver, from the stand-in's
+// stamps of its reads and writes: the steps between the exchanges of one
 // publication, and the step from a publication's last exchange to the next
 // one's first (the rest of that exchange, and the framing, decoding and
 // logging of every frame read in between). A publication of either case
 // starts with its read of slot 1.
-static void fnFloodSplit(const std::vector<harness::InfoEvent> &v, FLOOD *pf)
-{
-    std::vector<double> vStep, vGap;
-    const harness::InfoEvent *pePrev = nullptr;
-    for (const harness::InfoEvent &e : v) {
-        if ((e.kind != "R" && e.kind != "W") || e.iSlot < 1 || e.iSlot > 128)
-            continue;
-        bool fFirst = e.kind == "R" && e.iSlot == 1;
-        pf->cPublications += fFirst;
-        if (pePrev != nullptr)
-            (fFirst ? vGap : vStep).push_back((double)(e.tUs - pePrev->tUs));
-        pePrev = &e;
-    }
-    pf->stStep = fnStats(vStep);
-    pf->stGap = fnStats(vGap);
-}
-
 static FLOOD fnFlood(RIG *prig, const CASE &c, int cFrames)
 {
     FLOOD f;
@@ -105,7 +88,19 @@ static FLOOD fnFlood(RIG *prig, const CASE &c, int cFrames)
     f.fOk = 1;
     double dS = (double)(run.llHeldRaw - run.llStartRaw) / 1e9;
     f.dFps = dS > 0 ? f.row.cFrames / dS : 0;
-    fnFloodSplit(run.vEvents, &f);
+    std::vector<double> vStep, vGap;
+    const harness::InfoEvent *pePrev = nullptr;
+    for (const harness::InfoEvent &e : run.vEvents) {
+        if ((e.kind != "R" && e.kind != "W") || e.iSlot < 1 || e.iSlot > 128)
+            continue;
+        bool fFirst = e.kind == "R" && e.iSlot == 1;
+        f.cPublications += fFirst;
+        if (pePrev != nullptr)
+            (fFirst ? vGap : vStep).push_back((double)(e.tUs - pePrev->tUs));
+        pePrev = &e;
+    }
+    f.stStep = fnStats(vStep);
+    f.stGap = fnStats(vGap);
     return f;
 }
 

@@ -241,7 +241,6 @@ static void fnProfileParts(int iDevice)
     static const char szLine[] = "Parse: 15 24 91 ff ff ff 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 ";
     const int cRounds = 200;
     char acSlot[300];
-
     // Drawn, as with the debug view on.
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, TRUE, 0);
     fnTimed("debuglist", cRounds, [](int) { fnDebugList(hDlg, IDC_DEBUGLIST, szLine); });
@@ -288,8 +287,9 @@ static DWORD WINAPI fnStdinThread(LPVOID)
 // view: 60 pixels of panel), the panel and its debug list partly inside,
 // drawing suspended as the driver does while its debug view is off, and the
 // list already full, so that every new line costs a deletion as in a driver
-// that has run a while. 0, or 1 (said on stdout).
-static int fnDriverSetting(const char *pszTitle)
+// that has run a while; the infodriver of iDevice hooked. 0, or 1 (said on
+// stdout).
+static int fnDriverSetting(const char *pszTitle, int iDevice)
 {
     HINSTANCE hInst = GetModuleHandleA(NULL);
     fnRegisterClass("benchprobe_frame", fnFrameProc, hInst, 0, 0, (HBRUSH)GetStockObject(WHITE_BRUSH));
@@ -309,6 +309,11 @@ static int fnDriverSetting(const char *pszTitle)
     ShowWindow(hMain, SW_SHOWNOACTIVATE);
     for (int i = 0; i < 501; i++)
         fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
+    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
+        return 1;
+    iDeviceNo = iDevice;
+    fnPublishReset();
+    fStartup = 1;
     return 0;
 }
 
@@ -322,17 +327,6 @@ static int fnOpenDriverPort(const char *pszDevFile)
         return 1;
     }
     EnableCommNotification(hCommPort, hMain, 1);
-    return 0;
-}
-
-// The driver's setting, its infodriver hooked. 0, or 1 (said on stdout).
-static int fnHookedDriverSetting(const char *pszTitle, int iDevice)
-{
-    if (fnDriverSetting(pszTitle) != 0 || fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
-        return 1;
-    iDeviceNo = iDevice;
-    fnPublishReset();
-    fStartup = 1;
     return 0;
 }
 
@@ -618,7 +612,7 @@ int main(int argc, char **argv)
         }
         std::string sTitle = std::string("benchprobe ") + m.pszName;
         if ((m.cSetting == 'p' && fnPlainClient(sTitle.c_str(), pa.iDevice) != 0) ||
-            (m.cSetting == 'd' && fnHookedDriverSetting(sTitle.c_str(), pa.iDevice) != 0))
+            (m.cSetting == 'd' && fnDriverSetting(sTitle.c_str(), pa.iDevice) != 0))
             return 1;
         int iExit = m.pfn(&pa);
         return iExit == 0 && m.cSetting ? fnDone() : iExit;
