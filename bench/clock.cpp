@@ -29,11 +29,6 @@ long long fnMonoMinusRaw(void)
     return m - (r0 + r1) / 2;
 }
 
-long long fnQpcUsToRaw(long long llUs)
-{
-    return llUs * 1000 - llQpcMinusRaw;
-}
-
 long long fnQpcNsToRaw(long long llNs)
 {
     return llNs - llQpcMinusRaw;

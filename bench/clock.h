@@ -22,8 +22,7 @@ struct CLOCKCHECK {
 // the offset applied to QPC stamps: none when the bracket cannot tell QPC
 // from RAW, else the measured one.
 CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset);
-// A stand-in's or the probe's stamp (QPC, in us or ns) on the RAW clock, ns.
-long long fnQpcUsToRaw(long long llUs);
+// A stand-in's or the probe's stamp (QPC, in ns) on the RAW clock, ns.
 long long fnQpcNsToRaw(long long llNs);
 // The table's "clocks:" line and the JSON's "clocks".
 void fnClockReport(const CLOCKCHECK &ccStart, const CLOCKCHECK &ccEnd);

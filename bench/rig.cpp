@@ -101,7 +101,7 @@ double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong)
     prig->fFirst = 0;
     if (cExpect == 0)
         return 0;
-    return (double)(fnQpcUsToRaw(vW[cExpect - 1].tUs) - llDone) / 1e6;
+    return (double)(fnQpcNsToRaw(vW[cExpect - 1].tUs * 1000) - llDone) / 1e6;
 }
 
 std::string fnTallyNow(harness::Infodrv *pinfo)
@@ -214,7 +214,7 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs)
         fnFail("the stand-in did not hold the last map of a run %d s after its last frame", iHeldMs / 1000);
         return -1;
     }
-    prun->llHeldRaw = fnQpcUsToRaw(llHeldUs);
+    prun->llHeldRaw = fnQpcNsToRaw(llHeldUs * 1000);
     if (fnTallyNow(&prig->info) != sWant) {
         fnFail("slots 1..128 of the stand-in differ from the last map of a run");
         return -1;

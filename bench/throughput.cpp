@@ -56,7 +56,7 @@ static TPROW fnCaseRun(RIG *prig, const CASE &c, int cFrames, double dRate, FRAM
     std::vector<long long> vW;
     for (const harness::InfoEvent &e : prun->vEvents)
         if (e.kind == "W" && e.iSlot >= 1 && e.iSlot <= 128)
-            vW.push_back(fnQpcUsToRaw(e.tUs));
+            vW.push_back(fnQpcNsToRaw(e.tUs * 1000));
     std::vector<double> vLat;
     for (int i = 0; i < row.cFrames; i++) {
         size_t iLast = i == row.cFrames - 1 ? vW.size() - 1 : (size_t)((i + 1) * cPer - 1);

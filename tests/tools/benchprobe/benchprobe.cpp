@@ -301,8 +301,7 @@ static int fnDriverSetting(const char *pszTitle, int iDevice)
         fnOut("err no window");
         return 1;
     }
-    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL,
-                           hInst, NULL);
+    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL, hInst, NULL);
     CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY,
                     0, 32, 420, 300, hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
@@ -470,8 +469,7 @@ static HANDLE fnStartReadLoop(int iCom, HANDLE *phDev)
 {
     char acName[32];
     snprintf(acName, sizeof acName, "\\\\.\\COM%d", iCom);
-    HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                              NULL);
+    HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
     if (hDev == INVALID_HANDLE_VALUE) {
         fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
         return NULL;
