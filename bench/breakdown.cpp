@@ -17,17 +17,6 @@ static INPROC aIn[CASE_COUNT];
 static NAMEDSTATS vParts;      // pieces timed alone, ms
 static NAMEDSTATS vBreakdown;  // us per exchange
 
-static void fnBreakdownMeasure(const std::string &sDev, const std::string &sFile)
-{
-    std::vector<std::string> vLines;
-    std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(rsRun.iBreakdownRounds);
-    fnNote("where an exchange's time goes x%d", rsRun.iBreakdownRounds);
-    int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
-    vBreakdown = fnProbeStats(vLines, 1);
-    if (iExit != 0 || vBreakdown.empty())
-        fnFail("benchprobe breakdown failed (exit %d)", iExit);
-}
-
 // One frame through benchprobe frame: its "F" report, checked against the
 // writes the change must cause. false when it failed (said).
 static bool fnInProcessFrame(harness::LineChild *pc, MIXSIM *psim, harness::Infodrv *pinfo, const uint8_t *pb,
@@ -107,7 +96,13 @@ void fnInProcessRun(harness::Install *pInst, bool fFrames)
     if (fnRigOpen(&rig, pInst, BENCH_COM_INPROC, BENCH_DEV_INPROC) == 0) {
         std::string sDev = std::to_string(BENCH_DEV_INPROC);
         std::string sFile = harness::WindowsPath(pInst->DevFilePath(BENCH_DEV_INPROC));
-        fnBreakdownMeasure(sDev, sFile);
+        std::string sCom = std::to_string(BENCH_COM_INPROC), sRounds = std::to_string(rsRun.iBreakdownRounds);
+        std::vector<std::string> vLines;
+        fnNote("where an exchange's time goes x%d", rsRun.iBreakdownRounds);
+        int iExit = harness::RunTool("benchprobe.exe", { "breakdown", sDev, sFile, sCom, sRounds }, &vLines, 1800000);
+        vBreakdown = fnProbeStats(vLines, 1);
+        if (iExit != 0 || vBreakdown.empty())
+            fnFail("benchprobe breakdown failed (exit %d)", iExit);
         if (fFrames && fnProbeStart(&probe, { "frame", sDev, sFile }, "ready", &vBefore)) {
             vParts = fnProbeStats(vBefore, 1000);
             fnInProcessCases(&probe, rig.psim, &rig.info);

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <string>
 #include <vector>
-#include "report.h"
 #include "rig.h"
 
 static long long llQpcMinusRaw;    // applied to every QPC stamp (0 when QPC is RAW)
@@ -28,11 +27,6 @@ long long fnMonoMinusRaw(void)
 {
     long long r0 = fnNs(CLOCK_MONOTONIC_RAW), m = fnNs(CLOCK_MONOTONIC), r1 = fnNs(CLOCK_MONOTONIC_RAW);
     return m - (r0 + r1) / 2;
-}
-
-long long fnQpcUsToRaw(long long llUs)
-{
-    return llUs * 1000 - llQpcMinusRaw;
 }
 
 long long fnQpcNsToRaw(long long llNs)
@@ -63,7 +57,6 @@ CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset)
         return cc;
     }
     std::sort(v.begin(), v.end(), [](const SAMPLE &a, const SAMPLE &b) { return a.llWidth < b.llWidth; });
-    cc.fOk = 1;
     cc.cSamples = (int)v.size();
     cc.llQpcMinusRaw = v[0].llRaw;
     cc.llHalfWidth = v[0].llWidth / 2;

@@ -8,15 +8,13 @@
 #include <time.h>
 
 long long fnNs(clockid_t id);
-// Sleeps until CLOCK_MONOTONIC reaches llMonoNs.
 void fnSleepUntil(long long llMonoNs);
-// CLOCK_MONOTONIC - CLOCK_MONOTONIC_RAW right now.
 long long fnMonoMinusRaw(void);
 
 // What the bracketing found: QPC - RAW of the tightest bracket, its half
 // width, the spread over the 20 tightest, and QPC - MONOTONIC.
 struct CLOCKCHECK {
-    int fOk = 0, cSamples = 0;
+    int cSamples = 0;
     long long llQpcMinusRaw = 0, llHalfWidth = 0, llQpcMinusMono = 0, llRawSpreadNs = 0;
 };
 
@@ -24,8 +22,7 @@ struct CLOCKCHECK {
 // the offset applied to QPC stamps: none when the bracket cannot tell QPC
 // from RAW, else the measured one.
 CLOCKCHECK fnClockCheck(int cSamples, int fSetOffset);
-// A stand-in's or the probe's stamp (QPC, in us or ns) on the RAW clock, ns.
-long long fnQpcUsToRaw(long long llUs);
+// A stand-in's or the probe's stamp (QPC, in ns) on the RAW clock, ns.
 long long fnQpcNsToRaw(long long llNs);
 // The table's "clocks:" line and the JSON's "clocks".
 void fnClockReport(const CLOCKCHECK &ccStart, const CLOCKCHECK &ccEnd);

@@ -17,28 +17,9 @@ struct IDLE {
     double dLoopPct = -1, dLoopSrvPct = -1;
     unsigned long ulLoops = 0;
     double dLoopS = 0;
-    int fMeasured = 0;
 };
 
 static IDLE idle;
-
-// benchprobe readloop on the driver's port (the simulator silent at the
-// other end) over a window as long as the driver's; its CPU and the
-// wineserver's.
-static void fnIdleFloor(pid_t pidSrv)
-{
-    harness::LineChild probe;
-    if (!fnProbeStart(&probe, { "readloop", std::to_string(BENCH_COM_DRIVER) }, "ready"))
-        return;
-    // The window starts past the start-up of the process.
-    sleep(1);
-    long long llT0 = fnNs(CLOCK_MONOTONIC);
-    fnCpuWindow(probe.Pid(), pidSrv, 0, rsRun.iIdleS, &idle.dLoopPct, &idle.dLoopSrvPct, nullptr);
-    idle.dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
-    std::string sLast;
-    fnProbeQuit(&probe, "loops ", &sLast);
-    sscanf(sLast.c_str(), "loops %lu", &idle.ulLoops);
-}
 
 void fnIdleRun(RIG *prig)
 {
@@ -70,14 +51,24 @@ void fnIdleRun(RIG *prig)
     fnNote("idle %d s without the driver", rsRun.iIdleS);
     fnCpuWindow(pidSrv, 0, 0, rsRun.iIdleS, &idle.dSrvBasePct, nullptr, nullptr);
     fnNote("idle %d s: the bare read loop", rsRun.iIdleS);
-    fnIdleFloor(pidSrv);
-    idle.fMeasured = 1;
+    // benchprobe readloop on the driver's port (the simulator silent at the
+    // other end) over a window as long as the driver's; its CPU and the
+    // wineserver's.
+    harness::LineChild probe;
+    if (!fnProbeStart(&probe, { "readloop", std::to_string(BENCH_COM_DRIVER) }, "ready"))
+        return;
+    // The window starts past the start-up of the process.
+    sleep(1);
+    llT0 = fnNs(CLOCK_MONOTONIC);
+    fnCpuWindow(probe.Pid(), pidSrv, 0, rsRun.iIdleS, &idle.dLoopPct, &idle.dLoopSrvPct, nullptr);
+    idle.dLoopS = (double)(fnNs(CLOCK_MONOTONIC) - llT0) / 1e9;
+    std::string sLast;
+    fnProbeQuit(&probe, "loops ", &sLast);
+    sscanf(sLast.c_str(), "loops %lu", &idle.ulLoops);
 }
 
 void fnIdleReport(void)
 {
-    if (!idle.fMeasured)
-        return;
     fnOut(fnFmt("IDLE (%d s, acknowledging mixer, no tally changes; %llu polls, %llu acks)", rsRun.iIdleS,
                 idle.ullPolls, idle.ullAcks));
     fnOut(fnFmt("  mixtally.exe (pid %d, %s): %.2f%% of one core (main thread %.2f%%, busiest of the other %d "
@@ -85,8 +76,7 @@ void fnIdleReport(void)
                 (int)idle.pidDrv, idle.sDrvComm.c_str(), idle.dDrvPct, idle.dMainPct, idle.cThreads - 1,
                 idle.dBusiestPct, idle.lRssKb));
     fnOut(fnFmt("  wineserver: %.2f%% with the driver, %.2f%% without it -> %.2f%% attributable; stand-in "
-                "infodriver %.2f%%",
-                idle.dSrvPct, idle.dSrvBasePct, idle.dSrvPct - idle.dSrvBasePct, idle.dInfoPct));
+                "infodriver %.2f%%", idle.dSrvPct, idle.dSrvBasePct, idle.dSrvPct - idle.dSrvBasePct, idle.dInfoPct));
     double dIdleDrv = idle.dDrvPct + idle.dSrvPct - idle.dSrvBasePct;
     double dIdleLoop = idle.dLoopPct + idle.dLoopSrvPct - idle.dSrvBasePct;
     double dRequests = idle.dLoopS > 0 ? idle.ulLoops / idle.dLoopS : 0.0;

@@ -1,8 +1,6 @@
 // latency: tally latency per kind of frame, beside its floors.
 #include "sections.h"
-#include <string.h>
 #include <unistd.h>
-#include "clock.h"
 
 // The floor of a frame, measured in the same minutes as the frame itself:
 // benchprobe floor makes the same slot exchanges bare (the same reads and
@@ -138,23 +136,6 @@ void fnBareRun(void)
     info.Stop();
 }
 
-// floor1 with the statistic of a sum: wire time + the reads before
-// the last write x bare GETSLOT mean + writes x bare SETSLOT mean.
-static void fnFloorByMeans(void)
-{
-    std::string sLine, sJson;
-    for (int i = 0; i < CASE_IDENTICAL; i++) {
-        const LATROW &r = aRows[i];
-        double dWire = fnWireMs(r.cBytes);
-        double dFloor = dWire + r.cReadsToLast * stBareGet.mean + r.cWrites * stBareSet.mean;
-        double dOver = dFloor > 0 ? (dWire + r.st.p50 - dFloor) / dFloor * 100.0 : 0.0;
-        sLine += fnFmt("%s (%s) %.2f ms, over %.0f%%", i ? ";" : "", aCases[i].pszKey, dFloor, dOver);
-        fnJsonAdd(&sJson, aCases[i].pszKey, fnFmt("{\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", dFloor, dOver));
-    }
-    fnOut("  floor1 with the means of the single exchanges instead of their p50s:" + sLine);
-    fnJson("floor_single_means", "{" + sJson + "}");
-}
-
 static double fnPct(double dPart, double dWhole)
 {
     return dWhole > 0 ? dPart / dWhole * 100.0 : 0.0;
@@ -193,15 +174,26 @@ void fnLatencyReport(void)
     fnOut("  stand-in of its own, the driver running), first exchange -> stamp of the last write, as the latency ends there.");
     fnOut("  floor1 = wire time + reads before the last write x bare GETSLOT p50 + writes x bare SETSLOT p50 (below, measured");
     fnOut("  later without the driver); n x the p50 of one skewed exchange lies below the p50 of a sum of n (about n x mean)");
-    fnFloorByMeans();
+    // floor1 with the statistic of a sum: wire time + the reads before the
+    // last write x bare GETSLOT mean + writes x bare SETSLOT mean.
+    std::string sLine, sJson;
+    for (int i = 0; i < CASE_IDENTICAL; i++) {
+        const LATROW &r = aRows[i];
+        double dWire = fnWireMs(r.cBytes);
+        double dFloor = dWire + r.cReadsToLast * stBareGet.mean + r.cWrites * stBareSet.mean;
+        double dOver = dFloor > 0 ? (dWire + r.st.p50 - dFloor) / dFloor * 100.0 : 0.0;
+        sLine += fnFmt("%s (%s) %.2f ms, over %.0f%%", i ? ";" : "", aCases[i].pszKey, dFloor, dOver);
+        fnJsonAdd(&sJson, aCases[i].pszKey, fnFmt("{\"floor_ms\": %.4f, \"overhead_pct\": %.1f}", dFloor, dOver));
+    }
+    fnOut("  floor1 with the means of the single exchanges instead of their p50s:" + sLine);
+    fnJson("floor_single_means", "{" + sJson + "}");
 }
 
 void fnBareReport(void)
 {
     fnOut(fnFmt("%-36s %8s %8s %8s %8s", "PLATFORM FLOOR (one bare exchange)", "p50", "p99", "max", "mean"));
-    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "GETSLOT request + nested reply", stBareGet.p50,
-                stBareGet.p99, stBareGet.max, stBareGet.mean));
-    fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", "SETSLOT request + nested reply", stBareSet.p50,
-                stBareSet.p99, stBareSet.max, stBareSet.mean));
+    for (const auto &pr : { std::make_pair("GETSLOT", &stBareGet), std::make_pair("SETSLOT", &stBareSet) })
+        fnOut(fnFmt("%-36s %6.3fms %6.3fms %6.3fms %6.3fms", (pr.first + std::string(" request + nested reply")).c_str(),
+                    pr.second->p50, pr.second->p99, pr.second->max, pr.second->mean));
     fnJson("bare_exchange_ms", "{\"getslot\": " + fnJsonStats(stBareGet) + ", \"setslot\": " + fnJsonStats(stBareSet) + "}");
 }

@@ -29,14 +29,6 @@ static const struct { const char *pszName; unsigned uSection; } aSections[] = {
     { "inprocess", SEC_INPROCESS },
 };
 
-static void fnUsage(void)
-{
-    fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--only SECTION,...] [--json-dir DIR]\n"
-                    "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
-                    "       mixbench --breakdown ROUNDS\n"
-                    "sections: startup latency throughput staleness idle exchange inprocess\n");
-}
-
 // "latency,staleness" -> its sections; 0 when a name is unknown.
 static unsigned fnParseSections(const char *pszList)
 {
@@ -56,13 +48,16 @@ static unsigned fnParseSections(const char *pszList)
 
 // The sections in the order that keeps each undisturbed: the driver's
 // first (its start-up opens the rig; idle closes the driver), then the
-// bare exchanges with no driver running, then the in-process probes.
-static void fnMeasure(unsigned uSections, harness::Install *pInst)
+// bare exchanges with no driver running, then the in-process probes. Whether
+// the driver started: if not, its sections measured nothing.
+static bool fnMeasure(unsigned uSections, harness::Install *pInst)
 {
     RIG rig;
+    bool fDriver = false;
     if ((uSections & SEC_DRIVER) && fnRigOpen(&rig, pInst, BENCH_COM_DRIVER, BENCH_DEV_DRIVER) == 0) {
         fnNote("start-up x%d", (uSections & SEC_STARTUP) ? rsRun.iStartRuns : 1);
-        if (fnStartupRun(&rig, (uSections & SEC_STARTUP) ? rsRun.iStartRuns : 1) == 0) {
+        fDriver = fnStartupRun(&rig, (uSections & SEC_STARTUP) ? rsRun.iStartRuns : 1) == 0;
+        if (fDriver) {
             if (uSections & SEC_LATENCY)
                 fnLatencyRun(&rig);
             if (uSections & SEC_THROUGHPUT)
@@ -78,6 +73,7 @@ static void fnMeasure(unsigned uSections, harness::Install *pInst)
         fnBareRun();
     if (uSections & SEC_INPROCESS)
         fnInProcessRun(pInst, true);
+    return fDriver;
 }
 
 static void fnReport(unsigned uSections)
@@ -101,7 +97,9 @@ static int fnRun(unsigned uSections, const char *pszIso, const char *pszStamp)
     fnNote("clock check");
     CLOCKCHECK ccStart = fnClockCheck(rsRun.fQuick ? 100 : 300, 1);
     harness::Install inst;
-    fnMeasure(uSections, &inst);
+    // Staleness and idle have no figures to show unmeasured.
+    if (!fnMeasure(uSections, &inst))
+        uSections &= ~(SEC_STALENESS | SEC_IDLE);
     fnNote("clock check again");
     CLOCKCHECK ccEnd = fnClockCheck(rsRun.fQuick ? 100 : 300, 0);
     fnOut(fnFmt("mixtally benchmark, %s, %s run (%d frames per latency case), %.0f s", pszIso,
@@ -156,7 +154,10 @@ int main(int argc, char **argv)
     int iSoakMin = 0, fSoakCheck = 0, fBreakdownOnly = 0;
     unsigned uSections = SEC_ALL;
     if (!fnOptions(argc, argv, &iSoakMin, &fSoakCheck, &fBreakdownOnly, &uSections)) {
-        fnUsage();
+        fprintf(stderr, "usage: mixbench [--quick] [--frames N] [--idle S] [--only SECTION,...] [--json-dir DIR]\n"
+                        "       mixbench --soak [MINUTES] [--check] [--json-dir DIR]\n"
+                        "       mixbench --breakdown ROUNDS\n"
+                        "sections: startup latency throughput staleness idle exchange inprocess\n");
         return 2;
     }
     std::string sWhy;

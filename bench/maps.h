@@ -22,11 +22,7 @@ struct CASE {
     int fAllBytes;
 };
 
-#define CASE_ONE_BYTE  0
-#define CASE_ALL_BYTES 1
-#define CASE_ALL_SLOTS 2
-#define CASE_IDENTICAL 3
-#define CASE_COUNT     4
+enum { CASE_ONE_BYTE, CASE_ALL_BYTES, CASE_ALL_SLOTS, CASE_IDENTICAL, CASE_COUNT };
 extern const CASE aCases[CASE_COUNT];
 
 // A case's maps A and B, and C unless abC is null.

@@ -6,7 +6,6 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 #include "clock.h"
 #include "report.h"
@@ -133,8 +132,7 @@ pid_t fnWineserverPid(void)
     if (pszPrefix == nullptr || stat(pszPrefix, &st) != 0)
         return 0;
     char acTail[64];
-    snprintf(acTail, sizeof acTail, "/server-%llx-%llx", (unsigned long long)st.st_dev,
-             (unsigned long long)st.st_ino);
+    snprintf(acTail, sizeof acTail, "/server-%llx-%llx", (unsigned long long)st.st_dev, (unsigned long long)st.st_ino);
     DIR *d = opendir("/proc");
     pid_t pidFound = 0;
     if (d == nullptr)

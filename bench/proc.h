@@ -6,7 +6,6 @@
 #include <map>
 #include <string>
 
-// CPU ticks of every thread of a process, by thread id.
 std::map<int, unsigned long long> fnThreadTicks(pid_t pid);
 // Ticks over dS seconds as a share of one core, in %.
 double fnPct(unsigned long long ullTicks, double dS);

@@ -2,9 +2,7 @@
 #include "rig.h"
 #include <stdio.h>
 #include <string.h>
-#include <time.h>
 #include "clock.h"
-#include "report.h"
 
 RUNSET rsRun;
 
@@ -21,7 +19,6 @@ int fnStandInStart(harness::Infodrv *pinfo, int iDevice)
 int fnRigOpen(RIG *prig, harness::Install *pInst, int iCom, int iDevice)
 {
     char acErr[256] = "";
-    prig->iCom = iCom;
     prig->iDevice = iDevice;
     prig->pInst = pInst;
     pInst->DevFile(iDevice, harness::DevFileFor(iCom));
@@ -104,7 +101,7 @@ double fnOneFrame(RIG *prig, const uint8_t abMap[16], int *pcWrong)
     prig->fFirst = 0;
     if (cExpect == 0)
         return 0;
-    return (double)(fnQpcUsToRaw(vW[cExpect - 1].tUs) - llDone) / 1e6;
+    return (double)(fnQpcNsToRaw(vW[cExpect - 1].tUs * 1000) - llDone) / 1e6;
 }
 
 std::string fnTallyNow(harness::Infodrv *pinfo)
@@ -126,21 +123,19 @@ std::string fnTallyNow(harness::Infodrv *pinfo)
 // list. The list keeps 501 lines, two a frame: when it holds no such line
 // (*pfSeen false) the total is the one read before, and maps superseded more
 // than about 250 frames ago since then are not in it.
-static unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen = nullptr)
+static unsigned long long fnSupersededTotal(RIG *prig, bool *pfSeen)
 {
     std::vector<std::string> v = harness::DebugLines(harness::Title(prig->iDevice));
     if (v.empty())
         fnFail("the driver's debug list could not be read");
-    if (pfSeen != nullptr)
-        *pfSeen = false;
+    *pfSeen = false;
     for (size_t i = v.size(); i-- > 0;) {
         unsigned long ulBatch, ulTotal;
         char acWord[16];
         if (sscanf(v[i].c_str(), "%lu %15s superseded (%lu in all)", &ulBatch, acWord, &ulTotal) == 3) {
             if (ulTotal > prig->ullSuperseded)
                 prig->ullSuperseded = ulTotal;
-            if (pfSeen != nullptr)
-                *pfSeen = true;
+            *pfSeen = true;
             break;
         }
     }
@@ -200,7 +195,7 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs)
 {
     const uint8_t *pbLast = &prun->vbMaps[prun->vbMaps.size() - 16];
     std::string sWant = fnMapSlots(pbLast);
-    unsigned long long ullBefore = fnSupersededTotal(prig);
+    unsigned long long ullBefore = fnSupersededTotal(prig, &prun->fSupersededSeen);
     prun->rp = REPLAY();
     prun->rp.sState = fnTallyNow(&prig->info);
     if (prun->rp.sState == sWant) {
@@ -219,7 +214,7 @@ int fnFrameRun(RIG *prig, FRAMERUN *prun, int iHeldMs)
         fnFail("the stand-in did not hold the last map of a run %d s after its last frame", iHeldMs / 1000);
         return -1;
     }
-    prun->llHeldRaw = fnQpcUsToRaw(llHeldUs);
+    prun->llHeldRaw = fnQpcNsToRaw(llHeldUs * 1000);
     if (fnTallyNow(&prig->info) != sWant) {
         fnFail("slots 1..128 of the stand-in differ from the last map of a run");
         return -1;

@@ -33,7 +33,6 @@ extern RUNSET rsRun;
 
 struct RIG {
     int iDevice = BENCH_DEV_DRIVER;
-    int iCom = BENCH_COM_DRIVER;
     harness::Install *pInst = nullptr;
     MIXSIM *psim = nullptr;
     harness::Infodrv info;

@@ -3,7 +3,6 @@
 // throughput, staleness, idle) share the rig in that order; breakdown runs
 // on COM14 with a stand-in of device 302, the soak on COM18 with device 304.
 #pragma once
-#include "report.h"
 #include "rig.h"
 
 // startup: launch -> the stand-in's "hooked", the first byte, the first poll.
@@ -24,11 +23,9 @@ STATS fnFloorBlocksOfA(RIG *prig);
 void fnLatencyReport(void);
 void fnBareReport(void);
 
-// throughput: the paced ladder of (a) against the floor's rate; the flood.
 void fnThroughputRun(RIG *prig);
 void fnThroughputReport(void);
 
-// staleness: the last map's lag under a burst, a flood, a flaky infodriver.
 void fnStalenessRun(RIG *prig);
 void fnStalenessReport(void);
 

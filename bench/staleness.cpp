@@ -37,7 +37,6 @@ static BURST burst;
 static FLOODLAG flood;
 static FLAKY aFlaky[2] = { { 40, 2.0, STATS(), 0, 0, 0 }, { 10, 5.0, STATS(), 0, 0, 0 } };
 static unsigned long long ullRehooks;
-static int fMeasured;
 
 static bool fnSetStandIn(RIG *prig, const std::string &sCmd)
 {
@@ -196,31 +195,10 @@ void fnStalenessRun(RIG *prig)
     // The driver's own start-up hook is the one expected.
     unsigned long long ullHooks = prig->info.Total("hooked") - prig->ullHooksBefore;
     ullRehooks = ullHooks > 0 ? ullHooks - 1 : 0;
-    fMeasured = 1;
-}
-
-static std::string fnFlakyReport(void)
-{
-    fnOut(fnFmt("  flaky infodriver: lag of the last map (%d maps %.1f s apart)   runs      p50      max   target "
-                "withheld superseded",
-                FLAKY_MAPS, FLAKY_GAP_S));
-    std::string sJson;
-    for (const FLAKY &f : aFlaky) {
-        fnOut(fnFmt("    one reply in %-2u withheld at random %22d %7.0fms %7.0fms  <= %.0f s %8llu %10llu", f.uOne,
-                    f.cRuns, f.stLagMs.p50, f.stLagMs.max, f.dTargetS, f.ullWithheld, f.ullSuperseded));
-        fnJsonAdd(&sJson, fnFmt("one_in_%u", f.uOne),
-                  fnFmt("{\"lag_ms\": %s, \"target_ms\": %.0f, \"withheld\": %llu, \"superseded\": %llu}",
-                        fnJsonStats(f.stLagMs).c_str(), f.dTargetS * 1000, f.ullWithheld, f.ullSuperseded));
-    }
-    fnOut(fnFmt("    the infodriver was hooked again %llu time(s) after the driver's start-up hook (target: never)",
-                ullRehooks));
-    return fnFmt("{%s, \"rehooks\": %llu}", sJson.c_str(), ullRehooks);
 }
 
 void fnStalenessReport(void)
 {
-    if (!fMeasured)
-        return;
     double dInPubs = burst.dWholeMs > 0 ? burst.stLagMs.max / burst.dWholeMs : 0.0;
     fnOut("STALENESS (lag: the last frame's last byte -> the stand-in holds the whole last map)");
     fnOut(fnFmt("  burst, the whole map flipping twice a second, %d frames, every exchange answered in %d ms (%d run%s): "
@@ -232,13 +210,25 @@ void fnStalenessReport(void)
                 "1 s); longest gap between polls %.0f ms (target: <= 1.5 s); %llu maps superseded%s",
                 FLOOD_FRAMES, flood.dSpanS, flood.dLagMs, flood.dPollGapMs, flood.ullSuperseded,
                 flood.fOk ? "" : "  (FAILED)"));
-    std::string sFlaky = fnFlakyReport();
+    fnOut(fnFmt("  flaky infodriver: lag of the last map (%d maps %.1f s apart)   runs      p50      max   target "
+                "withheld superseded", FLAKY_MAPS, FLAKY_GAP_S));
+    std::string sFlaky;
+    for (const FLAKY &f : aFlaky) {
+        fnOut(fnFmt("    one reply in %-2u withheld at random %22d %7.0fms %7.0fms  <= %.0f s %8llu %10llu", f.uOne,
+                    f.cRuns, f.stLagMs.p50, f.stLagMs.max, f.dTargetS, f.ullWithheld, f.ullSuperseded));
+        fnJsonAdd(&sFlaky, fnFmt("one_in_%u", f.uOne),
+                  fnFmt("{\"lag_ms\": %s, \"target_ms\": %.0f, \"withheld\": %llu, \"superseded\": %llu}",
+                        fnJsonStats(f.stLagMs).c_str(), f.dTargetS * 1000, f.ullWithheld, f.ullSuperseded));
+    }
+    fnOut(fnFmt("    the infodriver was hooked again %llu time(s) after the driver's start-up hook (target: never)",
+                ullRehooks));
     fnJson("staleness",
            fnFmt("{\"burst\": {\"runs\": %d, \"frames\": %d, \"delay_ms\": %d, \"lag_ms\": %s, \"whole_map_ms\": %.1f, "
                  "\"lag_in_publications\": %.3f, \"superseded\": %llu}, \"flood\": {\"ok\": %d, \"frames\": %d, "
                  "\"span_s\": %.3f, \"lag_ms\": %.1f, \"longest_poll_gap_ms\": %.1f, \"superseded\": %llu}, "
-                 "\"flaky\": %s}",
+                 "\"flaky\": {%s, \"rehooks\": %llu}}",
                  burst.cRuns, burst.cFrames, BURST_DELAY_MS, fnJsonStats(burst.stLagMs).c_str(), burst.dWholeMs,
                  dInPubs, burst.ullSuperseded, flood.fOk,
-                 FLOOD_FRAMES, flood.dSpanS, flood.dLagMs, flood.dPollGapMs, flood.ullSuperseded, sFlaky.c_str()));
+                 FLOOD_FRAMES, flood.dSpanS, flood.dLagMs, flood.dPollGapMs, flood.ullSuperseded, sFlaky.c_str(),
+                 ullRehooks));
 }

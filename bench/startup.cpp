@@ -1,6 +1,5 @@
 // startup: the driver's launches, timed from the Wine loader's spawn.
 #include "sections.h"
-#include "clock.h"
 
 static STATS stHook, stByte, stPoll;   // ms from the launch
 static int cLaunches;

@@ -14,9 +14,9 @@ struct TPROW {
 };
 
 struct FLOOD {
-    int cFrames = 0, cPublications = 0, fOk = 0;
-    unsigned long long ullSuperseded = 0;
-    double dFps = 0, dLastLagMs = 0;
+    TPROW row;                          // its frames, maps superseded and last map's lag
+    int cPublications = 0, fOk = 0;
+    double dFps = 0;
     STATS stStep, stGap;                // its time in the stand-in's stamps, us
 };
 
@@ -56,7 +56,7 @@ static TPROW fnCaseRun(RIG *prig, const CASE &c, int cFrames, double dRate, FRAM
     std::vector<long long> vW;
     for (const harness::InfoEvent &e : prun->vEvents)
         if (e.kind == "W" && e.iSlot >= 1 && e.iSlot <= 128)
-            vW.push_back(fnQpcUsToRaw(e.tUs));
+            vW.push_back(fnQpcNsToRaw(e.tUs * 1000));
     std::vector<double> vLat;
     for (int i = 0; i < row.cFrames; i++) {
         size_t iLast = i == row.cFrames - 1 ? vW.size() - 1 : (size_t)((i + 1) * cPer - 1);
@@ -71,44 +71,36 @@ static TPROW fnCaseRun(RIG *prig, const CASE &c, int cFrames, double dRate, FRAM
     return row;
 }
 
-// Where a flood's time goes in the real driver, from the stand-in's stamps
-// of its reads and writes: the steps between the exchanges of one
+// A flood, and where its time goes in the real driver, from the stand-in's
+// stamps of its reads and writes: the steps between the exchanges of one
 // publication, and the step from a publication's last exchange to the next
 // one's first (the rest of that exchange, and the framing, decoding and
 // logging of every frame read in between). A publication of either case
 // starts with its read of slot 1.
-static void fnFloodSplit(const std::vector<harness::InfoEvent> &v, FLOOD *pf)
-{
-    std::vector<double> vStep, vGap;
-    const harness::InfoEvent *pePrev = nullptr;
-    for (const harness::InfoEvent &e : v) {
-        if ((e.kind != "R" && e.kind != "W") || e.iSlot < 1 || e.iSlot > 128)
-            continue;
-        bool fFirst = e.kind == "R" && e.iSlot == 1;
-        pf->cPublications += fFirst;
-        if (pePrev != nullptr)
-            (fFirst ? vGap : vStep).push_back((double)(e.tUs - pePrev->tUs));
-        pePrev = &e;
-    }
-    pf->stStep = fnStats(vStep);
-    pf->stGap = fnStats(vGap);
-}
-
 static FLOOD fnFlood(RIG *prig, const CASE &c, int cFrames)
 {
     FLOOD f;
     FRAMERUN run;
     fnNote("flood %s x%d", c.pszKey, cFrames);
-    TPROW row = fnCaseRun(prig, c, cFrames, 0, &run);
-    f.cFrames = row.cFrames;
+    f.row = fnCaseRun(prig, c, cFrames, 0, &run);
     if (run.llHeldRaw < 0)
         return f;
     f.fOk = 1;
-    f.ullSuperseded = row.ullSuperseded;
-    f.dLastLagMs = row.dLastLagMs;
     double dS = (double)(run.llHeldRaw - run.llStartRaw) / 1e9;
-    f.dFps = dS > 0 ? f.cFrames / dS : 0;
-    fnFloodSplit(run.vEvents, &f);
+    f.dFps = dS > 0 ? f.row.cFrames / dS : 0;
+    std::vector<double> vStep, vGap;
+    const harness::InfoEvent *pePrev = nullptr;
+    for (const harness::InfoEvent &e : run.vEvents) {
+        if ((e.kind != "R" && e.kind != "W") || e.iSlot < 1 || e.iSlot > 128)
+            continue;
+        bool fFirst = e.kind == "R" && e.iSlot == 1;
+        f.cPublications += fFirst;
+        if (pePrev != nullptr)
+            (fFirst ? vGap : vStep).push_back((double)(e.tUs - pePrev->tUs));
+        pePrev = &e;
+    }
+    f.stStep = fnStats(vStep);
+    f.stGap = fnStats(vGap);
     return f;
 }
 
@@ -213,17 +205,17 @@ static void fnThroughputFloor(double dLineMax)
 static std::string fnFloodLine(const char *pszCase, const FLOOD &f, double dLineMax)
 {
     if (!f.fOk)
-        return fnFmt("    %s %d frames: FAILED (see above)", pszCase, f.cFrames);
+        return fnFmt("    %s %d frames: FAILED (see above)", pszCase, f.row.cFrames);
     return fnFmt("    %s %d frames: %.0f frames/s drained [line max %.1f]; %d publications, %llu maps superseded; "
                  "the last map held %.1f ms after its frame",
-                 pszCase, f.cFrames, f.dFps, dLineMax, f.cPublications, f.ullSuperseded, f.dLastLagMs);
+                 pszCase, f.row.cFrames, f.dFps, dLineMax, f.cPublications, f.row.ullSuperseded, f.row.dLastLagMs);
 }
 
 static std::string fnFloodJson(const FLOOD &f)
 {
     return fnFmt("{\"frames\": %d, \"ok\": %d, \"fps\": %.1f, \"publications\": %d, \"superseded\": %llu, "
                  "\"last_map_lag_ms\": %.3f}",
-                 f.cFrames, f.fOk, f.dFps, f.cPublications, f.ullSuperseded, f.dLastLagMs);
+                 f.row.cFrames, f.fOk, f.dFps, f.cPublications, f.row.ullSuperseded, f.row.dLastLagMs);
 }
 
 void fnThroughputReport(void)
@@ -242,7 +234,7 @@ void fnThroughputReport(void)
     fnOut("  flood, back to back (what the driver drains; it publishes only the newest of the maps waiting):");
     fnOut(fnFloodLine("(a)", aFlood[0], dLineA));
     fnOut(fnFloodLine("(b)", aFlood[1], dLineB));
-    double dPerPub = aFlood[0].cPublications > 0 ? (double)aFlood[0].cFrames / aFlood[0].cPublications : 0.0;
+    double dPerPub = aFlood[0].cPublications > 0 ? (double)aFlood[0].row.cFrames / aFlood[0].cPublications : 0.0;
     fnOut(fnFmt("  flood (a) in the stand-in's stamps: one exchange after the other within a publication %.0f us p50 "
                 "(mean %.0f); a publication's last exchange -> the next one's first %.0f us p50 (mean %.0f), with "
                 "%.1f frames read per publication",

@@ -26,6 +26,7 @@
 #include <string.h>
 #include <algorithm>
 #include <numeric>
+#include <string>
 #include <vector>
 
 #include "driver/mixtally.h"
@@ -45,8 +46,6 @@ struct PROBEARGS {
     int iDevice, iCount, iCom;
     const char *pszDevFile;
 };
-
-// ------------------------------------------------------------ output, clock, stdin
 
 static unsigned long long fnQpcNs(void)
 {
@@ -103,8 +102,6 @@ template <class F> static void fnTimed(const char *pszName, int cRounds, F fn)
     fnStat(pszName, v);
 }
 
-// ------------------------------------------------------------ clock
-
 static int fnClock(const PROBEARGS *)
 {
     LARGE_INTEGER liFreq;
@@ -115,8 +112,6 @@ static int fnClock(const PROBEARGS *)
         fnOut("qpc_ns %llu", fnQpcNs());
     return 0;
 }
-
-// ------------------------------------------------------------ windows
 
 static LRESULT CALLBACK fnPlainProc(HWND hWnd, UINT uMsg, WPARAM wParam, LPARAM lParam)
 {
@@ -141,8 +136,6 @@ static int fnHook(int iDevice)
     }
     return 0;
 }
-
-// ------------------------------------------------------------ exchange
 
 // A hidden window of our own, hooked to the infodriver of iDevice: the bare
 // client of the single exchanges and of the floor. 0, or 1 (said on stdout).
@@ -183,17 +176,12 @@ static int fnDone(void)
 
 static int fnExchange(const PROBEARGS *pa)
 {
-    int iDevice = pa->iDevice;
     char acSlot[300];
-    if (fnPlainClient("benchprobe exchange", iDevice) != 0)
-        return 1;
-    fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(iDevice, 1, acSlot); });
+    fnTimed("getslot", pa->iCount, [&](int) { fnGetSlot(pa->iDevice, 1, acSlot); });
     // Slot 4000 lies outside what the driver uses.
-    fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(iDevice, 4000, (i & 1) ? "1" : "0", 0); });
-    return fnDone();
+    fnTimed("setslot", pa->iCount, [&](int i) { fnSetSlot(pa->iDevice, 4000, (i & 1) ? "1" : "0", 0); });
+    return 0;
 }
-
-// ------------------------------------------------------------ frame
 
 // Timing of the frame being received; main thread only.
 static unsigned long long ullFirstNs, ullLastNs, ullBusyNs;
@@ -206,9 +194,7 @@ static int fnFrameDecoded(void)
 {
     HWND hList = GetDlgItem(hDlg, IDC_DEBUGLIST);
     LRESULT lCount = SendMessageA(hList, LB_GETCOUNT, 0, 0);
-    if (lCount <= 0)
-        return 1;
-    if (SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)(lCount - 1), 0) != (LRESULT)(sizeof szMark - 1))
+    if (lCount <= 0 || SendMessageA(hList, LB_GETTEXTLEN, (WPARAM)(lCount - 1), 0) != (LRESULT)(sizeof szMark - 1))
         return 1;
     char acText[sizeof szMark];
     SendMessageA(hList, LB_GETTEXT, (WPARAM)(lCount - 1), (LPARAM)acText);
@@ -255,7 +241,6 @@ static void fnProfileParts(int iDevice)
     static const char szLine[] = "Parse: 15 24 91 ff ff ff 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 55 ";
     const int cRounds = 200;
     char acSlot[300];
-
     // Drawn, as with the debug view on.
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, TRUE, 0);
     fnTimed("debuglist", cRounds, [](int) { fnDebugList(hDlg, IDC_DEBUGLIST, szLine); });
@@ -302,8 +287,9 @@ static DWORD WINAPI fnStdinThread(LPVOID)
 // view: 60 pixels of panel), the panel and its debug list partly inside,
 // drawing suspended as the driver does while its debug view is off, and the
 // list already full, so that every new line costs a deletion as in a driver
-// that has run a while. 0, or 1 (said on stdout).
-static int fnDriverSetting(const char *pszTitle)
+// that has run a while; the infodriver of iDevice hooked. 0, or 1 (said on
+// stdout).
+static int fnDriverSetting(const char *pszTitle, int iDevice)
 {
     HINSTANCE hInst = GetModuleHandleA(NULL);
     fnRegisterClass("benchprobe_frame", fnFrameProc, hInst, 0, 0, (HBRUSH)GetStockObject(WHITE_BRUSH));
@@ -315,14 +301,18 @@ static int fnDriverSetting(const char *pszTitle)
         fnOut("err no window");
         return 1;
     }
-    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL,
-                           hInst, NULL);
+    hDlg = CreateWindowExA(0, "benchprobe_panel", "", WS_CHILD | WS_VISIBLE, 0, 0, 560, 440, hMain, NULL, hInst, NULL);
     CreateWindowExA(0, "LISTBOX", "", WS_CHILD | WS_VISIBLE | WS_BORDER | WS_VSCROLL | LBS_NOTIFY,
                     0, 32, 420, 300, hDlg, (HMENU)(INT_PTR)IDC_DEBUGLIST, hInst, NULL);
     SendDlgItemMessageA(hDlg, IDC_DEBUGLIST, WM_SETREDRAW, FALSE, 0);
     ShowWindow(hMain, SW_SHOWNOACTIVATE);
     for (int i = 0; i < 501; i++)
         fnDebugList(hDlg, IDC_DEBUGLIST, "-- benchprobe fill --");
+    if (fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
+        return 1;
+    iDeviceNo = iDevice;
+    fnPublishReset();
+    fStartup = 1;
     return 0;
 }
 
@@ -339,21 +329,8 @@ static int fnOpenDriverPort(const char *pszDevFile)
     return 0;
 }
 
-// The driver's setting, its infodriver hooked. 0, or 1 (said on stdout).
-static int fnHookedDriverSetting(const char *pszTitle, int iDevice)
-{
-    if (fnDriverSetting(pszTitle) != 0 || fnInitExtInfodriv(hMain, NULL) != 0 || fnHook(iDevice) != 0)
-        return 1;
-    iDeviceNo = iDevice;
-    fnPublishReset();
-    fStartup = 1;
-    return 0;
-}
-
 static int fnFrame(const PROBEARGS *pa)
 {
-    if (fnHookedDriverSetting("benchprobe frame", pa->iDevice) != 0)
-        return 1;
     fnProfileParts(pa->iDevice);
     fnDebugList(hDlg, IDC_DEBUGLIST, szMark);
     if (fnOpenDriverPort(pa->pszDevFile) != 0)
@@ -362,22 +339,18 @@ static int fnFrame(const PROBEARGS *pa)
     BYTE b;
     fnTimed("readcomm", 200, [&](int) { ReadComm(hCommPort, &b, 1); });
     uNetTXBefore = uNetTX;
-
     if (CreateThread(NULL, 0, fnStdinThread, NULL, 0, NULL) == NULL) {
         fnOut("err no stdin thread");
         return 1;
     }
     fnOut("ready");
-
     MSG msg;
     while (GetMessageA(&msg, NULL, 0, 0) > 0) {
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }
-    return fnDone();
+    return 0;
 }
-
-// ------------------------------------------------------------ a frame's exchanges
 
 #define MAX_EXCHANGES 256
 
@@ -447,13 +420,8 @@ static int fnParseMap(const char *psz, BYTE *pb)
     return 1;
 }
 
-// ------------------------------------------------------------ floor
-
 static int fnFloor(const PROBEARGS *pa)
 {
-    int iDevice = pa->iDevice;
-    if (fnPlainClient("benchprobe floor", iDevice) != 0)
-        return 1;
     fnOut("ready");
     char acLine[128];
     static EXCHANGE aEx[MAX_EXCHANGES];
@@ -465,13 +433,11 @@ static int fnFloor(const PROBEARGS *pa)
         }
         int n = fnFrameExchanges(abOld, abNew, aEx);
         unsigned long long t0 = fnQpcNs();
-        fnBareExchanges(iDevice, aEx, n);
+        fnBareExchanges(pa->iDevice, aEx, n);
         fnOut("B %llu %llu %d", t0, fnQpcNs(), n);
     }
-    return fnDone();
+    return 0;
 }
-
-// ------------------------------------------------------------ read loop
 
 // Set by the main thread, read by the loop thread.
 static volatile LONG lLoopRun;
@@ -503,8 +469,7 @@ static HANDLE fnStartReadLoop(int iCom, HANDLE *phDev)
 {
     char acName[32];
     snprintf(acName, sizeof acName, "\\\\.\\COM%d", iCom);
-    HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
-                              NULL);
+    HANDLE hDev = CreateFileA(acName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, NULL);
     if (hDev == INVALID_HANDLE_VALUE) {
         fnOut("err COM%d did not open (%lu)", iCom, GetLastError());
         return NULL;
@@ -544,8 +509,6 @@ static int fnReadLoop(const PROBEARGS *pa)
     return 0;
 }
 
-// ------------------------------------------------------------ breakdown
-
 enum { BD_BARE, BD_BARE_RX, BD_BARE_LOOP, BD_DECODE_RX, BD_DECODE, BD_READS1, BD_COUNT };
 static const char *const apszBreakdown[BD_COUNT] = {
     "bare", "bare_rxthread", "bare_readloop", "decoder_rxthread", "decoder", "reads_slot1",
@@ -554,9 +517,6 @@ static const char *const apszBreakdown[BD_COUNT] = {
 static int fnBreakdown(const PROBEARGS *pa)
 {
     int iDevice = pa->iDevice;
-    if (fnHookedDriverSetting("benchprobe breakdown", iDevice) != 0)
-        return 1;
-
     // Map bytes 0x01 <-> 0x03: one slot of each byte flips.
     BYTE abA[16], abB[16], abFrame[32];
     memset(abA, 0x01, sizeof abA);
@@ -567,7 +527,6 @@ static int fnBreakdown(const PROBEARGS *pa)
     fnParseRxData(abFrame, 21);
     fnPublishPending();
     const BYTE *pbCur = abA;
-
     static EXCHANGE aEx[MAX_EXCHANGES];
     std::vector<double> av[BD_COUNT], vRead, vWrite;
     for (int r = 0; r < pa->iCount; r++) {
@@ -614,19 +573,21 @@ static int fnBreakdown(const PROBEARGS *pa)
         fnStat(apszBreakdown[k], av[k]);
     fnStat("bare_each_read", vRead);
     fnStat("bare_each_write", vWrite);
-    return fnDone();
+    return 0;
 }
 
 int main(int argc, char **argv)
 {
     // The words after a mode's name: d a device 1..999, n a count 1..1000000,
-    // c a COM number 1..256, f a device file.
+    // c a COM number 1..256, f a device file. A mode's setting: 'p' the plain
+    // client, 'd' the driver's, hooked; torn down by fnDone after the mode.
     static const struct {
         const char *pszName, *pszWords;
+        char cSetting;
         int (*pfn)(const PROBEARGS *pa);
     } aModes[] = {
-        { "clock", "", fnClock }, { "exchange", "dn", fnExchange }, { "frame", "df", fnFrame },
-        { "floor", "d", fnFloor }, { "breakdown", "dfcn", fnBreakdown }, { "readloop", "c", fnReadLoop },
+        { "clock", "", 0, fnClock }, { "exchange", "dn", 'p', fnExchange }, { "frame", "df", 'd', fnFrame },
+        { "floor", "d", 'p', fnFloor }, { "breakdown", "dfcn", 'd', fnBreakdown }, { "readloop", "c", 0, fnReadLoop },
     };
     for (const auto &m : aModes) {
         int cWords = (int)strlen(m.pszWords);
@@ -647,7 +608,12 @@ int main(int argc, char **argv)
             }
             *(c == 'd' ? &pa.iDevice : c == 'c' ? &pa.iCom : &pa.iCount) = iValue;
         }
-        return m.pfn(&pa);
+        std::string sTitle = std::string("benchprobe ") + m.pszName;
+        if ((m.cSetting == 'p' && fnPlainClient(sTitle.c_str(), pa.iDevice) != 0) ||
+            (m.cSetting == 'd' && fnDriverSetting(sTitle.c_str(), pa.iDevice) != 0))
+            return 1;
+        int iExit = m.pfn(&pa);
+        return iExit == 0 && m.cSetting ? fnDone() : iExit;
     }
     fnOut("usage: benchprobe clock | exchange <device> <count> | frame <device> <device file> | floor <device> |"
           " breakdown <device> <device file> <COM number> <rounds> | readloop <COM number>");
