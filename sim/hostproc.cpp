@@ -106,9 +106,11 @@ int hpSpawn(HOSTPROC *p, const char *const argv[], const char *const envAdd[],
 
 int hpWriteLine(HOSTPROC *p, const char *line)
 {
+    if (p->fdIn < 0)
+        return -1;
     std::string s = std::string(line) + "\n";
     for (size_t cbDone = 0; cbDone < s.size();) {
-        ssize_t n = p->fdIn < 0 ? -1 : write(p->fdIn, s.data() + cbDone, s.size() - cbDone);
+        ssize_t n = write(p->fdIn, s.data() + cbDone, s.size() - cbDone);
         if (n < 0 && errno != EINTR)
             return -1;
         cbDone += n > 0 ? (size_t)n : 0;
