@@ -234,8 +234,10 @@ static int fnControlText(HWND hTop, int, char **argv)
 static int fnInfo(HWND hTop, int, char **)
 {
     RECT rc, rcClient;
-    GetWindowRect(hTop, &rc);
-    GetClientRect(hTop, &rcClient);
+    if (!GetWindowRect(hTop, &rc) || !GetClientRect(hTop, &rcClient)) {
+        printf("err %lu\n", GetLastError());
+        return 2;
+    }
     printf("rect %ld %ld %ld %ld\nclient %ld %ld\n", rc.left, rc.top, rc.right, rc.bottom, rcClient.right,
            rcClient.bottom);
     printf("iconic %d\nvisible %d\n", IsIconic(hTop) ? 1 : 0, IsWindowVisible(hTop) ? 1 : 0);
